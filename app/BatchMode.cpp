@@ -1,0 +1,121 @@
+#include "app/BatchMode.h"
+
+#include "jobs/DecryptJob.h"
+#include "jobs/EncryptJob.h"
+#include "jobs/FileProbes.h"
+#include "jobs/Prompter.h"
+
+namespace kvelv {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+struct Options {
+  std::string mode;
+  std::string password;
+  std::string file;
+  std::string files;
+  std::string toFolder;
+  std::string toFile;
+};
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string WithoutDoubleQuotes(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c != '"') result += c;
+  }
+  return result;
+}
+
+void Say(std::ostream& out, const std::string& text) {
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.flush();
+}
+
+int MissingParameter(std::ostream& out, const std::string& option) {
+  Say(out, "Missing parameter: " + option + kCrLf);
+  Say(out, UsageText());
+  return kExitMissingParameter;
+}
+
+std::string* ValueSlot(Options& options, const std::string& name) {
+  if (name == "-password") return &options.password;
+  if (name == "-file") return &options.file;
+  if (name == "-files") return &options.files;
+  if (name == "-to_folder") return &options.toFolder;
+  if (name == "-to_file") return &options.toFile;
+  return nullptr;
+}
+
+}  // namespace
+
+int BatchJobRunner::Encrypt(const std::string& password, const std::string& files,
+                            const std::string& target) {
+  SilentPrompter prompter;
+  return EncryptFiles(password, files, target, false, prompter);
+}
+
+int BatchJobRunner::Decrypt(const std::string& password, const std::string& container,
+                            const std::string& folder) {
+  SilentPrompter prompter;
+  return DecryptFileToFolder(password, container, folder, false, prompter);
+}
+
+const std::string& UsageText() {
+  static const std::string text =
+      "Usage: kvelv.exe -decrypt|-encrypt -password=<password>\r\n"
+      "[-file=<file to decrypt>|-files=<;-sep list of files to encrypt>]\r\n"
+      "[-to_folder=<folder to decrypt files to>|-to_file=<filename of encrypted file>]\r\n";
+  return text;
+}
+
+int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRunner& jobs) {
+  Options options;
+  for (const std::string& arg : args) {
+    std::vector<std::string> items = SplitString(arg, "=");
+    if (items.empty()) continue;
+    std::string name = AsciiLower(items[0]);
+    if (name == "-encrypt" || name == "-decrypt") {
+      options.mode = name.substr(1);
+    } else if (std::string* slot = ValueSlot(options, name)) {
+      if (items.size() < 2) throw EConvertError("Missing value for option " + items[0]);
+      *slot = WithoutDoubleQuotes(items[1]);
+    } else {
+      Say(out, "Illegal parameter:" + items[0] + kCrLf + kCrLf);
+      Say(out, UsageText());
+      return kExitIllegalParameter;
+    }
+  }
+
+  if (options.mode == "decrypt") {
+    if (options.password.empty()) return MissingParameter(out, "-password");
+    if (options.toFolder.empty()) return MissingParameter(out, "-to_folder");
+    if (!FileExists(options.file)) {
+      Say(out, "Wrong parameter: -file=" + options.file + kCrLf + "File does not exist.");
+      return kExitFileMissing;
+    }
+    return jobs.Decrypt(options.password, options.file, options.toFolder);
+  }
+  if (options.mode == "encrypt") {
+    if (options.password.empty()) return MissingParameter(out, "-password");
+    if (options.toFile.empty()) return MissingParameter(out, "-to_file");
+    for (const std::string& item : SplitString(options.files, ";")) {
+      if (!FileExists(item)) {
+        Say(out, "Wrong parameter: -files=" + item + kCrLf + "File does not exist." + kCrLf);
+        return kExitFileMissing;
+      }
+    }
+    return jobs.Encrypt(options.password, options.files, options.toFile);
+  }
+  return MissingParameter(out, "-encrypt/-decrypt");
+}
+
+}  // namespace kvelv

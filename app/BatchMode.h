@@ -1,0 +1,52 @@
+#pragma once
+// Batch mode: reads the command line, checks it and runs exactly one job non-interactively.
+// Its only outputs are fixed messages on standard output and the exit code.
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/Error.h"
+
+namespace kvelv {
+
+// Exit codes that batch mode itself ends with; the jobs add 0, 2 and 3.
+inline constexpr int kExitMissingParameter = 1;
+inline constexpr int kExitIllegalParameter = 4;
+inline constexpr int kExitFileMissing = 5;
+
+// A value option given without a value ("-password", "-password="). Not caught by batch mode:
+// it ends the run through the last-chance handler, before any job.
+class EConvertError : public Error {
+ public:
+  using Error::Error;
+  const char* ClassName() const noexcept override { return "EConvertError"; }
+};
+
+// The two jobs, as batch mode calls them (non-interactive, nothing shown). Tests substitute it.
+class JobRunner {
+ public:
+  virtual ~JobRunner() = default;
+  virtual int Encrypt(const std::string& password, const std::string& files,
+                      const std::string& target) = 0;
+  virtual int Decrypt(const std::string& password, const std::string& container,
+                      const std::string& folder) = 0;
+};
+
+// Calls EncryptFiles / DecryptFileToFolder with interactive false and a silent prompter.
+class BatchJobRunner final : public JobRunner {
+ public:
+  int Encrypt(const std::string& password, const std::string& files,
+              const std::string& target) override;
+  int Decrypt(const std::string& password, const std::string& container,
+              const std::string& folder) override;
+};
+
+// The usage text, three CRLF-terminated lines.
+const std::string& UsageText();
+
+// Runs batch mode over `args` (the program name excluded) and returns the exit code: the job's
+// own when a job ran, else 1, 4 or 5 after writing the message to `out`. Each message is one
+// write followed by a flush. Throws EConvertError for a value option without a value.
+int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRunner& jobs);
+
+}  // namespace kvelv

@@ -1,0 +1,191 @@
+#include "app/SettingsFile.h"
+
+#include <cstdlib>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+#include "app/IniDocument.h"
+#include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
+
+namespace kvelv {
+
+namespace {
+
+// Everything up to and including the last separator ("" for a bare name).
+std::string FolderWithSeparator(const std::string& path) {
+  auto pos = path.rfind(platform::kSeparator);
+  return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
+}
+
+// Whole file as text; nullopt when it cannot be opened or read (reads then give defaults).
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::error_code ec;
+  platform::File file = platform::File::Open(path, platform::OpenMode::ReadDenyNone, ec);
+  if (!file.IsOpen()) return std::nullopt;
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    int64_t count = file.Read(buffer, sizeof buffer);
+    if (count < 0) return std::nullopt;
+    if (count == 0) break;
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+  return text;
+}
+
+// True when a new file can be created in `folder` (checked by creating and deleting one).
+bool FolderWritable(const std::string& folder) {
+  std::error_code ec;
+  std::string probe;
+  platform::File file = platform::CreateUniqueFile(folder, ".tmp", probe, ec);
+  if (!file.IsOpen()) return false;
+  file.Close();
+  platform::DeleteFile(probe);
+  return true;
+}
+
+// At most `limit` characters (UTF-8 sequences are never cut).
+std::string LimitCharacters(std::string text, std::size_t limit) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    bool continuation = (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+    if (!continuation && ++characters > limit) {
+      text.resize(i);
+      break;
+    }
+  }
+  return text;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Hexadecimal digits as a 32-bit pattern (up to FFFFFFFF, read as a signed value).
+std::optional<int32_t> ParseHex(std::string_view digits, bool negative) {
+  if (digits.empty()) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : digits) {
+    int digit = HexDigit(c);
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<uint64_t>(digit);
+    if (value > 0xFFFFFFFFull) return std::nullopt;
+  }
+  auto pattern = static_cast<uint32_t>(value);
+  if (negative) pattern = 0u - pattern;
+  return static_cast<int32_t>(pattern);
+}
+
+std::optional<int32_t> ParseInteger(std::string_view text) {
+  if (text.size() >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    return ParseHex(text.substr(2), false);
+  }
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (!text.empty() && text.front() == '$') return ParseHex(text.substr(1), negative);
+  if (text.empty()) return std::nullopt;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<int32_t>::max()) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+IniFile::IniFile(std::string path) : path_(std::move(path)) {}
+
+std::string IniFile::BesideExecutable(const std::string& executablePath) {
+  std::string name = platform::FileNamePart(executablePath);
+  std::string base = executablePath;
+  auto dot = name.rfind('.');
+  if (dot != std::string::npos) base.resize(executablePath.size() - (name.size() - dot));
+  return base + ".ini";
+}
+
+std::string IniFile::PerUserPath(const std::string& executablePath) {
+  std::string configHome;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
+    configHome = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    configHome = std::string(home) + "/.config";
+  } else {
+    return std::string();
+  }
+  return configHome + "/orvkvelv/" + platform::FileNamePart(BesideExecutable(executablePath));
+}
+
+std::string IniFile::DefaultPath(const std::string& executablePath) {
+  std::string beside = BesideExecutable(executablePath);
+  if (platform::FileExists(beside) || FolderWritable(FolderWithSeparator(beside))) return beside;
+  std::string perUser = PerUserPath(executablePath);
+  if (perUser.empty()) return beside;
+  platform::CreateFolders(platform::FolderPart(perUser));
+  return perUser;
+}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& defaultValue) const {
+  std::optional<std::string> text = ReadWholeFile(path_);
+  if (!text) return defaultValue;
+  std::optional<std::string> value = IniDocument::Parse(*text).Find(section, key);
+  if (!value) return defaultValue;
+  return LimitCharacters(std::move(*value), kMaxValueLength);
+}
+
+int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
+                             int32_t defaultValue) const {
+  return ParseInteger(ReadString(section, key, "")).value_or(defaultValue);
+}
+
+void IniFile::WriteString(const std::string& section, const std::string& key,
+                          const std::string& value) {
+  const EIniFileException refused("Unable to write to " + path_);
+  // Read-only files stay read-only even for root, and the rename below would not notice.
+  std::optional<platform::FileInfo> info = platform::GetFileInfo(path_);
+  if (info && (info->IsFolder() || (info->attributes & platform::kAttrReadOnly) != 0)) {
+    throw refused;
+  }
+  std::string current;
+  if (info) {
+    std::optional<std::string> text = ReadWholeFile(path_);
+    if (!text) throw refused;  // never replace a file whose content we could not keep
+    current = std::move(*text);
+  }
+  IniDocument document = IniDocument::Parse(current);
+  document.Set(section, key, value);
+  std::string bytes = document.Serialize();
+
+  // Written beside the target and renamed over it, so readers see the old or the new file whole.
+  std::error_code ec;
+  std::string tempPath;
+  platform::File temp = platform::CreateUniqueFile(FolderWithSeparator(path_), ".tmp", tempPath, ec);
+  if (!temp.IsOpen()) throw refused;
+  bool written = temp.Write(bytes.data(), static_cast<int64_t>(bytes.size())) ==
+                     static_cast<int64_t>(bytes.size()) &&
+                 temp.Sync();
+  written = temp.Close() && written;
+  if (!written || !platform::RenameFile(tempPath, path_)) {
+    platform::DeleteFile(tempPath);
+    throw refused;
+  }
+}
+
+void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+}  // namespace kvelv

@@ -1,0 +1,444 @@
+#include "jobs/CryptComponent.h"
+
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "platform/CodePages.h"
+#include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
+
+namespace kvelv {
+
+namespace {
+
+constexpr int kBlockSize = 16;
+constexpr int kIvSize = 16;
+// Chunk read per step: memory use stays the same whatever the file size.
+constexpr int64_t kChunkSize = 1 << 20;
+
+std::string Lower(const std::string& name) {
+  std::string out = name;
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+// The oldest queued library error as text, and the queue emptied.
+std::string LibraryError() {
+  unsigned long code = ERR_get_error();
+  std::string text = "unknown reason";
+  if (code != 0) {
+    char buffer[256];
+    ERR_error_string_n(code, buffer, sizeof buffer);
+    text = buffer;
+  }
+  ERR_clear_error();
+  return text;
+}
+
+void Wipe(std::string& s) {
+  if (!s.empty()) OPENSSL_cleanse(s.data(), s.size());
+}
+void Wipe(std::vector<uint8_t>& v) {
+  if (!v.empty()) OPENSSL_cleanse(v.data(), v.size());
+}
+
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string ToBase64(const std::vector<uint8_t>& bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    size_t left = bytes.size() - i;
+    uint32_t group = static_cast<uint32_t>(bytes[i]) << 16;
+    if (left > 1) group |= static_cast<uint32_t>(bytes[i + 1]) << 8;
+    if (left > 2) group |= bytes[i + 2];
+    out += kBase64Alphabet[(group >> 18) & 63];
+    out += kBase64Alphabet[(group >> 12) & 63];
+    out += left > 1 ? kBase64Alphabet[(group >> 6) & 63] : '=';
+    out += left > 2 ? kBase64Alphabet[group & 63] : '=';
+  }
+  return out;
+}
+
+std::vector<uint8_t> FromBase64(const std::string& text) {
+  if (text.size() % 4 != 0) throw CryptError("Base64 text must have a length that is a multiple of 4");
+  size_t padding = 0;
+  if (!text.empty() && text.back() == '=') padding = text[text.size() - 2] == '=' ? 2 : 1;
+  std::vector<uint8_t> out;
+  out.reserve(text.size() / 4 * 3);
+  uint32_t group = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t value = 0;
+    if (i < text.size() - padding) {
+      const char* at = text[i] == '\0' ? nullptr : std::strchr(kBase64Alphabet, text[i]);
+      if (at == nullptr) throw CryptError("Invalid character in Base64 text");
+      value = static_cast<uint32_t>(at - kBase64Alphabet);
+    }
+    group = (group << 6) | value;
+    if (i % 4 == 3) {
+      out.push_back(static_cast<uint8_t>(group >> 16));
+      out.push_back(static_cast<uint8_t>(group >> 8));
+      out.push_back(static_cast<uint8_t>(group));
+      group = 0;
+    }
+  }
+  out.erase(out.end() - static_cast<std::ptrdiff_t>(padding), out.end());
+  return out;
+}
+
+std::string ToHex(const std::vector<uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (uint8_t b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::vector<uint8_t> FromHex(const std::string& text) {
+  if (text.size() % 2 != 0) throw CryptError("Hex text must have an even number of digits");
+  std::vector<uint8_t> out;
+  out.reserve(text.size() / 2);
+  for (size_t i = 0; i < text.size(); i += 2) {
+    int high = HexValue(text[i]);
+    int low = HexValue(text[i + 1]);
+    if (high < 0 || low < 0) throw CryptError("Invalid character in hex text");
+    out.push_back(static_cast<uint8_t>(high * 16 + low));
+  }
+  return out;
+}
+
+std::vector<uint8_t> Decode(const std::string& text, const std::string& encoding) {
+  std::string name = Lower(encoding);
+  if (name == "hex") return FromHex(text);
+  if (name == "base64") return FromBase64(text);
+  if (name == "ascii") {
+    for (unsigned char c : text)
+      if (c >= 0x80) throw CryptError("ASCII text contains a character outside ASCII");
+    return {text.begin(), text.end()};
+  }
+  throw CryptError("Unsupported encoding \"" + encoding + "\"");
+}
+
+struct CipherContextFree {
+  void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+};
+
+}  // namespace
+
+struct CryptComponent::Impl {
+  EVP_CIPHER* cipher = nullptr;
+  EVP_MD* sha256 = nullptr;
+  EVP_MD* md5 = nullptr;
+
+  std::string cryptAlgorithm;
+  std::string cipherMode;
+  std::string hashAlgorithm;
+  std::string charset;
+  std::string encodingMode;
+  int keyBits = 256;
+  std::vector<uint8_t> key;
+  std::vector<uint8_t> iv;
+  std::string failureText;
+
+  ~Impl() {
+    Wipe(key);
+    Wipe(iv);
+    EVP_CIPHER_free(cipher);
+    EVP_MD_free(sha256);
+    EVP_MD_free(md5);
+  }
+
+  const EVP_MD* Digest() const {
+    std::string name = Lower(hashAlgorithm);
+    if (name == "sha256") return sha256;
+    if (name == "md5") return md5;
+    if (name.empty()) throw CryptError("No hash algorithm is set");
+    throw CryptError("Unsupported hash algorithm \"" + hashAlgorithm + "\"");
+  }
+
+  // The bytes the text is hashed as.
+  std::string TextBytes(const std::string& text) const {
+    std::string name = Lower(charset);
+    if (name == "windows-1252") return platform::AnsiFromUtf8(text);
+    if (name == "utf-8") return text;
+    if (name.empty()) {
+      bool allMapped = false;
+      std::string ansi = platform::AnsiFromUtf8(text, &allMapped);
+      if (allMapped) return ansi;
+      Wipe(ansi);
+      return text;
+    }
+    throw CryptError("Unsupported character set \"" + charset + "\"");
+  }
+
+  // Empty when the cipher settings, key and vector are usable; else what is wrong.
+  std::string CipherProblem() const {
+    if (Lower(cryptAlgorithm) != "aes")
+      return cryptAlgorithm.empty() ? "No encryption algorithm is set"
+                                    : "Unsupported encryption algorithm \"" + cryptAlgorithm + "\"";
+    if (Lower(cipherMode) != "cbc")
+      return cipherMode.empty() ? "No cipher mode is set" : "Unsupported cipher mode \"" + cipherMode + "\"";
+    if (keyBits != 256) return "Unsupported key length of " + std::to_string(keyBits) + " bits";
+    if (key.size() != 32) return "No key of 256 bits is loaded";
+    if (iv.size() != kIvSize) return "No initialisation vector is loaded";
+    return {};
+  }
+
+  int Fail(std::string text) {
+    failureText = std::move(text);
+    return 0;
+  }
+
+  int TransformFile(bool encrypt, const std::string& source, const std::string& target);
+};
+
+namespace {
+
+// The temporary target: deleted unless committed.
+class PendingFile {
+ public:
+  PendingFile(platform::File file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+  ~PendingFile() {
+    if (committed_) return;
+    if (file_.IsOpen()) file_.Close();
+    platform::DeleteFile(path_);
+  }
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  platform::File& Handle() { return file_; }
+  const std::string& Path() const { return path_; }
+  void Commit() { committed_ = true; }
+
+ private:
+  platform::File file_;
+  std::string path_;
+  bool committed_ = false;
+};
+
+std::string Reason(const std::error_code& ec, const char* fallback) {
+  return ec ? ec.message() : std::string(fallback);
+}
+
+// The target's folder with a trailing separator, so the temporary file lands beside it.
+std::string FolderOf(const std::string& path) {
+  size_t at = path.find_last_of(std::string("/") + platform::kSeparator);
+  if (at == std::string::npos) return std::string(".") + platform::kSeparator;
+  return path.substr(0, at + 1);
+}
+
+// Clears a buffer that may hold plaintext when it goes out of scope.
+struct WipedBuffer {
+  explicit WipedBuffer(size_t size) : bytes(size) {}
+  ~WipedBuffer() { Wipe(bytes); }
+  std::vector<uint8_t> bytes;
+};
+
+}  // namespace
+
+int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source, const std::string& target) {
+  failureText.clear();
+  if (std::string problem = CipherProblem(); !problem.empty()) return Fail(problem);
+
+  std::error_code ec;
+  platform::File in = platform::File::Open(source, platform::OpenMode::ReadDenyNone, ec);
+  if (!in.IsOpen()) return Fail("Cannot open \"" + source + "\": " + Reason(ec, "unknown error"));
+  if (!encrypt) {
+    // A regular container has a known size; reject a damaged one before creating anything.
+    int64_t size = in.Size();
+    if (size == 0) return Fail("The encrypted file \"" + source + "\" is empty");
+    if (size > 0 && size % kBlockSize != 0)
+      return Fail("The encrypted file \"" + source + "\" is damaged: its length of " + std::to_string(size) +
+                  " bytes is not a multiple of 16");
+  }
+
+  std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree> ctx(EVP_CIPHER_CTX_new());
+  if (!ctx || EVP_CipherInit_ex2(ctx.get(), cipher, key.data(), iv.data(), encrypt ? 1 : 0, nullptr) != 1)
+    return Fail("Cannot set up the cipher: " + LibraryError());
+
+  // Renaming over a device or folder would replace it rather than write into it; a read-only
+  // file is refused as opening it for writing would be.
+  if (auto existing = platform::GetFileInfo(target)) {
+    if (!platform::FileExists(target))
+      return Fail("Cannot write \"" + target + "\": it exists and is not a regular file");
+    if ((existing->attributes & platform::kAttrReadOnly) != 0)
+      return Fail("Cannot write \"" + target + "\": the file is read-only");
+  }
+
+  std::string folder = FolderOf(target);
+  std::string tempPath;
+  platform::File tempFile = platform::CreateUniqueFile(folder, ".tmp", tempPath, ec);
+  if (!tempFile.IsOpen())
+    return Fail("Cannot create a temporary file in \"" + folder + "\": " + Reason(ec, "unknown error"));
+  PendingFile out(std::move(tempFile), tempPath);
+
+  WipedBuffer input(static_cast<size_t>(kChunkSize));
+  WipedBuffer output(static_cast<size_t>(kChunkSize) + kBlockSize);
+  auto write = [&](int length) {
+    if (length <= 0) return true;
+    return out.Handle().Write(output.bytes.data(), length) == length;
+  };
+  auto writeFailure = [&] {
+    return Fail("Cannot write \"" + target + "\": " +
+                Reason(out.Handle().LastError(), "the disk may be full"));
+  };
+
+  int64_t total = 0;
+  for (;;) {
+    int64_t got = in.Read(input.bytes.data(), kChunkSize);
+    if (got < 0) return Fail("Cannot read \"" + source + "\": " + Reason(in.LastError(), "read error"));
+    if (got == 0) break;
+    total += got;
+    int length = 0;
+    if (EVP_CipherUpdate(ctx.get(), output.bytes.data(), &length, input.bytes.data(), static_cast<int>(got)) != 1)
+      return Fail(std::string(encrypt ? "Encryption" : "Decryption") + " failed: " + LibraryError());
+    if (!write(length)) return writeFailure();
+  }
+  in.Close();
+
+  if (!encrypt && (total == 0 || total % kBlockSize != 0))
+    return Fail("The encrypted file \"" + source + "\" is damaged: its length of " + std::to_string(total) +
+                " bytes is not a positive multiple of 16");
+  int length = 0;
+  if (EVP_CipherFinal_ex(ctx.get(), output.bytes.data(), &length) != 1) {
+    if (!encrypt) {
+      ERR_clear_error();
+      return Fail("Decryption failed: wrong password or damaged file (the padding is not valid)");
+    }
+    return Fail("Encryption failed: " + LibraryError());
+  }
+  if (!write(length)) return writeFailure();
+
+  if (!out.Handle().Sync())
+    return Fail("Cannot flush \"" + target + "\" to disk: " + Reason(out.Handle().LastError(), "I/O error"));
+  if (!out.Handle().Close())
+    return Fail("Cannot finish writing \"" + target + "\": " + Reason(out.Handle().LastError(), "I/O error"));
+  if (!platform::RenameFile(out.Path(), target))
+    return Fail("Cannot move the finished file into place as \"" + target + "\"");
+  out.Commit();
+  return 1;
+}
+
+CryptComponent::CryptComponent(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+CryptComponent::~CryptComponent() = default;
+
+std::unique_ptr<CryptComponent> CryptComponent::Create(std::string* error) {
+  return Create(CryptAlgorithms{}, error);
+}
+
+std::unique_ptr<CryptComponent> CryptComponent::Create(const CryptAlgorithms& names, std::string* error) {
+  auto fail = [&](const std::string& reason) -> std::unique_ptr<CryptComponent> {
+    if (error != nullptr) *error = reason;
+    return nullptr;
+  };
+  auto impl = std::make_unique<Impl>();
+  impl->cipher = EVP_CIPHER_fetch(nullptr, names.cipher.c_str(), nullptr);
+  if (impl->cipher == nullptr) return fail("Cannot fetch the cipher " + names.cipher + ": " + LibraryError());
+  // The container format depends on these; a substitute cipher must not slip in.
+  if (EVP_CIPHER_get_key_length(impl->cipher) != 32 || EVP_CIPHER_get_iv_length(impl->cipher) != kIvSize ||
+      EVP_CIPHER_get_block_size(impl->cipher) != kBlockSize || EVP_CIPHER_get_mode(impl->cipher) != EVP_CIPH_CBC_MODE)
+    return fail("The cipher " + names.cipher + " is not a 256-bit block cipher in CBC mode");
+  impl->sha256 = EVP_MD_fetch(nullptr, names.sha256.c_str(), nullptr);
+  if (impl->sha256 == nullptr) return fail("Cannot fetch the digest " + names.sha256 + ": " + LibraryError());
+  impl->md5 = EVP_MD_fetch(nullptr, names.md5.c_str(), nullptr);
+  if (impl->md5 == nullptr) return fail("Cannot fetch the digest " + names.md5 + ": " + LibraryError());
+  return std::unique_ptr<CryptComponent>(new CryptComponent(std::move(impl)));
+}
+
+void CryptComponent::SetCryptAlgorithm(const std::string& name) { impl_->cryptAlgorithm = name; }
+void CryptComponent::SetCipherMode(const std::string& name) { impl_->cipherMode = name; }
+void CryptComponent::SetHashAlgorithm(const std::string& name) { impl_->hashAlgorithm = name; }
+void CryptComponent::SetCharset(const std::string& name) { impl_->charset = name; }
+void CryptComponent::SetEncodingMode(const std::string& name) { impl_->encodingMode = name; }
+void CryptComponent::SetKeyBits(int bits) { impl_->keyBits = bits; }
+std::string CryptComponent::FailureText() const { return impl_->failureText; }
+
+std::vector<uint8_t> CryptComponent::DigestText(const std::string& text) {
+  const EVP_MD* md = impl_->Digest();
+  std::string bytes = impl_->TextBytes(text);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  int ok = EVP_Digest(bytes.data(), bytes.size(), digest, &length, md, nullptr);
+  Wipe(bytes);
+  if (ok != 1) throw CryptError("Hashing failed: " + LibraryError());
+  std::vector<uint8_t> result(digest, digest + length);
+  OPENSSL_cleanse(digest, sizeof digest);
+  return result;
+}
+
+std::string CryptComponent::DigestTextEncoded(const std::string& text) {
+  if (impl_->encodingMode.empty()) throw CryptError("No encoding mode is set");
+  std::vector<uint8_t> digest = DigestText(text);
+  std::string encoded = EncodeBytes(digest, impl_->encodingMode);
+  Wipe(digest);
+  return encoded;
+}
+
+std::string CryptComponent::EncodeBytes(const std::vector<uint8_t>& bytes, const std::string& encoding) {
+  std::string name = Lower(encoding);
+  if (name == "hex") return ToHex(bytes);
+  if (name == "base64") return ToBase64(bytes);
+  if (name == "ascii") {
+    for (uint8_t b : bytes)
+      if (b >= 0x80) throw CryptError("The bytes contain a value outside ASCII");
+    return {bytes.begin(), bytes.end()};
+  }
+  throw CryptError("Unsupported encoding \"" + encoding + "\"");
+}
+
+void CryptComponent::LoadKey(const std::string& text, const std::string& encoding) {
+  if (impl_->keyBits != 256)
+    throw CryptError("Unsupported key length of " + std::to_string(impl_->keyBits) + " bits");
+  std::vector<uint8_t> key = Decode(text, encoding);
+  if (key.size() != static_cast<size_t>(impl_->keyBits / 8)) {
+    size_t got = key.size();
+    Wipe(key);
+    throw CryptError("The key must be " + std::to_string(impl_->keyBits / 8) + " bytes long, not " +
+                     std::to_string(got));
+  }
+  Wipe(impl_->key);
+  impl_->key = std::move(key);
+}
+
+void CryptComponent::LoadIV(const std::string& text, const std::string& encoding) {
+  std::vector<uint8_t> iv = Decode(text, encoding);
+  if (iv.size() != kIvSize)
+    throw CryptError("The initialisation vector must be 16 bytes long, not " + std::to_string(iv.size()));
+  impl_->iv = std::move(iv);
+}
+
+// Failures are results here, even running out of memory.
+int CryptComponent::EncryptFileTo(const std::string& source, const std::string& target) {
+  try {
+    return impl_->TransformFile(true, source, target);
+  } catch (const std::exception& e) {
+    return impl_->Fail(std::string("Encryption failed: ") + e.what());
+  }
+}
+
+int CryptComponent::DecryptFileTo(const std::string& source, const std::string& target) {
+  try {
+    return impl_->TransformFile(false, source, target);
+  } catch (const std::exception& e) {
+    return impl_->Fail(std::string("Decryption failed: ") + e.what());
+  }
+}
+
+}  // namespace kvelv

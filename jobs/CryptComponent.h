@@ -1,0 +1,72 @@
+#pragma once
+// The crypto component: hashing and whole-file AES encryption, configured by name as the jobs
+// and the login check expect. Exposes no crypto-library types.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Error.h"
+
+namespace kvelv {
+
+// Raised by a failing call other than EncryptFileTo/DecryptFileTo (which return a result).
+class CryptError : public Error {
+ public:
+  using Error::Error;
+  const char* ClassName() const noexcept override { return "ECryptError"; }
+};
+
+// Crypto-library names of the algorithms Create fetches. Tests name a missing one to see
+// creation fail.
+struct CryptAlgorithms {
+  std::string cipher = "AES-256-CBC";
+  std::string sha256 = "SHA2-256";
+  std::string md5 = "MD5";
+};
+
+class CryptComponent {
+ public:
+  // Fetches the algorithms it needs; returns nullptr when any cannot be had ("component cannot
+  // be created"). `error` receives the reason.
+  static std::unique_ptr<CryptComponent> Create(std::string* error = nullptr);
+  static std::unique_ptr<CryptComponent> Create(const CryptAlgorithms& names, std::string* error);
+  ~CryptComponent();
+  CryptComponent(const CryptComponent&) = delete;
+  CryptComponent& operator=(const CryptComponent&) = delete;
+
+  void SetCryptAlgorithm(const std::string& name);  // "aes"
+  void SetCipherMode(const std::string& name);      // "cbc"
+  void SetHashAlgorithm(const std::string& name);   // "sha256", "md5"
+  void SetCharset(const std::string& name);         // "windows-1252", "utf-8"; unset: see DigestText
+  void SetEncodingMode(const std::string& name);    // "base64", "hex", "ascii"
+  void SetKeyBits(int bits);                        // 256
+  // Names are matched case-insensitively when used; an unknown one raises CryptError then.
+  std::string FailureText() const;
+
+  // Digest under HashAlgorithm of the UTF-8 `text` in the Charset's bytes. Without a Charset the
+  // windows-1252 bytes are hashed when every character has one, else the UTF-8 bytes.
+  std::vector<uint8_t> DigestText(const std::string& text);
+  // EncodeBytes(DigestText(text), EncodingMode).
+  std::string DigestTextEncoded(const std::string& text);
+  // "hex" (lower case), "base64" (standard alphabet, padded) or "ascii" (bytes below 0x80).
+  std::string EncodeBytes(const std::vector<uint8_t>& bytes, const std::string& encoding);
+  // Decode `text` by the encoding (hex in either case); the key must be KeyBits/8 bytes, the
+  // vector 16 bytes.
+  void LoadKey(const std::string& text, const std::string& encoding);
+  void LoadIV(const std::string& text, const std::string& encoding);
+
+  // 1 on success; anything else is failure, explained by FailureText(); never throws. AES-256-CBC
+  // with PKCS#7 padding and no header, streamed in bounded memory. The target is written under
+  // a temporary name in its folder and renamed into place only when complete; on failure an
+  // existing target is left as it was.
+  [[nodiscard]] int EncryptFileTo(const std::string& source, const std::string& target);
+  [[nodiscard]] int DecryptFileTo(const std::string& source, const std::string& target);
+
+ private:
+  struct Impl;
+  explicit CryptComponent(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kvelv

@@ -1,0 +1,22 @@
+#pragma once
+// The Norwegian texts the jobs show in interactive mode. Their line breaks are a line feed
+// followed by a carriage return, as the program has always written them.
+namespace kvelv::texts {
+
+inline constexpr const char* kComponentNotRegistered =
+    "Krypteringskomponent ikke registrert.\n\r"
+    "Prøv og installer Orv Kvelv på nytt som administrator.\n\r"
+    "Ta kontakt med ORV om det ikke hjelper.";
+inline constexpr const char* kEncryptDone = "Filen er ferdig kryptert: ";
+inline constexpr const char* kEncryptFailed = "Kryptering feilet: ";
+inline constexpr const char* kDecryptFailed = "Feil under dekryptering. Kontakt ORV\n\rFeilmelding: ";
+inline constexpr const char* kArchiveDamaged =
+    "Filen er skadet, prøv og last ned filen på nytt\n\rOm problemet vedvarer, så kontakt Orv.";
+inline constexpr const char* kFileLocked = "Lukk programmet som har denne filen åpen før du klikker Ok: \n\r";
+inline constexpr const char* kFileLockedCaption = "Filen er låst av ett annet program";
+inline constexpr const char* kStillLocked = "Filen fremdeles låst av ett annet program. Avbryter!";
+inline constexpr const char* kOverwrite = "Overskrive gamle filer?";
+inline constexpr const char* kOverwriteCaption = "Filen(e) finnes fra før";
+inline constexpr const char* kDecryptDone = "Filen er ferdig dekryptert";
+
+}  // namespace kvelv::texts

@@ -1,0 +1,27 @@
+#pragma once
+// How a job talks to the user. Batch mode implements it by saying nothing (a job in batch mode
+// reports only through its exit code); the main window shows real dialogs; tests script answers.
+#include <string>
+
+namespace kvelv {
+
+class Prompter {
+ public:
+  virtual ~Prompter() = default;
+  // Simple message dialog: the text and an OK button.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // Platform message box with a caption and an OK button only (no icon).
+  virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+  // Platform message box with a caption and Yes/No buttons (no icon); true for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+};
+
+// For batch mode: shows nothing, answers No.
+class SilentPrompter final : public Prompter {
+ public:
+  void ShowMessage(const std::string&) override {}
+  void ShowMessageBox(const std::string&, const std::string&) override {}
+  bool AskYesNo(const std::string&, const std::string&) override { return false; }
+};
+
+}  // namespace kvelv

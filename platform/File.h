@@ -1,0 +1,53 @@
+#pragma once
+// An open file, with the sharing modes the program needs. No OS types leak out of here.
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+namespace kvelv::platform {
+
+enum class OpenMode {
+  ReadDenyNone,     // read; others may read and write (source files); holds no lock, but is
+                    // refused while another holder shares nothing (exclusive lock)
+  ReadDenyWrite,    // read; others may read but not write (archives being read): shared lock
+  ReadWriteDenyAll, // read+write existing file; exclusive lock (IsFileLocked probe)
+  CreateNew,        // create a file that must not exist, mode 0600, never through a symlink; exclusive lock
+  CreateAlways,     // create or truncate for writing (never through a symlink); exclusive lock
+  WriteExisting,    // open an existing file for writing with sharing allowed (setting times)
+};
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens `path`; on failure returns a closed File and sets `ec`. A file without any write
+  // permission bit is refused for writing even to root, as the program's design expects
+  // (EACCES); a conflicting lock gives EBUSY; folders, FIFOs and sockets are refused. A file
+  // this call created is removed again when the open fails after all.
+  static File Open(const std::string& path, OpenMode mode, std::error_code& ec);
+
+  bool IsOpen() const { return handle_ >= 0; }
+  // Bytes read (0 at end of file), or -1 on error (see LastError()).
+  int64_t Read(void* buffer, int64_t count);
+  // Bytes written; fewer than `count` means the write failed (disk full, I/O error).
+  int64_t Write(const void* buffer, int64_t count);
+  bool Seek(int64_t position);
+  int64_t Position() const;  // -1 on error
+  int64_t Size() const;      // -1 on error
+  bool Truncate(int64_t size);
+  bool Sync();   // flush to stable storage
+  bool Close();  // false when the close reported an error
+  const std::error_code& LastError() const { return lastError_; }
+
+ private:
+  explicit File(intptr_t handle) : handle_(handle) {}
+  intptr_t handle_ = -1;
+  std::error_code lastError_;
+};
+
+}  // namespace kvelv::platform

@@ -1,0 +1,123 @@
+// The built console program as a caller sees it: standard output byte for byte, standard error
+// and the exit code, with standard input closed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/RunProcess.h"
+#include "tests/support/TestSupport.h"
+
+namespace kvelv {
+namespace {
+
+const std::string kUsage =
+    "Usage: kvelv.exe -decrypt|-encrypt -password=<password>\r\n"
+    "[-file=<file to decrypt>|-files=<;-sep list of files to encrypt>]\r\n"
+    "[-to_folder=<folder to decrypt files to>|-to_file=<filename of encrypted file>]\r\n";
+
+test::ProcessResult Kvelv(const std::vector<std::string>& args, const std::string& cwd = "") {
+  return test::RunProcess(KVELV_BINARY, args, cwd);
+}
+
+// Until both jobs exist the program reports them as missing; the job tests then have nothing
+// to check here.
+#define SKIP_IF_JOBS_MISSING(result)                                                      \
+  if ((result).err.find("not built yet") != std::string::npos) GTEST_SKIP() << (result).err
+
+class ConsoleBinaryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plain_ = dir_.Join("plain.txt");
+    test::WriteFile(plain_, "Hemmelig innhold\r\nlinje to\n");
+  }
+  test::TempDir dir_;
+  std::string plain_;
+};
+
+TEST_F(ConsoleBinaryTest, NoArgumentsAsksForTheMode) {
+  auto r = Kvelv({});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "Missing parameter: -encrypt/-decrypt\r\n" + kUsage);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ConsoleBinaryTest, MissingPasswordAndTarget) {
+  auto r = Kvelv({"-Decrypt", "-file=" + plain_, "-to_folder=" + dir_.Path()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "Missing parameter: -password\r\n" + kUsage);
+
+  r = Kvelv({"-encrypt", "-password=p", "-files=" + plain_});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "Missing parameter: -to_file\r\n" + kUsage);
+
+  r = Kvelv({"-decrypt", "-password=p", "-file=" + plain_});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "Missing parameter: -to_folder\r\n" + kUsage);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ConsoleBinaryTest, IllegalParameter) {
+  auto r = Kvelv({"-encrypt", "-password=p", "-Verbose=yes=no"});
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_EQ(r.out, "Illegal parameter:-Verbose\r\n\r\n" + kUsage);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ConsoleBinaryTest, MissingInputFiles) {
+  auto r = Kvelv({"-decrypt", "-password=p", "-to_folder=" + dir_.Path(), "-file=" + dir_.Path()});
+  EXPECT_EQ(r.exitCode, 5);
+  EXPECT_EQ(r.out, "Wrong parameter: -file=" + dir_.Path() + "\r\nFile does not exist.");
+
+  r = Kvelv({"-encrypt", "-password=p", "-to_file=x.orvkvelv", "-files=" + plain_ + ";;" + plain_},
+            dir_.Path());
+  EXPECT_EQ(r.exitCode, 5);
+  EXPECT_EQ(r.out, "Wrong parameter: -files=\r\nFile does not exist.\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_.Join("x.orvkvelv")));
+
+  // Relative names are taken from the working folder.
+  r = Kvelv({"-encrypt", "-password=p", "-to_file=x.orvkvelv", "-files=plain.txt;nope.txt"},
+            dir_.Path());
+  EXPECT_EQ(r.exitCode, 5);
+  EXPECT_EQ(r.out, "Wrong parameter: -files=nope.txt\r\nFile does not exist.\r\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ConsoleBinaryTest, ValueOptionWithoutValueIsReportedOnStandardError) {
+  auto r = Kvelv({"-encrypt", "-password=", "-files=" + plain_, "-to_file=" + dir_.Join("x")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "EConvertError: Missing value for option -password\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_.Join("x")));
+}
+
+TEST_F(ConsoleBinaryTest, EncryptThenDecryptRoundTrip) {
+  const std::string container = dir_.Join("out.orvkvelv");
+  auto r = Kvelv({"-encrypt", "-password=Søt passord", "-files=" + plain_, "-to_file=" + container});
+  SKIP_IF_JOBS_MISSING(r);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  ASSERT_TRUE(std::filesystem::is_regular_file(container));
+  EXPECT_EQ(std::filesystem::file_size(container) % 16, 0u);
+
+  const std::string folder = dir_.Join("back");
+  std::filesystem::create_directory(folder);
+  r = Kvelv({"-decrypt", "-password=Søt passord", "-file=" + container, "-to_folder=" + folder});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(test::ReadFile(folder + "/plain.txt"), test::ReadFile(plain_));
+}
+
+TEST_F(ConsoleBinaryTest, DecryptingSomethingElseEndsWithCodeTwo) {
+  const std::string bogus = dir_.Join("bogus.orvkvelv");
+  test::WriteFile(bogus, std::string(32, 'x'));
+  auto r = Kvelv({"-decrypt", "-password=p", "-file=" + bogus, "-to_folder=" + dir_.Path()});
+  SKIP_IF_JOBS_MISSING(r);
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace
+}  // namespace kvelv

@@ -1,0 +1,150 @@
+// The decrypt job's interactive branches, driven through a scripted prompter, and its batch
+// results. Containers are made by the encrypt job, so these tests also cover the round trip.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "jobs/DecryptJob.h"
+#include "jobs/EncryptJob.h"
+#include "tests/support/ScopedTempDirEnv.h"
+#include "tests/support/ScriptedPrompter.h"
+#include "tests/support/TestSupport.h"
+
+namespace kvelv::test {
+namespace {
+
+constexpr const char* kPassword = "hemmelig passord";
+
+class DecryptJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(src_.Join("a.txt"), "alpha");
+    WriteFile(src_.Join("b.txt"), "bravo");
+    WriteFile(src_.Join("c.txt"), "charlie");
+    container_ = work_.Join("x.orvkvelv");
+    SilentPrompter silent;
+    ASSERT_EQ(EncryptFiles(kPassword,
+                           src_.Join("a.txt") + ";" + src_.Join("b.txt") + ";" + src_.Join("c.txt"),
+                           container_, false, silent),
+              0);
+    ASSERT_TRUE(tmp_.IsEmpty());
+  }
+
+  int DecryptInteractive(ScriptedPrompter& prompter, const std::string& password = kPassword) {
+    return DecryptFileToFolder(password, container_, out_.Path(), true, prompter);
+  }
+
+  ScopedTempDirEnv tmp_;
+  TempDir src_, work_, out_;
+  std::string container_;
+};
+
+TEST_F(DecryptJobTest, NoExistingTargetExtractsWithoutAsking) {
+  ScriptedPrompter prompter;
+  EXPECT_EQ(DecryptInteractive(prompter), 0);
+  ASSERT_EQ(prompter.shown.size(), 1u);
+  EXPECT_EQ(prompter.shown[0].kind, "message");
+  EXPECT_EQ(prompter.shown[0].text, "Filen er ferdig dekryptert");
+  EXPECT_EQ(ReadFile(out_.Join("a.txt")), "alpha");
+  EXPECT_EQ(ReadFile(out_.Join("c.txt")), "charlie");
+  EXPECT_TRUE(tmp_.IsEmpty());
+}
+
+TEST_F(DecryptJobTest, ThirdTargetExistsAndUserDeclines) {
+  WriteFile(out_.Join("c.txt"), "old");
+  ScriptedPrompter prompter;
+  prompter.answers = {false};
+  EXPECT_EQ(DecryptInteractive(prompter), 0);
+  ASSERT_EQ(prompter.shown.size(), 1u);
+  EXPECT_EQ(prompter.shown[0].kind, "question");
+  EXPECT_EQ(prompter.shown[0].text, "Overskrive gamle filer?");
+  EXPECT_EQ(prompter.shown[0].caption, "Filen(e) finnes fra før");
+  EXPECT_EQ(ReadFile(out_.Join("c.txt")), "old");
+  EXPECT_FALSE(std::filesystem::exists(out_.Join("a.txt")));
+  EXPECT_TRUE(tmp_.IsEmpty());
+}
+
+TEST_F(DecryptJobTest, ThirdTargetExistsAndUserAccepts) {
+  WriteFile(out_.Join("c.txt"), "old");
+  ScriptedPrompter prompter;
+  prompter.answers = {true};
+  EXPECT_EQ(DecryptInteractive(prompter), 0);
+  ASSERT_EQ(prompter.shown.size(), 2u);
+  EXPECT_EQ(prompter.shown[1].text, "Filen er ferdig dekryptert");
+  EXPECT_EQ(ReadFile(out_.Join("c.txt")), "charlie");
+  EXPECT_TRUE(tmp_.IsEmpty());
+}
+
+TEST_F(DecryptJobTest, LockedTargetReleasedBeforeOk) {
+  WriteFile(out_.Join("b.txt"), "old");
+  auto lock = std::make_unique<ChildLock>(out_.Join("b.txt"), true);
+  ScriptedPrompter prompter;
+  prompter.onMessageBox = [&] { lock.reset(); };
+  prompter.answers = {true};
+  EXPECT_EQ(DecryptInteractive(prompter), 0);
+  ASSERT_EQ(prompter.shown.size(), 3u);
+  EXPECT_EQ(prompter.shown[0].kind, "box");
+  // The message names the entry, not the full path.
+  EXPECT_EQ(prompter.shown[0].text, "Lukk programmet som har denne filen åpen før du klikker Ok: \n\rb.txt");
+  EXPECT_EQ(prompter.shown[0].caption, "Filen er låst av ett annet program");
+  EXPECT_EQ(prompter.shown[1].text, "Overskrive gamle filer?");
+  EXPECT_EQ(ReadFile(out_.Join("b.txt")), "bravo");
+}
+
+TEST_F(DecryptJobTest, LockedTargetStillLockedStops) {
+  WriteFile(out_.Join("a.txt"), "old");
+  ChildLock lock(out_.Join("a.txt"), true);
+  ScriptedPrompter prompter;
+  EXPECT_EQ(DecryptInteractive(prompter), 0);
+  ASSERT_EQ(prompter.shown.size(), 2u);
+  EXPECT_EQ(prompter.shown[0].kind, "box");
+  EXPECT_EQ(prompter.shown[1].text, "Filen fremdeles låst av ett annet program. Avbryter!");
+  EXPECT_FALSE(std::filesystem::exists(out_.Join("b.txt")));
+  EXPECT_TRUE(tmp_.IsEmpty());
+}
+
+TEST_F(DecryptJobTest, WrongPasswordReportsTheComponentFailure) {
+  ScriptedPrompter prompter;
+  EXPECT_EQ(DecryptInteractive(prompter, "feil"), 0);
+  ASSERT_EQ(prompter.shown.size(), 1u);
+  const std::string prefix = "Feil under dekryptering. Kontakt ORV\n\rFeilmelding: ";
+  EXPECT_EQ(prompter.shown[0].text.substr(0, prefix.size()), prefix);
+  EXPECT_GT(prompter.shown[0].text.size(), prefix.size());
+  EXPECT_TRUE(std::filesystem::is_empty(out_.Path()));
+  EXPECT_TRUE(tmp_.IsEmpty());
+
+  SilentPrompter silent;
+  EXPECT_EQ(DecryptFileToFolder("feil", container_, out_.Path(), false, silent), 2);
+  EXPECT_TRUE(std::filesystem::is_empty(out_.Path()));
+}
+
+TEST_F(DecryptJobTest, BatchOverwritesWithoutAsking) {
+  WriteFile(out_.Join("a.txt"), "old");
+  SilentPrompter silent;
+  EXPECT_EQ(DecryptFileToFolder(kPassword, container_, out_.Path(), false, silent), 0);
+  EXPECT_EQ(ReadFile(out_.Join("a.txt")), "alpha");
+  EXPECT_TRUE(tmp_.IsEmpty());
+}
+
+TEST(DecryptJobEmptyArchive, IsReportedAsDamaged) {
+  ScopedTempDirEnv tmp;
+  TempDir work, out;
+  SilentPrompter silent;
+  const std::string container = work.Join("empty.orvkvelv");
+  // Only a hidden file is listed: the writer leaves it out and the archive has no entries.
+  WriteFile(work.Join(".hidden"), "x");
+  ASSERT_EQ(EncryptFiles(kPassword, work.Join(".hidden"), container, false, silent), 0);
+  EXPECT_EQ(DecryptFileToFolder(kPassword, container, out.Path(), false, silent), 2);
+
+  ScriptedPrompter prompter;
+  EXPECT_EQ(DecryptFileToFolder(kPassword, container, out.Path(), true, prompter), 0);
+  ASSERT_EQ(prompter.shown.size(), 1u);
+  EXPECT_EQ(prompter.shown[0].text,
+            "Filen er skadet, prøv og last ned filen på nytt\n\rOm problemet vedvarer, så kontakt Orv.");
+  EXPECT_TRUE(std::filesystem::is_empty(out.Path()));
+  EXPECT_TRUE(tmp.IsEmpty());
+}
+
+}  // namespace
+}  // namespace kvelv::test

@@ -1,0 +1,62 @@
+// The encrypt job's reports in both modes and its handling of the temporary archive.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "jobs/EncryptJob.h"
+#include "tests/support/ScopedTempDirEnv.h"
+#include "tests/support/ScriptedPrompter.h"
+#include "tests/support/TestSupport.h"
+
+namespace kvelv::test {
+namespace {
+
+TEST(EncryptJob, InteractiveSuccessNamesTheTarget) {
+  ScopedTempDirEnv tmp;
+  TempDir work;
+  WriteFile(work.Join("a.txt"), "alpha");
+  const std::string target = work.Join("a.orvkvelv");
+  ScriptedPrompter prompter;
+  EXPECT_EQ(EncryptFiles("pw", work.Join("a.txt"), target, true, prompter), 0);
+  ASSERT_EQ(prompter.shown.size(), 1u);
+  EXPECT_EQ(prompter.shown[0].text, "Filen er ferdig kryptert: " + target);
+  EXPECT_TRUE(std::filesystem::is_regular_file(target));
+  EXPECT_TRUE(tmp.IsEmpty());
+}
+
+TEST(EncryptJob, FailedEncryptionDeletesTheTemporaryArchive) {
+  ScopedTempDirEnv tmp;
+  TempDir work;
+  WriteFile(work.Join("a.txt"), "alpha");
+  const std::string target = work.Join("missing-folder/a.orvkvelv");
+  SilentPrompter silent;
+  EXPECT_EQ(EncryptFiles("pw", work.Join("a.txt"), target, false, silent), 2);
+  EXPECT_TRUE(tmp.IsEmpty());
+
+  ScriptedPrompter prompter;
+  EXPECT_EQ(EncryptFiles("pw", work.Join("a.txt"), target, true, prompter), 0);
+  ASSERT_EQ(prompter.shown.size(), 1u);
+  const std::string prefix = "Kryptering feilet: ";
+  EXPECT_EQ(prompter.shown[0].text.substr(0, prefix.size()), prefix);
+  EXPECT_GT(prompter.shown[0].text.size(), prefix.size());
+  EXPECT_FALSE(std::filesystem::exists(target));
+  EXPECT_TRUE(tmp.IsEmpty());
+}
+
+TEST(EncryptJob, ExistingTargetIsReplacedOnlyWhenTheNewContainerIsComplete) {
+  ScopedTempDirEnv tmp;
+  TempDir work;
+  const std::string target = work.Join("x.orvkvelv");
+  WriteFile(target, "previous container");
+  WriteFile(work.Join("a.txt"), "alpha");
+  SilentPrompter silent;
+  EXPECT_EQ(EncryptFiles("pw", work.Join("a.txt"), target, false, silent), 0);
+  const std::string first = ReadFile(target);
+  EXPECT_NE(first, "previous container");
+  EXPECT_EQ(first.size() % 16, 0u);
+  EXPECT_TRUE(tmp.IsEmpty());
+}
+
+}  // namespace
+}  // namespace kvelv::test

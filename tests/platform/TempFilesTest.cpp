@@ -1,0 +1,134 @@
+// The temporary folder and unique names: "~" + hex + extension, never an existing file.
+#include "platform/TempFiles.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/FileSystem.h"
+#include "tests/support/TestSupport.h"
+
+namespace kvelv::platform {
+namespace {
+
+using test::TempDir;
+
+// Sets an environment variable for one scope and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+bool IsUpperHex(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+
+TEST(TempFilesTest, TempFolderFollowsTmpdirOnlyWhenItIsAFolder) {
+  TempDir dir;
+  {
+    ScopedEnv env("TMPDIR", dir.Path().c_str());
+    EXPECT_EQ(TempFolder(), dir.Path() + "/");
+  }
+  {
+    ScopedEnv env("TMPDIR", (dir.Path() + "/").c_str());
+    EXPECT_EQ(TempFolder(), dir.Path() + "/");  // no doubled separator
+  }
+  {
+    ScopedEnv env("TMPDIR", dir.Join("missing").c_str());
+    EXPECT_EQ(TempFolder(), "/tmp/");
+  }
+  test::WriteFile(dir.Join("file"), "");
+  {
+    ScopedEnv env("TMPDIR", dir.Join("file").c_str());
+    EXPECT_EQ(TempFolder(), "/tmp/");
+  }
+  {
+    ScopedEnv env("TMPDIR", "");
+    EXPECT_EQ(TempFolder(), "/tmp/");
+  }
+  {
+    ScopedEnv env("TMPDIR", nullptr);
+    EXPECT_EQ(TempFolder(), "/tmp/");
+  }
+}
+
+TEST(TempFilesTest, UniqueNameIsTildeHexExtensionAndCreatesNothing) {
+  TempDir dir;
+  std::set<std::string> names;
+  for (int i = 0; i < 50; ++i) {
+    std::string path = UniqueName(dir.Path(), ".zip");
+    ASSERT_EQ(FolderPart(path), dir.Path());
+    std::string name = FileNamePart(path);
+    ASSERT_GE(name.size(), 6u);
+    EXPECT_EQ(name.front(), '~');
+    EXPECT_EQ(name.substr(name.size() - 4), ".zip");
+    EXPECT_TRUE(IsUpperHex(name.substr(1, name.size() - 5))) << name;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path))) << path;
+    names.insert(path);
+  }
+  EXPECT_EQ(names.size(), 50u);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+  // Any extension text is appended as given, also none.
+  EXPECT_EQ(FileNamePart(UniqueName(dir.Path() + "/", "")).find('.'), std::string::npos);
+}
+
+TEST(TempFilesTest, CreateUniqueFileMakesAPrivateEmptyFile) {
+  TempDir dir;
+  std::string path;
+  std::error_code ec;
+  {
+    File file = CreateUniqueFile(dir.Path(), ".tmp", path, ec);
+    ASSERT_TRUE(file.IsOpen()) << ec.message();
+    EXPECT_EQ(file.Size(), 0);
+    EXPECT_EQ(file.Write("secret", 6), 6);
+  }
+  EXPECT_EQ(FolderPart(path), dir.Path());
+  EXPECT_EQ(FileNamePart(path).front(), '~');
+  struct stat st {};
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(test::ReadFile(path), "secret");
+
+  std::string second;
+  File other = CreateUniqueFile(dir.Path(), ".tmp", second, ec);
+  ASSERT_TRUE(other.IsOpen());
+  EXPECT_NE(second, path);
+}
+
+TEST(TempFilesTest, CreateUniqueFileFailsInAMissingFolder) {
+  TempDir dir;
+  std::string path = "unchanged";
+  std::error_code ec;
+  File file = CreateUniqueFile(dir.Join("missing"), ".tmp", path, ec);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_TRUE(ec);
+  EXPECT_TRUE(path.empty());
+}
+
+}  // namespace
+}  // namespace kvelv::platform

@@ -1,0 +1,56 @@
+#pragma once
+// Helpers for the decoder and extractor tests: SHA-256 in hex, a minimal central-directory walker
+// (independent of the library's reader, so a reader fault cannot hide a decoder fault), and
+// in-memory byte sources and sinks.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zip/ByteStreams.h"
+
+namespace kvelv::test {
+
+// Lower-case hex SHA-256 of `bytes`.
+std::string Sha256Hex(std::string_view bytes);
+
+struct RawEntry {
+  std::string name;
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint32_t crc = 0;
+  uint64_t compressedSize = 0;
+  uint64_t uncompressedSize = 0;
+  std::string data;  // the compressed bytes, located through the local header
+};
+
+// Entries of a one-disk archive without Zip64; throws std::runtime_error on malformed input.
+std::vector<RawEntry> ReadRawEntries(const std::string& archive);
+
+// Hands out `data` at most `chunk` bytes per Read.
+class MemorySource : public ByteSource {
+ public:
+  MemorySource(std::string_view data, size_t chunk) : data_(data), chunk_(chunk) {}
+  size_t Read(uint8_t* buffer, size_t max) override;
+  size_t Consumed() const { return pos_; }
+
+ private:
+  std::string_view data_;
+  size_t chunk_;
+  size_t pos_ = 0;
+};
+
+// Collects what it is given; fails the test on a block over 32768 bytes and throws once more than
+// `limit` bytes arrive (so a runaway decoder stops).
+class StringSink : public ByteSink {
+ public:
+  explicit StringSink(uint64_t limit = UINT64_MAX) : limit_(limit) {}
+  void Write(const uint8_t* data, size_t count) override;
+  std::string bytes;
+  size_t largestBlock = 0;
+
+ private:
+  uint64_t limit_;
+};
+
+}  // namespace kvelv::test

@@ -1,0 +1,28 @@
+#pragma once
+// The login: shows the password dialog until a password passes the check against the settings
+// file's hash, or the user gives up.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "jobs/CryptComponent.h"
+
+namespace kvelv {
+
+class PasswordDlg;
+class Prompter;
+
+struct LoginServices {
+  Prompter* prompter = nullptr;  // the messages; required
+  std::string settingsPath;      // read afresh on every attempt
+  // Runs the dialog modally and gives its result; the default is the dialog's exec().
+  std::function<int(PasswordDlg&)> runDialog;
+  // Makes a fresh crypto component; the default is CryptComponent::Create(). Null: not available.
+  std::function<std::unique_ptr<CryptComponent>()> createComponent;
+};
+
+// The accepted password, or "" when none was accepted (cancelled, no crypto component, no hash
+// in the settings file). An accepted empty password also gives "".
+std::string AskPassword(const LoginServices& services);
+
+}  // namespace kvelv

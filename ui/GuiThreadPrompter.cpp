@@ -1,0 +1,44 @@
+#include "ui/GuiThreadPrompter.h"
+
+#include <QMetaObject>
+#include <QThread>
+#include <exception>
+
+namespace kvelv {
+
+template <typename Call>
+void GuiThreadPrompter::OnGuiThread(Call&& call) {
+  if (QThread::currentThread() == context_->thread()) {
+    call();
+    return;
+  }
+  // An exception must not cross the queued call; carry it back to the asking thread.
+  std::exception_ptr failure;
+  QMetaObject::invokeMethod(
+      context_,
+      [&] {
+        try {
+          call();
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      },
+      Qt::BlockingQueuedConnection);
+  if (failure) std::rethrow_exception(failure);
+}
+
+void GuiThreadPrompter::ShowMessage(const std::string& text) {
+  OnGuiThread([&] { target_.ShowMessage(text); });
+}
+
+void GuiThreadPrompter::ShowMessageBox(const std::string& text, const std::string& caption) {
+  OnGuiThread([&] { target_.ShowMessageBox(text, caption); });
+}
+
+bool GuiThreadPrompter::AskYesNo(const std::string& text, const std::string& caption) {
+  bool answer = false;
+  OnGuiThread([&] { answer = target_.AskYesNo(text, caption); });
+  return answer;
+}
+
+}  // namespace kvelv

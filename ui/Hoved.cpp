@@ -1,0 +1,367 @@
+#include "ui/Hoved.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <climits>
+#include <exception>
+
+#include "app/SettingsFile.h"
+#include "jobs/DecryptJob.h"
+#include "jobs/EncryptJob.h"
+#include "jobs/FileProbes.h"
+#include "platform/FileSystem.h"
+#include "platform/LocalTime.h"
+#include "ui/BackgroundJob.h"
+#include "ui/EncryptTarget.h"
+#include "ui/GuiThreadPrompter.h"
+#include "ui/UiPrompter.h"
+
+namespace kvelv {
+
+namespace {
+
+constexpr int kDesignClientWidth = 702;
+constexpr int kDesignClientHeight = 198;
+constexpr int kFontPixels = 11;  // Tahoma 8 point at 96 pixels per inch
+
+const char* const kPlacement = "Placement";
+const char* const kPaths = "LastUsedPaths";
+
+std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+QFont Plain(QFont font) {
+  font.setBold(false);
+  return font;
+}
+
+QFont Bold(QFont font) {
+  font.setBold(true);
+  return font;
+}
+
+// Read with a sentinel, so that a missing or unreadable value keeps the current one.
+bool ReadPlacement(const SettingsFile& settings, const char* key, int& value) {
+  const int32_t read = settings.ReadInteger(kPlacement, key, INT32_MIN);
+  if (read == INT32_MIN) return false;
+  value = read;
+  return true;
+}
+
+}  // namespace
+
+QFont MainWindowFont() {
+  QFont font(QStringLiteral("Tahoma"));
+  font.setPixelSize(kFontPixels);
+  if (QFontInfo(font).family().compare(QStringLiteral("Tahoma"), Qt::CaseInsensitive) != 0) {
+    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPixelSize(kFontPixels);
+  }
+  return font;
+}
+
+Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::string> arguments,
+             QWidget* parent)
+    : QWidget(parent),
+      prompter_(prompter),
+      settingsPath_(std::move(settingsPath)),
+      arguments_(std::move(arguments)),
+      encrypt_(EncryptFiles),
+      decrypt_(DecryptFileToFolder),
+      now_(platform::NowUnixSeconds),
+      selectfolder_(prompter, this) {
+  selectfolder_.SetOptions(sfdoCreateDeleteButtons | sfdoContextMenus | sfdoCreateFolderIcon |
+                           sfdoDeleteFolderIcon);
+  selectfolder_.SetShowButtonGlyphs(true);
+  BuildControls();
+  FormCreate();
+}
+
+Hoved::~Hoved() { password_.assign(password_.size(), '\0'); }
+
+void Hoved::SetJobs(JobFunction encrypt, JobFunction decrypt) {
+  encrypt_ = std::move(encrypt);
+  decrypt_ = std::move(decrypt);
+}
+
+void Hoved::BuildControls() {
+  setObjectName(QStringLiteral("Hoved"));
+  setWindowTitle(QStringLiteral("Orv Kvelv"));
+  const QFont font = MainWindowFont();
+  setFont(font);
+  move(0, 0);
+  resize(kDesignClientWidth, kDesignClientHeight);
+
+  auto group = [&](const char* name, const char* caption, QRect geometry) {
+    auto* box = new QGroupBox(QString::fromUtf8(caption), this);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setFont(Bold(font));  // its buttons inherit the bold font
+    box->setGeometry(geometry);
+    return box;
+  };
+  auto label = [&](QWidget* box, const char* name, const char* caption, QPoint at) {
+    auto* l = new QLabel(QString::fromUtf8(caption), box);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setFont(Plain(font));
+    l->move(at);
+    l->adjustSize();
+    return l;
+  };
+  auto edit = [&](QWidget* box, const char* name, QRect geometry) {
+    auto* e = new QLineEdit(box);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setFont(Plain(font));
+    e->setGeometry(geometry);
+    return e;
+  };
+  auto button = [&](QWidget* box, const char* name, const char* caption, QRect geometry,
+                    void (Hoved::*handler)()) {
+    auto* b = new QPushButton(QString::fromUtf8(caption), box);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAutoDefault(false);
+    b->setGeometry(geometry);
+    connect(b, &QPushButton::clicked, this, handler);
+    return b;
+  };
+
+  GroupBox2_ = group("GroupBox2", "Dekrypter", QRect(4, 6, 690, 78));
+  Label4_ = label(GroupBox2_, "Label4", "Kryptert fil", QPoint(10, 22));
+  Label3_ = label(GroupBox2_, "Label3", "Mappe for dekryptert fil", QPoint(10, 45));
+  txtEncryptedFile_ = edit(GroupBox2_, "txtEncryptedFile", QRect(128, 17, 432, 21));
+  txtDecryptToFolder_ = edit(GroupBox2_, "txtDecryptToFolder", QRect(128, 42, 432, 21));
+  btnEncryptedFile_ = button(GroupBox2_, "btnEncryptedFile", "...", QRect(563, 18, 30, 21),
+                             &Hoved::btnEncryptedFileClick);
+  btnDecryptToFolder_ = button(GroupBox2_, "btnDecryptToFolder", "...", QRect(563, 43, 30, 21),
+                               &Hoved::btnDecryptToFolderClick);
+  btnDecrypt_ = button(GroupBox2_, "btnDecrypt", "Dekrypter fil", QRect(599, 30, 83, 25),
+                       &Hoved::btnDecryptClick);
+
+  GroupBox1_ = group("GroupBox1", "Krypter", QRect(4, 93, 690, 78));
+  Label2_ = label(GroupBox1_, "Label2", "Fil som skal krypteres", QPoint(10, 26));
+  Label1_ = label(GroupBox1_, "Label1", "Mappe for kryptert fil", QPoint(10, 49));
+  txtFileToEncrypt_ = edit(GroupBox1_, "txtFileToEncrypt", QRect(128, 20, 432, 21));
+  txtEncryptToFolder_ = edit(GroupBox1_, "txtEncryptToFolder", QRect(128, 45, 432, 21));
+  btnFileToEncrypt_ = button(GroupBox1_, "btnFileToEncrypt", "...", QRect(563, 20, 30, 21),
+                             &Hoved::btnFileToEncryptClick);
+  btnEncryptToFolder_ = button(GroupBox1_, "btnEncryptToFolder", "...", QRect(563, 47, 30, 21),
+                               &Hoved::btnEncryptToFolderClick);
+  btnEncrypt_ = button(GroupBox1_, "btnEncrypt", "Krypter fil", QRect(599, 32, 83, 25),
+                       &Hoved::btnEncryptClick);
+
+  // The "Krypter" group first, so "Krypter fil" has the focus when the window opens.
+  const QWidget* order[] = {btnEncrypt_,        txtEncryptToFolder_, txtFileToEncrypt_,
+                            btnFileToEncrypt_,  btnEncryptToFolder_, btnDecrypt_,
+                            txtDecryptToFolder_, txtEncryptedFile_,  btnEncryptedFile_,
+                            btnDecryptToFolder_};
+  for (std::size_t i = 1; i < std::size(order); ++i)
+    setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+  btnEncrypt_->setFocus();
+}
+
+void Hoved::LayOut() {
+  // Anchors: left-top-right controls widen with the window, top-right ones move with its edge.
+  const int dx = width() - kDesignClientWidth;
+  for (QGroupBox* box : {GroupBox2_, GroupBox1_}) box->resize(std::max(0, 690 + dx), 78);
+  for (QLineEdit* e : {txtEncryptedFile_, txtDecryptToFolder_, txtFileToEncrypt_, txtEncryptToFolder_})
+    e->resize(std::max(0, 432 + dx), 21);
+  const struct {
+    QPushButton* button;
+    int left;
+  } moving[] = {{btnEncryptedFile_, 563}, {btnDecryptToFolder_, 563}, {btnDecrypt_, 599},
+                {btnFileToEncrypt_, 563}, {btnEncryptToFolder_, 563}, {btnEncrypt_, 599}};
+  for (const auto& m : moving) m.button->move(m.left + dx, m.button->y());
+}
+
+void Hoved::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  LayOut();
+}
+
+void Hoved::FormCreate() {
+  const SettingsFile settings(settingsPath_);
+  int value = 0;
+  if (ReadPlacement(settings, "Top", value)) move(x(), value);
+  if (ReadPlacement(settings, "Left", value)) move(value, y());
+  // Width and Height are the outer size; the frame is not known before the window is shown, so
+  // the size is applied to the client area now and corrected at the first activation.
+  if (ReadPlacement(settings, "Width", value)) {
+    resize(value, height());
+    designedOuterSize_.setWidth(value);
+  }
+  if (ReadPlacement(settings, "Height", value)) {
+    resize(width(), value);
+    designedOuterSize_.setHeight(value);
+  }
+  txtFileToEncrypt_->setText(QString::fromStdString(settings.ReadString(kPaths, "FileToEncrypt", "")));
+  txtEncryptToFolder_->setText(QString::fromStdString(settings.ReadString(kPaths, "EncryptToFolder", "")));
+  txtEncryptedFile_->setText(QString::fromStdString(settings.ReadString(kPaths, "EncryptedFile", "")));
+  txtDecryptToFolder_->setText(QString::fromStdString(settings.ReadString(kPaths, "DecryptToFolder", "")));
+}
+
+void Hoved::FormClose() {
+  SettingsFile settings(settingsPath_);
+  const QRect frame = frameGeometry();
+  settings.WriteInteger(kPlacement, "Top", frame.top());
+  settings.WriteInteger(kPlacement, "Left", frame.left());
+  settings.WriteInteger(kPlacement, "Width", frame.width());
+  settings.WriteInteger(kPlacement, "Height", frame.height());
+  settings.WriteString(kPaths, "FileToEncrypt", Text(txtFileToEncrypt_));
+  settings.WriteString(kPaths, "EncryptToFolder", Text(txtEncryptToFolder_));
+  settings.WriteString(kPaths, "EncryptedFile", Text(txtEncryptedFile_));
+  settings.WriteString(kPaths, "DecryptToFolder", Text(txtDecryptToFolder_));
+}
+
+void Hoved::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    event->ignore();
+    return;
+  }
+  // A refused write is shown, and the window closes all the same.
+  Guarded([this] { FormClose(); });
+  event->accept();
+}
+
+bool Hoved::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  if (event->type() == QEvent::WindowActivate) FormActivate();
+  return handled;
+}
+
+void Hoved::FormActivate() {
+  if (commandLineHandled_) return;
+  commandLineHandled_ = true;
+  const QSize frameExtra = frameGeometry().size() - size();
+  if (!frameExtra.isNull()) {
+    resize(designedOuterSize_.width() > 0 ? designedOuterSize_.width() - frameExtra.width() : width(),
+           designedOuterSize_.height() > 0 ? designedOuterSize_.height() - frameExtra.height()
+                                           : height());
+  }
+  if (arguments_.size() != 1) return;
+  txtEncryptedFile_->setText(QString::fromStdString(arguments_.front()));
+  btnDecryptClick();
+}
+
+void Hoved::Guarded(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    prompter_.ShowError(e.what());
+  }
+}
+
+void Hoved::SetActionsEnabled(bool enabled) {
+  for (QPushButton* b : {btnEncryptedFile_, btnDecryptToFolder_, btnDecrypt_, btnFileToEncrypt_,
+                         btnEncryptToFolder_, btnEncrypt_})
+    b->setEnabled(enabled);
+}
+
+void Hoved::RunJob(const std::function<void(Prompter&)>& job) {
+  busy_ = true;
+  const QPointer<QWidget> focus = focusWidget();
+  SetActionsEnabled(false);
+  GuiThreadPrompter marshalled(prompter_, this);
+  std::exception_ptr failure;
+  try {
+    RunInBackground(this, [&] { job(marshalled); });
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  SetActionsEnabled(true);
+  if (focus) focus->setFocus();
+  busy_ = false;
+  if (failure) std::rethrow_exception(failure);
+}
+
+void Hoved::btnDecryptClick() {
+  if (busy_) return;
+  Guarded([this] {
+    const std::string file = Text(txtEncryptedFile_);
+    if (!FileExists(file)) return prompter_.ShowMessage("Filen finnes ikke! Velg ny fil.");
+    const std::string folder = Text(txtDecryptToFolder_);
+    if (!platform::FolderExists(folder))
+      return prompter_.ShowMessage("Mappe for å lagre dekryptert fil finnes ikke! Velg mappe.");
+    if (!HasWriteAccess(folder))
+      return prompter_.ShowMessage("Har ikke skrivetilgang til valgt mappe! Velg mappe.");
+
+    std::exception_ptr failure;
+    try {
+      RunJob([&](Prompter& p) { decrypt_(password_, file, folder, true, p); });
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    // Whatever came of the job, the user gets to see the folder.
+    prompter_.OpenFolder(folder);
+    if (failure) std::rethrow_exception(failure);
+  });
+}
+
+void Hoved::btnEncryptClick() {
+  if (busy_) return;
+  Guarded([this] {
+    const std::string file = Text(txtFileToEncrypt_);
+    if (!FileExists(file)) return prompter_.ShowMessage("Filen finnes ikke! Velg fil.");
+    const auto info = platform::GetFileInfo(file);
+    if (info && IsOlderThanAnHour(info->lastWriteTime, now_()) &&
+        !prompter_.Confirm("Filen er gamlere enn en time, er det riktig fil?"))
+      return;
+    const std::string folder = Text(txtEncryptToFolder_);
+    const std::string target = EncryptTargetPath(folder, file, platform::ToLocal(now_()));
+    if (!platform::FolderExists(folder)) return prompter_.ShowMessage("Mappe finnes ikke! Velg mappe.");
+    if (!HasWriteAccess(folder))
+      return prompter_.ShowMessage("Har ikke skrivetilgang til valgt mappe! Velg mappe.");
+    RunJob([&](Prompter& p) { encrypt_(password_, file, target, true, p); });
+  });
+}
+
+void Hoved::PickFile(QLineEdit* edit, const std::string& title, const std::string& filter) {
+  if (busy_) return;
+  Guarded([&] {
+    const std::string text = Text(edit);
+    std::string folder;
+    if (!text.empty()) {
+      folder = platform::FolderPart(text);
+      if (folder.empty() && text.front() == platform::kSeparator) folder = "/";
+    }
+    if (folder.empty() || !platform::FolderExists(folder)) folder = platform::CurrentFolder();
+    if (const auto chosen = prompter_.AskOpenFile(title, filter, folder))
+      edit->setText(QString::fromStdString(*chosen));
+  });
+}
+
+void Hoved::PickFolder(QLineEdit* edit, const std::string& title) {
+  if (busy_) return;
+  Guarded([&] {
+    std::string start = Text(edit);
+    // The root keeps its only separator.
+    if (start.size() > 1 && start.back() == platform::kSeparator) start.pop_back();
+    if (!platform::FolderExists(start)) start = platform::CurrentFolder();
+    if (start.empty() || start.back() != platform::kSeparator) start += platform::kSeparator;
+    selectfolder_.SetFolderPath(start);
+    selectfolder_.SetTitle(title);
+    if (prompter_.RunFolderChooser(selectfolder_))
+      edit->setText(QString::fromStdString(selectfolder_.FolderPath()));
+  });
+}
+
+void Hoved::btnEncryptedFileClick() {
+  PickFile(txtEncryptedFile_, "Velg fil som skal dekrypteres.", "Orv kryptert (*.orvkvelv)");
+}
+
+void Hoved::btnFileToEncryptClick() {
+  PickFile(txtFileToEncrypt_, "Velg fil som skal krypteres.", "Alle filer (*)");
+}
+
+void Hoved::btnDecryptToFolderClick() {
+  PickFolder(txtDecryptToFolder_, "Velg mappe for dekryptert fil");
+}
+
+void Hoved::btnEncryptToFolderClick() {
+  PickFolder(txtEncryptToFolder_, "Velg mappe for kryptert fil");
+}
+
+}  // namespace kvelv

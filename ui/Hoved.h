@@ -1,0 +1,104 @@
+#pragma once
+// The main window: a "Dekrypter" group (container file, target folder) and a "Krypter" group
+// (file, target folder). It gathers and checks the paths and hands the work to the jobs.
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/SelectFolderDialog.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace kvelv {
+
+class Prompter;
+class UiPrompter;
+
+// The window's font: Tahoma 11 px, or the platform's sans-serif at that size when Tahoma is missing.
+QFont MainWindowFont();
+
+class Hoved final : public QWidget {
+  Q_OBJECT
+
+ public:
+  using JobFunction = std::function<int(const std::string& password, const std::string& source,
+                                        const std::string& target, bool interactive, Prompter&)>;
+
+  // Reads its placement and paths from `settingsPath` (FormCreate). `arguments` are the
+  // command-line parameters without the program's name.
+  Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::string> arguments,
+        QWidget* parent = nullptr);
+  ~Hoved() override;
+
+  const std::string& Password() const { return password_; }
+  void SetPassword(const std::string& password) { password_ = password; }
+  bool CommandLineHandled() const { return commandLineHandled_; }
+  SelectFolderDialog& selectfolder() { return selectfolder_; }
+
+  // Replacements for tests: the jobs and the clock (Unix seconds).
+  void SetJobs(JobFunction encrypt, JobFunction decrypt);
+  void SetClock(std::function<int64_t()> now) { now_ = std::move(now); }
+
+  void btnDecryptClick();
+  void btnEncryptClick();
+  void btnEncryptedFileClick();
+  void btnFileToEncryptClick();
+  void btnDecryptToFolderClick();
+  void btnEncryptToFolderClick();
+  // First activation only: decrypts the single command-line parameter.
+  void FormActivate();
+  // True while a job runs; the window then takes no second action and refuses to close.
+  bool Busy() const { return busy_; }
+
+ protected:
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void BuildControls();
+  void FormCreate();
+  void FormClose();
+  void Guarded(const std::function<void()>& action);
+  void RunJob(const std::function<void(Prompter&)>& job);
+  void PickFile(QLineEdit* edit, const std::string& title, const std::string& filter);
+  void PickFolder(QLineEdit* edit, const std::string& title);
+  void SetActionsEnabled(bool enabled);
+  void LayOut();
+
+  UiPrompter& prompter_;
+  std::string settingsPath_;
+  std::vector<std::string> arguments_;
+  std::string password_;
+  bool commandLineHandled_ = false;
+  bool busy_ = false;
+  JobFunction encrypt_;
+  JobFunction decrypt_;
+  std::function<int64_t()> now_;
+  SelectFolderDialog selectfolder_;
+  QSize designedOuterSize_;  // the size from the settings, corrected for the frame once shown
+
+  QGroupBox* GroupBox2_;
+  QLabel* Label4_;
+  QLabel* Label3_;
+  QLineEdit* txtEncryptedFile_;
+  QLineEdit* txtDecryptToFolder_;
+  QPushButton* btnEncryptedFile_;
+  QPushButton* btnDecryptToFolder_;
+  QPushButton* btnDecrypt_;
+  QGroupBox* GroupBox1_;
+  QLabel* Label2_;
+  QLabel* Label1_;
+  QLineEdit* txtFileToEncrypt_;
+  QLineEdit* txtEncryptToFolder_;
+  QPushButton* btnFileToEncrypt_;
+  QPushButton* btnEncryptToFolder_;
+  QPushButton* btnEncrypt_;
+};
+
+}  // namespace kvelv

@@ -1,0 +1,86 @@
+#include "ui/QtPrompter.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+
+#include "ui/SelectFolderDialog.h"
+
+namespace kvelv {
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// Simple dialogs carry the application title, as the platform's message dialog does.
+QString AppTitle() { return QCoreApplication::applicationName(); }
+
+int RunBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const std::string& text,
+           QMessageBox::StandardButtons buttons) {
+  QMessageBox box(icon, caption, DisplayText(text), buttons, parent);
+  return box.exec();
+}
+
+}  // namespace
+
+QString DisplayText(const std::string& text) {
+  QString shown = Q(text);
+  // "\n\r" first: in "\n\r\n\r" that finds both breaks, where "\r\n" first would split them.
+  shown.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return shown;
+}
+
+void QtPrompter::ShowMessage(const std::string& text) {
+  RunBox(parent_, QMessageBox::NoIcon, AppTitle(), text, QMessageBox::Ok);
+}
+
+void QtPrompter::ShowMessageBox(const std::string& text, const std::string& caption) {
+  RunBox(parent_, QMessageBox::NoIcon, Q(caption), text, QMessageBox::Ok);
+}
+
+bool QtPrompter::AskYesNo(const std::string& text, const std::string& caption) {
+  return RunBox(parent_, QMessageBox::NoIcon, Q(caption), text,
+                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool QtPrompter::Confirm(const std::string& text) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), DisplayText(text),
+                  QMessageBox::NoButton, parent_);
+  QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+  box.setDefaultButton(yes);
+  box.setEscapeButton(no);
+  box.exec();
+  return box.clickedButton() != no;
+}
+
+void QtPrompter::ShowWarning(const std::string& text) {
+  RunBox(parent_, QMessageBox::Warning, AppTitle(), text, QMessageBox::Ok);
+}
+
+void QtPrompter::ShowError(const std::string& text) {
+  RunBox(parent_, QMessageBox::Critical, AppTitle(), text, QMessageBox::Ok);
+}
+
+std::optional<std::string> QtPrompter::AskOpenFile(const std::string& title,
+                                                   const std::string& filter,
+                                                   const std::string& initialFolder) {
+  QFileDialog dialog(parent_, Q(title), Q(initialFolder), Q(filter));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().first().toStdString();
+}
+
+bool QtPrompter::RunFolderChooser(SelectFolderDialog& chooser) { return chooser.Execute(); }
+
+void QtPrompter::OpenFolder(const std::string& path) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+}
+
+}  // namespace kvelv

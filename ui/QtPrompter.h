@@ -1,0 +1,36 @@
+#pragma once
+// The real dialogs: message boxes, the file-open dialog, the folder chooser and the desktop shell.
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include "ui/UiPrompter.h"
+
+namespace kvelv {
+
+// The jobs break lines with "\n\r" (and batch texts with "\r\n"); a label would show the stray
+// carriage return, so both become one line feed for display only.
+QString DisplayText(const std::string& text);
+
+class QtPrompter final : public UiPrompter {
+ public:
+  // Dialogs are owned by `parent` (may be null: centred on the screen).
+  explicit QtPrompter(QWidget* parent = nullptr) : parent_(parent) {}
+  void SetParent(QWidget* parent) { parent_ = parent; }
+
+  void ShowMessage(const std::string& text) override;
+  void ShowMessageBox(const std::string& text, const std::string& caption) override;
+  bool AskYesNo(const std::string& text, const std::string& caption) override;
+  bool Confirm(const std::string& text) override;
+  void ShowWarning(const std::string& text) override;
+  void ShowError(const std::string& text) override;
+  std::optional<std::string> AskOpenFile(const std::string& title, const std::string& filter,
+                                         const std::string& initialFolder) override;
+  bool RunFolderChooser(SelectFolderDialog& chooser) override;
+  void OpenFolder(const std::string& path) override;
+
+ private:
+  QPointer<QWidget> parent_;
+};
+
+}  // namespace kvelv

@@ -1,0 +1,248 @@
+#include "ui/SelectFolderForm.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeView>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/FileSystem.h"
+#include "ui/ShortenPath.h"
+#include "ui/UiPrompter.h"
+
+namespace kvelv {
+
+namespace {
+
+constexpr int kDesignWidth = 358;
+constexpr int kDesignHeight = 325;
+// The outer minimum 366 x 340 less a classic frame: 4-pixel borders and a 19-pixel caption.
+constexpr int kMinClientWidth = 366 - 8;
+constexpr int kMinClientHeight = 340 - 27;
+constexpr int kPanelHeight = 29;
+constexpr int kStatusHeight = 19;
+// The tree's width is the outer width minus 24; with the frame that is the client width minus 17.
+constexpr int kTreeWidthLoss = 17;
+constexpr int kNamingTries = 50;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+enum class MakeResult { Created, Exists, Failed };
+
+MakeResult MakeFolder(const std::filesystem::path& path, std::string& error) {
+  std::error_code ec;
+  if (std::filesystem::create_directory(path, ec)) return MakeResult::Created;
+  if (!ec || ec == std::errc::file_exists) return MakeResult::Exists;
+  error = ec.message();
+  return MakeResult::Failed;
+}
+
+std::string CreateWarning(const std::string& name, const std::string& error) {
+  return "Unable to create the folder '" + name + "'\n\n" + error;
+}
+
+}  // namespace
+
+SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptions options,
+                                   bool buttonGlyphs, QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
+      prompter_(prompter),
+      options_(options),
+      model_(new QFileSystemModel(this)),
+      btnNewFolder_(new QToolButton(this)),
+      btnDeleteFolder_(new QToolButton(this)),
+      ShellTree_(new QTreeView(this)),
+      ButtonPanel_(new QWidget(this)),
+      btnOk_(new QPushButton(QStringLiteral("OK"), ButtonPanel_)),
+      btnCancel_(new QPushButton(QStringLiteral("Cancel"), ButtonPanel_)),
+      StatusBar1_(new QLabel(this)) {
+  setObjectName(QStringLiteral("SelectFolderForm"));
+  resize(kDesignWidth, kDesignHeight);
+  setMinimumSize(kMinClientWidth, kMinClientHeight);
+  setSizeGripEnabled(false);
+
+  const bool buttons = (options_ & sfdoCreateDeleteButtons) != 0;
+  btnNewFolder_->setObjectName(QStringLiteral("btnNewFolder"));
+  btnNewFolder_->setText(QStringLiteral("Create Folder"));
+  btnNewFolder_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  btnNewFolder_->setAutoRaise(true);
+  btnNewFolder_->setGeometry(8, 4, 121, 22);
+  if (options_ & sfdoCreateFolderIcon)
+    btnNewFolder_->setIcon(style()->standardIcon(QStyle::SP_FileDialogNewFolder));
+  btnNewFolder_->setVisible(buttons);
+  connect(btnNewFolder_, &QToolButton::clicked, this, &SelectFolderForm::CreateBtnClick);
+
+  btnDeleteFolder_->setObjectName(QStringLiteral("btnDeleteFolder"));
+  btnDeleteFolder_->setText(QStringLiteral("Delete"));
+  btnDeleteFolder_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  btnDeleteFolder_->setAutoRaise(true);
+  btnDeleteFolder_->setGeometry(137, 4, 92, 22);
+  if (options_ & sfdoDeleteFolderIcon)
+    btnDeleteFolder_->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
+  btnDeleteFolder_->setVisible(buttons);
+  connect(btnDeleteFolder_, &QToolButton::clicked, this, &SelectFolderForm::DeleteBtnClick);
+
+  QDir::Filters filter = QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot;
+  if (options_ & sfdoIncludeNonFolders) filter |= QDir::Files;
+  if (options_ & sfdoShowHidden) filter |= QDir::Hidden;
+  model_->setFilter(filter);
+  model_->setReadOnly((options_ & sfdoReadOnly) != 0);
+  model_->setRootPath(QStringLiteral("/"));
+
+  ShellTree_->setObjectName(QStringLiteral("ShellTree"));
+  ShellTree_->setModel(model_);
+  for (int column = 1; column < model_->columnCount(); ++column) ShellTree_->hideColumn(column);
+  ShellTree_->header()->hide();
+  ShellTree_->setIndentation(19);
+  ShellTree_->setEditTriggers((options_ & sfdoReadOnly) ? QAbstractItemView::NoEditTriggers
+                                                        : QAbstractItemView::SelectedClicked |
+                                                              QAbstractItemView::EditKeyPressed);
+  ShellTree_->setDragEnabled((options_ & sfdoOleDrag) != 0);
+  ShellTree_->setAcceptDrops((options_ & sfdoOleDrop) != 0);
+  ShellTree_->setGeometry(8, 32, 341, 241);
+  connect(ShellTree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          &SelectFolderForm::ShellTreeChange);
+
+  ButtonPanel_->setObjectName(QStringLiteral("ButtonPanel"));
+  btnOk_->setObjectName(QStringLiteral("btnOk"));
+  btnOk_->setDefault(true);
+  btnCancel_->setObjectName(QStringLiteral("btnCancel"));
+  btnCancel_->setAutoDefault(false);
+  if (buttonGlyphs) {
+    btnOk_->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    btnCancel_->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+  }
+  connect(btnOk_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(btnCancel_, &QPushButton::clicked, this, &QDialog::reject);
+
+  StatusBar1_->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+
+  ShellTree_->setFocus();
+  LayOut();
+  ShellTreeChange();
+}
+
+void SelectFolderForm::SelectPath(const std::string& path) {
+  QString wanted = Q(path);
+  while (wanted.size() > 1 && wanted.endsWith(QLatin1Char('/'))) wanted.chop(1);
+  QModelIndex index;
+  if (!wanted.isEmpty() && QDir(wanted).exists()) index = model_->index(wanted);
+  if (!index.isValid()) index = model_->index(0, 0, QModelIndex());
+  ShellTree_->setCurrentIndex(index);
+  ShellTree_->scrollTo(index);
+  ShellTreeChange();
+}
+
+std::string SelectFolderForm::SelectedPath() const {
+  const QModelIndex index = ShellTree_->currentIndex();
+  if (!index.isValid()) return "";
+  return model_->filePath(index).toStdString();
+}
+
+bool SelectFolderForm::IsFirstNode(const QModelIndex& index) const {
+  return index.isValid() && index == model_->index(0, 0, QModelIndex());
+}
+
+void SelectFolderForm::ShellTreeChange() {
+  const std::string path = SelectedPath();
+  ShowStatusPath();
+  btnNewFolder_->setEnabled(!path.empty());
+  btnDeleteFolder_->setEnabled(!path.empty() && !IsFirstNode(ShellTree_->currentIndex()));
+}
+
+void SelectFolderForm::ShowStatusPath() {
+  const QFontMetrics metrics(font());
+  const int limit = StatusBar1_->width() - 20;
+  StatusBar1_->setText(Q(ShortenPath(SelectedPath(), [&](const std::string& text) {
+    return metrics.horizontalAdvance(Q(text)) <= limit;
+  })));
+}
+
+void SelectFolderForm::LayOut() {
+  const int w = width();
+  const int h = height();
+  StatusBar1_->setGeometry(0, h - kStatusHeight, w, kStatusHeight);
+  ButtonPanel_->setGeometry(0, h - kStatusHeight - kPanelHeight, w, kPanelHeight);
+  btnCancel_->setGeometry(w - 8 - 75, 2, 75, 23);
+  btnOk_->setGeometry(btnCancel_->x() - 8 - 75, 2, 75, 23);
+
+  int top = 8;
+  if (!btnNewFolder_->isHidden()) top = btnNewFolder_->geometry().bottom() + 1 + 4;
+  else if (!btnDeleteFolder_->isHidden()) top = btnDeleteFolder_->geometry().bottom() + 1 + 4;
+  const int left = ShellTree_->x();
+  ShellTree_->setGeometry(left, top, w - kTreeWidthLoss, ButtonPanel_->y() - 4 - top);
+  ShowStatusPath();
+}
+
+void SelectFolderForm::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  LayOut();
+}
+
+void SelectFolderForm::CreateBtnClick() {
+  std::string parent = SelectedPath();
+  if (parent.empty()) parent = platform::CurrentFolder();
+  const std::filesystem::path base(parent);
+
+  std::string created;
+  auto attempt = [&](const std::string& name) {
+    std::string error;
+    switch (MakeFolder(base / name, error)) {
+      case MakeResult::Created:
+        created = name;
+        return true;
+      case MakeResult::Exists:
+        return false;
+      case MakeResult::Failed:
+        throw std::runtime_error(CreateWarning(name, error));
+    }
+    return false;
+  };
+  try {
+    if (!attempt("New Folder"))
+      for (int n = 2; n <= kNamingTries && created.empty(); ++n)
+        attempt("New Folder (" + std::to_string(n) + ")");
+    if (created.empty() && !attempt("fldr"))
+      for (int n = 2; n <= kNamingTries && created.empty(); ++n) attempt("fldr" + std::to_string(n));
+  } catch (const std::runtime_error& e) {
+    prompter_.ShowWarning(e.what());
+    return;
+  }
+  if (created.empty()) {
+    prompter_.ShowWarning(
+        CreateWarning("New Folder", std::make_error_code(std::errc::file_exists).message()));
+    return;
+  }
+
+  // The model learns of the new folder at once when asked for it by path.
+  const QModelIndex parentIndex = model_->index(Q(parent));
+  const QModelIndex child = model_->index(Q((base / created).string()));
+  if (parentIndex.isValid()) ShellTree_->expand(parentIndex);
+  if (!child.isValid()) return;
+  ShellTree_->setCurrentIndex(child);
+  ShellTree_->scrollTo(child);
+  if (!(options_ & sfdoReadOnly)) ShellTree_->edit(child);
+}
+
+void SelectFolderForm::DeleteBtnClick() {
+  const QModelIndex index = ShellTree_->currentIndex();
+  const std::string path = SelectedPath();
+  if (path.empty() || IsFirstNode(index)) return;
+  if (!prompter_.AskYesNo("Move the folder '" + path + "' to the trash?", "Delete Folder")) return;
+  if (!QFile::moveToTrash(Q(path))) {
+    prompter_.ShowWarning("Unable to move the folder '" + path + "' to the trash");
+    return;
+  }
+  const QModelIndex parent = index.parent();
+  if (parent.isValid()) ShellTree_->setCurrentIndex(parent);
+}
+
+}  // namespace kvelv

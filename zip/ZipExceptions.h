@@ -1,0 +1,43 @@
+#pragma once
+// Exceptions of the archive library. Every class derives from EZipException; the texts are the
+// library's fixed English messages.
+#include <string>
+
+#include "platform/Error.h"
+
+namespace kvelv {
+
+#define KVELV_ZIP_EXCEPTION(Name, Base)                                   \
+  class Name : public Base {                                              \
+   public:                                                                \
+    using Base::Base;                                                     \
+    const char* ClassName() const noexcept override { return #Name; }     \
+  };
+
+class EZipException : public Error {
+ public:
+  using Error::Error;
+  const char* ClassName() const noexcept override { return "EZipException"; }
+};
+
+KVELV_ZIP_EXCEPTION(EFCreateError, EZipException)            // "Cannot create file "%s". %s"
+KVELV_ZIP_EXCEPTION(EFOpenError, EZipException)              // archive cannot be opened
+KVELV_ZIP_EXCEPTION(ENotEnoughRoom, EZipException)           // "Not enough room to write archive"
+KVELV_ZIP_EXCEPTION(EUserCanceled, EZipException)            // "User Aborted Operation"
+KVELV_ZIP_EXCEPTION(EIncompleteZip, EZipException)           // "Incomplete Zip File"
+KVELV_ZIP_EXCEPTION(ENotAZipFile, EZipException)             // "Not a valid zip file!"
+KVELV_ZIP_EXCEPTION(EBadZipFile, EZipException)              // "Not a valid zip file!"
+KVELV_ZIP_EXCEPTION(EListError, EZipException)               // "Index %d is out of range", ...
+KVELV_ZIP_EXCEPTION(EFatalUnzipError, EZipException)         // "Premature end of file reached"
+KVELV_ZIP_EXCEPTION(EBiggerThanUncompressed, EZipException)  // "File is larger than uncompressed size!"
+KVELV_ZIP_EXCEPTION(ECantWriteUCF, EZipException)            // "Cant write uncompressed file"
+KVELV_ZIP_EXCEPTION(EMultiPartUnsupported, EZipException)    // archive is one part of a set
+KVELV_ZIP_EXCEPTION(EZLibError, EZipException)
+KVELV_ZIP_EXCEPTION(EZCompressionError, EZLibError)          // "error"
+KVELV_ZIP_EXCEPTION(EConfigFileSaveError, EZipException)
+KVELV_ZIP_EXCEPTION(ECanceledUnzipToBuffer, EZipException)
+KVELV_ZIP_EXCEPTION(EBadCompressedData, EZipException)       // shrink/reduce/implode data that cannot be decoded
+
+#undef KVELV_ZIP_EXCEPTION
+
+}  // namespace kvelv

@@ -1,0 +1,116 @@
+#pragma once
+// Turns a list of file paths into a ZIP archive: plain paths, folder entries (a trailing
+// separator) and wildcard items ("*.txt", ">*.log" for all subfolders). An archive that exists
+// already is rewritten through a temporary file under ZipAction.
+//
+// Failures: a short or failed write anywhere raises ENotEnoughRoom "Not enough room to write
+// archive"; a source file that cannot be read after it was opened raises EZipException naming the
+// file. Either way no archive file is left behind (an archive that was being rewritten stays as
+// it was). Files that are missing, hidden, system, excluded, unopenable or named like an earlier
+// one are left out silently (only the hooks hear of them).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/File.h"
+#include "zip/ZipReader.h"
+
+namespace kvelv {
+
+enum class ZipAction { zaUpdate, zaReplace, zaFreshen };
+
+class ZipWriter : public ZipReader {
+ public:
+  ZipWriter();
+  ~ZipWriter() override;
+
+  // --- Published settings --------------------------------------------------------------------
+  // Deflate level 0-9 (values outside are clamped); 0 stores every entry.
+  int PackLevel() const { return packLevel_; }
+  void SetPackLevel(int level);
+  bool Recurse() const { return recurse_; }
+  void SetRecurse(bool v) { recurse_ = v; }
+  // Deletes each packed source file after the archive is complete (OnDisposeFile may veto).
+  bool Dispose() const { return dispose_; }
+  void SetDispose(bool v) { dispose_ = v; }
+  bool StorePaths() const { return storePaths_; }
+  void SetStorePaths(bool v) { storePaths_ = v; }
+  bool RelativePaths() const { return relativePaths_; }
+  void SetRelativePaths(bool v) { relativePaths_ = v; }
+  // With StorePaths: keeps the leading "/" of absolute folders (POSIX has no drive letters).
+  bool StoreVolumes() const { return storeVolumes_; }
+  void SetStoreVolumes(bool v) { storeVolumes_ = v; }
+  kvelv::ZipAction ZipAction() const { return zipAction_; }
+  void SetZipAction(kvelv::ZipAction v) { zipAction_ = v; }
+  // Folder of the temporary file when an existing archive is rewritten; "" or a missing folder
+  // means the system's temporary folder.
+  const std::string& TempPath() const { return tempPath_; }
+  void SetTempPath(const std::string& v) { tempPath_ = v; }
+  bool SkipIfArchiveBitNotSet() const { return skipIfArchiveBitNotSet_; }
+  void SetSkipIfArchiveBitNotSet(bool v) { skipIfArchiveBitNotSet_ = v; }
+  // POSIX keeps no archive attribute: the setting is accepted and changes nothing.
+  bool ResetArchiveBitOnZip() const { return resetArchiveBitOnZip_; }
+  void SetResetArchiveBitOnZip(bool v) { resetArchiveBitOnZip_ = v; }
+  // Patterns of files to leave out: one with a separator is matched against the whole path,
+  // any other against the file name.
+  std::vector<std::string>& ExcludeList() { return excludeList_; }
+  void SetExcludeList(const std::vector<std::string>& v) { excludeList_ = v; }
+  // Patterns of file names to store instead of deflating.
+  std::vector<std::string>& NoCompressList() { return noCompressList_; }
+  void SetNoCompressList(const std::vector<std::string>& v) { noCompressList_ = v; }
+  bool AddDirEntriesOnRecurse() const { return addDirEntriesOnRecurse_; }
+  void SetAddDirEntriesOnRecurse(bool v) { addDirEntriesOnRecurse_ = v; }
+  // The search attribute mask (0x1F9 by default: hidden and system files are not seen).
+  bool IncludeHiddenFiles() const { return (searchAttributes_ & 0x02) != 0; }
+  void SetIncludeHiddenFiles(bool v) { SetSearchBit(0x02, v); }
+  bool IncludeSysFiles() const { return (searchAttributes_ & 0x04) != 0; }
+  void SetIncludeSysFiles(bool v) { SetSearchBit(0x04, v); }
+  bool IncludeReadOnlyFiles() const { return (searchAttributes_ & 0x01) != 0; }
+  void SetIncludeReadOnlyFiles(bool v) { SetSearchBit(0x01, v); }
+  bool IncludeArchiveFiles() const { return (searchAttributes_ & 0x20) != 0; }
+  void SetIncludeArchiveFiles(bool v) { SetSearchBit(0x20, v); }
+  uint32_t SearchAttributes() const { return searchAttributes_; }
+
+  // --- Hooks (called only when assigned) ---------------------------------------------------------
+  std::function<void(int fileCount, int64_t totalBytes, bool& stop)> OnStartZipInfo;
+  std::function<void(const std::string& path, bool& skip)> OnStartZip;
+  std::function<void(const std::string& path, uint64_t uncompressedSize, uint64_t compressedSize)>
+      OnEndZip;
+  std::function<void(const std::string& item)> OnNoSuchFile;
+  // Items left out for a reason go to the inherited OnSkippingFile with index -1; its `retry`
+  // asks to open the file again (srFileOpenError only).
+  std::function<void(const std::string& path)> OnRecursingFile;
+  std::function<void(const std::string& path, bool& veto)> OnDisposeFile;
+  std::function<void(int count)> OnZipComplete;
+
+  // --- Operations ------------------------------------------------------------------------------
+  // Writes ZipName from FilesList (empties FilesList); returns the number of entries added or
+  // replaced. With an empty ZipName nothing is written and 0 is returned. Afterwards the entry
+  // list and end record describe the archive just written.
+  int PackFiles();
+
+ private:
+  class Pass;
+  friend class Pass;
+
+  void SetSearchBit(uint32_t bit, bool on);
+
+  int packLevel_ = 6;
+  bool recurse_ = false;
+  bool dispose_ = false;
+  bool storePaths_ = false;
+  bool relativePaths_ = false;
+  bool storeVolumes_ = false;
+  kvelv::ZipAction zipAction_ = kvelv::ZipAction::zaUpdate;
+  std::string tempPath_;
+  bool skipIfArchiveBitNotSet_ = false;
+  bool resetArchiveBitOnZip_ = false;
+  std::vector<std::string> excludeList_;
+  std::vector<std::string> noCompressList_;
+  bool addDirEntriesOnRecurse_ = false;
+  uint32_t searchAttributes_ = 0x1F9;
+};
+
+}  // namespace kvelv

@@ -1,0 +1,231 @@
+// Packing one list item: a folder entry or a file, its local header written before and again
+// after its data.
+#include <memory>
+#include <optional>
+
+#include "platform/FileSystem.h"
+#include "platform/LocalTime.h"
+#include "zip/Crc32.h"
+#include "zip/DosDateTime.h"
+#include "zip/EntryCompressor.h"
+#include "zip/FileListExpander.h"
+#include "zip/PackedLocalHeader.h"
+#include "zip/WildcardMatch.h"
+#include "zip/ZipExceptions.h"
+#include "zip/ZipWriterPass.h"
+
+namespace kvelv {
+
+namespace {
+
+bool IsFolderItem(const std::string& item) {
+  return !item.empty() && (item.back() == '/' || item.back() == '\\');
+}
+
+std::string ToEntrySeparators(std::string text) {
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+  }
+  return text;
+}
+
+uint16_t LevelFlags(int level) {
+  if (level <= 2) return 0x0004;
+  if (level >= 8) return 0x0002;
+  return 0;
+}
+
+// Message number of "the file yielded fewer bytes than its length at opening"; it has no text.
+constexpr int kFileShrankMessage = 208;
+
+}  // namespace
+
+std::string ZipWriter::Pass::StoredDirectoryFor(const std::string& path) const {
+  if (!w_.storePaths_) return std::string();
+  std::string folder = platform::FolderPart(path);
+  if (folder.empty()) return std::string();
+  folder += '/';
+  const std::string& root = w_.rootDir_;
+  if (w_.relativePaths_ && !root.empty() && folder.compare(0, root.size(), root) == 0) {
+    folder.erase(0, root.size());
+  } else if (!w_.storeVolumes_) {
+    // An absolute folder stored as such would extract outside the target folder.
+    folder.erase(0, folder.find_first_not_of('/') == std::string::npos ? folder.size()
+                                                                      : folder.find_first_not_of('/'));
+  }
+  return ToEntrySeparators(folder);
+}
+
+std::string ZipWriter::Pass::StoredNameFor(const std::string& item) const {
+  if (IsFolderItem(item)) {
+    std::string folder = item.substr(0, item.size() - 1);
+    if (!w_.storePaths_) return std::string();
+    std::string directory = StoredDirectoryFor(folder + "/x");
+    return directory;
+  }
+  return StoredDirectoryFor(item) + platform::FileNamePart(item);
+}
+
+void ZipWriter::Pass::SetStoredName(ZipHeaderInfo& entry, const std::string& item) const {
+  if (IsFolderItem(item)) {
+    std::string directory = StoredNameFor(item);
+    if (!directory.empty()) entry.SetDirectory(directory);
+    return;
+  }
+  std::string directory = StoredDirectoryFor(item);
+  if (!directory.empty()) entry.SetDirectory(directory);
+  entry.SetFileName(platform::FileNamePart(item));
+}
+
+bool ZipWriter::Pass::OpenSource(const std::string& path, platform::File& source) {
+  for (;;) {
+    std::error_code ec;
+    source = platform::File::Open(path, platform::OpenMode::ReadDenyNone, ec);
+    if (source.IsOpen()) return true;
+    bool retry = false;
+    if (w_.OnSkippingFile) w_.OnSkippingFile(SkipReason::srFileOpenError, retry, -1, path);
+    if (!retry) return false;
+  }
+}
+
+bool ZipWriter::Pass::AddFolderEntry(const std::string& item) {
+  auto entry = std::make_unique<ZipHeaderInfo>(w_.oemConvert_);
+  auto info = platform::GetFileInfo(item.substr(0, item.size() - 1));
+  entry->SetDateTime(DosDateTimeFromUnix(info ? info->lastWriteTime : platform::NowUnixSeconds()));
+  entry->SetUncompressedSize(0);
+  entry->SetCompressedSize(0);
+  entry->SetCompressionMethod(kMethodStored);
+  entry->SetInternalAttributes(0);
+  entry->SetCrc32(0);
+  if (info) entry->SetExternalAttributes(info->attributes);
+  SetStoredName(*entry, item);
+  entry->SetRelativeOffset(static_cast<uint64_t>(out_.Position()));
+  entry->SetDiskNumberStart(0);
+
+  int index = 0;
+  if (byName_->Find(*entry, index)) {
+    Skip(SkipReason::srNoOverwrite, item);
+    return false;
+  }
+  if (w_.OnStartZip) {
+    bool skip = false;
+    w_.OnStartZip(item, skip);
+    if (skip) {
+      Skip(SkipReason::srSkippedInStartZip, item);
+      return false;
+    }
+  }
+  WritePackedLocalHeader(out_, *entry, false);
+  if (w_.OnEndZip) w_.OnEndZip(item, 0, 0);
+  entry_ = std::move(entry);
+  return true;
+}
+
+bool ZipWriter::Pass::AddFile(const std::string& item) {
+  if (IsFolderItem(item)) return AddFolderEntry(item);
+
+  // Only regular files: a folder named without its trailing separator counts as missing, and a
+  // fifo or device would block or never end.
+  std::optional<platform::FileInfo> info;
+  if (platform::FileExists(item)) info = platform::GetFileInfo(item);
+  if (!info) {
+    if (w_.OnNoSuchFile) w_.OnNoSuchFile(item);
+    return false;
+  }
+  platform::File source;
+  if (!OpenSource(item, source)) return false;
+  const int64_t sizeAtOpen = source.Size() >= 0 ? source.Size() : info->size;
+
+  auto entry = std::make_unique<ZipHeaderInfo>(w_.oemConvert_);
+  entry->SetExternalAttributes(info->attributes);
+  entry->SetDateTime(DosDateTimeFromUnix(info->lastWriteTime));
+  entry->SetUncompressedSize(static_cast<uint64_t>(sizeAtOpen));
+  SetStoredName(*entry, item);
+  entry->SetInternalAttributes(0);
+  entry->SetDiskNumberStart(0);
+  entry->SetRelativeOffset(static_cast<uint64_t>(out_.Position()));
+
+  int index = 0;
+  if (byName_->Find(*entry, index)) {
+    Skip(SkipReason::srNoOverwrite, item);
+    totalBytes_ -= sizeAtOpen;
+    return false;
+  }
+  if (w_.OnStartZip) {
+    bool skip = false;
+    w_.OnStartZip(item, skip);
+    if (skip) {
+      Skip(SkipReason::srSkippedInStartZip, item);
+      return false;
+    }
+  }
+
+  // Zip64 for the sizes is decided here, once, and holds for both header writes.
+  const bool reserve = NeedsZip64Reserve(static_cast<uint64_t>(sizeAtOpen));
+  const uint64_t readLimit = reserve ? UINT64_MAX : MaxBytesWithoutZip64Reserve();
+  entry->SetCompressionMethod(kMethodDeflated);
+  entry->SetCrc32(0xFFFFFFFF);
+  entry->SetCompressedSize(0);
+  const int64_t headerLength = WritePackedLocalHeader(out_, *entry, reserve);
+  const uint64_t offset = entry->RelativeOffset();
+  const int64_t dataStart = out_.Position();
+
+  uint32_t crc = kCrc32Start;
+  uint64_t bytesRead = 0;
+  SourceReader read = [&](uint8_t* buffer, size_t max) -> size_t {
+    const uint64_t room = readLimit - bytesRead;
+    if (room < max) max = static_cast<size_t>(room);
+    if (max == 0) return 0;
+    const int64_t got = source.Read(buffer, static_cast<int64_t>(max));
+    if (got < 0) {
+      throw EZipException("Cannot read file \"" + item + "\". " + source.LastError().message());
+    }
+    crc = Crc32Update(crc, buffer, static_cast<size_t>(got));
+    bytesRead += static_cast<uint64_t>(got);
+    return static_cast<size_t>(got);
+  };
+  ArchiveWriter write = [this](const uint8_t* data, size_t count) { WriteArchiveBytes(data, count); };
+
+  bool store = w_.packLevel_ == 0;
+  for (const auto& pattern : w_.noCompressList_) {
+    if (!store && !pattern.empty() && FileNameMatches(platform::FileNamePart(item), pattern)) store = true;
+  }
+  if (store) {
+    StoreEntryData(read, write);
+    entry->SetCompressionMethod(kMethodStored);
+  } else {
+    DeflateEntryData(w_.packLevel_, read, write);
+  }
+  source.Close();
+
+  if (bytesRead < static_cast<uint64_t>(sizeAtOpen)) {
+    // The file shrank while it was read; the entry holds what was read. Only a hook hears of it.
+    w_.HandleMessage(kFileShrankMessage, std::string(), item, MessageButtons::Ok, MessageResult::Ok);
+  }
+  const int64_t dataEnd = out_.Position();
+  entry->SetUncompressedSize(bytesRead);
+  entry->SetCompressedSize(static_cast<uint64_t>(dataEnd - dataStart));
+  entry->SetCrc32(~crc);
+  entry->SetFlag(static_cast<uint16_t>(entry->Flag() | LevelFlags(w_.packLevel_)));
+
+  // The header goes back in place with the final values; it has the same length as before.
+  if (!out_.Seek(static_cast<int64_t>(offset))) throw ENotEnoughRoom("Not enough room to write archive");
+  const int64_t rewritten = WritePackedLocalHeader(out_, *entry, reserve);
+  if (rewritten != headerLength) throw EZipException("Local header changed length: " + item);
+  if (!out_.Seek(dataEnd)) throw ENotEnoughRoom("Not enough room to write archive");
+
+  // POSIX keeps no archive attribute, so ResetArchiveBitOnZip has nothing to clear.
+  if (w_.OnEndZip) w_.OnEndZip(item, entry->UncompressedSize(), entry->CompressedSize());
+  entry_ = std::move(entry);
+  return true;
+}
+
+void ZipWriter::Pass::WriteArchiveBytes(const uint8_t* data, size_t count) {
+  if (out_.Write(data, static_cast<int64_t>(count)) != static_cast<int64_t>(count)) {
+    throw ENotEnoughRoom("Not enough room to write archive");
+  }
+  bytesWritten_ += static_cast<int64_t>(count);
+  w_.ProcessMessages();
+}
+
+}  // namespace kvelv
