@@ -12,7 +12,8 @@ enum class OpenMode {
   ReadDenyWrite,    // read; others may read but not write (archives being read): shared lock
   ReadWriteDenyAll, // read+write existing file; exclusive lock (IsFileLocked probe)
   CreateNew,        // create a file that must not exist, mode 0600, never through a symlink; exclusive lock
-  CreateAlways,     // create or truncate for writing (never through a symlink); exclusive lock
+  CreateAlways,     // create (mode 0666 less umask) or truncate for writing, never through a
+                    // symlink; exclusive lock
   WriteExisting,    // open an existing file for writing with sharing allowed (setting times)
 };
 
@@ -25,8 +26,8 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // Opens `path`; on failure returns a closed File and sets `ec`. A file without any write
-  // permission bit is refused for writing even to root, as the program's design expects
+  // Opens `path`; on failure returns a closed File and sets `ec`. A read-only file (the owner
+  // lacks write permission) is refused for writing even to root, as the program's design expects
   // (EACCES); a conflicting lock gives EBUSY; folders, FIFOs and sockets are refused. A file
   // this call created is removed again when the open fails after all.
   static File Open(const std::string& path, OpenMode mode, std::error_code& ec);

@@ -325,7 +325,7 @@ void Hoved::PickFile(QLineEdit* edit, const std::string& title, const std::strin
     std::string folder;
     if (!text.empty()) {
       folder = platform::FolderPart(text);
-      if (folder.empty() && text.front() == platform::kSeparator) folder = "/";
+      if (folder.empty() && text.front() == platform::kSeparator) folder.assign(1, platform::kSeparator);
     }
     if (folder.empty() || !platform::FolderExists(folder)) folder = platform::CurrentFolder();
     if (const auto chosen = prompter_.AskOpenFile(title, filter, folder))

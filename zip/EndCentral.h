@@ -33,7 +33,7 @@ struct Zip64Locator {
 
 class EndCentral {
  public:
-  EndCentral() { ResetEndRecord(); }
+  EndCentral() = default;
 
   // Signature set, every number zero, comment dropped, modified mark cleared, Zip64 dropped.
   void ResetEndRecord();

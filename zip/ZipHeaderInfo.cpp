@@ -140,8 +140,10 @@ std::string DecodeEntryName(const std::string& stored, uint16_t flag, uint16_t v
                             kvelv::OEMConvert conversion) {
   std::string name = SanitizeUtf8(stored);
   ReplaceAll(name, '/', '\\');
+  // Unix hosts store names as they are (UTF-8 here); the OEM step would garble them.
+  const bool unixHost = (versionMadeBy >> 8) == 3;
   if ((flag & kFlagUtf8) == 0 && conversion == kvelv::OEMConvert::oemFlexible &&
-      (versionMadeBy & 0x0B00) != 0x0B00)
+      (versionMadeBy & 0x0B00) != 0x0B00 && !unixHost)
     name = UndoOemRoad(name);
   return name;
 }

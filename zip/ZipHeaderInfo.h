@@ -189,8 +189,9 @@ class ZipHeaderInfo {
 };
 
 // Decodes stored name bytes as the reader does: UTF-8 (invalid bytes become U+FFFD), "/" to
-// "\", then, when bit 11 is clear, `conversion` is oemFlexible and version made by does not
-// carry 0x0B00, the OEM-to-ANSI step that undoes the OEM road of EncodeEntryName.
+// "\", then, when bit 11 is clear, `conversion` is oemFlexible, version made by does not
+// carry 0x0B00 and the host is not Unix (3), the OEM-to-ANSI step that undoes the OEM road of
+// EncodeEntryName.
 std::string DecodeEntryName(const std::string& stored, uint16_t flag, uint16_t versionMadeBy,
                             kvelv::OEMConvert conversion);
 // The OEM step alone on an already decoded name.

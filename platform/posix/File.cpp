@@ -27,7 +27,7 @@ int OpenFlags(OpenMode mode) {
       return O_RDWR;
     case OpenMode::CreateNew:
       return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
-    case OpenMode::CreateAlways:
+    case OpenMode::CreateAlways:  // opened in two steps, see OpenDescriptor
       return O_RDWR | O_CREAT | O_NOFOLLOW;
     case OpenMode::WriteExisting:
       return O_WRONLY;
@@ -51,13 +51,14 @@ int LockFor(OpenMode mode) {
   return 0;
 }
 
-bool HasWriteBit(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
+// Read-only in the DOS sense: the owner lacks write permission (same rule as the attribute 0x01).
+bool HasWriteBit(const struct stat& st) { return (st.st_mode & S_IWUSR) != 0; }
 
-int OpenRetrying(const std::string& path, int flags) {
+int OpenRetrying(const std::string& path, int flags, mode_t createMode = 0600) {
   int fd;
   do {
     // O_NONBLOCK so that a FIFO at the path cannot block the open; cleared again in Prepare.
-    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0600);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, createMode);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -71,8 +72,9 @@ int OpenDescriptor(const std::string& path, OpenMode mode, bool& created) {
     return fd;
   }
   // Create-or-open in two steps, so a failure later on can remove only a file made here.
+  // User files get the usual permissions (umask applies); only CreateNew makes private files.
   for (int attempt = 0; attempt < 8; ++attempt) {
-    int fd = OpenRetrying(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW);
+    int fd = OpenRetrying(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
     if (fd >= 0) {
       created = true;
       return fd;

@@ -137,6 +137,12 @@ TEST_F(FileTest, CreateAlwaysTruncatesButNeverFollowsASymlink) {
   }
   EXPECT_EQ(ReadFile(path), "new");
 
+  // A new user file gets the usual permissions, not the private ones of CreateNew.
+  const mode_t mask = umask(022);
+  umask(mask);
+  OpenOrFail(dir_.Join("fresh"), OpenMode::CreateAlways);
+  EXPECT_EQ(PermissionsOf(dir_.Join("fresh")), 0666u & ~mask);
+
   const std::string target = dir_.Join("victim");
   WriteFile(target, "precious");
   ASSERT_EQ(symlink(target.c_str(), dir_.Join("link").c_str()), 0);
@@ -160,8 +166,8 @@ TEST_F(FileTest, ReadOnlyFileIsRefusedForWritingEvenToRoot) {
   // Reading stays allowed.
   OpenOrFail(path, OpenMode::ReadDenyNone);
   OpenOrFail(path, OpenMode::ReadDenyWrite);
-  // Any single write bit makes it writable again (group or others count too).
-  ASSERT_EQ(chmod(path.c_str(), 0464), 0);
+  // Giving back the write bit makes it writable again.
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
   OpenOrFail(path, OpenMode::WriteExisting);
 }
 

@@ -21,7 +21,7 @@ void ClosePair(int fds[2]) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& argvIn,
                          const std::string& workingFolder) {
   int outPipe[2] = {-1, -1};
   int errPipe[2] = {-1, -1};
@@ -29,9 +29,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     ClosePair(outPipe);
     throw std::runtime_error("cannot create pipes");
   }
-  std::vector<std::string> argvText;
-  argvText.push_back(program);
-  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<std::string> argvText = argvIn;
+  if (argvText.empty()) argvText.push_back(program);
   std::vector<char*> argv;
   for (std::string& text : argvText) argv.push_back(text.data());
   argv.push_back(nullptr);

@@ -11,9 +11,10 @@ struct ProcessResult {
   std::string err;       // everything written to standard error
 };
 
-// Executes `program` with `args` (argv[0] is the program path), optionally in `workingFolder`.
+// Executes `program` with the argument vector `argv`, whose first element is the program's own
+// name as the child sees it (usually `program` again), optionally in `workingFolder`.
 // Throws std::runtime_error when the child cannot be started.
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& argv,
                          const std::string& workingFolder = std::string());
 
 }  // namespace kvelv::test

@@ -1,6 +1,7 @@
 #include "tests/support/ZipTestSupport.h"
 
 #include <openssl/evp.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -65,6 +66,97 @@ std::vector<RawEntry> ReadRawEntries(const std::string& archive) {
     at += 46 + nameLength + extraLength + commentLength;
   }
   return entries;
+}
+
+namespace {
+
+void Put(std::string& out, uint64_t value, size_t width) {
+  for (size_t i = 0; i < width; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+uint32_t Crc(std::string_view bytes) {
+  return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
+std::string RawDeflate(const std::string& data) {
+  z_stream zs{};
+  if (deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
+  std::string out(deflateBound(&zs, data.size()), '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  zs.avail_in = static_cast<uInt>(data.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  int result = deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  if (result != Z_STREAM_END) throw std::runtime_error("deflate");
+  return out;
+}
+
+}  // namespace
+
+std::string MakeArchive(const std::vector<ArchiveEntrySpec>& entries) {
+  std::string archive;
+  std::string central;
+  for (const ArchiveEntrySpec& e : entries) {
+    const std::string data = e.data ? *e.data : (e.method == 8 ? RawDeflate(e.content) : e.content);
+    const uint32_t crc = e.crc ? *e.crc : Crc(e.content);
+    const uint32_t csize = e.compressedSize ? *e.compressedSize : static_cast<uint32_t>(data.size());
+    const uint32_t usize = e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.content.size());
+    const size_t offset = archive.size();
+    Put(archive, 0x04034b50, 4);
+    Put(archive, 20, 2);
+    Put(archive, e.flags, 2);
+    Put(archive, e.method, 2);
+    Put(archive, e.dosDateTime, 4);
+    Put(archive, crc, 4);
+    Put(archive, csize, 4);
+    Put(archive, usize, 4);
+    Put(archive, e.name.size(), 2);
+    Put(archive, 0, 2);
+    archive += e.name;
+    archive += data;
+
+    Put(central, 0x02014b50, 4);
+    Put(central, 20, 2);  // made by MS-DOS, 2.0
+    Put(central, 20, 2);
+    Put(central, e.flags, 2);
+    Put(central, e.method, 2);
+    Put(central, e.dosDateTime, 4);
+    Put(central, crc, 4);
+    Put(central, csize, 4);
+    Put(central, usize, 4);
+    Put(central, e.name.size(), 2);
+    Put(central, e.centralExtra.size(), 2);
+    Put(central, 0, 2);  // comment length
+    Put(central, 0, 2);  // disk number start
+    Put(central, 0, 2);  // internal attributes
+    Put(central, e.externalAttributes, 4);
+    Put(central, offset, 4);
+    central += e.name;
+    central += e.centralExtra;
+  }
+  const size_t centralOffset = archive.size();
+  archive += central;
+  Put(archive, 0x06054b50, 4);
+  Put(archive, 0, 2);
+  Put(archive, 0, 2);
+  Put(archive, entries.size(), 2);
+  Put(archive, entries.size(), 2);
+  Put(archive, central.size(), 4);
+  Put(archive, centralOffset, 4);
+  Put(archive, 0, 2);
+  return archive;
+}
+
+std::string UnicodePathExtra(const std::string& headerName, const std::string& utf8Name) {
+  std::string field;
+  Put(field, 0x7075, 2);
+  Put(field, 5 + utf8Name.size(), 2);
+  Put(field, 1, 1);
+  Put(field, Crc(headerName), 4);
+  field += utf8Name;
+  return field;
 }
 
 size_t MemorySource::Read(uint8_t* buffer, size_t max) {

@@ -1,0 +1,211 @@
+// The login: the dialog as designed and every way through the check loop.
+#include <QDialog>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <functional>
+#include <vector>
+
+#include "tests/ui/ScriptedPrompter.h"
+#include "ui/AskPassword.h"
+#include "ui/PasswordDlg.h"
+
+using kvelv::AskPassword;
+using kvelv::CryptComponent;
+using kvelv::LoginServices;
+using kvelv::PasswordDlg;
+using kvelv::test::ScriptedPrompter;
+
+namespace {
+
+// Base64 of the MD5 of the windows-1252 bytes, as computed by openssl from iconv output.
+const char* const kHashHemmelig = "+x1Y3pm+CrYzYm9OaPcSnQ==";
+const char* const kHashBlabaer = "r16Ub3bQAeNqoXRNnLpWUg==";  // "blåbær"
+
+void WriteSettings(const QString& path, const QByteArray& hashLine) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write("[Password]\r\n" + hashLine + "\r\n");
+}
+
+// One scripted showing of the dialog: what to type (nothing = keep the text) and the result.
+struct Showing {
+  std::optional<QString> type;
+  int result = QDialog::Accepted;
+  std::function<void(PasswordDlg&)> check;
+};
+
+struct Login {
+  ScriptedPrompter prompter;
+  std::vector<Showing> showings;
+  std::size_t shown = 0;
+  int componentsMade = 0;
+  bool componentAvailable = true;
+
+  std::string Run(const QString& settingsPath) {
+    LoginServices services;
+    services.prompter = &prompter;
+    services.settingsPath = settingsPath.toStdString();
+    services.runDialog = [this](PasswordDlg& dialog) {
+      if (shown >= showings.size()) return int(QDialog::Rejected);
+      const Showing& s = showings[shown++];
+      if (s.check) s.check(dialog);
+      if (s.type) dialog.txtPassword()->setText(*s.type);
+      return s.result;
+    };
+    services.createComponent = [this]() -> std::unique_ptr<CryptComponent> {
+      ++componentsMade;
+      return componentAvailable ? CryptComponent::Create() : nullptr;
+    };
+    return AskPassword(services);
+  }
+};
+
+}  // namespace
+
+class AskPasswordTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void dialogIsBuiltAsDesigned() {
+    PasswordDlg dialog;
+    QCOMPARE(dialog.windowTitle(), QStringLiteral(" Orv Kvelv: Oppgi passord"));
+    QCOMPARE(dialog.size(), QSize(201, 70));
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowSystemMenuHint));
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowCloseButtonHint));
+    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"));
+    auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("OKBtn"));
+    auto* cancel = dialog.findChild<QPushButton*>(QStringLiteral("CancelBtn"));
+    QVERIFY(edit && ok && cancel);
+    QCOMPARE(edit->geometry(), QRect(25, 8, 156, 21));
+    QCOMPARE(edit->echoMode(), QLineEdit::Password);
+    QCOMPARE(ok->geometry(), QRect(25, 35, 75, 25));
+    QCOMPARE(ok->text(), QStringLiteral("Logg inn"));
+    QVERIFY(ok->isDefault());
+    QCOMPARE(cancel->geometry(), QRect(106, 35, 75, 25));
+    QCOMPARE(cancel->text(), QStringLiteral("Avbryt"));
+    QCOMPARE(edit->nextInFocusChain(), ok);
+    QCOMPARE(ok->nextInFocusChain(), cancel);
+  }
+
+  void enterAcceptsAndEscapeCancels() {
+    PasswordDlg dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::keyClicks(dialog.txtPassword(), QStringLiteral("abc"));
+    QCOMPARE(dialog.txtPassword()->text(), QStringLiteral("abc"));
+    QTest::keyClick(dialog.txtPassword(), Qt::Key_Return);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    dialog.show();
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+  }
+
+  void cancelAtFirstShowingMakesNoComponentAndShowsNothing() {
+    QTemporaryDir dir;
+    Login login;
+    login.showings = {{QStringLiteral("hemmelig"), QDialog::Rejected, {}}};
+    // No settings file: reading it would have given the "Feil i ini-fil" message.
+    QCOMPARE(login.Run(dir.filePath("kvelv.ini")), std::string());
+    QCOMPARE(login.componentsMade, 0);
+    QVERIFY(login.prompter.log.isEmpty());
+  }
+
+  void wrongThenRightPassword() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("kvelv.ini");
+    WriteSettings(ini, QByteArray("hash=") + kHashHemmelig);
+    Login login;
+    login.showings = {{QStringLiteral("feil"), QDialog::Accepted, {}},
+                      {QStringLiteral("hemmelig"), QDialog::Accepted, [](PasswordDlg& d) {
+                         // The rejected text is kept and fully selected.
+                         QCOMPARE(d.txtPassword()->text(), QStringLiteral("feil"));
+                         QCOMPARE(d.txtPassword()->selectedText(), QStringLiteral("feil"));
+                       }}};
+    QCOMPARE(login.Run(ini), std::string("hemmelig"));
+    QCOMPARE(login.prompter.log, QStringList{QStringLiteral("message: Feil passord! Prøv på nytt")});
+    QCOMPARE(login.componentsMade, 2);
+  }
+
+  void nonAsciiPasswordHashesItsWindows1252Bytes() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("kvelv.ini");
+    WriteSettings(ini, QByteArray("hash=") + kHashBlabaer);
+    Login login;
+    login.showings = {{QStringLiteral("blåbær"), QDialog::Accepted, {}}};
+    QCOMPARE(login.Run(ini), std::string("blåbær"));
+    QVERIFY(login.prompter.log.isEmpty());
+  }
+
+  void hashDifferingOnlyInCaseIsWrong() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("kvelv.ini");
+    WriteSettings(ini, QByteArray("hash=") + QByteArray(kHashHemmelig).toUpper());
+    Login login;
+    login.showings = {{QStringLiteral("hemmelig"), QDialog::Accepted, {}},
+                      {std::nullopt, QDialog::Rejected, {}}};
+    QCOMPARE(login.Run(ini), std::string());
+    QCOMPARE(login.prompter.log, QStringList{QStringLiteral("message: Feil passord! Prøv på nytt")});
+  }
+
+  void sentinelAcceptsAnyPasswordButEmptyEndsTheProgram() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("kvelv.ini");
+    WriteSettings(ini, "hash=qj");
+    Login any;
+    any.showings = {{QStringLiteral("hva som helst"), QDialog::Accepted, {}}};
+    QCOMPARE(any.Run(ini), std::string("hva som helst"));
+
+    Login empty;
+    empty.showings = {{QString(), QDialog::Accepted, {}}};
+    QCOMPARE(empty.Run(ini), std::string());
+    QVERIFY(empty.prompter.log.isEmpty());
+    QCOMPARE(empty.shown, std::size_t(1));
+  }
+
+  void missingFileOrEmptyHashStops() {
+    QTemporaryDir dir;
+    Login missing;
+    missing.showings = {{QStringLiteral("hemmelig"), QDialog::Accepted, {}}};
+    QCOMPARE(missing.Run(dir.filePath("finnes-ikke.ini")), std::string());
+    QCOMPARE(missing.prompter.log,
+             QStringList{QStringLiteral("message: Feil i ini-fil, prøv og installer Orv Kvelv på nytt")});
+    QCOMPARE(missing.shown, std::size_t(1));
+
+    const QString ini = dir.filePath("kvelv.ini");
+    WriteSettings(ini, "hash=");
+    Login emptyHash;
+    emptyHash.showings = {{QStringLiteral("hemmelig"), QDialog::Accepted, {}}};
+    QCOMPARE(emptyHash.Run(ini), std::string());
+    QCOMPARE(emptyHash.prompter.log, missing.prompter.log);
+  }
+
+  void missingComponentIsReportedBeforeTheFileIsRead() {
+    QTemporaryDir dir;
+    Login login;
+    login.componentAvailable = false;
+    login.showings = {{QStringLiteral("hemmelig"), QDialog::Accepted, {}}};
+    QCOMPARE(login.Run(dir.filePath("finnes-ikke.ini")), std::string());
+    QCOMPARE(login.prompter.log,
+             QStringList{QStringLiteral("message: Krypteringskomponent ikke registrert.\n\r"
+                                        "Prøv og installer Orv Kvelv på nytt som administrator.\n\r"
+                                        "Ta kontakt med ORV om det ikke hjelper.")});
+  }
+
+  void hashIsReadAfreshOnEveryAttempt() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("kvelv.ini");
+    WriteSettings(ini, QByteArray("hash=") + kHashHemmelig);
+    Login login;
+    login.showings = {{QStringLiteral("annet"), QDialog::Accepted, {}},
+                      {std::nullopt, QDialog::Accepted,
+                       [&](PasswordDlg&) { WriteSettings(ini, "hash=qj"); }}};
+    QCOMPARE(login.Run(ini), std::string("annet"));
+  }
+};
+
+QTEST_MAIN(AskPasswordTest)
+#include "AskPasswordTest.moc"
