@@ -8,45 +8,32 @@
 #include "app/ConsoleMode.h"
 #include "app/LastChance.h"
 #include "app/SettingsFile.h"
-#include "ui/AskPassword.h"
 #include "ui/Hoved.h"
+#include "ui/InteractiveStartup.h"
 #include "ui/QtPrompter.h"
-
-namespace {
-
-int RunInteractive(QApplication& app) {
-  kvelv::QtPrompter prompter;
-  const std::string settingsPath =
-      kvelv::SettingsFile::DefaultPath(QCoreApplication::applicationFilePath().toStdString());
-
-  kvelv::LoginServices login;
-  login.prompter = &prompter;
-  login.settingsPath = settingsPath;
-  std::string password = kvelv::AskPassword(login);
-  if (password.empty()) return 0;
-
-  std::vector<std::string> arguments;
-  const QStringList args = QCoreApplication::arguments();
-  for (qsizetype i = 1; i < args.size(); ++i) arguments.push_back(args[i].toStdString());
-
-  kvelv::Hoved hoved(prompter, settingsPath, arguments);
-  prompter.SetParent(&hoved);
-  hoved.SetPassword(password);
-  password.assign(password.size(), '\0');
-  hoved.show();
-  app.exec();
-  return 0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   kvelv::ConsoleMode = false;
+  // Qt needs its application object for the password dialog already; no window shows before it.
   QApplication app(argc, argv);
   // The application title; it is also the caption of the simple message dialogs.
   QCoreApplication::setApplicationName(QStringLiteral("Orv krypterings klient"));
   try {
-    return RunInteractive(app);
+    kvelv::QtPrompter prompter;
+    kvelv::LoginServices login;
+    login.prompter = &prompter;
+    login.settingsPath =
+        kvelv::SettingsFile::DefaultPath(QCoreApplication::applicationFilePath().toStdString());
+    std::vector<std::string> arguments;
+    const QStringList args = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) arguments.push_back(args[i].toStdString());
+
+    return kvelv::RunInteractiveMode(prompter, login, arguments, [&](kvelv::Hoved& window) {
+      prompter.SetParent(&window);
+      window.show();
+      QApplication::exec();
+      prompter.SetParent(nullptr);
+    });
   } catch (...) {
     QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
                           QString::fromStdString(kvelv::DescribeException(std::current_exception())));

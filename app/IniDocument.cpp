@@ -1,6 +1,7 @@
 #include "app/IniDocument.h"
 
 #include <cstddef>
+#include <utility>
 
 namespace kvelv {
 
@@ -114,7 +115,10 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*insertAt), newLine);
     return;
   }
-  lines_.push_back("[" + std::string(section) + "]");
+  std::string header(1, '[');
+  header.append(section);
+  header += ']';
+  lines_.push_back(std::move(header));
   lines_.push_back(std::move(newLine));
 }
 

@@ -1,9 +1,11 @@
 #include "ui/BackgroundJob.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QProgressDialog>
 #include <QTimer>
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -31,16 +33,21 @@ void RunInBackground(QWidget* owner, const std::function<void()>& work) {
   });
   delay.start(kBusyIndicatorDelayMs);
 
+  std::atomic<bool> done{false};
   std::thread worker([&] {
     try {
       work();
     } catch (...) {
       failure = std::current_exception();
     }
+    done = true;
     // Posted, so it is seen even when the loop has not started yet.
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
   loop.exec();
+  // An application-wide exit ends every loop early; the worker may still wait for an answer
+  // from this thread, so keep serving events until it is done.
+  while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   worker.join();
   delay.stop();
   busy.reset();

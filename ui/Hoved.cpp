@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,12 +55,18 @@ bool ReadPlacement(const SettingsFile& settings, const char* key, int& value) {
 }  // namespace
 
 QFont MainWindowFont() {
-  QFont font(QStringLiteral("Tahoma"));
-  font.setPixelSize(kFontPixels);
-  if (QFontInfo(font).family().compare(QStringLiteral("Tahoma"), Qt::CaseInsensitive) != 0) {
-    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPixelSize(kFontPixels);
+  // Tahoma where it exists; else a face of similar width, so that the labels still fit in
+  // front of the edits; else the platform's sans-serif. Always 11 pixels high.
+  const QStringList available = QFontDatabase::families();
+  for (const char* family : {"Tahoma", "Liberation Sans", "Arial", "DejaVu Sans Condensed"}) {
+    if (available.contains(QString::fromLatin1(family), Qt::CaseInsensitive)) {
+      QFont font(QString::fromLatin1(family));
+      font.setPixelSize(kFontPixels);
+      return font;
+    }
   }
+  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  font.setPixelSize(kFontPixels);
   return font;
 }
 

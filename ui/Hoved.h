@@ -19,7 +19,8 @@ namespace kvelv {
 class Prompter;
 class UiPrompter;
 
-// The window's font: Tahoma 11 px, or the platform's sans-serif at that size when Tahoma is missing.
+// The window's font: Tahoma at 11 pixels; without Tahoma a face of similar width, else the
+// platform's sans-serif, at the same size.
 QFont MainWindowFont();
 
 class Hoved final : public QWidget {

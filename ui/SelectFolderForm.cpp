@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <filesystem>
@@ -73,7 +74,7 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
   btnNewFolder_->setText(QStringLiteral("Create Folder"));
   btnNewFolder_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   btnNewFolder_->setAutoRaise(true);
-  btnNewFolder_->setGeometry(8, 4, 121, 22);
+  btnNewFolder_->setGeometry(8, 4, 121, 24);
   if (options_ & sfdoCreateFolderIcon)
     btnNewFolder_->setIcon(style()->standardIcon(QStyle::SP_FileDialogNewFolder));
   btnNewFolder_->setVisible(buttons);
@@ -83,7 +84,7 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
   btnDeleteFolder_->setText(QStringLiteral("Delete"));
   btnDeleteFolder_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   btnDeleteFolder_->setAutoRaise(true);
-  btnDeleteFolder_->setGeometry(137, 4, 92, 22);
+  btnDeleteFolder_->setGeometry(137, 4, 92, 24);
   if (options_ & sfdoDeleteFolderIcon)
     btnDeleteFolder_->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
   btnDeleteFolder_->setVisible(buttons);
@@ -95,6 +96,18 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
   model_->setFilter(filter);
   model_->setReadOnly((options_ & sfdoReadOnly) != 0);
   model_->setRootPath(QStringLiteral("/"));
+  // Folders are read and sorted in the background, which moves rows after the selection was
+  // made; until the user takes over, keep bringing the selection back into view.
+  auto follow = [this] {
+    if (!followSelection_) return;
+    QTimer::singleShot(0, this, [this] {
+      if (followSelection_)
+        ShellTree_->scrollTo(ShellTree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+    });
+  };
+  connect(model_, &QFileSystemModel::directoryLoaded, this, follow);
+  connect(model_, &QFileSystemModel::layoutChanged, this, follow);
+  connect(model_, &QFileSystemModel::rowsInserted, this, follow);
 
   ShellTree_->setObjectName(QStringLiteral("ShellTree"));
   ShellTree_->setModel(model_);
@@ -107,6 +120,8 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
   ShellTree_->setDragEnabled((options_ & sfdoOleDrag) != 0);
   ShellTree_->setAcceptDrops((options_ & sfdoOleDrop) != 0);
   ShellTree_->setGeometry(8, 32, 341, 241);
+  ShellTree_->installEventFilter(this);
+  ShellTree_->viewport()->installEventFilter(this);
   connect(ShellTree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           &SelectFolderForm::ShellTreeChange);
 
@@ -185,6 +200,25 @@ void SelectFolderForm::LayOut() {
 void SelectFolderForm::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
   LayOut();
+}
+
+bool SelectFolderForm::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+      followSelection_ = false;
+      break;
+    default:
+      break;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void SelectFolderForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Only now has the tree its final size, so bring the start folder into view again.
+  ShellTree_->scrollTo(ShellTree_->currentIndex(), QAbstractItemView::PositionAtCenter);
 }
 
 void SelectFolderForm::CreateBtnClick() {

@@ -40,6 +40,8 @@ class SelectFolderForm final : public QDialog {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ShellTreeChange();
@@ -57,6 +59,7 @@ class SelectFolderForm final : public QDialog {
   QPushButton* btnOk_;
   QPushButton* btnCancel_;
   QLabel* StatusBar1_;
+  bool followSelection_ = true;  // until the user scrolls, clicks or types in the tree
 };
 
 }  // namespace kvelv

@@ -103,6 +103,36 @@ int SortedZip::Add(std::unique_ptr<ZipHeaderInfo> entry) {
   return index;
 }
 
+void SortedZip::Assign(std::vector<ZipHeaderInfo*> entries) {
+  Clear();
+  // Stable sort with a strict order: entries that never compare equal (date, size) keep their
+  // order, as one-by-one insertion would.
+  std::stable_sort(entries.begin(), entries.end(), [this](const ZipHeaderInfo* a, const ZipHeaderInfo* b) {
+    return Compare(*a, *b) < 0 && Compare(*b, *a) >= 0;
+  });
+  bool duplicate = false;
+  std::vector<ZipHeaderInfo*> result;
+  result.reserve(entries.size());
+  for (size_t i = 0; i < entries.size();) {
+    size_t j = i + 1;
+    while (j < entries.size() && Compare(*entries[i], *entries[j]) == 0) ++j;
+    if (j - i > 1) duplicate = true;
+    if (duplicates_ == DuplicatePolicy::Ignore) {
+      result.push_back(entries[i]);
+      if (owns_)
+        for (size_t k = i + 1; k < j; ++k) delete entries[k];
+    } else {
+      // One by one, a new equal entry goes before the earlier ones: the run comes out reversed.
+      for (size_t k = j; k > i; --k) result.push_back(entries[k - 1]);
+    }
+    i = j;
+  }
+  items_ = std::move(result);
+  for (const ZipHeaderInfo* e : items_)
+    if (e->HasZip64()) hasZip64_ = true;
+  if (duplicate && duplicates_ == DuplicatePolicy::Refuse) throw EListError("Duplicate Object index");
+}
+
 ZipHeaderInfo* SortedZip::Items(int index) const {
   if (index < 0 || index >= Count())
     throw EListError("Index " + std::to_string(index) + " is out of range");

@@ -38,6 +38,13 @@ class SortedZip {
   // For owning lists: like Add(), but an entry that is not inserted is freed.
   int Add(std::unique_ptr<ZipHeaderInfo> entry);
 
+  // Replaces the content with `entries`, ordered as if they had been added one by one in their
+  // order (in O(n log n), so a hostile directory cannot make loading quadratic). An owning list
+  // takes all of them; under Refuse a duplicate raises EListError "Duplicate Object index"
+  // afterwards (the entries stay in the list); under Ignore later duplicates are dropped (and
+  // freed when owning).
+  void Assign(std::vector<ZipHeaderInfo*> entries);
+
   // Finds an entry equal to `key` by bisection; `index` is its place or where it would go.
   bool Find(const ZipHeaderInfo& key, int& index) const;
   // Entry at `index`; EListError "Index %d is out of range" outside 0..Count()-1.

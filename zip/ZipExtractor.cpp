@@ -2,12 +2,17 @@
 // decoding through EntryDecoder, CRC check, dates and attributes.
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
-#include "zip/Crc32.h"
 #include "zip/DosDateTime.h"
 #include "zip/EntryDecoder.h"
 #include "zip/ExtractPaths.h"
+#include "zip/ExtractStreams.h"
 #include "zip/LittleEndian.h"
 #include "zip/WildcardMatch.h"
 #include "zip/ZipExceptions.h"
@@ -17,58 +22,7 @@ namespace kvelv {
 
 namespace {
 
-constexpr uint64_t kBlockSize = 32768;
 const char kPrematureEnd[] = "Premature end of file reached";
-
-// The compressed bytes of one entry, read from the archive in blocks of at most 32768 bytes and
-// never past the entry's compressed size.
-class EntryDataSource : public ByteSource {
- public:
-  EntryDataSource(BufferedFileStream& archive, uint64_t compressedSize)
-      : archive_(archive), remaining_(compressedSize) {}
-
-  size_t Read(uint8_t* buffer, size_t max) override {
-    const uint64_t want = std::min<uint64_t>({max, remaining_, kBlockSize});
-    if (want == 0) return 0;
-    if (archive_.Read(buffer, static_cast<int64_t>(want)) != static_cast<int64_t>(want)) {
-      throw EFatalUnzipError(kPrematureEnd);
-    }
-    remaining_ -= want;
-    return static_cast<size_t>(want);
-  }
-
- private:
-  BufferedFileStream& archive_;
-  uint64_t remaining_;
-};
-
-// The output step: size check against the declared size (so a hostile entry cannot write without
-// bound), the write itself (none in test mode), the CRC and the progress report.
-class EntryOutput : public ByteSink {
- public:
-  EntryOutput(BufferedFileStream* file, uint64_t declaredSize, std::function<void(size_t)> progress)
-      : file_(file), declared_(declaredSize), progress_(std::move(progress)) {}
-
-  void Write(const uint8_t* data, size_t count) override {
-    if (count > declared_ - written_) throw EBiggerThanUncompressed("File is larger than uncompressed size!");
-    if (file_ != nullptr && file_->Write(data, static_cast<int64_t>(count)) != static_cast<int64_t>(count)) {
-      throw ECantWriteUCF("Cant write uncompressed file");
-    }
-    crc_ = Crc32Update(crc_, data, count);
-    written_ += count;
-    progress_(count);
-  }
-
-  uint32_t Crc() const { return crc_ ^ 0xFFFFFFFFu; }
-  uint64_t Written() const { return written_; }
-
- private:
-  BufferedFileStream* file_;
-  uint64_t declared_;
-  uint64_t written_ = 0;
-  uint32_t crc_ = kCrc32Start;
-  std::function<void(size_t)> progress_;
-};
 
 // Cuts UTF-8 text to at most `limit` bytes without splitting a character.
 std::string CutText(const std::string& text, size_t limit) {
@@ -76,6 +30,12 @@ std::string CutText(const std::string& text, size_t limit) {
   size_t end = limit;
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   return text.substr(0, end);
+}
+
+// Adds a declared (untrusted) size to a running total without overflowing.
+int64_t AddSize(int64_t total, uint64_t size) {
+  const uint64_t room = static_cast<uint64_t>(INT64_MAX - std::max<int64_t>(total, 0));
+  return size >= room ? INT64_MAX : total + static_cast<int64_t>(size);
 }
 
 int Percent(uint64_t part, uint64_t whole) {
@@ -104,7 +64,7 @@ class ExtractionPass {
       entry.SetMatched(take ? 1 : 0);
       if (!take) continue;
       selected.push_back(i);
-      r_.totalSelected_ += static_cast<int64_t>(std::min<uint64_t>(entry.UncompressedSize(), INT64_MAX / 2));
+      r_.totalSelected_ = AddSize(r_.totalSelected_, entry.UncompressedSize());
     }
     r_.toDo_ = static_cast<int>(selected.size());
     if (r_.OnStartUnZipInfo) {
@@ -142,15 +102,21 @@ class ExtractionPass {
                        [&](const std::string& pattern) { return pattern == "*" || WildcardMatch(name, pattern); });
   }
 
+  // Takes a skipped entry out of the pass total.
+  void Unselect(const ZipHeaderInfo& entry) {
+    const uint64_t size = std::min<uint64_t>(entry.UncompressedSize(), static_cast<uint64_t>(INT64_MAX));
+    r_.totalSelected_ = std::max<int64_t>(0, r_.totalSelected_ - static_cast<int64_t>(size));
+  }
+
   // Reports a skip; returns true when a handler asked to process the entry again.
   bool Skip(SkipReason reason, int index, const std::string& name) {
-    r_.totalSelected_ -= static_cast<int64_t>(std::min<uint64_t>(r_.workingEntry_.UncompressedSize(), INT64_MAX / 2));
+    Unselect(r_.workingEntry_);
     bool retry = false;
     if (r_.OnSkippingFile) r_.OnSkippingFile(reason, retry, index, name);
     return retry;
   }
 
-  // The folder the entry goes to, created unless testing; nullopt when it must not be used.
+  // The folder the entry goes to (not created here); nullopt when it must not be used.
   std::optional<std::string> OutputFolder(const ZipHeaderInfo& entry) {
     std::string folder = r_.destDir_;
     if (!r_.recreateDirs_ || entry.Directory().empty()) return folder;
@@ -251,7 +217,7 @@ class ExtractionPass {
       bool skip = false;
       r_.OnStartUnZip(index, skip, path);
       if (skip) {
-        r_.totalSelected_ -= static_cast<int64_t>(std::min<uint64_t>(work.UncompressedSize(), INT64_MAX / 2));
+        Unselect(work);
         return false;
       }
     }
@@ -334,8 +300,8 @@ class ExtractionPass {
         platform::SetLastWriteTime(path, seconds);
       }
       if (r_.retainAttributes_) platform::SetDosAttributes(path, work.ExternalAttributes());
-      if (r_.OnEndUnZip) r_.OnEndUnZip(index, path);
     }
+    if (r_.OnEndUnZip) r_.OnEndUnZip(index, path);
     Passed(entry);
     return false;
   }

@@ -1,5 +1,7 @@
 #include "zip/ZipText.h"
 
+#include "platform/CodePages.h"
+
 namespace kvelv {
 
 namespace {
@@ -23,6 +25,10 @@ std::string LowerAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(LowerAsciiChar(static_cast<unsigned char>(c)));
   return out;
+}
+
+std::string ValidUtf8(std::string_view bytes) {
+  return platform::EncodeUtf8(platform::DecodeUtf8(bytes));
 }
 
 void SplitEntryName(std::string_view name, std::string& directory, std::string& fileName) {

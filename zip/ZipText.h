@@ -12,6 +12,8 @@ inline bool SameTextAscii(std::string_view a, std::string_view b) {
   return CompareTextAscii(a, b) == 0;
 }
 std::string LowerAscii(std::string_view text);
+// Valid UTF-8 of any bytes: invalid sequences become U+FFFD.
+std::string ValidUtf8(std::string_view bytes);
 
 // Splits an entry name at its last "\", "/" or ":": `fileName` is what follows it, `directory`
 // what precedes it with "\" appended (empty when there is nothing before it).

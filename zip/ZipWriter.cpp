@@ -109,7 +109,13 @@ int ZipWriter::Pass::Run() {
   w_.sortedView_.reset();
   w_.entries_ = std::move(byNone_);
   w_.endCentral_ = end_;
-  w_.RememberArchiveStamp();
+  if (copied_.empty()) {
+    w_.RememberArchiveStamp();
+  } else {
+    // Carried-over entries still point at their extra fields in the old file: the next
+    // operation must load the directory afresh.
+    w_.stampValid_ = false;
+  }
   return count_;
 }
 

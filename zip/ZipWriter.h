@@ -39,7 +39,8 @@ class ZipWriter : public ZipReader {
   void SetStorePaths(bool v) { storePaths_ = v; }
   bool RelativePaths() const { return relativePaths_; }
   void SetRelativePaths(bool v) { relativePaths_ = v; }
-  // With StorePaths: keeps the leading "/" of absolute folders (POSIX has no drive letters).
+  // With StorePaths: would keep the drive of the stored folder. POSIX paths have none, and a
+  // leading "/" is never stored, so the setting changes nothing here.
   bool StoreVolumes() const { return storeVolumes_; }
   void SetStoreVolumes(bool v) { storeVolumes_ = v; }
   kvelv::ZipAction ZipAction() const { return zipAction_; }

@@ -48,20 +48,19 @@ std::string ZipWriter::Pass::StoredDirectoryFor(const std::string& path) const {
   const std::string& root = w_.rootDir_;
   if (w_.relativePaths_ && !root.empty() && folder.compare(0, root.size(), root) == 0) {
     folder.erase(0, root.size());
-  } else if (!w_.storeVolumes_) {
-    // An absolute folder stored as such would extract outside the target folder.
-    folder.erase(0, folder.find_first_not_of('/') == std::string::npos ? folder.size()
-                                                                      : folder.find_first_not_of('/'));
+  } else {
+    // POSIX paths have no volume to keep (StoreVolumes), and an absolute folder stored as such
+    // would extract outside the target folder.
+    const size_t firstName = folder.find_first_not_of('/');
+    folder.erase(0, firstName == std::string::npos ? folder.size() : firstName);
   }
   return ToEntrySeparators(folder);
 }
 
 std::string ZipWriter::Pass::StoredNameFor(const std::string& item) const {
   if (IsFolderItem(item)) {
-    std::string folder = item.substr(0, item.size() - 1);
-    if (!w_.storePaths_) return std::string();
-    std::string directory = StoredDirectoryFor(folder + "/x");
-    return directory;
+    // The folder itself is the stored directory; no file name.
+    return StoredDirectoryFor(item.substr(0, item.size() - 1) + "/x");
   }
   return StoredDirectoryFor(item) + platform::FileNamePart(item);
 }
@@ -134,7 +133,8 @@ bool ZipWriter::Pass::AddFile(const std::string& item) {
   }
   platform::File source;
   if (!OpenSource(item, source)) return false;
-  const int64_t sizeAtOpen = source.Size() >= 0 ? source.Size() : info->size;
+  const int64_t measured = source.Size();
+  const int64_t sizeAtOpen = measured >= 0 ? measured : info->size;
 
   auto entry = std::make_unique<ZipHeaderInfo>(w_.oemConvert_);
   entry->SetExternalAttributes(info->attributes);

@@ -63,8 +63,8 @@ std::vector<std::string> Listing(const std::string& folder) {
 
 class RoundTrip : public ::testing::Test {
  protected:
+  TempDir src_, out_, work_;  // made before $TMPDIR is replaced, so they don't land in it
   ScopedTempDirEnv tmp_;
-  TempDir src_, out_, work_;
   std::string container_ = work_.Join("x.orvkvelv");
 };
 
@@ -240,7 +240,7 @@ TEST_F(RoundTrip, ContainersOfInfoZipAnd7zExtract) {
   EXPECT_EQ(ReadFile(out_.Join("one.txt")), std::string(20000, '1'));
 
   if (Shell("command -v 7z >/dev/null 2>&1") != 0) GTEST_SKIP() << "7z is not installed";
-  TempDir out2;
+  TempDir out2;  // inside the test's $TMPDIR: check the listing only
   const std::string zip7 = work_.Join("seven.zip");
   ASSERT_EQ(Shell("cd " + Quote(src_.Path()) + " && 7z a -tzip -bd " + Quote(zip7) + " sub two.txt >/dev/null"), 0);
   const std::string c7 = work_.Join("seven.orvkvelv");

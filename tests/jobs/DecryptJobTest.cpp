@@ -35,8 +35,8 @@ class DecryptJobTest : public ::testing::Test {
     return DecryptFileToFolder(password, container_, out_.Path(), true, prompter);
   }
 
+  TempDir src_, work_, out_;  // made before $TMPDIR is replaced, so they don't land in it
   ScopedTempDirEnv tmp_;
-  TempDir src_, work_, out_;
   std::string container_;
 };
 
@@ -128,8 +128,8 @@ TEST_F(DecryptJobTest, BatchOverwritesWithoutAsking) {
 }
 
 TEST(DecryptJobEmptyArchive, IsReportedAsDamaged) {
-  ScopedTempDirEnv tmp;
   TempDir work, out;
+  ScopedTempDirEnv tmp;
   SilentPrompter silent;
   const std::string container = work.Join("empty.orvkvelv");
   // Only a hidden file is listed: the writer leaves it out and the archive has no entries.

@@ -13,8 +13,8 @@ namespace kvelv::test {
 namespace {
 
 TEST(EncryptJob, InteractiveSuccessNamesTheTarget) {
-  ScopedTempDirEnv tmp;
   TempDir work;
+  ScopedTempDirEnv tmp;
   WriteFile(work.Join("a.txt"), "alpha");
   const std::string target = work.Join("a.orvkvelv");
   ScriptedPrompter prompter;
@@ -26,8 +26,8 @@ TEST(EncryptJob, InteractiveSuccessNamesTheTarget) {
 }
 
 TEST(EncryptJob, FailedEncryptionDeletesTheTemporaryArchive) {
-  ScopedTempDirEnv tmp;
   TempDir work;
+  ScopedTempDirEnv tmp;
   WriteFile(work.Join("a.txt"), "alpha");
   const std::string target = work.Join("missing-folder/a.orvkvelv");
   SilentPrompter silent;
@@ -45,8 +45,8 @@ TEST(EncryptJob, FailedEncryptionDeletesTheTemporaryArchive) {
 }
 
 TEST(EncryptJob, ExistingTargetIsReplacedOnlyWhenTheNewContainerIsComplete) {
-  ScopedTempDirEnv tmp;
   TempDir work;
+  ScopedTempDirEnv tmp;
   const std::string target = work.Join("x.orvkvelv");
   WriteFile(target, "previous container");
   WriteFile(work.Join("a.txt"), "alpha");

@@ -1,6 +1,6 @@
 #pragma once
 // Points $TMPDIR at a fresh folder for the life of the object, so a test can check that a job
-// left nothing behind in the temporary folder.
+// left nothing behind. Make the test's own TempDirs before this object, or they land inside it.
 #include <cstdlib>
 #include <filesystem>
 #include <string>

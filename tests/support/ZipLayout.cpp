@@ -1,6 +1,10 @@
 #include "tests/support/ZipLayout.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -160,6 +164,30 @@ uint32_t ExpectedDosDateTime(int64_t unixSeconds) {
   const uint32_t date = static_cast<uint32_t>(((local.tm_year + 1900 - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
   const uint32_t time = static_cast<uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
   return (date << 16) | time;
+}
+
+}  // namespace kvelv::test
+
+namespace kvelv::test {
+
+std::string FindProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t colon = dirs.find(':', start);
+    std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    if (!dir.empty()) {
+      std::filesystem::path candidate = std::filesystem::path(dir) / name;
+      std::error_code ec;
+      if (std::filesystem::is_regular_file(candidate, ec) && access(candidate.c_str(), X_OK) == 0) {
+        return candidate.string();
+      }
+    }
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  return std::string();
 }
 
 }  // namespace kvelv::test

@@ -87,3 +87,10 @@ uint64_t LeValue(const std::string& bytes, size_t at, int width);
 uint32_t ExpectedDosDateTime(int64_t unixSeconds);
 
 }  // namespace kvelv::test
+
+namespace kvelv::test {
+
+// Full path of a program found on $PATH ("" when there is none), for running peer tools.
+std::string FindProgram(const std::string& name);
+
+}  // namespace kvelv::test

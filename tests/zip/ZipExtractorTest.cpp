@@ -151,6 +151,29 @@ TEST_F(ZipExtractorTest, VerifyArchiveOnEmptyAndIncompleteFiles) {
   EXPECT_THROW(stubReader.ExtractAll(), EIncompleteZip);
 }
 
+// Reaches the test of one entry, which the class keeps for itself and VerifyArchive.
+class OneEntryTester : public ZipReader {
+ public:
+  using ZipReader::TestEntry;
+};
+
+TEST_F(ZipExtractorTest, TestOfOneEntryRemembersItsResult) {
+  std::string archive = Archive({E("good.txt", "good"), E("bad.txt", "bad", [](ArchiveEntrySpec& e) { e.crc = 1; })});
+  OneEntryTester reader;
+  reader.SetZipName(archive);
+  reader.ReadDirectory();
+  int badCrcs = 0;
+  reader.OnBadCRC = [&](uint32_t, int, uint32_t) { ++badCrcs; };
+  EXPECT_TRUE(reader.TestEntry(0));
+  EXPECT_FALSE(reader.TestEntry(1));
+  EXPECT_FALSE(reader.TestEntry(1));  // answered from the mark, not decoded again
+  EXPECT_EQ(badCrcs, 1);
+  EXPECT_EQ(reader.Entry(0).TestStatus(), 1);
+  EXPECT_EQ(reader.Entry(1).TestStatus(), 2);
+  EXPECT_FALSE(reader.DoAll());
+  EXPECT_FALSE(reader.RecreateDirs());
+}
+
 TEST_F(ZipExtractorTest, CrcMismatchDeletesOutputAndFailsVerification) {
   std::string archive = Archive({E("good.txt", "good"),
                                  E("bad.txt", "payload", [](ArchiveEntrySpec& e) { e.method = 8; e.crc = 0x12345678; })});
@@ -263,6 +286,15 @@ TEST_F(ZipExtractorTest, RecreateDirsKeepsFoldersButRefusesDotDotFolders) {
   EXPECT_EQ(x.reader.ExtractAll(), 3);
   EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"abs/", "abs/c.txt", "docs/", "docs/sub/", "docs/sub/a.txt"}));
   EXPECT_EQ(x.skips, std::vector<SkipReason>{SkipReason::srCreateError});
+}
+
+TEST_F(ZipExtractorTest, RelativePathListPrefixIsStrippedFromFolders) {
+  std::string archive = Archive({E("Docs/sub/a.txt", "a"), E("other/b.txt", "b")});
+  Extraction x(archive, Dest());
+  x.reader.SetRecreateDirs(true);
+  x.reader.SetRelativePathList({"docs/"});
+  EXPECT_EQ(x.reader.ExtractAll(), 2);
+  EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"other/", "other/b.txt", "sub/", "sub/a.txt"}));
 }
 
 TEST_F(ZipExtractorTest, SymlinkAtOutputPathIsNotFollowed) {

@@ -1,7 +1,10 @@
 // Byte layout of the records the archive classes write, the name encoding, DOS times and CRC-32.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "platform/CodePages.h"
 #include "tests/support/TestSupport.h"
@@ -574,6 +577,42 @@ TEST(SortedZipTest, SizeOrderKeepsPhysicalOrderOfEqualSizes) {
   EXPECT_EQ(list.Items(0), c.get());
   EXPECT_EQ(list.Items(1), a.get());
   EXPECT_EQ(list.Items(2), b.get());
+}
+
+TEST(SortedZipTest, AssignOrdersLikeOneByOneInsertion) {
+  std::mt19937 rng(99);
+  std::vector<std::unique_ptr<ZipHeaderInfo>> pool;
+  for (int i = 0; i < 300; ++i) {
+    auto e = std::make_unique<ZipHeaderInfo>();
+    e->SetDirectory(rng() % 2 ? "d" : "");
+    e->SetFileName(std::string(1, static_cast<char>("aAbB"[rng() % 4])) + ".txt");
+    e->SetCompressedSize(rng() % 5);
+    e->SetUncompressedSize(rng() % 9);
+    e->SetDateTime(0x50000000u + (rng() % 3));
+    e->SetRelativeOffset(rng() % 1000);
+    pool.push_back(std::move(e));
+  }
+  for (ZipSortMode mode : {ZipSortMode::ByName, ZipSortMode::ByFileName, ZipSortMode::ByDirectoryName,
+                           ZipSortMode::ByDate, ZipSortMode::ByCompressedSize,
+                           ZipSortMode::ByUnCompressedSize, ZipSortMode::ByRate, ZipSortMode::ByNone}) {
+    for (DuplicatePolicy policy : {DuplicatePolicy::Accept, DuplicatePolicy::Ignore}) {
+      SortedZip oneByOne(mode, policy, false);
+      std::vector<ZipHeaderInfo*> raw;
+      for (auto& e : pool) {
+        oneByOne.Add(e.get());
+        raw.push_back(e.get());
+      }
+      SortedZip bulk(mode, policy, false);
+      bulk.Assign(raw);
+      ASSERT_EQ(bulk.Count(), oneByOne.Count());
+      for (int i = 0; i < bulk.Count(); ++i)
+        ASSERT_EQ(bulk.Items(i), oneByOne.Items(i)) << static_cast<int>(mode) << " at " << i;
+    }
+  }
+  SortedZip refuse(ZipSortMode::ByNone, DuplicatePolicy::Refuse, false);
+  std::vector<ZipHeaderInfo*> raw;
+  for (auto& e : pool) raw.push_back(e.get());
+  EXPECT_THROW(refuse.Assign(raw), EListError);
 }
 
 // --- BufferedFileStream -------------------------------------------------------------------------

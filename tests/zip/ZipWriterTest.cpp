@@ -289,6 +289,19 @@ TEST_F(ZipWriterTest, SilentOmissions) {
   EXPECT_EQ(skipped, (std::vector<std::string>{"2:" + locked, "1:" + second}));  // open error, duplicate
 }
 
+TEST_F(ZipWriterTest, SystemFilesThatCanBeFoundAreStillNotRead) {
+  // A fifo would block the pass forever; seen or not, it never becomes an entry.
+  const std::string fifo = dir_.Join("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::string> missing;
+  EXPECT_EQ(Pack({fifo, dir_.Join("*")}, [&](ZipWriter& w) {
+              w.SetIncludeSysFiles(true);
+              w.OnNoSuchFile = [&](const std::string& item) { missing.push_back(item); };
+            }),
+            0);
+  EXPECT_EQ(missing, (std::vector<std::string>{fifo, fifo}));
+}
+
 TEST_F(ZipWriterTest, FolderEntriesNeedTheTrailingSeparator) {
   std::filesystem::create_directories(dir_.Join("docs"));
   ASSERT_EQ(Pack({dir_.Join("docs") + "/", dir_.Join("docs")}), 1);

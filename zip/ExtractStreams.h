@@ -1,0 +1,46 @@
+#pragma once
+// The two ends of decoding one entry during extraction: its compressed bytes from the archive,
+// and the output step that checks the size, writes, sums the CRC and reports progress.
+#include <cstdint>
+#include <functional>
+
+#include "zip/BufferedFileStream.h"
+#include "zip/ByteStreams.h"
+#include "zip/Crc32.h"
+
+namespace kvelv {
+
+// Reads the archive from its current position, in blocks of at most 32768 bytes and never past
+// `compressedSize`; a short read raises EFatalUnzipError "Premature end of file reached".
+class EntryDataSource : public ByteSource {
+ public:
+  EntryDataSource(BufferedFileStream& archive, uint64_t compressedSize)
+      : archive_(archive), remaining_(compressedSize) {}
+  size_t Read(uint8_t* buffer, size_t max) override;
+
+ private:
+  BufferedFileStream& archive_;
+  uint64_t remaining_;
+};
+
+// Takes decoded blocks. More than `declaredSize` in all raises EBiggerThanUncompressed (so a
+// hostile entry cannot write without bound); a short write to `file` raises ECantWriteUCF. With
+// no file (test mode) only the size, the CRC and the progress are kept.
+class EntryOutput : public ByteSink {
+ public:
+  EntryOutput(BufferedFileStream* file, uint64_t declaredSize, std::function<void(size_t)> progress)
+      : file_(file), declared_(declaredSize), progress_(std::move(progress)) {}
+  void Write(const uint8_t* data, size_t count) override;
+
+  uint32_t Crc() const { return crc_ ^ 0xFFFFFFFFu; }
+  uint64_t Written() const { return written_; }
+
+ private:
+  BufferedFileStream* file_;
+  uint64_t declared_;
+  uint64_t written_ = 0;
+  uint32_t crc_ = kCrc32Start;
+  std::function<void(size_t)> progress_;
+};
+
+}  // namespace kvelv
