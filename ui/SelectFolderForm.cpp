@@ -1,6 +1,7 @@
 #include "ui/SelectFolderForm.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileSystemModel>
 #include <QHeaderView>
