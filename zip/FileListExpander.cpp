@@ -42,7 +42,8 @@ bool SamePath(const std::string& a, const std::string& b) {
 
 class Expander {
  public:
-  Expander(const ExpandOptions& options, ExpandedList& out) : options_(options), out_(out) {}
+  Expander(const ExpandOptions& options, ExpandedList& out)
+      : options_(options), out_(out), archiveExists_(platform::FileExists(options.archivePath)) {}
 
   void AddPlainItem(std::string item) {
     if (item.empty()) {
@@ -74,14 +75,10 @@ class Expander {
       subfolders = item.front() == '>';
       item.erase(0, 1);
     }
-    // "\" is a separator in a pattern too; the native one is "/".
-    for (char& c : item) {
-      if (c == '\\') c = '/';
-    }
     size_t slash = item.rfind('/');
     std::string folder = slash == std::string::npos ? options_.rootDir : item.substr(0, slash + 1);
     std::string pattern = slash == std::string::npos ? item : item.substr(slash + 1);
-    if (pattern == "*.*") pattern = "*";
+    if (pattern == "*.*") pattern.erase(1);  // "*.*" means "*"
 
     std::vector<std::string> folders;
     if (HasWildcards(folder)) {
@@ -170,7 +167,7 @@ class Expander {
         continue;
       }
       if (options_.checkCancel) options_.checkCancel();
-      if (SamePath(path, options_.archivePath)) continue;
+      if (archiveExists_ && SamePath(path, options_.archivePath)) continue;
       if (!PassesArchiveRules(path, entry)) continue;
       out_.paths.push_back(path);
       out_.totalBytes += entry.size;
@@ -179,6 +176,7 @@ class Expander {
 
   const ExpandOptions& options_;
   ExpandedList& out_;
+  const bool archiveExists_;  // a new archive cannot be found by the search
 };
 
 }  // namespace

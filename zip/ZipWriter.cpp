@@ -158,8 +158,10 @@ void ZipWriter::Pass::ExpandItems(bool existing) {
 void ZipWriter::Pass::CreateOutput(bool existing) {
   std::error_code ec;
   if (!existing) {
+    // No file has that name (checked above); creating it new means a file or link that appears
+    // there meanwhile, in a shared temporary folder say, is never opened and written through.
     outPath_ = w_.zipName_;
-    if (!out_.Open(outPath_, platform::OpenMode::CreateAlways, ec)) ThrowCreateError(outPath_, ec);
+    if (!out_.Open(outPath_, platform::OpenMode::CreateNew, ec)) ThrowCreateError(outPath_, ec);
   } else {
     std::string folder = w_.tempPath_;
     if (folder.empty() || !platform::FolderExists(folder)) folder = platform::TempFolder();
@@ -176,6 +178,9 @@ void ZipWriter::Pass::CreateOutput(bool existing) {
 
   byName_ = std::make_unique<SortedZip>(ZipSortMode::ByName, DuplicatePolicy::Refuse, false);
   byNone_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, true);
+  const int capacity = static_cast<int>(items_.size()) + w_.EntryCount();
+  byName_->Reserve(capacity);
+  byNone_->Reserve(capacity);
   end_.ResetEndRecord();
   if (existing && !oldComment_.empty()) end_.SetComment(oldComment_);
 }

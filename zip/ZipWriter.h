@@ -10,11 +10,9 @@
 // one are left out silently (only the hooks hear of them).
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/File.h"
 #include "zip/ZipReader.h"
 
 namespace kvelv {
