@@ -1,11 +1,11 @@
 // Start-up of the console build: batch mode only, never a window.
-#include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/BatchMode.h"
 #include "app/ConsoleMode.h"
 #include "app/LastChance.h"
+#include "platform/Console.h"
 
 namespace {
 
@@ -19,11 +19,12 @@ struct ConsoleModeSetter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  // UTF-8 arguments; on Windows read from the UTF-16 command line.
+  std::vector<std::string> args = kvelv::platform::CommandLineArguments(argc, argv);
   return kvelv::RunWithLastChance(
       [&args] {
         kvelv::BatchJobRunner jobs;
-        return kvelv::RunBatchMode(args, std::cout, jobs);
+        return kvelv::RunBatchMode(args, kvelv::platform::ConsoleOut(), jobs);
       },
-      std::cerr);
+      kvelv::platform::ConsoleErr());
 }

@@ -2,12 +2,13 @@
 
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <system_error>
 #include <utility>
 
-#include "app/IniDocument.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
+#include "platform/PrivateProfile.h"
 #include "platform/TempFiles.h"
 
 namespace kvelv {
@@ -18,22 +19,6 @@ namespace {
 std::string FolderWithSeparator(const std::string& path) {
   auto pos = path.rfind(platform::kSeparator);
   return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
-}
-
-// Whole file as text; nullopt when it cannot be opened or read (reads then give defaults).
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::error_code ec;
-  platform::File file = platform::File::Open(path, platform::OpenMode::ReadDenyNone, ec);
-  if (!file.IsOpen()) return std::nullopt;
-  std::string text;
-  char buffer[8192];
-  for (;;) {
-    int64_t count = file.Read(buffer, sizeof buffer);
-    if (count < 0) return std::nullopt;
-    if (count == 0) break;
-    text.append(buffer, static_cast<std::size_t>(count));
-  }
-  return text;
 }
 
 // True when a new file can be created in `folder` (checked by creating and deleting one).
@@ -139,9 +124,7 @@ std::string IniFile::DefaultPath(const std::string& executablePath) {
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& defaultValue) const {
-  std::optional<std::string> text = ReadWholeFile(path_);
-  if (!text) return defaultValue;
-  std::optional<std::string> value = IniDocument::Parse(*text).Find(section, key);
+  std::optional<std::string> value = platform::ReadPrivateProfileValue(path_, section, key);
   if (!value) return defaultValue;
   return LimitCharacters(std::move(*value), kMaxValueLength);
 }
@@ -153,34 +136,8 @@ int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
 
 void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
-  const EIniFileException refused("Unable to write to " + path_);
-  // Read-only files stay read-only even for root, and the rename below would not notice.
-  std::optional<platform::FileInfo> info = platform::GetFileInfo(path_);
-  if (info && (info->IsFolder() || (info->attributes & platform::kAttrReadOnly) != 0)) {
-    throw refused;
-  }
-  std::string current;
-  if (info) {
-    std::optional<std::string> text = ReadWholeFile(path_);
-    if (!text) throw refused;  // never replace a file whose content we could not keep
-    current = std::move(*text);
-  }
-  IniDocument document = IniDocument::Parse(current);
-  document.Set(section, key, value);
-  std::string bytes = document.Serialize();
-
-  // Written beside the target and renamed over it, so readers see the old or the new file whole.
-  std::error_code ec;
-  std::string tempPath;
-  platform::File temp = platform::CreateUniqueFile(FolderWithSeparator(path_), ".tmp", tempPath, ec);
-  if (!temp.IsOpen()) throw refused;
-  bool written = temp.Write(bytes.data(), static_cast<int64_t>(bytes.size())) ==
-                     static_cast<int64_t>(bytes.size()) &&
-                 temp.Sync();
-  written = temp.Close() && written;
-  if (!written || !platform::RenameFile(tempPath, path_)) {
-    platform::DeleteFile(tempPath);
-    throw refused;
+  if (!platform::WritePrivateProfileValue(path_, section, key, value)) {
+    throw EIniFileException("Unable to write to " + path_);
   }
 }
 

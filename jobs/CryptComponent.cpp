@@ -1,13 +1,10 @@
 #include "jobs/CryptComponent.h"
 
-#include <openssl/crypto.h>
-#include <openssl/err.h>
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
+#include "jobs/crypto/CryptoBackend.h"
 #include "platform/CodePages.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -29,24 +26,11 @@ std::string Lower(const std::string& name) {
   return out;
 }
 
-// The oldest queued library error as text, and the queue emptied.
-std::string LibraryError() {
-  unsigned long code = ERR_get_error();
-  std::string text = "unknown reason";
-  if (code != 0) {
-    char buffer[256];
-    ERR_error_string_n(code, buffer, sizeof buffer);
-    text = buffer;
-  }
-  ERR_clear_error();
-  return text;
-}
-
 void Wipe(std::string& s) {
-  if (!s.empty()) OPENSSL_cleanse(s.data(), s.size());
+  crypto::SecureWipe(s.data(), s.size());
 }
 void Wipe(std::vector<uint8_t>& v) {
-  if (!v.empty()) OPENSSL_cleanse(v.data(), v.size());
+  crypto::SecureWipe(v.data(), v.size());
 }
 
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -136,16 +120,10 @@ std::vector<uint8_t> Decode(const std::string& text, const std::string& encoding
   throw CryptError("Unsupported encoding \"" + encoding + "\"");
 }
 
-struct CipherContextFree {
-  void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-
 }  // namespace
 
 struct CryptComponent::Impl {
-  EVP_CIPHER* cipher = nullptr;
-  EVP_MD* sha256 = nullptr;
-  EVP_MD* md5 = nullptr;
+  std::unique_ptr<crypto::Backend> backend;
 
   std::string cryptAlgorithm;
   std::string cipherMode;
@@ -160,15 +138,12 @@ struct CryptComponent::Impl {
   ~Impl() {
     Wipe(key);
     Wipe(iv);
-    EVP_CIPHER_free(cipher);
-    EVP_MD_free(sha256);
-    EVP_MD_free(md5);
   }
 
-  const EVP_MD* Digest() const {
+  crypto::DigestKind Digest() const {
     std::string name = Lower(hashAlgorithm);
-    if (name == "sha256") return sha256;
-    if (name == "md5") return md5;
+    if (name == "sha256") return crypto::DigestKind::Sha256;
+    if (name == "md5") return crypto::DigestKind::Md5;
     if (name.empty()) throw CryptError("No hash algorithm is set");
     throw CryptError("Unsupported hash algorithm \"" + hashAlgorithm + "\"");
   }
@@ -269,9 +244,9 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
                   " bytes is not a multiple of 16");
   }
 
-  std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree> ctx(EVP_CIPHER_CTX_new());
-  if (!ctx || EVP_CipherInit_ex2(ctx.get(), cipher, key.data(), iv.data(), encrypt ? 1 : 0, nullptr) != 1)
-    return Fail("Cannot set up the cipher: " + LibraryError());
+  std::string error;
+  std::unique_ptr<crypto::CipherStream> cipher = backend->NewCipher(encrypt, key, iv, error);
+  if (!cipher) return Fail(error);
 
   // Renaming over a device or folder would replace it rather than write into it; a read-only
   // file is refused as opening it for writing would be.
@@ -291,9 +266,9 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
 
   WipedBuffer input(static_cast<size_t>(kChunkSize));
   WipedBuffer output(static_cast<size_t>(kChunkSize) + kBlockSize);
-  auto write = [&](int length) {
-    if (length <= 0) return true;
-    return out.Handle().Write(output.bytes.data(), length) == length;
+  auto write = [&](size_t length) {
+    if (length == 0) return true;
+    return out.Handle().Write(output.bytes.data(), static_cast<int64_t>(length)) == static_cast<int64_t>(length);
   };
   auto writeFailure = [&] {
     return Fail("Cannot write \"" + target + "\": " +
@@ -306,9 +281,9 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
     if (got < 0) return Fail("Cannot read \"" + source + "\": " + Reason(in.LastError(), "read error"));
     if (got == 0) break;
     total += got;
-    int length = 0;
-    if (EVP_CipherUpdate(ctx.get(), output.bytes.data(), &length, input.bytes.data(), static_cast<int>(got)) != 1)
-      return Fail(std::string(encrypt ? "Encryption" : "Decryption") + " failed: " + LibraryError());
+    size_t length = 0;
+    if (!cipher->Update(input.bytes.data(), static_cast<size_t>(got), output.bytes.data(), length, error))
+      return Fail(error);
     if (!write(length)) return writeFailure();
   }
   in.Close();
@@ -316,13 +291,11 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
   if (!encrypt && (total == 0 || total % kBlockSize != 0))
     return Fail("The encrypted file \"" + source + "\" is damaged: its length of " + std::to_string(total) +
                 " bytes is not a positive multiple of 16");
-  int length = 0;
-  if (EVP_CipherFinal_ex(ctx.get(), output.bytes.data(), &length) != 1) {
-    if (!encrypt) {
-      ERR_clear_error();
-      return Fail("Decryption failed: wrong password or damaged file (the padding is not valid)");
-    }
-    return Fail("Encryption failed: " + LibraryError());
+  size_t length = 0;
+  bool badPadding = false;
+  if (!cipher->Final(output.bytes.data(), length, badPadding, error)) {
+    if (badPadding) return Fail("Decryption failed: wrong password or damaged file (the padding is not valid)");
+    return Fail(error);
   }
   if (!write(length)) return writeFailure();
 
@@ -349,16 +322,9 @@ std::unique_ptr<CryptComponent> CryptComponent::Create(const CryptAlgorithms& na
     return nullptr;
   };
   auto impl = std::make_unique<Impl>();
-  impl->cipher = EVP_CIPHER_fetch(nullptr, names.cipher.c_str(), nullptr);
-  if (impl->cipher == nullptr) return fail("Cannot fetch the cipher " + names.cipher + ": " + LibraryError());
-  // The container format depends on these; a substitute cipher must not slip in.
-  if (EVP_CIPHER_get_key_length(impl->cipher) != 32 || EVP_CIPHER_get_iv_length(impl->cipher) != kIvSize ||
-      EVP_CIPHER_get_block_size(impl->cipher) != kBlockSize || EVP_CIPHER_get_mode(impl->cipher) != EVP_CIPH_CBC_MODE)
-    return fail("The cipher " + names.cipher + " is not a 256-bit block cipher in CBC mode");
-  impl->sha256 = EVP_MD_fetch(nullptr, names.sha256.c_str(), nullptr);
-  if (impl->sha256 == nullptr) return fail("Cannot fetch the digest " + names.sha256 + ": " + LibraryError());
-  impl->md5 = EVP_MD_fetch(nullptr, names.md5.c_str(), nullptr);
-  if (impl->md5 == nullptr) return fail("Cannot fetch the digest " + names.md5 + ": " + LibraryError());
+  std::string reason;
+  impl->backend = crypto::Backend::Open(names, reason);
+  if (!impl->backend) return fail(reason);
   return std::unique_ptr<CryptComponent>(new CryptComponent(std::move(impl)));
 }
 
@@ -371,15 +337,16 @@ void CryptComponent::SetKeyBits(int bits) { impl_->keyBits = bits; }
 std::string CryptComponent::FailureText() const { return impl_->failureText; }
 
 std::vector<uint8_t> CryptComponent::DigestText(const std::string& text) {
-  const EVP_MD* md = impl_->Digest();
+  crypto::DigestKind kind = impl_->Digest();
   std::string bytes = impl_->TextBytes(text);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  int ok = EVP_Digest(bytes.data(), bytes.size(), digest, &length, md, nullptr);
+  std::vector<uint8_t> result;
+  try {
+    result = impl_->backend->Digest(kind, bytes.data(), bytes.size());
+  } catch (...) {
+    Wipe(bytes);
+    throw;
+  }
   Wipe(bytes);
-  if (ok != 1) throw CryptError("Hashing failed: " + LibraryError());
-  std::vector<uint8_t> result(digest, digest + length);
-  OPENSSL_cleanse(digest, sizeof digest);
   return result;
 }
 

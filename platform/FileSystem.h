@@ -10,7 +10,11 @@
 
 namespace kvelv::platform {
 
+#ifdef _WIN32
+inline constexpr char kSeparator = '\\';
+#else
 inline constexpr char kSeparator = '/';
+#endif
 
 // DOS attribute bits as written into and read from archives.
 inline constexpr uint32_t kAttrReadOnly = 0x01;

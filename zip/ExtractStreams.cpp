@@ -1,6 +1,11 @@
 #include "zip/ExtractStreams.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "zip/ZipExceptions.h"
 
@@ -8,7 +13,11 @@ namespace kvelv {
 
 namespace {
 constexpr uint64_t kBlockSize = 32768;
-}
+// Entries from this size on get the second thread; below it the thread costs more than it saves.
+constexpr uint64_t kWorkerThreshold = uint64_t{1} << 20;
+constexpr size_t kWorkerBuffer = 256 * 1024;
+const char kCantWrite[] = "Cant write uncompressed file";
+}  // namespace
 
 size_t EntryDataSource::Read(uint8_t* buffer, size_t max) {
   const uint64_t want = std::min<uint64_t>({max, remaining_, kBlockSize});
@@ -20,14 +29,121 @@ size_t EntryDataSource::Read(uint8_t* buffer, size_t max) {
   return static_cast<size_t>(want);
 }
 
+// Two buffers: the caller fills one while the thread sums and writes the other, in order.
+class EntryOutput::Worker {
+ public:
+  explicit Worker(EntryOutput& owner)
+      : owner_(owner), filling_(kWorkerBuffer), handed_(kWorkerBuffer), thread_([this] { Run(); }) {}
+  ~Worker() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  void Append(const uint8_t* data, size_t count) {
+    while (count > 0) {
+      const size_t n = std::min(count, filling_.size() - fill_);
+      std::memcpy(filling_.data() + fill_, data, n);
+      fill_ += n;
+      data += n;
+      count -= n;
+      if (fill_ == filling_.size()) Hand();
+    }
+  }
+
+  // Hands over what is buffered and waits for the thread; false when a write failed.
+  bool Drain() {
+    if (fill_ > 0) Hand();
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return !pending_; });
+    return !failed_;
+  }
+
+  bool Failed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failed_;
+  }
+
+ private:
+  void Hand() {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      idle_.wait(lock, [this] { return !pending_; });
+      std::swap(filling_, handed_);
+      handedSize_ = fill_;
+      pending_ = true;
+    }
+    fill_ = 0;
+    wake_.notify_one();
+  }
+
+  void Run() {
+    for (;;) {
+      size_t size = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [this] { return stop_ || pending_; });
+        if (stop_) return;
+        size = handedSize_;
+      }
+      const bool ok = failed_ || owner_.Consume(handed_.data(), size);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!ok) failed_ = true;
+        pending_ = false;
+      }
+      idle_.notify_all();
+    }
+  }
+
+  EntryOutput& owner_;
+  std::vector<uint8_t> filling_;  // the caller's
+  std::vector<uint8_t> handed_;   // the thread's while pending_
+  size_t fill_ = 0;
+  size_t handedSize_ = 0;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable idle_;
+  bool pending_ = false;
+  bool failed_ = false;
+  bool stop_ = false;
+  std::thread thread_;  // last: started once the rest is ready
+};
+
+EntryOutput::EntryOutput(BufferedFileStream* file, uint64_t declaredSize, std::function<void(size_t)> progress)
+    : file_(file), declared_(declaredSize), progress_(std::move(progress)) {
+  if (declaredSize >= kWorkerThreshold) worker_ = std::make_unique<Worker>(*this);
+}
+
+EntryOutput::~EntryOutput() = default;
+
+bool EntryOutput::Consume(const uint8_t* data, size_t count) {
+  crc_ = Crc32Update(crc_, data, count);
+  return file_ == nullptr || file_->Write(data, static_cast<int64_t>(count)) == static_cast<int64_t>(count);
+}
+
 void EntryOutput::Write(const uint8_t* data, size_t count) {
   if (count > declared_ - written_) throw EBiggerThanUncompressed("File is larger than uncompressed size!");
-  if (file_ != nullptr && file_->Write(data, static_cast<int64_t>(count)) != static_cast<int64_t>(count)) {
-    throw ECantWriteUCF("Cant write uncompressed file");
+  if (worker_) {
+    if (worker_->Failed()) throw ECantWriteUCF(kCantWrite);
+    worker_->Append(data, count);
+  } else if (!Consume(data, count)) {
+    throw ECantWriteUCF(kCantWrite);
   }
-  crc_ = Crc32Update(crc_, data, count);
   written_ += count;
   if (progress_) progress_(count);
+}
+
+void EntryOutput::Finish() {
+  if (!worker_) return;
+  const bool ok = worker_->Drain();
+  worker_.reset();
+  if (!ok) throw ECantWriteUCF(kCantWrite);
 }
 
 }  // namespace kvelv

@@ -3,6 +3,7 @@
 // and the output step that checks the size, writes, sums the CRC and reports progress.
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "zip/BufferedFileStream.h"
 #include "zip/ByteStreams.h"
@@ -25,22 +26,35 @@ class EntryDataSource : public ByteSource {
 
 // Takes decoded blocks. More than `declaredSize` in all raises EBiggerThanUncompressed (so a
 // hostile entry cannot write without bound); a short write to `file` raises ECantWriteUCF. With
-// no file (test mode) only the size, the CRC and the progress are kept.
+// no file (test mode) only the size, the CRC and the progress are kept. For large entries the CRC
+// and the file writes run on a second thread while the decoder goes on; the size check and the
+// progress stay on the calling thread. Call Finish() before reading Crc() or closing the file.
 class EntryOutput : public ByteSink {
  public:
-  EntryOutput(BufferedFileStream* file, uint64_t declaredSize, std::function<void(size_t)> progress)
-      : file_(file), declared_(declaredSize), progress_(std::move(progress)) {}
+  EntryOutput(BufferedFileStream* file, uint64_t declaredSize, std::function<void(size_t)> progress);
+  ~EntryOutput() override;
+  EntryOutput(const EntryOutput&) = delete;
+  EntryOutput& operator=(const EntryOutput&) = delete;
+
   void Write(const uint8_t* data, size_t count) override;
+  // Waits until every block written so far is summed and in the file; raises ECantWriteUCF when
+  // a write failed.
+  void Finish();
 
   uint32_t Crc() const { return crc_ ^ 0xFFFFFFFFu; }
   uint64_t Written() const { return written_; }
 
  private:
+  class Worker;
+  // Sums and writes one block; false when the file did not take it all.
+  bool Consume(const uint8_t* data, size_t count);
+
   BufferedFileStream* file_;
   uint64_t declared_;
   uint64_t written_ = 0;
   uint32_t crc_ = kCrc32Start;
   std::function<void(size_t)> progress_;
+  std::unique_ptr<Worker> worker_;
 };
 
 }  // namespace kvelv

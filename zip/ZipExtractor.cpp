@@ -274,6 +274,7 @@ class ExtractionPass {
       } catch (const EBiggerThanUncompressed&) {
         complete = false;  // more data than declared: the entry fails like a bad CRC
       }
+      output.Finish();  // the CRC and the writes may still be running on the output's thread
       computed = output.Crc();
       if (!testing) {
         if (r_.flushFilesOnClose_) out.Sync();

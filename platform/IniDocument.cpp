@@ -1,4 +1,4 @@
-#include "app/IniDocument.h"
+#include "platform/IniDocument.h"
 
 #include <cstddef>
 #include <utility>

@@ -1,0 +1,301 @@
+#!/usr/bin/env python3
+"""End-to-end benchmark: kvelv against packing and encrypting by hand, on the same files.
+
+Encrypt: `kvelv -encrypt` against `zip -6` + `openssl enc -aes-256-cbc`, and against
+`7z a -tzip -mx=5 -mem=AES256` when 7z is installed. Decrypt: `kvelv -decrypt` (which tests
+every entry's CRC before it extracts) against `openssl enc -d` + `unzip` on the same container,
+and `7z x` on 7z's own archive. Every command runs under /usr/bin/time for its peak memory; the
+tools take turns within each round so machine load hits them alike. The table goes to
+docs/BENCHMARKS.md (or --output) together with the machine and the date.
+
+Usage: run.py --kvelv PATH [--quick] [--runs N] [--work DIR] [--output FILE] [--cases a,b]
+"""
+import argparse
+import datetime
+import filecmp
+import json
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+PASSWORD = "bench-Passw0rd"
+IV = "35313730383236343339393135303632"
+CASES = {
+    "large-text": "large compressible log file",
+    "random": "incompressible random file",
+    "small-files": "mixed small files",
+    "tree": "tree of medium files",
+}
+
+
+def key_hex(password):
+    import hashlib
+    return hashlib.sha256(password.encode("cp1252")).hexdigest()
+
+
+def case_files(corpus, case):
+    if case == "large-text":
+        return ["large.log"]
+    if case == "random":
+        return ["random.bin"]
+    folder = "small" if case == "small-files" else "tree"
+    found = []
+    for root, dirs, files in os.walk(os.path.join(corpus, folder)):
+        dirs.sort()
+        for name in sorted(files):
+            found.append(os.path.relpath(os.path.join(root, name), corpus))
+    return found
+
+
+def timed(argv, cwd, stdin_text=None):
+    """Runs one command; returns (seconds, max RSS in KiB). Fails loudly on a non-zero exit."""
+    with tempfile.NamedTemporaryFile(mode="r", suffix=".time") as t:
+        full = ["/usr/bin/time", "-f", "%M", "-o", t.name] + argv
+        start = time.perf_counter()
+        r = subprocess.run(full, cwd=cwd, input=stdin_text, text=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE)
+        elapsed = time.perf_counter() - start
+        if r.returncode != 0:
+            raise SystemExit(f"command failed ({r.returncode}): {' '.join(argv)}\n{r.stderr}")
+        rss = int(t.read().strip().splitlines()[-1])
+    return elapsed, rss
+
+
+def remove(path):
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    elif os.path.exists(path):
+        os.remove(path)
+
+
+class Bench:
+    def __init__(self, args, corpus, out):
+        self.args = args
+        self.corpus = corpus
+        self.out = out
+        self.key = key_hex(PASSWORD)
+        self.has_7z = shutil.which("7z") is not None and not args.no_7z
+        self.results = {}  # (case, op, tool) -> list of (seconds, rss KiB)
+        self.sizes = {}    # (case, tool) -> container bytes
+
+    def record(self, case, op, tool, sample):
+        self.results.setdefault((case, op, tool), []).append(sample)
+
+    def openssl(self, decrypt, source, target):
+        argv = ["openssl", "enc", "-aes-256-cbc", "-K", self.key, "-iv", IV, "-in", source, "-out", target]
+        if decrypt:
+            argv.insert(2, "-d")
+        return argv
+
+    def encrypt_round(self, case, files):
+        o = self.out
+        kv = os.path.join(o, f"{case}.orvkvelv")
+        remove(kv)
+        self.record(case, "encrypt", "kvelv", timed(
+            [self.args.kvelv, "-encrypt", f"-password={PASSWORD}", "-files=" + ";".join(files), f"-to_file={kv}"],
+            self.corpus))
+        self.sizes[(case, "kvelv")] = os.path.getsize(kv)
+
+        z = os.path.join(o, f"{case}.zip")
+        enc = os.path.join(o, f"{case}.zip.enc")
+        remove(z)
+        remove(enc)
+        t1, m1 = timed(["zip", "-6", "-q", "-j", z, "-@"], self.corpus, "\n".join(files) + "\n")
+        t2, m2 = timed(self.openssl(False, z, enc), self.corpus)
+        self.record(case, "encrypt", "zip+openssl", (t1 + t2, max(m1, m2)))
+        self.sizes[(case, "zip+openssl")] = os.path.getsize(enc)
+        remove(z)
+
+        if self.has_7z:
+            s = os.path.join(o, f"{case}.7z.zip")
+            remove(s)
+            listing = os.path.join(o, f"{case}.list")
+            with open(listing, "w") as f:
+                f.write("\n".join(files) + "\n")
+            self.record(case, "encrypt", "7z", timed(
+                ["7z", "a", "-tzip", "-mx=5", "-mem=AES256", f"-p{PASSWORD}", "-bd", "-bso0", "-bsp0", s,
+                 f"@{listing}"], self.corpus))
+            self.sizes[(case, "7z")] = os.path.getsize(s)
+
+    def decrypt_round(self, case, files, check):
+        o = self.out
+        kv = os.path.join(o, f"{case}.orvkvelv")
+        xk = os.path.join(o, f"{case}.x-kvelv")
+        remove(xk)
+        self.record(case, "decrypt", "kvelv", timed(
+            [self.args.kvelv, "-decrypt", f"-password={PASSWORD}", f"-file={kv}", f"-to_folder={xk}"], self.corpus))
+        if check:
+            for name in files:
+                got = os.path.join(xk, os.path.basename(name))
+                if not filecmp.cmp(os.path.join(self.corpus, name), got, shallow=False):
+                    raise SystemExit(f"kvelv extracted {got} wrongly")
+        remove(xk)
+
+        z = os.path.join(o, f"{case}.dec.zip")
+        xu = os.path.join(o, f"{case}.x-unzip")
+        remove(z)
+        remove(xu)
+        t1, m1 = timed(self.openssl(True, kv, z), self.corpus)
+        t2, m2 = timed(["unzip", "-q", "-o", z, "-d", xu], self.corpus)
+        self.record(case, "decrypt", "openssl+unzip", (t1 + t2, max(m1, m2)))
+        remove(z)
+        remove(xu)
+
+        if self.has_7z:
+            s = os.path.join(o, f"{case}.7z.zip")
+            x7 = os.path.join(o, f"{case}.x-7z")
+            remove(x7)
+            self.record(case, "decrypt", "7z", timed(
+                ["7z", "x", f"-p{PASSWORD}", "-y", "-bd", "-bso0", "-bsp0", f"-o{x7}", s], self.corpus))
+            remove(x7)
+
+    def run(self, cases):
+        lists = {c: case_files(self.corpus, c) for c in cases}
+        for r in range(self.args.runs):
+            for case in cases:
+                print(f"round {r + 1}/{self.args.runs}: {case}", file=sys.stderr)
+                self.encrypt_round(case, lists[case])
+                self.decrypt_round(case, lists[case], check=(r == 0))
+        for case in cases:
+            for suffix in (".orvkvelv", ".zip.enc", ".7z.zip", ".list"):
+                remove(os.path.join(self.out, case + suffix))
+        return lists
+
+
+def median(samples, index):
+    return statistics.median(s[index] for s in samples)
+
+
+def tool_version(argv, marker=""):
+    """The first non-empty line of the tool's version text (that contains `marker`)."""
+    try:
+        r = subprocess.run(argv, capture_output=True, text=True, timeout=10)
+        lines = [l.strip() for l in (r.stdout + r.stderr).splitlines() if l.strip() and marker in l]
+        return lines[0] if lines else "?"
+    except (OSError, subprocess.TimeoutExpired):
+        return "?"
+
+
+def machine():
+    cpu = platform.processor() or "?"
+    try:
+        out = subprocess.run(["lscpu"], capture_output=True, text=True).stdout
+        for line in out.splitlines():
+            if line.startswith("Model name:"):
+                cpu = line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return cpu, os.cpu_count()
+
+
+def corpus_size(corpus, files):
+    return sum(os.path.getsize(os.path.join(corpus, f)) for f in files)
+
+
+def report(bench, lists, args, load_before, load_after, started):
+    cpu, cores = machine()
+    rev = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"], capture_output=True, text=True).stdout.strip()
+    lines = []
+    lines.append("# Benchmarks")
+    lines.append("")
+    lines.append("`kvelv` against packing and encrypting by hand, on the same files, measured by the harness in "
+                 "`bench/` (`bash bench/run.sh`; `--quick` for a small corpus). Each round runs every tool once, in "
+                 "turn, so that load on the machine hits them alike; the table shows the median over the rounds "
+                 "with the fastest and slowest run, and the peer's median divided by ours (above 1: `kvelv` is "
+                 "faster). Peak memory is the largest maximum resident set size of the commands involved "
+                 "(`/usr/bin/time`).")
+    lines.append("")
+    lines.append(f"- Date: {started:%Y-%m-%d %H:%M} UTC; mode: {'quick' if args.quick else 'full'}; "
+                 f"{args.runs} rounds; kvelv at commit `{rev}` plus working tree")
+    lines.append(f"- Machine: {cpu}, {cores} cores, Linux {platform.release()}; load average "
+                 f"{load_before[0]:.2f} before and {load_after[0]:.2f} after the run"
+                 + (" (the machine was shared with other work, so absolute times are noisy; the ratios within a "
+                    "round are what counts)" if max(load_before[0], load_after[0]) > 0.5 else ""))
+    peers = [tool_version(["zip", "-v"], "This is ").replace("This is ", ""), tool_version(["openssl", "version"]),
+             tool_version(["unzip", "-v"])]
+    if bench.has_7z:
+        peers.append(tool_version(["7z", "i"]).split(" : ")[0])
+    lines.append("- Peers: " + "; ".join(peers))
+    lines.append("- Encrypt: `kvelv -encrypt` | `zip -6 -q -j` then `openssl enc -aes-256-cbc -K … -iv …` | "
+                 "`7z a -tzip -mx=5 -mem=AES256 -p…`")
+    lines.append("- Decrypt: `kvelv -decrypt` (decrypts, tests every entry's CRC, then extracts) | `openssl enc -d` "
+                 "then `unzip -q -o` on the same container | `7z x` on 7z's archive")
+    lines.append("")
+    lines.append("| Case | Data | Operation | Tool | Median s | Min–max s | Peer ÷ kvelv | Peak MB | Output MB |")
+    lines.append("|---|---|---|---|---:|---:|---:|---:|---:|")
+    for case in lists:
+        size = corpus_size(bench.corpus, lists[case])
+        data = f"{len(lists[case])} file{'s' if len(lists[case]) > 1 else ''}, {size / 2**20:.0f} MB"
+        for op in ("encrypt", "decrypt"):
+            ours = bench.results[(case, op, "kvelv")]
+            ours_median = median(ours, 0)
+            tools = ["kvelv"] + [t for (c, o, t) in bench.results if c == case and o == op and t != "kvelv"]
+            for tool in tools:
+                samples = bench.results[(case, op, tool)]
+                m = median(samples, 0)
+                lo = min(s[0] for s in samples)
+                hi = max(s[0] for s in samples)
+                rss = max(s[1] for s in samples) / 1024
+                ratio = "—" if tool == "kvelv" else f"{m / ours_median:.2f}×"
+                out_mb = ""
+                if op == "encrypt" and (case, tool) in bench.sizes:
+                    out_mb = f"{bench.sizes[(case, tool)] / 2**20:.1f}"
+                name = f"**{tool}**" if tool == "kvelv" else tool
+                lines.append(f"| {CASES[case]} | {data} | {op} | {name} | {m:.2f} | {lo:.2f}–{hi:.2f} | {ratio} | "
+                             f"{rss:.0f} | {out_mb} |")
+    lines.append("")
+    return "\n".join(lines)
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--kvelv", required=True, help="the kvelv program to measure (a Release build)")
+    p.add_argument("--quick", action="store_true", help="small corpus (64 MB text, 32 MB random, 500 small files)")
+    p.add_argument("--runs", type=int, default=3)
+    p.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "kvelv-bench"),
+                   help="corpus and scratch folder, outside the repository")
+    p.add_argument("--output", default=os.path.join(REPO, "docs", "BENCHMARKS.md"))
+    p.add_argument("--cases", default=",".join(CASES), help="comma-separated subset of " + ",".join(CASES))
+    p.add_argument("--no-7z", action="store_true", help="leave 7z out even when it is installed")
+    args = p.parse_args()
+    args.kvelv = os.path.abspath(args.kvelv)
+    cases = [c for c in args.cases.split(",") if c]
+    for c in cases:
+        if c not in CASES:
+            raise SystemExit(f"unknown case {c}")
+    for tool in ("zip", "unzip", "openssl", "/usr/bin/time"):
+        if shutil.which(tool) is None:
+            raise SystemExit(f"{tool} is needed (apt-get install zip unzip openssl time)")
+
+    corpus = os.path.join(args.work, "quick" if args.quick else "full")
+    gen = [sys.executable, os.path.join(HERE, "make_corpus.py"), corpus] + (["--quick"] if args.quick else [])
+    subprocess.run(gen, check=True)
+    out = os.path.join(args.work, "out")
+    os.makedirs(out, exist_ok=True)
+    # kvelv's temporary archive goes next to the others' outputs, on the same disk.
+    os.environ["TMPDIR"] = out
+
+    started = datetime.datetime.now(datetime.timezone.utc)
+    load_before = os.getloadavg()
+    bench = Bench(args, corpus, out)
+    lists = bench.run(cases)
+    load_after = os.getloadavg()
+    text = report(bench, lists, args, load_before, load_after, started)
+    os.makedirs(os.path.dirname(args.output), exist_ok=True)
+    with open(args.output, "w") as f:
+        f.write(text)
+    raw = {f"{c}/{o}/{t}": v for (c, o, t), v in bench.results.items()}
+    with open(os.path.join(args.work, "last-run.json"), "w") as f:
+        json.dump({"results": raw, "sizes": {f"{c}/{t}": v for (c, t), v in bench.sizes.items()}}, f, indent=1)
+    print(text)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,231 @@
+// The crypto back end over Windows CNG (bcrypt): AES in CBC mode, SHA-256 and MD5. CNG runs the
+// raw CBC chain; the PKCS#7 padding is added and checked here so that a damaged container is
+// always told apart from a wrong password the same way.
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "jobs/crypto/CryptoBackend.h"
+
+namespace kvelv::crypto {
+
+namespace {
+
+constexpr size_t kBlockSize = 16;
+
+bool Succeeded(NTSTATUS status) { return status >= 0; }
+
+std::string StatusText(NTSTATUS status) {
+  char text[32];
+  std::snprintf(text, sizeof text, "status 0x%08lX", static_cast<unsigned long>(status));
+  return text;
+}
+
+std::string Upper(const std::string& name) {
+  std::string out = name;
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return out;
+}
+
+std::wstring AsciiWide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The CNG algorithm for a digest name as the component gives it; other names are tried as CNG
+// names, so a name that exists nowhere fails the same way on every system.
+std::wstring DigestAlgorithm(const std::string& name) {
+  std::string upper = Upper(name);
+  if (upper == "SHA2-256" || upper == "SHA256" || upper == "SHA-256") return BCRYPT_SHA256_ALGORITHM;
+  if (upper == "MD5") return BCRYPT_MD5_ALGORITHM;
+  return AsciiWide(name);
+}
+
+DWORD ObjectProperty(BCRYPT_HANDLE handle, const wchar_t* property) {
+  DWORD value = 0;
+  ULONG got = 0;
+  if (!Succeeded(BCryptGetProperty(handle, property, reinterpret_cast<PUCHAR>(&value), sizeof value, &got, 0)))
+    return 0;
+  return value;
+}
+
+class CngCipher final : public CipherStream {
+ public:
+  CngCipher(BCRYPT_KEY_HANDLE key, bool encrypt, const std::vector<uint8_t>& iv) : key_(key), encrypt_(encrypt) {
+    std::memcpy(iv_, iv.data(), kBlockSize);
+  }
+  ~CngCipher() override {
+    BCryptDestroyKey(key_);
+    SecureWipe(iv_, sizeof iv_);
+    SecureWipe(held_, sizeof held_);
+  }
+
+  bool Update(const uint8_t* in, size_t count, uint8_t* out, size_t& written, std::string& error) override {
+    written = 0;
+    while (count > 0) {
+      // Whole blocks go through CNG. When decrypting, the last block is always held back: it
+      // carries the padding that Final removes.
+      size_t take = std::min(count, kBlockSize - heldCount_);
+      std::memcpy(held_ + heldCount_, in, take);
+      heldCount_ += take;
+      in += take;
+      count -= take;
+      if (heldCount_ < kBlockSize || (!encrypt_ && count == 0)) break;
+      if (!Transform(held_, kBlockSize, out + written, error)) return false;
+      written += kBlockSize;
+      heldCount_ = 0;
+      // Long runs of whole blocks in one call.
+      size_t bulk = count / kBlockSize * kBlockSize;
+      if (!encrypt_ && bulk == count && bulk > 0) bulk -= kBlockSize;
+      if (bulk > 0) {
+        if (!Transform(in, bulk, out + written, error)) return false;
+        written += bulk;
+        in += bulk;
+        count -= bulk;
+      }
+    }
+    return true;
+  }
+
+  bool Final(uint8_t* out, size_t& written, bool& badPadding, std::string& error) override {
+    written = 0;
+    badPadding = false;
+    if (encrypt_) {
+      const auto pad = static_cast<uint8_t>(kBlockSize - heldCount_);
+      std::memset(held_ + heldCount_, pad, pad);
+      if (!Transform(held_, kBlockSize, out, error)) return false;
+      written = kBlockSize;
+      return true;
+    }
+    if (heldCount_ != kBlockSize) {
+      badPadding = true;
+      return false;
+    }
+    uint8_t last[kBlockSize];
+    if (!Transform(held_, kBlockSize, last, error)) return false;
+    const uint8_t pad = last[kBlockSize - 1];
+    bool valid = pad >= 1 && pad <= kBlockSize;
+    for (size_t i = kBlockSize - (valid ? pad : 0); valid && i < kBlockSize; ++i) valid = last[i] == pad;
+    if (valid) {
+      written = kBlockSize - pad;
+      std::memcpy(out, last, written);
+    }
+    SecureWipe(last, sizeof last);
+    badPadding = !valid;
+    return valid;
+  }
+
+ private:
+  // CNG updates the vector in place, which carries the chain from one call to the next.
+  bool Transform(const uint8_t* in, size_t count, uint8_t* out, std::string& error) {
+    ULONG done = 0;
+    auto input = const_cast<PUCHAR>(in);
+    NTSTATUS status =
+        encrypt_ ? BCryptEncrypt(key_, input, static_cast<ULONG>(count), nullptr, iv_, kBlockSize, out,
+                                 static_cast<ULONG>(count), &done, 0)
+                 : BCryptDecrypt(key_, input, static_cast<ULONG>(count), nullptr, iv_, kBlockSize, out,
+                                 static_cast<ULONG>(count), &done, 0);
+    if (!Succeeded(status) || done != count) {
+      error = std::string(encrypt_ ? "Encryption" : "Decryption") + " failed: " + StatusText(status);
+      return false;
+    }
+    return true;
+  }
+
+  BCRYPT_KEY_HANDLE key_;
+  bool encrypt_;
+  UCHAR iv_[kBlockSize];
+  uint8_t held_[kBlockSize] = {};
+  size_t heldCount_ = 0;
+};
+
+class CngBackend final : public Backend {
+ public:
+  ~CngBackend() override {
+    if (aes_ != nullptr) BCryptCloseAlgorithmProvider(aes_, 0);
+    if (sha256_ != nullptr) BCryptCloseAlgorithmProvider(sha256_, 0);
+    if (md5_ != nullptr) BCryptCloseAlgorithmProvider(md5_, 0);
+  }
+
+  bool OpenAll(const CryptAlgorithms& names, std::string& error) {
+    if (Upper(names.cipher) != "AES-256-CBC") {
+      error = "Cannot open a provider for the cipher " + names.cipher + ": only AES-256-CBC is available";
+      return false;
+    }
+    NTSTATUS status = BCryptOpenAlgorithmProvider(&aes_, BCRYPT_AES_ALGORITHM, nullptr, 0);
+    if (!Succeeded(status)) {
+      aes_ = nullptr;
+      error = "Cannot open the provider for the cipher " + names.cipher + ": " + StatusText(status);
+      return false;
+    }
+    auto mode = const_cast<PUCHAR>(reinterpret_cast<const UCHAR*>(BCRYPT_CHAIN_MODE_CBC));
+    status = BCryptSetProperty(aes_, BCRYPT_CHAINING_MODE, mode, sizeof(BCRYPT_CHAIN_MODE_CBC), 0);
+    if (!Succeeded(status) || ObjectProperty(aes_, BCRYPT_BLOCK_LENGTH) != kBlockSize) {
+      error = "The cipher " + names.cipher + " is not a 256-bit block cipher in CBC mode";
+      return false;
+    }
+    return OpenDigest(names.sha256, 32, sha256_, error) && OpenDigest(names.md5, 16, md5_, error);
+  }
+
+  std::vector<uint8_t> Digest(DigestKind kind, const void* data, size_t size) override {
+    BCRYPT_ALG_HANDLE algorithm = kind == DigestKind::Sha256 ? sha256_ : md5_;
+    DWORD length = ObjectProperty(algorithm, BCRYPT_HASH_LENGTH);
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    NTSTATUS status = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
+    std::vector<uint8_t> digest(length);
+    if (Succeeded(status) && size > 0)
+      status = BCryptHashData(hash, static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0);
+    if (Succeeded(status)) status = BCryptFinishHash(hash, digest.data(), length, 0);
+    if (hash != nullptr) BCryptDestroyHash(hash);
+    if (!Succeeded(status)) throw CryptError("Hashing failed: " + StatusText(status));
+    return digest;
+  }
+
+  std::unique_ptr<CipherStream> NewCipher(bool encrypt, const std::vector<uint8_t>& key,
+                                          const std::vector<uint8_t>& iv, std::string& error) override {
+    BCRYPT_KEY_HANDLE handle = nullptr;
+    NTSTATUS status = BCryptGenerateSymmetricKey(aes_, &handle, nullptr, 0, const_cast<PUCHAR>(key.data()),
+                                                 static_cast<ULONG>(key.size()), 0);
+    if (!Succeeded(status) || iv.size() != kBlockSize) {
+      if (handle != nullptr) BCryptDestroyKey(handle);
+      error = "Cannot set up the cipher: " + StatusText(status);
+      return nullptr;
+    }
+    return std::make_unique<CngCipher>(handle, encrypt, iv);
+  }
+
+ private:
+  static bool OpenDigest(const std::string& name, DWORD length, BCRYPT_ALG_HANDLE& handle, std::string& error) {
+    NTSTATUS status = BCryptOpenAlgorithmProvider(&handle, DigestAlgorithm(name).c_str(), nullptr, 0);
+    if (!Succeeded(status)) {
+      handle = nullptr;
+      error = "Cannot open the provider for the digest " + name + ": " + StatusText(status);
+      return false;
+    }
+    if (ObjectProperty(handle, BCRYPT_HASH_LENGTH) != length) {
+      error = "The digest " + name + " does not give " + std::to_string(length) + " bytes";
+      return false;
+    }
+    return true;
+  }
+
+  BCRYPT_ALG_HANDLE aes_ = nullptr;
+  BCRYPT_ALG_HANDLE sha256_ = nullptr;
+  BCRYPT_ALG_HANDLE md5_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> Backend::Open(const CryptAlgorithms& names, std::string& error) {
+  auto backend = std::make_unique<CngBackend>();
+  if (!backend->OpenAll(names, error)) return nullptr;
+  return backend;
+}
+
+void SecureWipe(void* data, size_t size) {
+  if (data != nullptr && size != 0) SecureZeroMemory(data, size);
+}
+
+}  // namespace kvelv::crypto

@@ -1,0 +1,61 @@
+// The system's ANSI and OEM code pages through the Windows conversion functions.
+#include "platform/CodePages.h"
+
+#include "platform/win32/WinApi.h"
+
+namespace kvelv::platform {
+
+namespace {
+
+using win32::Narrow;
+using win32::Widen;
+
+// Bytes of the code page for UTF-8 text; unmappable characters become "?" (never a best-fit
+// look-alike, which would change what a password hashes to).
+std::string FromUtf8(UINT codePage, std::string_view utf8, bool* allMapped) {
+  std::wstring wide = Widen(utf8);
+  if (allMapped != nullptr) *allMapped = true;
+  if (wide.empty()) return {};
+  BOOL usedDefault = FALSE;
+  const int wideLength = static_cast<int>(wide.size());
+  int length = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, nullptr, 0, "?",
+                                   &usedDefault);
+  std::string bytes(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, bytes.data(), length, "?",
+                      &usedDefault);
+  if (allMapped != nullptr) *allMapped = usedDefault == FALSE;
+  return bytes;
+}
+
+std::string ToUtf8(UINT codePage, std::string_view bytes) {
+  if (bytes.empty()) return {};
+  const int byteLength = static_cast<int>(bytes.size());
+  int length = MultiByteToWideChar(codePage, 0, bytes.data(), byteLength, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(codePage, 0, bytes.data(), byteLength, wide.data(), length);
+  return Narrow(wide);
+}
+
+}  // namespace
+
+std::string AnsiFromUtf8(std::string_view utf8, bool* allMapped) { return FromUtf8(CP_ACP, utf8, allMapped); }
+
+std::string Utf8FromAnsi(std::string_view ansi) { return ToUtf8(CP_ACP, ansi); }
+
+std::string OemFromUtf8(std::string_view utf8, bool* allMapped) { return FromUtf8(CP_OEMCP, utf8, allMapped); }
+
+std::string Utf8FromOem(std::string_view oem) { return ToUtf8(CP_OEMCP, oem); }
+
+std::string OemFromAnsi(std::string_view ansi) {
+  std::string oem(ansi);
+  if (!oem.empty()) CharToOemBuffA(oem.data(), oem.data(), static_cast<DWORD>(oem.size()));
+  return oem;
+}
+
+std::string AnsiFromOem(std::string_view oem) {
+  std::string ansi(oem);
+  if (!ansi.empty()) OemToCharBuffA(ansi.data(), ansi.data(), static_cast<DWORD>(ansi.size()));
+  return ansi;
+}
+
+}  // namespace kvelv::platform

@@ -1,0 +1,225 @@
+// Win32 files: the share modes are the real CreateFileW ones.
+#include "platform/File.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/win32/WinApi.h"
+
+namespace kvelv::platform {
+
+namespace {
+
+using win32::ErrorFromWin32;
+using win32::Widen;
+
+std::error_code Errno(int value) { return std::error_code(value, std::generic_category()); }
+
+HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+struct OpenSpec {
+  DWORD access;
+  DWORD share;
+  DWORD disposition;
+};
+
+OpenSpec SpecFor(OpenMode mode) {
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  switch (mode) {
+    case OpenMode::ReadDenyNone:
+      return {GENERIC_READ, kShareAll, OPEN_EXISTING};
+    case OpenMode::ReadDenyWrite:
+      return {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING};
+    case OpenMode::ReadWriteDenyAll:
+      return {GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING};
+    case OpenMode::CreateNew:
+      return {GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW};
+    case OpenMode::CreateAlways:  // OPEN_ALWAYS, then truncated once open: see File::Open
+      return {GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS};
+    case OpenMode::WriteExisting:
+      return {GENERIC_WRITE, kShareAll, OPEN_EXISTING};
+  }
+  return {GENERIC_READ, kShareAll, OPEN_EXISTING};
+}
+
+bool NeedsWrite(OpenMode mode) {
+  return mode != OpenMode::ReadDenyNone && mode != OpenMode::ReadDenyWrite;
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_), lastError_(other.lastError_) {
+  other.handle_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    lastError_ = other.lastError_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+File File::Open(const std::string& path, OpenMode mode, std::error_code& ec) {
+  ec.clear();
+  if (path.empty()) {
+    ec = Errno(ENOENT);
+    return File();
+  }
+  std::wstring wide = Widen(path);
+  DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      ec = Errno(mode == OpenMode::CreateNew ? EEXIST : EISDIR);
+      return File();
+    }
+    // The read-only attribute refuses writing; asked first so the answer does not depend on
+    // who runs the program.
+    if (NeedsWrite(mode) && mode != OpenMode::CreateNew && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      ec = Errno(EACCES);
+      return File();
+    }
+    // Never write through a link that sits at the path (junctions and symbolic links).
+    if (NeedsWrite(mode) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      ec = Errno(ELOOP);
+      return File();
+    }
+  }
+  const OpenSpec spec = SpecFor(mode);
+  HANDLE handle = CreateFileW(wide.c_str(), spec.access, spec.share, nullptr, spec.disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    ec = ErrorFromWin32(GetLastError());
+    return File();
+  }
+  const bool created = mode == OpenMode::CreateNew ||
+                       (mode == OpenMode::CreateAlways && GetLastError() != ERROR_ALREADY_EXISTS);
+  File file(reinterpret_cast<intptr_t>(handle));
+  // Devices, pipes and consoles are not files here.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    ec = Errno(ENXIO);
+  } else if (mode == OpenMode::CreateAlways && !created && !SetEndOfFile(handle)) {
+    ec = ErrorFromWin32(GetLastError());
+  }
+  if (ec) {
+    file.Close();
+    // A file this call created and then could not use is not left behind.
+    if (created) DeleteFileW(wide.c_str());
+    return File();
+  }
+  return file;
+}
+
+int64_t File::Read(void* buffer, int64_t count) {
+  if (handle_ == -1) {
+    lastError_ = Errno(EBADF);
+    return -1;
+  }
+  char* out = static_cast<char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
+    DWORD got = 0;
+    if (!ReadFile(ToHandle(handle_), out + done, chunk, &got, nullptr)) {
+      lastError_ = ErrorFromWin32(GetLastError());
+      return done > 0 ? done : -1;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+int64_t File::Write(const void* buffer, int64_t count) {
+  if (handle_ == -1) {
+    lastError_ = Errno(EBADF);
+    return 0;
+  }
+  const char* in = static_cast<const char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
+    DWORD written = 0;
+    if (!WriteFile(ToHandle(handle_), in + done, chunk, &written, nullptr)) {
+      lastError_ = ErrorFromWin32(GetLastError());
+      break;
+    }
+    if (written == 0) {
+      lastError_ = Errno(ENOSPC);
+      break;
+    }
+    done += written;
+  }
+  return done;
+}
+
+bool File::Seek(int64_t position) {
+  if (handle_ == -1 || position < 0) {
+    lastError_ = Errno(handle_ == -1 ? EBADF : EINVAL);
+    return false;
+  }
+  LARGE_INTEGER to;
+  to.QuadPart = position;
+  if (!SetFilePointerEx(ToHandle(handle_), to, nullptr, FILE_BEGIN)) {
+    lastError_ = ErrorFromWin32(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+int64_t File::Position() const {
+  if (handle_ == -1) return -1;
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER now{};
+  if (!SetFilePointerEx(ToHandle(handle_), zero, &now, FILE_CURRENT)) return -1;
+  return now.QuadPart;
+}
+
+int64_t File::Size() const {
+  if (handle_ == -1) return -1;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(ToHandle(handle_), &size)) return -1;
+  return size.QuadPart;
+}
+
+bool File::Truncate(int64_t size) {
+  if (handle_ == -1 || size < 0) {
+    lastError_ = Errno(handle_ == -1 ? EBADF : EINVAL);
+    return false;
+  }
+  // SetEndOfFile cuts at the file pointer; the position is kept as ftruncate keeps it.
+  int64_t position = Position();
+  bool ok = Seek(size) && SetEndOfFile(ToHandle(handle_));
+  if (!ok && !lastError_) lastError_ = ErrorFromWin32(GetLastError());
+  if (position >= 0) Seek(position);
+  return ok;
+}
+
+bool File::Sync() {
+  if (handle_ == -1) {
+    lastError_ = Errno(EBADF);
+    return false;
+  }
+  if (!FlushFileBuffers(ToHandle(handle_))) {
+    lastError_ = ErrorFromWin32(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool File::Close() {
+  if (handle_ == -1) return true;
+  HANDLE handle = ToHandle(handle_);
+  handle_ = -1;
+  if (!CloseHandle(handle)) {
+    lastError_ = ErrorFromWin32(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kvelv::platform

@@ -1,0 +1,27 @@
+#pragma once
+// <windows.h> for the Win32 implementation, without the macros that clash with our names
+// (DeleteFile, min, max). Include only from platform/win32 and Windows-only tests.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#undef DeleteFile
+
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace kvelv::platform::win32 {
+
+// UTF-8 to UTF-16 and back; invalid UTF-8 becomes U+FFFD.
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view wide);
+
+// A Win32 error as the portable error code the callers compare (no_such_file_or_directory,
+// file_exists, permission_denied, device_or_resource_busy for a sharing violation, ...).
+std::error_code ErrorFromWin32(DWORD error);
+
+}  // namespace kvelv::platform::win32

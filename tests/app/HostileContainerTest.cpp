@@ -1,0 +1,285 @@
+// Hostile archives inside valid containers, decrypted by the console binary: every one ends
+// with exit code 2 or a clean skip, in bounded time and memory, and nothing is written outside
+// the target folder.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <filesystem>
+
+#include "tests/support/FaultRun.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/ZipTestSupport.h"
+
+namespace kvelv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ArchiveEntrySpec;
+using test::FaultOptions;
+using test::ListTree;
+using test::TempDir;
+
+void Put(std::string& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::string RawDeflate(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+uint32_t Crc(const std::string& data) {
+  return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+struct Header {
+  std::string name;
+  uint16_t method = 0;
+  uint32_t crc = 0;
+  uint32_t csize = 0;
+  uint32_t usize = 0;
+  uint32_t offset = 0;
+  std::string extra;
+  int nameLength = -1;  // stored name length when it must lie
+};
+
+std::string Local(const Header& h, const std::string& data) {
+  std::string r;
+  Put(r, 0x04034b50, 4);
+  Put(r, 20, 2);
+  Put(r, 0, 2);
+  Put(r, h.method, 2);
+  Put(r, 0x586E645C, 4);
+  Put(r, h.crc, 4);
+  Put(r, h.csize, 4);
+  Put(r, h.usize, 4);
+  Put(r, h.name.size(), 2);
+  Put(r, h.extra.size(), 2);
+  return r + h.name + h.extra + data;
+}
+
+std::string Central(const Header& h) {
+  std::string r;
+  Put(r, 0x02014b50, 4);
+  Put(r, 45, 2);
+  Put(r, 45, 2);
+  Put(r, 0, 2);
+  Put(r, h.method, 2);
+  Put(r, 0x586E645C, 4);
+  Put(r, h.crc, 4);
+  Put(r, h.csize, 4);
+  Put(r, h.usize, 4);
+  Put(r, h.nameLength >= 0 ? h.nameLength : static_cast<int>(h.name.size()), 2);
+  Put(r, h.extra.size(), 2);
+  Put(r, 0, 2);
+  Put(r, 0, 2);
+  Put(r, 0, 2);
+  Put(r, 0x20, 4);
+  Put(r, h.offset, 4);
+  return r + h.name + h.extra;
+}
+
+std::string End(uint64_t count, uint64_t size, uint64_t offset) {
+  std::string r;
+  Put(r, 0x06054b50, 4);
+  Put(r, 0, 4);
+  Put(r, count, 2);
+  Put(r, count, 2);
+  Put(r, size, 4);
+  Put(r, offset, 4);
+  Put(r, 0, 2);
+  return r;
+}
+
+std::string Zip64End(uint64_t count, uint64_t size, uint64_t offset, uint64_t at) {
+  std::string r;
+  Put(r, 0x06064b50, 4);
+  Put(r, 44, 8);
+  Put(r, 45, 2);
+  Put(r, 45, 2);
+  Put(r, 0, 4);
+  Put(r, 0, 4);
+  Put(r, count, 8);
+  Put(r, count, 8);
+  Put(r, size, 8);
+  Put(r, offset, 8);
+  Put(r, 0x07064b50, 4);
+  Put(r, 0, 4);
+  Put(r, at, 8);
+  Put(r, 1, 4);
+  return r;
+}
+
+std::string Zip64Extra(uint64_t usize, uint64_t csize, uint64_t offset) {
+  std::string r;
+  Put(r, 0x0001, 2);
+  Put(r, 24, 2);
+  Put(r, usize, 8);
+  Put(r, csize, 8);
+  Put(r, offset, 8);
+  return r;
+}
+
+class HostileContainerTest : public ::testing::Test {
+ protected:
+  // Decrypts a container of `zip`; checks the invariants and returns the exit code.
+  int Run(const std::string& zip, uint64_t maxExtractedBytes = 1 << 20) {
+    const std::string container = work_.Join("hostile.kvelv");
+    test::WriteContainer(container, zip, "pw");
+    const std::string parent = targets_.Join("a/b");
+    const std::string folder = parent + "/out";
+    fs::create_directories(folder);
+    FaultOptions options;
+    options.tmpDir = tmp_.Path();
+    options.memoryLimit = int64_t{1} << 30;
+    auto result = test::RunUnderFault(
+        KVELV_BINARY, {"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder}, options);
+    EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
+    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 2) << "exit code " << result.exitCode;
+    // Only the folders on the way may exist outside the target folder.
+    for (const std::string& name : ListTree(targets_.Path())) {
+      const bool allowed = name == "a" || name == "a/b" || name == "a/b/out" || name.rfind("a/b/out/", 0) == 0;
+      EXPECT_TRUE(allowed) << "written outside the target folder: " << name;
+      EXPECT_FALSE(fs::is_symlink(targets_.Join(name))) << name;
+    }
+    uint64_t total = 0;
+    for (const std::string& name : ListTree(folder))
+      if (fs::is_regular_file(folder + "/" + name)) total += fs::file_size(folder + "/" + name);
+    EXPECT_LE(total, maxExtractedBytes);
+    EXPECT_TRUE(fs::is_empty(tmp_.Path())) << ListTree(tmp_.Path()).front();
+    fs::remove_all(targets_.Join("a"));
+    return result.exitCode;
+  }
+
+  TempDir work_;
+  TempDir targets_;
+  TempDir tmp_;
+};
+
+TEST_F(HostileContainerTest, ZipSlipNamesInEveryFormStayInsideTheTarget) {
+  for (const std::string name :
+       {"../evil.txt", "../../evil.txt", "../../../../../../../../tmp/evil.txt", "/abs/evil.txt", "//evil.txt",
+        "..\\evil.txt", "..\\..\\evil.txt", "sub/../../evil.txt", "sub\\..\\..\\evil.txt", "./../evil.txt",
+        "C:\\evil.txt", "C:evil.txt", "C:/evil.txt", "\\\\server\\share\\evil.txt", "\\evil.txt", "sub/..",
+        "..", ".", "", "sub/../../../a/b/evil.txt", "...\\..\\evil.txt", std::string("ok\0/../../evil.txt", 19)}) {
+    SCOPED_TRACE(name);
+    Run(test::MakeArchive({ArchiveEntrySpec{name, "escaped!"}, ArchiveEntrySpec{"fine.txt", "fine"}}));
+  }
+  // The Unicode path field is a second source of names.
+  ArchiveEntrySpec unicode{"harmless.txt", "escaped!"};
+  unicode.centralExtra = test::UnicodePathExtra("harmless.txt", "../../evil.txt");
+  Run(test::MakeArchive({unicode}));
+}
+
+TEST_F(HostileContainerTest, AbsurdZip64SizesAndCountsAreRefused) {
+  const std::string content = "some content";
+  Header h{"big.txt", 0, Crc(content), 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+  h.extra = Zip64Extra(UINT64_C(0x7FFFFFFFFFFFFFFF), UINT64_C(0x4000000000000000), UINT64_C(0x2000000000000000));
+  Header local{"big.txt", 0, Crc(content), static_cast<uint32_t>(content.size()), static_cast<uint32_t>(content.size())};
+  std::string zip = Local(local, content);
+  std::string central = Central(h);
+  const uint64_t cdOffset = zip.size();
+  zip += central;
+  EXPECT_EQ(Run(zip + Zip64End(1, central.size(), cdOffset, zip.size()) + End(0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF)), 2);
+
+  // An entry count of 2^62 and a directory size to match, for a one-entry directory.
+  std::string sound = Local(local, content);
+  Header h2 = local;
+  std::string central2 = Central(h2);
+  const uint64_t cd2 = sound.size();
+  sound += central2;
+  const std::string counts = Zip64End(UINT64_C(1) << 62, UINT64_C(1) << 62, cd2, sound.size()) +
+                             End(0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF);
+  EXPECT_EQ(Run(sound + counts), 2);
+  // A count of a billion with the true size and offset.
+  EXPECT_EQ(Run(sound + Zip64End(1000000000, central2.size(), cd2, sound.size()) + End(0xFFFF, 0xFFFF, 0xFFFFFFFF)), 2);
+}
+
+TEST_F(HostileContainerTest, OverlappingEntriesCannotMultiplyTheData) {
+  // One deflated megabyte shared by many central entries: extracting them all would write
+  // hundreds of megabytes from a tiny archive.
+  const std::string content(1 << 20, 'z');
+  const std::string data = RawDeflate(content);
+  Header local{"shared.bin", 8, Crc(content), static_cast<uint32_t>(data.size()), static_cast<uint32_t>(content.size())};
+  std::string zip = Local(local, data);
+  std::string central;
+  constexpr int kEntries = 300;
+  for (int i = 0; i < kEntries; ++i) {
+    Header h = local;
+    h.name = "copy" + std::to_string(i) + ".bin";
+    central += Central(h);
+  }
+  const uint64_t cdOffset = zip.size();
+  zip += central + End(kEntries, central.size(), cdOffset);
+  Run(zip, 8u << 20);
+
+  // The same with the names matching: every entry is "shared.bin".
+  std::string same = Local(local, data);
+  std::string central2;
+  for (int i = 0; i < kEntries; ++i) central2 += Central(local);
+  const uint64_t cd2 = same.size();
+  same += central2 + End(kEntries, central2.size(), cd2);
+  Run(same, 8u << 20);
+}
+
+TEST_F(HostileContainerTest, EntryInflatingFarBeyondItsDeclaredSizeStops) {
+  const std::string content(64 << 20, '\0');
+  ArchiveEntrySpec bomb{"bomb.bin", content};
+  bomb.method = 8;
+  bomb.uncompressedSize = 1000;
+  bomb.crc = Crc(content.substr(0, 1000));
+  EXPECT_EQ(Run(test::MakeArchive({bomb}), 1000), 2);
+}
+
+TEST_F(HostileContainerTest, DirectoryAndHeadersPointingOutsideTheFileAreRefused) {
+  const std::string content = "content";
+  Header h{"a.txt", 0, Crc(content), static_cast<uint32_t>(content.size()), static_cast<uint32_t>(content.size())};
+  const std::string local = Local(h, content);
+  const std::string central = Central(h);
+  // The directory offset beyond the end, and near 4 GiB.
+  EXPECT_EQ(Run(local + central + End(1, central.size(), local.size() + 100000)), 2);
+  EXPECT_EQ(Run(local + central + End(1, central.size(), 0xFFFFFFF0u)), 2);
+  // The directory size far beyond the file.
+  EXPECT_EQ(Run(local + central + End(1, 0x7FFFFFFF, local.size())), 2);
+  // The local header offset beyond the end.
+  Header far = h;
+  far.offset = 0x7FFFFFF0;
+  const std::string farCentral = Central(far);
+  EXPECT_EQ(Run(local + farCentral + End(1, farCentral.size(), local.size())), 2);
+  // A data size running past the end.
+  Header longData = h;
+  longData.csize = longData.usize = 0x7FFFFFF0;
+  const std::string longLocal = Local(longData, content);
+  const std::string longCentral = Central(longData);
+  EXPECT_EQ(Run(longLocal + longCentral + End(1, longCentral.size(), longLocal.size())), 2);
+}
+
+TEST_F(HostileContainerTest, NameLengthsPastTheEndAreRefused) {
+  const std::string content = "content";
+  Header h{"a.txt", 0, Crc(content), static_cast<uint32_t>(content.size()), static_cast<uint32_t>(content.size())};
+  const std::string local = Local(h, content);
+  Header lying = h;
+  lying.nameLength = 0xFFFF;
+  const std::string central = Central(lying);
+  EXPECT_EQ(Run(local + central + End(1, central.size(), local.size())), 2);
+  // The directory cut short inside the name, with no end record after it.
+  EXPECT_EQ(Run(local + central.substr(0, central.size() - 2)), 2);
+  // A local header whose name runs past the end of the file.
+  std::string cut = Local(h, "");
+  cut[26] = '\xFF';
+  cut[27] = '\xFF';
+  EXPECT_EQ(Run(cut), 2);
+}
+
+}  // namespace
+}  // namespace kvelv

@@ -1,0 +1,119 @@
+// The console binary killed (SIGKILL) at random points of an encryption and a decryption: no
+// partial container under the target name, and no plaintext left under any name, neither in
+// $TMPDIR nor beside the target.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+
+#include "tests/support/FaultRun.h"
+#include "tests/support/TestSupport.h"
+
+namespace kvelv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FaultOptions;
+using test::ListTree;
+using test::RunUnderFault;
+using test::TempDir;
+
+constexpr int kRuns = 8;
+// Text that would show up in any plaintext left behind (stored or deflated archives keep it in
+// the local header name at least).
+const std::string kMarker = "plaintext-marker-5f2c";
+
+class KillTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Several files, one large: the job spends its time packing and encrypting.
+    for (int i = 0; i < 4; ++i) {
+      const std::string name = work_.Join(kMarker + std::to_string(i) + ".bin");
+      test::WriteFile(name, test::RandomBytes(i == 0 ? (24 << 20) : (256 << 10), 10 + i));
+      files_ += (files_.empty() ? "" : ";") + name;
+    }
+  }
+
+  // Lets the job run alone once and returns how long it took, in microseconds.
+  int64_t TimeFullRun(const std::vector<std::string>& args) {
+    auto start = std::chrono::steady_clock::now();
+    FaultOptions options;
+    options.tmpDir = tmp_.Path();
+    auto result = RunUnderFault(KVELV_BINARY, args, options);
+    EXPECT_EQ(result.exitCode, 0);
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+  }
+
+  // Nothing in `folder` may be a ZIP archive or hold the marker.
+  static void ExpectNoPlaintextIn(const std::string& folder) {
+    for (const std::string& name : ListTree(folder)) {
+      const std::string path = folder + "/" + name;
+      if (!fs::is_regular_file(path)) continue;
+      const std::string bytes = test::ReadFile(path);
+      EXPECT_NE(bytes.compare(0, 2, "PK"), 0) << "a ZIP archive was left: " << name;
+      EXPECT_EQ(bytes.find(kMarker), std::string::npos) << "plaintext was left: " << name;
+    }
+  }
+
+  TempDir work_;
+  TempDir targets_;
+  TempDir tmp_;
+  std::string files_;
+  std::mt19937 random_{20261208};
+};
+
+TEST_F(KillTest, EncryptionKilledLeavesNoPartialContainerAndNoPlaintext) {
+  const std::string target = targets_.Join("out.kvelv");
+  const std::vector<std::string> args{"-encrypt", "-password=pw", "-files=" + files_, "-to_file=" + target};
+  const int64_t full = TimeFullRun(args);
+  const std::string complete = test::ReadFile(target);
+  fs::remove(target);
+
+  for (int run = 0; run < kRuns; ++run) {
+    FaultOptions options;
+    options.tmpDir = tmp_.Path();
+    options.killAfterMicros = static_cast<int>(std::uniform_int_distribution<int64_t>(0, full)(random_));
+    auto result = RunUnderFault(KVELV_BINARY, args, options);
+    SCOPED_TRACE("killed after " + std::to_string(options.killAfterMicros) + " us");
+    if (result.signal == 0) {
+      EXPECT_EQ(result.exitCode, 0);
+      EXPECT_TRUE(test::ReadFile(target) == complete) << "the finished container differs";
+    } else if (fs::exists(target)) {
+      // Only a complete container may carry the target name (same input, same container).
+      EXPECT_EQ(fs::file_size(target), complete.size());
+    }
+    EXPECT_TRUE(test::WaitUntilEmpty(tmp_.Path())) << ListTree(tmp_.Path()).front();
+    ExpectNoPlaintextIn(targets_.Path());
+    fs::remove_all(targets_.Path());
+    fs::create_directory(targets_.Path());
+  }
+}
+
+TEST_F(KillTest, DecryptionKilledLeavesNoPlaintextArchive) {
+  const std::string container = work_.Join("c.kvelv");
+  ASSERT_EQ(RunUnderFault(KVELV_BINARY, {"-encrypt", "-password=pw", "-files=" + files_, "-to_file=" + container}, {})
+                .exitCode,
+            0);
+  const std::string folder = targets_.Join("out");
+  const std::vector<std::string> args{"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder};
+  const int64_t full = TimeFullRun(args);
+
+  for (int run = 0; run < kRuns; ++run) {
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    FaultOptions options;
+    options.tmpDir = tmp_.Path();
+    options.killAfterMicros = static_cast<int>(std::uniform_int_distribution<int64_t>(0, full)(random_));
+    SCOPED_TRACE("killed after " + std::to_string(options.killAfterMicros) + " us");
+    auto result = RunUnderFault(KVELV_BINARY, args, options);
+    if (result.signal == 0) EXPECT_EQ(result.exitCode, 0);
+    // The extracted files are the wanted output; the decrypted archive must be gone.
+    EXPECT_TRUE(test::WaitUntilEmpty(tmp_.Path())) << ListTree(tmp_.Path()).front();
+    for (const std::string& name : ListTree(folder))
+      EXPECT_EQ(name.find(".zip"), std::string::npos) << name;
+  }
+}
+
+}  // namespace
+}  // namespace kvelv

@@ -1,0 +1,113 @@
+#include "tests/support/FaultRun.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+#include "jobs/CryptComponent.h"
+#include "jobs/JobCrypto.h"
+#include "tests/support/TestSupport.h"
+
+namespace kvelv::test {
+
+namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+
+FaultResult RunUnderFault(const std::string& program, const std::vector<std::string>& args,
+                          const FaultOptions& options) {
+  std::vector<std::string> all{program};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (options.fileSizeLimit >= 0) {
+      // Ignored, so a write past the limit fails with EFBIG as on a full disk.
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.memoryLimit >= 0 && !kUnderAddressSanitizer) {
+      rlimit limit{static_cast<rlim_t>(options.memoryLimit), static_cast<rlim_t>(options.memoryLimit)};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    if (!options.tmpDir.empty()) setenv("TMPDIR", options.tmpDir.c_str(), 1);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  if (options.killAfterMicros >= 0) {
+    std::this_thread::sleep_for(std::chrono::microseconds(options.killAfterMicros));
+    kill(pid, SIGKILL);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  FaultResult result;
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+std::vector<std::string> ListTree(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    names.push_back(fs::relative(it->path(), folder).generic_string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string RandomBytes(size_t count, uint32_t seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(count, '\0');
+  for (char& c : bytes) c = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
+
+void WriteContainer(const std::string& path, const std::string& zipBytes, const std::string& password) {
+  TempDir work;
+  const std::string zip = work.Join("plain.zip");
+  WriteFile(zip, zipBytes);
+  std::unique_ptr<CryptComponent> component = CryptComponent::Create();
+  if (!component) throw std::runtime_error("no crypto component");
+  ConfigureForContainer(*component, password);
+  if (component->EncryptFileTo(zip, path) != 1) throw std::runtime_error(component->FailureText());
+}
+
+bool WaitUntilEmpty(const std::string& folder) {
+  for (int i = 0; i < 200; ++i) {
+    if (fs::is_empty(folder)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return fs::is_empty(folder);
+}
+
+}  // namespace kvelv::test

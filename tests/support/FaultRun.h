@@ -1,0 +1,37 @@
+#pragma once
+// Runs the console binary in a child under injected faults: a file-size limit (the disk fills),
+// a private $TMPDIR, a kill after a delay; plus helpers the fault and hostile-input tests share.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kvelv::test {
+
+struct FaultOptions {
+  int64_t fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 for none
+  std::string tmpDir;          // $TMPDIR of the child, "" to inherit
+  int killAfterMicros = -1;    // SIGKILL after this delay, -1 to let it finish
+  int64_t memoryLimit = -1;    // RLIMIT_AS in bytes, -1 for none (ignored under AddressSanitizer,
+                               // which reserves far more address space than it uses)
+};
+
+struct FaultResult {
+  int exitCode = -1;  // exit status, or -1 when killed by a signal
+  int signal = 0;     // the signal that ended it, 0 when it exited
+};
+
+// Runs `program` with `args` (program name excluded), stdin/stdout/stderr on /dev/null.
+FaultResult RunUnderFault(const std::string& program, const std::vector<std::string>& args,
+                          const FaultOptions& options);
+
+// Names (relative, "/" separated) of everything below `folder`, sorted; "" for an empty one.
+std::vector<std::string> ListTree(const std::string& folder);
+// `count` pseudo-random bytes (fixed seed per `seed`): incompressible content.
+std::string RandomBytes(size_t count, uint32_t seed);
+// Encrypts `zipBytes` into a container at `path` exactly as the encrypt job would.
+void WriteContainer(const std::string& path, const std::string& zipBytes, const std::string& password);
+// Waits (bounded, a few seconds) until `folder` is empty; true when it is. The watcher that
+// removes a killed job's temporary folder runs on its own schedule.
+bool WaitUntilEmpty(const std::string& folder);
+
+}  // namespace kvelv::test

@@ -1,0 +1,56 @@
+# Tests of the Windows build, run under Wine through CMAKE_CROSSCOMPILING_EMULATOR.
+# Included from tests/CMakeLists.txt when building for Windows: the Windows-specific suites in
+# tests/windows/, the portable suites of the other areas listed below, and the exchange with
+# the Linux build and the openssl command (run on the host, see exchange.sh).
+
+# Windows twins of the shared helpers (no fork, no flock).
+add_library(kvelv_test_support STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/support/TestSupport.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/RunProcess.cpp)
+target_include_directories(kvelv_test_support PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(kvelv_test_support PUBLIC kvelv_app GTest::gtest PRIVATE kvelv_warnings)
+
+set(KVELV_TESTDATA_DIR "${PROJECT_SOURCE_DIR}/../shared/testdata" CACHE PATH "Shared test data (optional)")
+
+# Suites from the other areas that use nothing POSIX-only.
+set(KVELV_PORTABLE_TESTS
+  platform/CodePagesTest
+  zip/WildcardMatchTest
+  zip/ZipRecordsTest
+  app/BatchModeTest
+  app/LastChanceTest
+  app/ConsoleBinaryTest
+  CACHE STRING "Portable test suites also run on Windows")
+
+file(GLOB KVELV_WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*Test.cpp)
+set(KVELV_WINDOWS_TEST_TARGETS)
+foreach(src IN LISTS KVELV_WINDOWS_TEST_SOURCES)
+  get_filename_component(name ${src} NAME_WE)
+  list(APPEND KVELV_WINDOWS_TEST_TARGETS "windows_${name}|${src}")
+endforeach()
+foreach(item IN LISTS KVELV_PORTABLE_TESTS)
+  string(REPLACE "/" "_" target ${item})
+  list(APPEND KVELV_WINDOWS_TEST_TARGETS "${target}|${CMAKE_CURRENT_SOURCE_DIR}/${item}.cpp")
+endforeach()
+
+foreach(item IN LISTS KVELV_WINDOWS_TEST_TARGETS)
+  string(REPLACE "|" ";" parts "${item}")
+  list(GET parts 0 target)
+  list(GET parts 1 src)
+  add_executable(${target} ${src})
+  target_link_libraries(${target} PRIVATE kvelv_test_support GTest::gtest_main ZLIB::ZLIB kvelv_warnings)
+  target_compile_definitions(${target} PRIVATE
+    KVELV_BINARY="$<TARGET_FILE:kvelv>"
+    KVELV_TESTDATA_DIR="${KVELV_TESTDATA_DIR}"
+    KVELV_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
+  add_dependencies(${target} kvelv)
+  # Listed when the tests run, not at build time: the build needs no Wine.
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
+endforeach()
+
+# Containers exchanged with the Linux build and with `openssl enc`, run on the host.
+set(KVELV_HOST_BINARY "" CACHE FILEPATH "The Linux build's kvelv, for the exchange test")
+add_test(NAME windows_exchange
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/exchange.sh
+    "$<TARGET_FILE:kvelv>" "${KVELV_HOST_BINARY}" ${CMAKE_CROSSCOMPILING_EMULATOR})
+set_tests_properties(windows_exchange PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)

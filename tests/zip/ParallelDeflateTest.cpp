@@ -1,0 +1,189 @@
+// Parallel deflate: the pieces form one raw deflate stream that inflates to the input at every
+// size around the chunk boundaries, stays close to a single stream, and stops cleanly on errors.
+#include "zip/ParallelDeflate.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+#include <stdexcept>
+#include <string>
+
+#include "zip/ZipExceptions.h"
+
+namespace kvelv {
+namespace {
+
+constexpr size_t kChunk = 64 * 1024;
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+// Log-like text: compressible, but with matches reaching across chunk boundaries.
+std::string Text(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  static const char* words[] = {"request", "session", "worker", "cache", "retry", "status=200", "timeout"};
+  std::string s;
+  while (s.size() < n) {
+    s += "2026-03-01 12:" + std::to_string(gen() % 60) + " INFO ";
+    for (int i = 0; i < 6; ++i) s += std::string(words[gen() % 7]) + " ";
+    s += std::to_string(gen() % 100000) + "\n";
+  }
+  s.resize(n);
+  return s;
+}
+
+// Hands out `data` in reads of varying length, never more than asked.
+SourceReader Reader(const std::string& data, size_t& pos, unsigned seed = 1) {
+  auto gen = std::make_shared<std::mt19937>(seed);
+  return [&data, &pos, gen](uint8_t* buffer, size_t max) {
+    const size_t n = std::min({max, data.size() - pos, size_t{1} + (*gen)() % 100000});
+    std::copy_n(data.data() + pos, n, buffer);
+    pos += n;
+    return n;
+  };
+}
+
+// Inflates a raw deflate stream that must end exactly at the end of `deflated`.
+std::string RawInflate(const std::string& deflated) {
+  z_stream zs{};
+  EXPECT_EQ(inflateInit2(&zs, -15), Z_OK);
+  std::string out;
+  std::string block(1 << 16, '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
+  zs.avail_in = static_cast<uInt>(deflated.size());
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    zs.next_out = reinterpret_cast<Bytef*>(block.data());
+    zs.avail_out = static_cast<uInt>(block.size());
+    rc = inflate(&zs, Z_NO_FLUSH);
+    out.append(block.data(), block.size() - zs.avail_out);
+    if (rc == Z_BUF_ERROR && zs.avail_in == 0) break;
+  }
+  EXPECT_EQ(rc, Z_STREAM_END) << "the stream must end with a final block";
+  EXPECT_EQ(zs.avail_in, 0u) << "bytes after the end of the deflate stream";
+  inflateEnd(&zs);
+  return out;
+}
+
+std::string Parallel(const std::string& data, unsigned threads, size_t chunk, int level = 6) {
+  size_t pos = 0;
+  std::string out;
+  ParallelDeflateEntryData(level, Reader(data, pos), [&](const uint8_t* p, size_t n) {
+    out.append(reinterpret_cast<const char*>(p), n);
+  }, threads, chunk);
+  EXPECT_EQ(pos, data.size()) << "every byte must be read";
+  return out;
+}
+
+std::string Single(const std::string& data, int level = 6) {
+  size_t pos = 0;
+  std::string out;
+  DeflateEntryData(level, Reader(data, pos), [&](const uint8_t* p, size_t n) {
+    out.append(reinterpret_cast<const char*>(p), n);
+  });
+  return out;
+}
+
+TEST(ParallelDeflateTest, InflatesToTheInputAtEverySizeAroundChunkBoundaries) {
+  const std::string text = Text(9 * kChunk + 100, 3);
+  const std::string random = RandomBytes(9 * kChunk + 100, 4);
+  for (size_t size : {size_t{0}, size_t{1}, kChunk - 1, kChunk, kChunk + 1, 2 * kChunk - 1, 2 * kChunk,
+                      2 * kChunk + 1, 9 * kChunk + 100}) {
+    for (const std::string* source : {&text, &random}) {
+      const std::string data = source->substr(0, size);
+      for (unsigned threads : {1u, 2u, 5u}) {
+        const std::string packed = Parallel(data, threads, kChunk);
+        ASSERT_EQ(RawInflate(packed), data) << "size " << size << " threads " << threads
+                                             << (source == &text ? " text" : " random");
+      }
+    }
+  }
+}
+
+TEST(ParallelDeflateTest, EveryLevelGivesAValidStream) {
+  const std::string data = Text(5 * kChunk + 7, 8) + RandomBytes(kChunk, 9);
+  for (int level = 1; level <= 9; ++level) {
+    EXPECT_EQ(RawInflate(Parallel(data, 3, kChunk, level)), data) << "level " << level;
+  }
+}
+
+TEST(ParallelDeflateTest, OneChunkIsTheSingleStream) {
+  for (size_t size : {size_t{0}, size_t{1}, size_t{1000}, kChunk}) {
+    const std::string data = Text(size, 12);
+    EXPECT_EQ(Parallel(data, 2, kChunk), Single(data)) << "size " << size;
+  }
+}
+
+TEST(ParallelDeflateTest, DefaultChunksStayCloseToTheSingleStreamAndWithinTheBound) {
+  const std::string text = Text(5 * kParallelDeflateChunk + 12345, 21);
+  const std::string parallel = Parallel(text, 2, kParallelDeflateChunk);
+  const std::string single = Single(text);
+  EXPECT_EQ(RawInflate(parallel), text);
+  EXPECT_LE(static_cast<double>(parallel.size()), static_cast<double>(single.size()) * 1.01)
+      << "parallel " << parallel.size() << " single " << single.size();
+
+  // Incompressible data is where the per-chunk cost shows most.
+  const std::string random = RandomBytes(8 * kParallelDeflateChunk + 1, 22);
+  const std::string packed = Parallel(random, 2, kParallelDeflateChunk);
+  EXPECT_EQ(RawInflate(packed), random);
+  EXPECT_LE(packed.size(), DeflateBound(random.size()));
+  // Without the bound's fixed slack too: the chunks' own cost fits, however many there are.
+  EXPECT_LE(packed.size(), random.size() + random.size() / 16000 * 5);
+}
+
+TEST(ParallelDeflateTest, ReadErrorStopsTheWorkersAndPassesThrough) {
+  const std::string data = Text(20 * kChunk, 5);
+  for (size_t failAt : {size_t{0}, kChunk / 2, 3 * kChunk, 15 * kChunk}) {
+    size_t pos = 0;
+    SourceReader inner = Reader(data, pos);
+    SourceReader failing = [&](uint8_t* buffer, size_t max) -> size_t {
+      if (pos >= failAt) throw EZipException("Cannot read file");
+      return inner(buffer, max);
+    };
+    size_t written = 0;
+    EXPECT_THROW(ParallelDeflateEntryData(6, failing, [&](const uint8_t*, size_t n) { written += n; }, 2, kChunk),
+                 EZipException)
+        << "fail at " << failAt;
+  }
+}
+
+TEST(ParallelDeflateTest, WriteErrorStopsTheWorkersAndPassesThrough) {
+  const std::string data = RandomBytes(20 * kChunk, 6);
+  for (int failOn : {1, 2, 7}) {
+    size_t pos = 0;
+    int calls = 0;
+    auto write = [&](const uint8_t*, size_t) {
+      if (++calls == failOn) throw ENotEnoughRoom("Not enough room to write archive");
+    };
+    EXPECT_THROW(ParallelDeflateEntryData(6, Reader(data, pos), write, 3, kChunk), ENotEnoughRoom);
+  }
+}
+
+TEST(ParallelDeflateTest, PiecesArriveInOrderAndMemoryIsBounded) {
+  // The reader never runs more than the in-flight limit ahead of the writer.
+  const std::string data = RandomBytes(40 * kChunk, 7);
+  const unsigned threads = 2;
+  size_t pos = 0;
+  size_t written = 0;
+  size_t worstLead = 0;
+  SourceReader inner = Reader(data, pos);
+  SourceReader read = [&](uint8_t* buffer, size_t max) {
+    worstLead = std::max(worstLead, pos - std::min(pos, written));
+    return inner(buffer, max);
+  };
+  std::string out;
+  ParallelDeflateEntryData(6, read, [&](const uint8_t* p, size_t n) {
+    out.append(reinterpret_cast<const char*>(p), n);
+    written = std::min(data.size(), written + n);  // random data: output about as long as input
+  }, threads, kChunk);
+  EXPECT_EQ(RawInflate(out), data);
+  EXPECT_LE(worstLead, (2 * threads + 3) * kChunk);
+}
+
+}  // namespace
+}  // namespace kvelv

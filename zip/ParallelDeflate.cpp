@@ -1,0 +1,220 @@
+#include "zip/ParallelDeflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "zip/ZipExceptions.h"
+
+namespace kvelv {
+
+namespace {
+
+constexpr size_t kWindow = 32768;
+
+struct Chunk {
+  std::vector<uint8_t> input;
+  size_t size = 0;
+  std::vector<uint8_t> dictionary;  // last bytes of the chunk before; empty for the first
+  bool last = false;
+  std::vector<uint8_t> output;
+  size_t produced = 0;
+  bool done = false;
+  std::exception_ptr error;
+};
+
+// One raw deflate state per worker, reset for every chunk.
+class Deflater {
+ public:
+  explicit Deflater(int level) {
+    if (deflateInit2(&zs_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      throw EZCompressionError("error");
+    }
+  }
+  ~Deflater() { deflateEnd(&zs_); }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  void Compress(Chunk& c) {
+    if (deflateReset(&zs_) != Z_OK) throw EZCompressionError("error");
+    if (!c.dictionary.empty() &&
+        deflateSetDictionary(&zs_, c.dictionary.data(), static_cast<uInt>(c.dictionary.size())) != Z_OK) {
+      throw EZCompressionError("error");
+    }
+    // The bound covers the data; the sync flush marker and the final block need a few bytes more.
+    const size_t bound = deflateBound(&zs_, static_cast<uLong>(c.size)) + 64;
+    if (c.output.size() < bound) c.output.resize(bound);
+    zs_.next_in = c.input.data();
+    zs_.avail_in = static_cast<uInt>(c.size);
+    const int flush = c.last ? Z_FINISH : Z_SYNC_FLUSH;
+    c.produced = 0;
+    for (;;) {
+      if (c.produced == c.output.size()) c.output.resize(c.output.size() * 2);
+      zs_.next_out = c.output.data() + c.produced;
+      zs_.avail_out = static_cast<uInt>(c.output.size() - c.produced);
+      const int result = deflate(&zs_, flush);
+      if (result < 0 && result != Z_BUF_ERROR) throw EZCompressionError("error");
+      c.produced = c.output.size() - zs_.avail_out;
+      if (c.last ? result == Z_STREAM_END : (zs_.avail_in == 0 && zs_.avail_out > 0)) return;
+    }
+  }
+
+ private:
+  z_stream zs_{};
+};
+
+// Workers take chunks in submission order and mark them done; the caller writes them in order.
+class WorkerPool {
+ public:
+  WorkerPool(int level, unsigned threads) : level_(level) {
+    workers_.reserve(threads);
+    for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+  }
+  ~WorkerPool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    queued_.notify_all();
+    for (auto& t : workers_) t.join();
+  }
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  void Submit(Chunk* c) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(c);
+    }
+    queued_.notify_one();
+  }
+
+  void Wait(Chunk* c) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [c] { return c->done; });
+  }
+
+ private:
+  void Work() {
+    std::unique_ptr<Deflater> deflater;
+    for (;;) {
+      Chunk* c = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        queued_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        if (stop_) return;
+        c = queue_.front();
+        queue_.pop_front();
+      }
+      try {
+        if (!deflater) deflater = std::make_unique<Deflater>(level_);
+        deflater->Compress(*c);
+      } catch (...) {
+        c->error = std::current_exception();
+        deflater.reset();  // a failed state is not reused
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        c->done = true;
+      }
+      finished_.notify_all();
+    }
+  }
+
+  int level_;
+  std::mutex mutex_;
+  std::condition_variable queued_;
+  std::condition_variable finished_;
+  std::deque<Chunk*> queue_;
+  bool stop_ = false;
+  std::vector<std::thread> workers_;
+};
+
+// Reads until the chunk is full or the source ends.
+void Fill(Chunk& c, size_t chunkSize, const SourceReader& read) {
+  if (c.input.size() < chunkSize) c.input.resize(chunkSize);
+  c.size = 0;
+  while (c.size < chunkSize) {
+    const size_t got = read(c.input.data() + c.size, chunkSize - c.size);
+    if (got == 0) break;
+    c.size += got;
+  }
+}
+
+}  // namespace
+
+unsigned DeflateThreads() {
+  return std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
+}
+
+void ParallelDeflateEntryData(int level, const SourceReader& read, const ArchiveWriter& write, unsigned threads,
+                              size_t chunkSize) {
+  threads = std::max(threads, 1u);
+  chunkSize = std::max(chunkSize, kWindow);
+  const size_t maxInFlight = 2 * static_cast<size_t>(threads);
+
+  std::vector<std::unique_ptr<Chunk>> spare;
+  auto take = [&spare] {
+    if (spare.empty()) return std::make_unique<Chunk>();
+    std::unique_ptr<Chunk> c = std::move(spare.back());
+    spare.pop_back();
+    c->done = false;
+    c->error = nullptr;
+    c->last = false;
+    c->dictionary.clear();
+    return c;
+  };
+
+  std::unique_ptr<Chunk> current = take();
+  Fill(*current, chunkSize, read);
+  std::unique_ptr<Chunk> next = take();
+  Fill(*next, chunkSize, read);
+  if (next->size == 0) {
+    // One chunk: an ordinary single stream, no threads.
+    current->last = true;
+    Deflater deflater(level);
+    deflater.Compress(*current);
+    write(current->output.data(), current->produced);
+    return;
+  }
+
+  std::deque<std::unique_ptr<Chunk>> inFlight;
+  WorkerPool pool(level, threads);  // declared after inFlight: joined before the chunks go
+  auto writeOldest = [&] {
+    std::unique_ptr<Chunk> c = std::move(inFlight.front());
+    inFlight.pop_front();
+    pool.Wait(c.get());
+    if (c->error) std::rethrow_exception(c->error);
+    write(c->output.data(), c->produced);
+    spare.push_back(std::move(c));
+  };
+
+  for (;;) {
+    pool.Submit(current.get());
+    inFlight.push_back(std::move(current));
+    if (!next) break;
+    current = std::move(next);
+    const Chunk& before = *inFlight.back();
+    const size_t keep = std::min(kWindow, before.size);
+    current->dictionary.assign(before.input.begin() + static_cast<std::ptrdiff_t>(before.size - keep),
+                               before.input.begin() + static_cast<std::ptrdiff_t>(before.size));
+    while (inFlight.size() >= maxInFlight) writeOldest();
+    next = take();
+    Fill(*next, chunkSize, read);
+    if (next->size == 0) {
+      current->last = true;
+      next.reset();
+    }
+  }
+  while (!inFlight.empty()) writeOldest();
+}
+
+}  // namespace kvelv
