@@ -1,6 +1,5 @@
 #include "app/SettingsFile.h"
 
-#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <system_error>
@@ -102,15 +101,10 @@ std::string IniFile::BesideExecutable(const std::string& executablePath) {
 }
 
 std::string IniFile::PerUserPath(const std::string& executablePath) {
-  std::string configHome;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
-    configHome = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    configHome = std::string(home) + "/.config";
-  } else {
-    return std::string();
-  }
-  return configHome + "/orvkvelv/" + platform::FileNamePart(BesideExecutable(executablePath));
+  std::string configHome = platform::UserConfigFolder();
+  if (configHome.empty()) return std::string();
+  return configHome + platform::kSeparator + "orvkvelv" + platform::kSeparator +
+         platform::FileNamePart(BesideExecutable(executablePath));
 }
 
 std::string IniFile::DefaultPath(const std::string& executablePath) {

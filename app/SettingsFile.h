@@ -24,7 +24,7 @@ class IniFile {
 
   // The settings path for an executable: its path with the extension replaced by ".ini". When
   // that file does not exist and the executable's folder cannot be written, the per-user
-  // configuration file ($XDG_CONFIG_HOME, else ~/.config) + "/orvkvelv/<base name>.ini" is used;
+  // configuration file (platform::UserConfigFolder()) + "/orvkvelv/<base name>.ini" is used;
   // its folder is created then (best effort).
   static std::string DefaultPath(const std::string& executablePath);
   // The executable's path with its extension replaced by (or extended with) ".ini".

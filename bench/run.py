@@ -55,17 +55,23 @@ def case_files(corpus, case):
 
 
 def timed(argv, cwd, stdin_text=None):
-    """Runs one command; returns (seconds, max RSS in KiB). Fails loudly on a non-zero exit."""
+    """Runs one command; returns (seconds, max RSS in KiB, CPU seconds). Fails loudly on a
+    non-zero exit."""
     with tempfile.NamedTemporaryFile(mode="r", suffix=".time") as t:
-        full = ["/usr/bin/time", "-f", "%M", "-o", t.name] + argv
+        full = ["/usr/bin/time", "-f", "%M %U %S", "-o", t.name] + argv
         start = time.perf_counter()
         r = subprocess.run(full, cwd=cwd, input=stdin_text, text=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.PIPE)
         elapsed = time.perf_counter() - start
         if r.returncode != 0:
             raise SystemExit(f"command failed ({r.returncode}): {' '.join(argv)}\n{r.stderr}")
-        rss = int(t.read().strip().splitlines()[-1])
-    return elapsed, rss
+        rss, user, system = t.read().strip().splitlines()[-1].split()
+    return elapsed, int(rss), float(user) + float(system)
+
+
+def both(first, second):
+    """Two commands run one after the other: times add up, memory is the larger peak."""
+    return first[0] + second[0], max(first[1], second[1]), first[2] + second[2]
 
 
 def remove(path):
@@ -107,9 +113,9 @@ class Bench:
         enc = os.path.join(o, f"{case}.zip.enc")
         remove(z)
         remove(enc)
-        t1, m1 = timed(["zip", "-6", "-q", "-j", z, "-@"], self.corpus, "\n".join(files) + "\n")
-        t2, m2 = timed(self.openssl(False, z, enc), self.corpus)
-        self.record(case, "encrypt", "zip+openssl", (t1 + t2, max(m1, m2)))
+        first = timed(["zip", "-6", "-q", "-j", z, "-@"], self.corpus, "\n".join(files) + "\n")
+        second = timed(self.openssl(False, z, enc), self.corpus)
+        self.record(case, "encrypt", "zip+openssl", both(first, second))
         self.sizes[(case, "zip+openssl")] = os.path.getsize(enc)
         remove(z)
 
@@ -142,9 +148,9 @@ class Bench:
         xu = os.path.join(o, f"{case}.x-unzip")
         remove(z)
         remove(xu)
-        t1, m1 = timed(self.openssl(True, kv, z), self.corpus)
-        t2, m2 = timed(["unzip", "-q", "-o", z, "-d", xu], self.corpus)
-        self.record(case, "decrypt", "openssl+unzip", (t1 + t2, max(m1, m2)))
+        first = timed(self.openssl(True, kv, z), self.corpus)
+        second = timed(["unzip", "-q", "-o", z, "-d", xu], self.corpus)
+        self.record(case, "decrypt", "openssl+unzip", both(first, second))
         remove(z)
         remove(xu)
 
@@ -228,8 +234,8 @@ def report(bench, lists, args, load_before, load_after, started):
     lines.append("- Decrypt: `kvelv -decrypt` (decrypts, tests every entry's CRC, then extracts) | `openssl enc -d` "
                  "then `unzip -q -o` on the same container | `7z x` on 7z's archive")
     lines.append("")
-    lines.append("| Case | Data | Operation | Tool | Median s | Min–max s | Peer ÷ kvelv | Peak MB | Output MB |")
-    lines.append("|---|---|---|---|---:|---:|---:|---:|---:|")
+    lines.append("| Case | Data | Operation | Tool | Median s | Min–max s | Peer ÷ kvelv | CPU s | Peak MB | Output MB |")
+    lines.append("|---|---|---|---|---:|---:|---:|---:|---:|---:|")
     for case in lists:
         size = corpus_size(bench.corpus, lists[case])
         data = f"{len(lists[case])} file{'s' if len(lists[case]) > 1 else ''}, {size / 2**20:.0f} MB"
@@ -243,15 +249,35 @@ def report(bench, lists, args, load_before, load_after, started):
                 lo = min(s[0] for s in samples)
                 hi = max(s[0] for s in samples)
                 rss = max(s[1] for s in samples) / 1024
+                cpu = median(samples, 2)
                 ratio = "—" if tool == "kvelv" else f"{m / ours_median:.2f}×"
                 out_mb = ""
                 if op == "encrypt" and (case, tool) in bench.sizes:
                     out_mb = f"{bench.sizes[(case, tool)] / 2**20:.1f}"
                 name = f"**{tool}**" if tool == "kvelv" else tool
                 lines.append(f"| {CASES[case]} | {data} | {op} | {name} | {m:.2f} | {lo:.2f}–{hi:.2f} | {ratio} | "
-                             f"{rss:.0f} | {out_mb} |")
+                             f"{cpu:.2f} | {rss:.0f} | {out_mb} |")
     lines.append("")
     return "\n".join(lines)
+
+
+START = "<!-- bench/run.py: results start -->"
+END = "<!-- bench/run.py: results end -->"
+
+
+def write_report(path, text):
+    """Replaces the part between the markers; text written by hand around it stays."""
+    block = f"{START}\n{text}\n{END}\n"
+    old = ""
+    if os.path.exists(path):
+        with open(path) as f:
+            old = f.read()
+    if START in old and END in old:
+        new = old[:old.index(START)] + block + old[old.index(END) + len(END) + 1:]
+    else:
+        new = block + ("\n" + old if old else "")
+    with open(path, "w") as f:
+        f.write(new)
 
 
 def main():
@@ -289,8 +315,7 @@ def main():
     load_after = os.getloadavg()
     text = report(bench, lists, args, load_before, load_after, started)
     os.makedirs(os.path.dirname(args.output), exist_ok=True)
-    with open(args.output, "w") as f:
-        f.write(text)
+    write_report(args.output, text)
     raw = {f"{c}/{o}/{t}": v for (c, o, t), v in bench.results.items()}
     with open(os.path.join(args.work, "last-run.json"), "w") as f:
         json.dump({"results": raw, "sizes": {f"{c}/{t}": v for (c, t), v in bench.sizes.items()}}, f, indent=1)

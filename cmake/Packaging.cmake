@@ -1,0 +1,35 @@
+# Installation rules beyond the executables (which their own folders install) and CPack:
+# a Debian package on Linux (console and interactive build, man page, desktop entry, icon) and
+# a ZIP package of the console build on Windows (kvelv.exe and a README).
+set(CPACK_PACKAGE_NAME "orv-kvelv")
+set(CPACK_PACKAGE_VENDOR "Orv Kvelv")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "File encryption client: files packed into one AES-256 container")
+set(CPACK_PACKAGE_CONTACT "Orv Kvelv maintainers <kvelv@localhost>")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME "kvelv-${PROJECT_VERSION}-win64")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  include(GNUInstallDirs)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/kvelv.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  if(KVELV_BUILD_GUI)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/kvelv-gui.desktop
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/kvelv.svg
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
+  endif()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # Library dependencies (zlib, libcrypto, Qt) worked out from the executables.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "File encryption client\n kvelv packs files into a ZIP archive and encrypts it with AES-256-CBC\n into one container file; kvelv-gui is the interactive build (Qt 6).")
+endif()
+include(CPack)

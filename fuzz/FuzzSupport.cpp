@@ -67,6 +67,16 @@ void Scratch::CheckNoEscape(const std::string& keep) const {
   }
 }
 
+uint64_t Scratch::BytesBelow(const std::string& folder) {
+  uint64_t total = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    if (it->is_regular_file(ec) && !it->is_symlink(ec)) total += it->file_size(ec);
+  }
+  return total;
+}
+
 size_t ChunkedSource::Read(uint8_t* buffer, size_t max) {
   static constexpr size_t kPattern[] = {4096, 1, 7, 65536, 300, 2};
   size_t n = std::min({max, size_ - pos_, kPattern[turn_++ % 6]});

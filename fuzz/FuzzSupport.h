@@ -27,6 +27,8 @@ class Scratch {
   // Aborts when anything exists below the root besides `keep` (names in Work()) and the
   // contents of Out(), or when Out() holds a symbolic link.
   void CheckNoEscape(const std::string& keep) const;
+  // Total size of the regular files below `folder` (0 when it does not exist).
+  static uint64_t BytesBelow(const std::string& folder);
 
  private:
   std::string root_;

@@ -98,7 +98,16 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   }
 
   reader.SetOverwriteMode(UZOverwriteMode::Always);
-  (void)reader.ExtractAll();
+  try {
+    (void)reader.ExtractAll();
+  } catch (const EZipException& e) {
+    // A file that cannot be written (disk full, target folder gone) fails the job; the
+    // extractor has already removed the unfinished file.
+    archive.Remove();
+    if (!interactive) return kExitFailed;
+    prompter.ShowMessage(texts::kDecryptFailed + std::string(e.what()));
+    return 0;
+  }
   archive.Remove();
   if (!interactive) return kExitDone;
   prompter.ShowMessage(texts::kDecryptDone);

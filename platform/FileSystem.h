@@ -52,6 +52,10 @@ bool RenameFile(const std::string& from, const std::string& to);
 // Creates the folder and all missing parents.
 bool CreateFolders(const std::string& path);
 std::string CurrentFolder();
+// The per-user folder for settings, without a trailing separator: $XDG_CONFIG_HOME, else
+// $HOME/.config on POSIX; the roaming application-data folder (%APPDATA%) on Windows. "" when
+// there is none.
+std::string UserConfigFolder();
 
 // Last path component after the final separator ("/" here; "\" too on Windows).
 std::string FileNamePart(const std::string& path);

@@ -61,8 +61,11 @@ std::string Unquote(std::string_view value) {
 
 IniDocument IniDocument::Parse(std::string_view text) {
   constexpr std::string_view kBom = "\xEF\xBB\xBF";
-  if (text.substr(0, kBom.size()) == kBom) text.remove_prefix(kBom.size());
   IniDocument document;
+  if (text.substr(0, kBom.size()) == kBom) {
+    text.remove_prefix(kBom.size());
+    document.byteOrderMark_ = true;
+  }
   while (!text.empty()) {
     auto end = text.find('\n');
     std::string_view line = text.substr(0, end);
@@ -123,7 +126,7 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
 }
 
 std::string IniDocument::Serialize() const {
-  std::string text;
+  std::string text = byteOrderMark_ ? "\xEF\xBB\xBF" : "";
   for (const std::string& line : lines_) {
     text += line;
     text += "\r\n";

@@ -20,11 +20,13 @@ class IniDocument {
   // Replaces the key's line, or adds the key at the end of its section, or adds the section at
   // the end of the document. A line break in the value ends it, so a value never adds lines.
   void Set(std::string_view section, std::string_view key, std::string_view value);
-  // Every line followed by CRLF.
+  // Every line followed by CRLF, after the byte-order mark when the parsed text had one (so a
+  // rewrite never changes how the remaining lines read).
   std::string Serialize() const;
 
  private:
   std::vector<std::string> lines_;
+  bool byteOrderMark_ = false;
 };
 
 }  // namespace kvelv

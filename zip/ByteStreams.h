@@ -18,6 +18,13 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // One decoded block (at most 32768 bytes). May throw (size check, short write).
   virtual void Write(const uint8_t* data, size_t count) = 0;
+  // Optional: memory of the sink a decoder may decode straight into and then pass to Write(),
+  // block by block from its start, which saves a copy; `size` bytes long, valid until the next
+  // Write(). The default has none (nullptr).
+  virtual uint8_t* Room(size_t& size) {
+    size = 0;
+    return nullptr;
+  }
 };
 
 }  // namespace kvelv

@@ -45,7 +45,20 @@ class EntryOutput::Worker {
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
 
+  // Free space of the buffer being filled, handed over first when too little is left.
+  uint8_t* Room(size_t& size) {
+    if (filling_.size() - fill_ < kBlockSize) Hand();
+    size = filling_.size() - fill_;
+    return filling_.data() + fill_;
+  }
+
   void Append(const uint8_t* data, size_t count) {
+    if (data == filling_.data() + fill_ && count <= filling_.size() - fill_) {
+      // Decoded into Room(): already in place.
+      fill_ += count;
+      if (fill_ == filling_.size()) Hand();
+      return;
+    }
     while (count > 0) {
       const size_t n = std::min(count, filling_.size() - fill_);
       std::memcpy(filling_.data() + fill_, data, n);
@@ -137,6 +150,11 @@ void EntryOutput::Write(const uint8_t* data, size_t count) {
   }
   written_ += count;
   if (progress_) progress_(count);
+}
+
+uint8_t* EntryOutput::Room(size_t& size) {
+  if (!worker_) return ByteSink::Room(size);
+  return worker_->Room(size);
 }
 
 void EntryOutput::Finish() {

@@ -37,6 +37,8 @@ class EntryOutput : public ByteSink {
   EntryOutput& operator=(const EntryOutput&) = delete;
 
   void Write(const uint8_t* data, size_t count) override;
+  // Large entries: the buffer the second thread will sum and write next.
+  uint8_t* Room(size_t& size) override;
   // Waits until every block written so far is summed and in the file; raises ECantWriteUCF when
   // a write failed.
   void Finish();

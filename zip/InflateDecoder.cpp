@@ -48,14 +48,21 @@ void Inflate(ByteSource& in, ByteSink& out) {
         zs->avail_in = static_cast<uInt>(got < kBlock ? got : kBlock);
       }
     }
-    zs->next_out = output.data();
-    zs->avail_out = static_cast<uInt>(output.size());
+    // Straight into the sink's memory when it offers enough, else through our own buffer.
+    size_t room = 0;
+    uint8_t* target = out.Room(room);
+    if (target == nullptr || room < kBlock) {
+      target = output.data();
+      room = output.size();
+    }
+    zs->next_out = target;
+    zs->avail_out = static_cast<uInt>(room);
     int result = inflate(zs.get(), Z_NO_FLUSH);
     // With output room, "no progress" only means zlib wants input that is not there.
     if (result == Z_BUF_ERROR && inputEnded) throw EFatalUnzipError("Premature end of file reached");
     if (result < 0) throw EZCompressionError("error");
-    size_t produced = output.size() - zs->avail_out;
-    for (size_t at = 0; at < produced; at += kBlock) out.Write(output.data() + at, std::min(kBlock, produced - at));
+    size_t produced = room - zs->avail_out;
+    for (size_t at = 0; at < produced; at += kBlock) out.Write(target + at, std::min(kBlock, produced - at));
     if (result == Z_STREAM_END) return;
   }
 }

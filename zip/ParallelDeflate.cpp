@@ -21,11 +21,14 @@ namespace {
 constexpr size_t kWindow = 32768;
 
 struct Chunk {
-  std::vector<uint8_t> input;
+  std::unique_ptr<uint8_t[]> input;  // chunk-size bytes, not zero-filled either
+  size_t inputCapacity = 0;
   size_t size = 0;
   std::vector<uint8_t> dictionary;  // last bytes of the chunk before; empty for the first
   bool last = false;
-  std::vector<uint8_t> output;
+  // Not zero-filled: only the pages deflate writes become resident, a fifth for text.
+  std::unique_ptr<uint8_t[]> output;
+  size_t capacity = 0;
   size_t produced = 0;
   bool done = false;
   std::exception_ptr error;
@@ -50,24 +53,31 @@ class Deflater {
       throw EZCompressionError("error");
     }
     // The bound covers the data; the sync flush marker and the final block need a few bytes more.
+    c.produced = 0;
     const size_t bound = deflateBound(&zs_, static_cast<uLong>(c.size)) + 64;
-    if (c.output.size() < bound) c.output.resize(bound);
-    zs_.next_in = c.input.data();
+    if (c.capacity < bound) Grow(c, bound);
+    zs_.next_in = c.input.get();
     zs_.avail_in = static_cast<uInt>(c.size);
     const int flush = c.last ? Z_FINISH : Z_SYNC_FLUSH;
-    c.produced = 0;
     for (;;) {
-      if (c.produced == c.output.size()) c.output.resize(c.output.size() * 2);
-      zs_.next_out = c.output.data() + c.produced;
-      zs_.avail_out = static_cast<uInt>(c.output.size() - c.produced);
+      if (c.produced == c.capacity) Grow(c, c.capacity * 2);
+      zs_.next_out = c.output.get() + c.produced;
+      zs_.avail_out = static_cast<uInt>(c.capacity - c.produced);
       const int result = deflate(&zs_, flush);
       if (result < 0 && result != Z_BUF_ERROR) throw EZCompressionError("error");
-      c.produced = c.output.size() - zs_.avail_out;
+      c.produced = c.capacity - zs_.avail_out;
       if (c.last ? result == Z_STREAM_END : (zs_.avail_in == 0 && zs_.avail_out > 0)) return;
     }
   }
 
  private:
+  static void Grow(Chunk& c, size_t capacity) {
+    std::unique_ptr<uint8_t[]> bigger(new uint8_t[capacity]);
+    if (c.produced > 0) std::memcpy(bigger.get(), c.output.get(), c.produced);
+    c.output = std::move(bigger);
+    c.capacity = capacity;
+  }
+
   z_stream zs_{};
 };
 
@@ -76,16 +86,14 @@ class WorkerPool {
  public:
   WorkerPool(int level, unsigned threads) : level_(level) {
     workers_.reserve(threads);
-    for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
-  }
-  ~WorkerPool() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
+    try {
+      for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    } catch (...) {
+      Stop();  // threads already started must not outlive the pool
+      throw;
     }
-    queued_.notify_all();
-    for (auto& t : workers_) t.join();
   }
+  ~WorkerPool() { Stop(); }
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
@@ -103,6 +111,15 @@ class WorkerPool {
   }
 
  private:
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    queued_.notify_all();
+    for (auto& t : workers_) t.join();
+  }
+
   void Work() {
     std::unique_ptr<Deflater> deflater;
     for (;;) {
@@ -140,14 +157,61 @@ class WorkerPool {
 
 // Reads until the chunk is full or the source ends.
 void Fill(Chunk& c, size_t chunkSize, const SourceReader& read) {
-  if (c.input.size() < chunkSize) c.input.resize(chunkSize);
+  if (c.inputCapacity < chunkSize) {
+    c.input.reset(new uint8_t[chunkSize]);
+    c.inputCapacity = chunkSize;
+  }
   c.size = 0;
   while (c.size < chunkSize) {
-    const size_t got = read(c.input.data() + c.size, chunkSize - c.size);
+    const size_t got = read(c.input.get() + c.size, chunkSize - c.size);
     if (got == 0) break;
     c.size += got;
   }
 }
+
+// Buffers and the deflate state of the calling thread, kept from one entry to the next: packing
+// many small files would otherwise spend its time allocating and clearing fresh memory.
+struct CallerCache {
+  static constexpr size_t kKeep = 2;
+  std::vector<std::unique_ptr<Chunk>> spare;
+  std::unique_ptr<Deflater> deflater;
+  int level = -1;
+
+  std::unique_ptr<Chunk> Take() {
+    if (spare.empty()) return std::make_unique<Chunk>();
+    std::unique_ptr<Chunk> c = std::move(spare.back());
+    spare.pop_back();
+    c->done = false;
+    c->error = nullptr;
+    c->last = false;
+    c->dictionary.clear();
+    return c;
+  }
+  void Give(std::unique_ptr<Chunk> c) {
+    if (c) spare.push_back(std::move(c));
+  }
+  Deflater& For(int wanted) {
+    if (!deflater || level != wanted) {
+      deflater.reset();
+      deflater = std::make_unique<Deflater>(wanted);
+      level = wanted;
+    }
+    return *deflater;
+  }
+};
+
+thread_local CallerCache tCache;
+
+// Gives the caller's chunks back to the cache however the call ends, keeping only a few.
+struct ReturnChunks {
+  std::unique_ptr<Chunk>& current;
+  std::unique_ptr<Chunk>& next;
+  ~ReturnChunks() {
+    tCache.Give(std::move(current));
+    tCache.Give(std::move(next));
+    if (tCache.spare.size() > CallerCache::kKeep) tCache.spare.resize(CallerCache::kKeep);
+  }
+};
 
 }  // namespace
 
@@ -161,28 +225,22 @@ void ParallelDeflateEntryData(int level, const SourceReader& read, const Archive
   chunkSize = std::max(chunkSize, kWindow);
   const size_t maxInFlight = 2 * static_cast<size_t>(threads);
 
-  std::vector<std::unique_ptr<Chunk>> spare;
-  auto take = [&spare] {
-    if (spare.empty()) return std::make_unique<Chunk>();
-    std::unique_ptr<Chunk> c = std::move(spare.back());
-    spare.pop_back();
-    c->done = false;
-    c->error = nullptr;
-    c->last = false;
-    c->dictionary.clear();
-    return c;
-  };
-
-  std::unique_ptr<Chunk> current = take();
+  std::unique_ptr<Chunk> current = tCache.Take();
+  std::unique_ptr<Chunk> next;
+  ReturnChunks giveBack{current, next};
   Fill(*current, chunkSize, read);
-  std::unique_ptr<Chunk> next = take();
+  next = tCache.Take();
   Fill(*next, chunkSize, read);
   if (next->size == 0) {
-    // One chunk: an ordinary single stream, no threads.
+    // One chunk: an ordinary single stream on the calling thread, no workers.
     current->last = true;
-    Deflater deflater(level);
-    deflater.Compress(*current);
-    write(current->output.data(), current->produced);
+    try {
+      tCache.For(level).Compress(*current);
+    } catch (...) {
+      tCache.deflater.reset();  // a failed state is not reused
+      throw;
+    }
+    write(current->output.get(), current->produced);
     return;
   }
 
@@ -193,8 +251,8 @@ void ParallelDeflateEntryData(int level, const SourceReader& read, const Archive
     inFlight.pop_front();
     pool.Wait(c.get());
     if (c->error) std::rethrow_exception(c->error);
-    write(c->output.data(), c->produced);
-    spare.push_back(std::move(c));
+    write(c->output.get(), c->produced);
+    tCache.Give(std::move(c));
   };
 
   for (;;) {
@@ -204,10 +262,9 @@ void ParallelDeflateEntryData(int level, const SourceReader& read, const Archive
     current = std::move(next);
     const Chunk& before = *inFlight.back();
     const size_t keep = std::min(kWindow, before.size);
-    current->dictionary.assign(before.input.begin() + static_cast<std::ptrdiff_t>(before.size - keep),
-                               before.input.begin() + static_cast<std::ptrdiff_t>(before.size));
+    current->dictionary.assign(before.input.get() + (before.size - keep), before.input.get() + before.size);
     while (inFlight.size() >= maxInFlight) writeOldest();
-    next = take();
+    next = tCache.Take();
     Fill(*next, chunkSize, read);
     if (next->size == 0) {
       current->last = true;

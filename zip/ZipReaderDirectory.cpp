@@ -11,6 +11,25 @@ namespace kvelv {
 
 namespace {
 const char kNotAZip[] = "Not a valid zip file!";
+
+// True when one entry's data runs into the next entry's local header: entries that share data
+// would let a small archive stand for many copies of the same large content. Each local header
+// is at least 30 bytes, so this never flags a sound archive.
+bool DataRangesOverlap(const SortedZip& entries) {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;  // local header offset, compressed size
+  ranges.reserve(static_cast<size_t>(entries.Count()));
+  for (int i = 0; i < entries.Count(); ++i) {
+    const ZipHeaderInfo& entry = entries[i];
+    ranges.emplace_back(entry.RelativeOffset(), entry.CompressedSize());
+  }
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t i = 0; i + 1 < ranges.size(); ++i) {
+    const auto [offset, size] = ranges[i];
+    const uint64_t next = ranges[i + 1].first;
+    if (next - offset < 30 || size > next - offset - 30) return true;
+  }
+  return false;
+}
 }  // namespace
 
 bool ZipReader::FindEndRecord(BufferedFileStream& stream, EndCentral& record) {
@@ -188,6 +207,11 @@ void ZipReader::LoadDirectory() {
       ResetArchive();
       throw EBadZipFile(kNotAZip);
     }
+  }
+
+  if (entries_ && DataRangesOverlap(*entries_)) {
+    ResetArchive();
+    throw EBadZipFile(kNotAZip);
   }
 
   numberOfDisks_ = static_cast<int>(endCentral_.ThisDisk()) + 1;

@@ -10,6 +10,7 @@
 #include "zip/EntryCompressor.h"
 #include "zip/FileListExpander.h"
 #include "zip/PackedLocalHeader.h"
+#include "zip/ParallelDeflate.h"
 #include "zip/WildcardMatch.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipWriterPass.h"
@@ -194,7 +195,8 @@ bool ZipWriter::Pass::AddFile(const std::string& item) {
     StoreEntryData(read, write);
     entry->SetCompressionMethod(kMethodStored);
   } else {
-    DeflateEntryData(w_.packLevel_, read, write);
+    // Large files are deflated on every core; one chunk or less stays a single stream.
+    ParallelDeflateEntryData(w_.packLevel_, read, write);
   }
   source.Close();
 

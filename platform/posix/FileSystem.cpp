@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -139,6 +140,12 @@ std::string CurrentFolder() {
   std::error_code ec;
   auto current = std::filesystem::current_path(ec);
   return ec ? std::string() : current.string();
+}
+
+std::string UserConfigFolder() {
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') return xdg;
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return std::string(home) + "/.config";
+  return std::string();
 }
 
 std::string FileNamePart(const std::string& path) {

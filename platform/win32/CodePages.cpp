@@ -14,6 +14,10 @@ using win32::Widen;
 // look-alike, which would change what a password hashes to).
 std::string FromUtf8(UINT codePage, std::string_view utf8, bool* allMapped) {
   std::wstring wide = Widen(utf8);
+  // A character beyond the BMP is one unmappable character, not two halves: one "?".
+  for (size_t i = 0; i + 1 < wide.size(); ++i) {
+    if (IS_HIGH_SURROGATE(wide[i]) && IS_LOW_SURROGATE(wide[i + 1])) wide.replace(i, 2, 1, L'\xFFFD');
+  }
   if (allMapped != nullptr) *allMapped = true;
   if (wide.empty()) return {};
   BOOL usedDefault = FALSE;

@@ -2,6 +2,10 @@
 // shown correctly whatever the console's code page.
 #include "platform/Console.h"
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <streambuf>
@@ -76,7 +80,12 @@ class ConsoleBuffer : public std::streambuf {
 
 std::ostream& StreamFor(DWORD which, std::ostream& fallback) {
   auto buffer = std::make_unique<ConsoleBuffer>(which);
-  if (!buffer->IsConsole()) return fallback;
+  if (!buffer->IsConsole()) {
+    // The texts carry their own CRLF line breaks: no "\n" to "\r\n" translation on the way.
+    fflush(which == STD_ERROR_HANDLE ? stderr : stdout);
+    _setmode(_fileno(which == STD_ERROR_HANDLE ? stderr : stdout), _O_BINARY);
+    return fallback;
+  }
   // Never destroyed: messages may still be written while static objects go away. Callers
   // flush after every message.
   return *new std::ostream(buffer.release());

@@ -82,10 +82,8 @@ std::optional<FileInfo> GetFileInfo(const std::string& path) {
 }
 
 std::optional<std::vector<FileInfo>> ListFolder(const std::string& path) {
-  std::string pattern = path;
-  if (pattern.empty()) pattern = ".";
-  if (!IsSeparator(pattern.back())) pattern += '\\';
-  pattern += '*';
+  std::string pattern = path.empty() ? std::string(".\\*")
+                                     : path + (IsSeparator(path.back()) ? "*" : "\\*");
   WIN32_FIND_DATAW found{};
   HANDLE search = FindFirstFileExW(Widen(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
                                    nullptr, 0);
@@ -150,6 +148,16 @@ std::string CurrentFolder() {
   std::wstring folder(length, L'\0');
   length = GetCurrentDirectoryW(length, folder.data());
   folder.resize(length);
+  return Narrow(folder);
+}
+
+std::string UserConfigFolder() {
+  DWORD length = GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+  if (length == 0) return {};
+  std::wstring folder(length, L'\0');
+  length = GetEnvironmentVariableW(L"APPDATA", folder.data(), length);
+  folder.resize(length);
+  while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
   return Narrow(folder);
 }
 

@@ -61,10 +61,12 @@ TEST_F(ConsoleBinaryTest, IllegalParameter) {
   EXPECT_EQ(r.out, "Illegal parameter:-Verbose\r\n\r\n" + kUsage);
   EXPECT_EQ(r.err, "");
 
+#ifndef _WIN32  // Windows arguments are UTF-16 text: there are no raw bytes to pass.
   // Bytes that are not UTF-8 come back as they were given.
   r = Kvelv({"-\xFF\xFE=1"});
   EXPECT_EQ(r.exitCode, 4);
   EXPECT_EQ(r.out, "Illegal parameter:-\xFF\xFE\r\n\r\n" + kUsage);
+#endif
 }
 
 TEST_F(ConsoleBinaryTest, MissingInputFiles) {

@@ -107,7 +107,9 @@ TEST_F(KillTest, DecryptionKilledLeavesNoPlaintextArchive) {
     options.killAfterMicros = static_cast<int>(std::uniform_int_distribution<int64_t>(0, full)(random_));
     SCOPED_TRACE("killed after " + std::to_string(options.killAfterMicros) + " us");
     auto result = RunUnderFault(KVELV_BINARY, args, options);
-    if (result.signal == 0) EXPECT_EQ(result.exitCode, 0);
+    if (result.signal == 0) {
+      EXPECT_EQ(result.exitCode, 0);
+    }
     // The extracted files are the wanted output; the decrypted archive must be gone.
     EXPECT_TRUE(test::WaitUntilEmpty(tmp_.Path())) << ListTree(tmp_.Path()).front();
     for (const std::string& name : ListTree(folder))

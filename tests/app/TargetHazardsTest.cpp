@@ -73,8 +73,12 @@ TEST_F(TargetHazardsTest, LockedContainerKeepsTheLockHoldersData) {
     test::ChildLock lock(target, true);
     const int code = Encrypt(target);
     EXPECT_TRUE(code == 0 || code == 2) << code;
-    if (code == 0) EXPECT_EQ(RoundTrip(target), "the new content");
-    if (code == 2) EXPECT_EQ(test::ReadFile(target), "old container");
+    if (code == 0) {
+      EXPECT_EQ(RoundTrip(target), "the new content");
+    }
+    if (code == 2) {
+      EXPECT_EQ(test::ReadFile(target), "old container");
+    }
   }
   EXPECT_EQ(test::ReadFile(keep), "old container");
   EXPECT_TRUE(fs::is_empty(tmp_.Path()));

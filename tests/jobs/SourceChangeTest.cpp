@@ -67,7 +67,11 @@ class SourceChangeTest : public ::testing::Test {
     reader.SetOverwriteMode(UZOverwriteMode::Always);
     (void)reader.ExtractAll();
     EXPECT_EQ(test::ReadFile(folder + "/stays.bin"), original_["stays"]);
-    EXPECT_FALSE(fs::exists(folder + "/vanishes.bin"));
+    if (fs::exists(Source("vanishes"))) {
+      EXPECT_EQ(test::ReadFile(folder + "/vanishes.bin"), original_["vanishes"]);
+    } else {
+      EXPECT_FALSE(fs::exists(folder + "/vanishes.bin"));
+    }
     if (fs::exists(folder + "/shrinks.bin")) {
       EXPECT_EQ(test::ReadFile(folder + "/shrinks.bin"), original_["shrinks"].substr(0, 1000));
     }
@@ -76,7 +80,9 @@ class SourceChangeTest : public ::testing::Test {
       EXPECT_TRUE(got == original_["grows"] || got == test::ReadFile(Source("grows")))
           << "grown file packed as " << got.size() << " bytes";
     }
-    if (fs::exists(folder + "/locked.bin")) EXPECT_EQ(test::ReadFile(folder + "/locked.bin"), original_["locked"]);
+    if (fs::exists(folder + "/locked.bin")) {
+      EXPECT_EQ(test::ReadFile(folder + "/locked.bin"), original_["locked"]);
+    }
   }
 
   TempDir work_;

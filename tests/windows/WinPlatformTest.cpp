@@ -9,6 +9,7 @@
 #include "platform/CodePages.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
+#include "platform/LocalTime.h"
 #include "platform/TempFiles.h"
 #include "platform/win32/WinApi.h"
 #include "tests/support/TestSupport.h"
@@ -22,7 +23,9 @@ using platform::OpenMode;
 
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : platform::ListFolder(folder).value()) names.push_back(entry.name);
+  auto entries = platform::ListFolder(folder);
+  if (!entries) return {"<cannot list " + folder + ">"};
+  for (const auto& entry : *entries) names.push_back(entry.name);
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -64,6 +67,18 @@ TEST(WinPaths, BackslashIsTheSeparator) {
   EXPECT_EQ(platform::FileNamePart("C:\\data\\r\xC3\xB8" "d.txt"), "r\xC3\xB8" "d.txt");
   EXPECT_EQ(platform::FolderPart("C:\\data\\file.txt"), "C:\\data");
   EXPECT_EQ(platform::FileNamePart("C:/data/file.txt"), "file.txt");
+}
+
+TEST(WinLocalTime, CalendarTimesRoundTripThroughTheTimeZone) {
+  for (int64_t t : {int64_t{315532800}, int64_t{1700000000}, int64_t{1719792000}, int64_t{4102444799}}) {
+    platform::LocalDateTime local = platform::ToLocal(t);
+    int64_t back = 0;
+    ASSERT_TRUE(platform::FromLocal(local, back)) << t;
+    EXPECT_EQ(back, t);
+  }
+  int64_t unused = 0;
+  EXPECT_FALSE(platform::FromLocal({2023, 2, 29, 12, 0, 0}, unused));
+  EXPECT_FALSE(platform::FromLocal({2023, 13, 1, 0, 0, 0}, unused));
 }
 
 class WinFiles : public ::testing::Test {
@@ -121,8 +136,9 @@ TEST_F(WinFiles, IsFileLockedSeesAHandleWithoutSharing) {
     EXPECT_TRUE(IsFileLocked(path));
   }
   {
+    // Opening without sharing fails while any other handle is open, even a sharing one.
     test::HeldFile held(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    EXPECT_FALSE(IsFileLocked(path));  // shared with everyone: not locked
+    EXPECT_TRUE(IsFileLocked(path));
   }
   EXPECT_FALSE(IsFileLocked(path));
   EXPECT_FALSE(IsFileLocked(dir_.Join("missing.txt")));

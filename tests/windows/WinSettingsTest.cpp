@@ -68,9 +68,15 @@ TEST_F(WinSettings, ReadOnlyFileRefusesWrites) {
   EXPECT_THROW(IniFile(dir_.Path()).WriteString("A", "B", "2"), EIniFileException);
 }
 
-TEST_F(WinSettings, PathBesideTheExecutable) {
+TEST_F(WinSettings, PathBesideTheExecutableOrInTheUsersAppData) {
   EXPECT_EQ(IniFile::BesideExecutable("C:\\Program Files\\Orv Kvelv\\kvelv.exe"),
             "C:\\Program Files\\Orv Kvelv\\kvelv.ini");
+  wchar_t saved[MAX_PATH + 1] = {};
+  GetEnvironmentVariableW(L"APPDATA", saved, MAX_PATH + 1);
+  SetEnvironmentVariableW(L"APPDATA", Widen(dir_.Path() + "\\").c_str());
+  EXPECT_EQ(IniFile::PerUserPath("C:\\Program Files\\Orv Kvelv\\kvelv-gui.exe"),
+            dir_.Path() + "\\orvkvelv\\kvelv-gui.ini");
+  SetEnvironmentVariableW(L"APPDATA", saved);
 }
 
 }  // namespace

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs the Debian package with dpkg, checks what it put in place and runs an installed
+# `kvelv` round trip, then removes the package again. Needs root (as CI runs).
+# Usage: deb-install-test.sh <package.deb>
+set -uo pipefail
+deb=${1:?usage: deb-install-test.sh <package.deb>}
+[[ $(id -u) -eq 0 ]] || { echo "deb-install-test: SKIPPED: needs root for dpkg -i"; exit 77; }
+
+passed=0
+failed=0
+check() {  # check <description> <command...>
+  local what=$1
+  shift
+  if "$@" >/dev/null 2>&1; then echo "ok: $what"; passed=$((passed + 1)); else echo "FAILED: $what"; failed=$((failed + 1)); fi
+}
+
+work=$(mktemp -d)
+package=$(dpkg-deb -f "$deb" Package)
+cleanup() {
+  dpkg -r "$package" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+check "the package installs with dpkg -i" env DEBIAN_FRONTEND=noninteractive dpkg -i "$deb"
+check "its dependencies are satisfied" dpkg -s "$package"
+check "kvelv is installed in /usr/bin" test -x /usr/bin/kvelv
+check "kvelv-gui is installed in /usr/bin" test -x /usr/bin/kvelv-gui
+check "the man page is installed" test -f /usr/share/man/man1/kvelv.1
+check "the man page names every exit code" bash -c 'for c in 0 1 2 3 4 5; do grep -q "^\.B $c\$" /usr/share/man/man1/kvelv.1 || exit 1; done'
+check "the desktop entry starts kvelv-gui" grep -qx "Exec=kvelv-gui" /usr/share/applications/kvelv-gui.desktop
+check "the icon is installed" test -f /usr/share/icons/hicolor/scalable/apps/kvelv.svg
+
+mkdir -p "$work/in" "$work/out"
+printf 'Orv Kvelv\r\nbrød og ost\n' > "$work/in/brød.txt"
+head -c 100000 /dev/urandom > "$work/in/data.bin"
+(cd "$work/in" && /usr/bin/kvelv -encrypt -password=blåbær '-files=brød.txt;data.bin' -to_file="$work/c.kvl")
+check "the installed kvelv encrypts" test -s "$work/c.kvl"
+/usr/bin/kvelv -decrypt -password=blåbær -file="$work/c.kvl" -to_folder="$work/out"
+check "the installed kvelv decrypts what it encrypted" cmp "$work/in/data.bin" "$work/out/data.bin"
+check "  including the non-ASCII name" cmp "$work/in/brød.txt" "$work/out/brød.txt"
+/usr/bin/kvelv >/dev/null
+check "no arguments ends with exit code 1" test $? -eq 1
+
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]

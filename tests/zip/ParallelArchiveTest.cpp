@@ -1,0 +1,194 @@
+// Archives whose large entries were deflated in parallel: the entry data is the parallel stream,
+// close in size to a single stream, and other tools and our own reader accept every entry.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+
+#include "tests/support/RunProcess.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/ZipLayout.h"
+#include "tests/support/ZipTestSupport.h"
+#include "zip/Crc32.h"
+#include "zip/ParallelDeflate.h"
+#include "zip/ZipExceptions.h"
+#include "zip/ZipWriter.h"
+
+namespace kvelv {
+namespace {
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+std::string LogText(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s;
+  while (s.size() < n) {
+    s += "12:" + std::to_string(gen() % 60) + " WARN [db] lock wait " + std::to_string(gen() % 5000) +
+         " ms on table t" + std::to_string(gen() % 40) + "\n";
+  }
+  s.resize(n);
+  return s;
+}
+
+std::string Deflated(const std::string& data, bool parallel) {
+  size_t pos = 0;
+  SourceReader read = [&](uint8_t* buffer, size_t max) {
+    const size_t n = std::min(max, data.size() - pos);
+    std::copy_n(data.data() + pos, n, buffer);
+    pos += n;
+    return n;
+  };
+  std::string out;
+  ArchiveWriter write = [&](const uint8_t* p, size_t n) { out.append(reinterpret_cast<const char*>(p), n); };
+  if (parallel) {
+    ParallelDeflateEntryData(6, read, write);
+  } else {
+    DeflateEntryData(6, read, write);
+  }
+  return out;
+}
+
+class ParallelArchiveTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::TempDir();
+    // Sizes around the chunk boundaries of the writer's default chunk.
+    const size_t chunk = kParallelDeflateChunk;
+    files_ = new std::vector<std::pair<std::string, std::string>>{
+        {"log.txt", LogText(4 * chunk + 12345, 1)},
+        {"exact.txt", LogText(2 * chunk, 2)},
+        {"oneplus.txt", LogText(chunk + 1, 3)},
+        {"random.bin", RandomBytes(3 * chunk - 1, 4)},
+        {"small.txt", "small entries keep the single stream"},
+        {"empty.txt", ""},
+    };
+    std::vector<std::string> items;
+    std::filesystem::create_directories(dir_->Join("in"));
+    for (const auto& [name, content] : *files_) {
+      test::WriteFile(dir_->Join("in/" + name), content);
+      items.push_back(dir_->Join("in/" + name));
+    }
+    ZipWriter writer;
+    writer.SetZipName(dir_->Join("parallel.zip"));
+    writer.SetFilesList(items);
+    ASSERT_EQ(writer.PackFiles(), static_cast<int>(files_->size()));
+  }
+  static void TearDownTestSuite() {
+    delete files_;
+    delete dir_;
+  }
+  static std::string Archive() { return dir_->Join("parallel.zip"); }
+  static test::ProcessResult Run(const std::string& tool, std::vector<std::string> args) {
+    const std::string program = test::FindProgram(tool);
+    if (program.empty()) ADD_FAILURE() << tool << " is not installed";
+    args.insert(args.begin(), tool);
+    return test::RunProcess(program.empty() ? tool : program, args);
+  }
+
+  static test::TempDir* dir_;
+  static std::vector<std::pair<std::string, std::string>>* files_;
+};
+
+test::TempDir* ParallelArchiveTest::dir_ = nullptr;
+std::vector<std::pair<std::string, std::string>>* ParallelArchiveTest::files_ = nullptr;
+
+TEST_F(ParallelArchiveTest, LargeEntriesHoldTheParallelStreamNearTheSingleStreamSize) {
+  const auto entries = test::ReadRawEntries(test::ReadFile(Archive()));
+  ASSERT_EQ(entries.size(), files_->size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const auto& [name, content] = (*files_)[i];
+    const auto& e = entries[i];
+    EXPECT_EQ(e.name, name);
+    EXPECT_EQ(e.method, 8) << name;
+    EXPECT_EQ(e.crc, ComputeCrc32(content)) << name;
+    EXPECT_EQ(e.uncompressedSize, content.size()) << name;
+    EXPECT_EQ(e.compressedSize, e.data.size()) << name;
+    // Compared as booleans: a failure must not print megabytes of binary.
+    EXPECT_TRUE(e.data == Deflated(content, true)) << name << " is not the parallel stream";
+    const std::string single = Deflated(content, false);
+    if (content.size() <= kParallelDeflateChunk) {
+      EXPECT_TRUE(e.data == single) << name << " is not the single stream";
+    }
+    EXPECT_LE(static_cast<double>(e.data.size()), static_cast<double>(single.size()) * 1.01) << name;
+  }
+}
+
+TEST_F(ParallelArchiveTest, UnzipTestsEveryEntry) {
+  auto r = Run("unzip", {"-t", Archive()});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("No errors detected"), std::string::npos) << r.out;
+}
+
+TEST_F(ParallelArchiveTest, PythonZipfileReadsTheSameBytes) {
+  auto r = Run("python3", {"-c",
+      "import sys, zipfile, hashlib\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "assert z.testzip() is None\n"
+      "for i in z.infolist():\n"
+      "    print(i.filename, hashlib.sha256(z.read(i)).hexdigest())\n",
+      Archive()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::string expected;
+  for (const auto& [name, content] : *files_) expected += name + " " + test::Sha256Hex(content) + "\n";
+  EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(ParallelArchiveTest, SevenZipTestsTheArchive) {
+  auto r = Run("7z", {"t", Archive()});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Everything is Ok"), std::string::npos) << r.out;
+}
+
+TEST_F(ParallelArchiveTest, OwnReaderVerifiesAndExtractsTheSameBytes) {
+  test::TempDir out;
+  ZipWriter reader;
+  reader.SetZipName(Archive());
+  reader.SetDestDir(out.Path());
+  reader.SetDoAll(true);
+  EXPECT_TRUE(reader.VerifyArchive());
+  reader.ReadDirectory();
+  EXPECT_EQ(reader.ExtractAll(), static_cast<int>(files_->size()));
+  for (const auto& [name, content] : *files_) EXPECT_EQ(test::ReadFile(out.Join(name)), content) << name;
+}
+
+// A disk that fills up in the middle of a parallel entry: ENotEnoughRoom, no archive left.
+TEST_F(ParallelArchiveTest, DiskFullDuringAParallelEntryLeavesNoArchive) {
+  const std::string target = dir_->Join("full.zip");
+  for (rlim_t limit : {rlim_t{100}, rlim_t{kParallelDeflateChunk / 8}, rlim_t{kParallelDeflateChunk / 2}}) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit rl {limit, limit};
+      setrlimit(RLIMIT_FSIZE, &rl);
+      int code = 3;
+      try {
+        ZipWriter writer;
+        writer.SetZipName(target);
+        writer.SetFilesList({dir_->Join("in/random.bin"), dir_->Join("in/log.txt")});
+        writer.PackFiles();
+      } catch (const ENotEnoughRoom&) {
+        code = 0;
+      } catch (...) {
+        code = 2;
+      }
+      _exit(code);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "limit " << limit;
+    EXPECT_FALSE(std::filesystem::exists(target)) << "limit " << limit;
+  }
+}
+
+}  // namespace
+}  // namespace kvelv
