@@ -215,8 +215,8 @@ def report(bench, lists, args, load_before, load_after, started):
                  "`bench/` (`bash bench/run.sh`; `--quick` for a small corpus). Each round runs every tool once, in "
                  "turn, so that load on the machine hits them alike; the table shows the median over the rounds "
                  "with the fastest and slowest run, and the peer's median divided by ours (above 1: `kvelv` is "
-                 "faster). Peak memory is the largest maximum resident set size of the commands involved "
-                 "(`/usr/bin/time`).")
+                 "faster). CPU s is the median user plus system time of the commands, all threads counted. Peak "
+                 "memory is the largest maximum resident set size of the commands involved (`/usr/bin/time`).")
     lines.append("")
     lines.append(f"- Date: {started:%Y-%m-%d %H:%M} UTC; mode: {'quick' if args.quick else 'full'}; "
                  f"{args.runs} rounds; kvelv at commit `{rev}` plus working tree")

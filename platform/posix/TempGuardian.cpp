@@ -98,10 +98,18 @@ void EmptyAndRemove(const char* folder) {
 std::mutex gMutex;
 int gWriteEnd = -1;
 int gCount = 0;
+pid_t gOwner = 0;  // the process the watcher serves
 
-// Starts the watcher once; false when it cannot run.
+// Starts the watcher once per process; false when it cannot run.
 bool EnsureWatcher() {
-  if (gWriteEnd >= 0) return true;
+  if (gWriteEnd >= 0 && gOwner == getpid()) return true;
+  if (gWriteEnd >= 0) {
+    // A forked copy of the process: the inherited watcher serves the parent and would only act
+    // when the parent ends, so this process gets its own.
+    close(gWriteEnd);
+    gWriteEnd = -1;
+    gCount = 0;
+  }
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return false;
   pid_t pid = fork();
@@ -126,6 +134,7 @@ bool EnsureWatcher() {
     return false;
   }
   gWriteEnd = fds[1];
+  gOwner = getpid();
   return true;
 }
 
@@ -166,7 +175,7 @@ bool RemoveGuardedFolder(const std::string& folder) {
   struct stat st {};
   const bool gone = lstat(folder.c_str(), &st) != 0 && errno == ENOENT;
   std::lock_guard<std::mutex> lock(gMutex);
-  if (gone && gWriteEnd >= 0 && Send('-', folder)) --gCount;
+  if (gone && gWriteEnd >= 0 && gOwner == getpid() && Send('-', folder)) --gCount;
   return gone;
 }
 

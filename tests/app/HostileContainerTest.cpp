@@ -207,7 +207,10 @@ TEST_F(HostileContainerTest, ZipSlipNamesInEveryFormStayInsideTheTarget) {
         "C:\\evil.txt", "C:evil.txt", "C:/evil.txt", "\\\\server\\share\\evil.txt", "\\evil.txt", "sub/..",
         "..", ".", "", "sub/../../../a/b/evil.txt", "...\\..\\evil.txt", std::string("ok\0/../../evil.txt", 19)}) {
     SCOPED_TRACE(name);
-    Run(test::MakeArchive({Spec(name, "escaped!"), Spec("fine.txt", "fine")}));
+    // A clean skip extracts the sound entry beside whatever was made of the bad name.
+    if (Run(test::MakeArchive({Spec(name, "escaped!"), Spec("fine.txt", "fine")})) == 0) {
+      EXPECT_EQ(extracted_["fine.txt"], "fine");
+    }
   }
   // The Unicode path field is a second source of names.
   ArchiveEntrySpec unicode = Spec("harmless.txt", "escaped!");

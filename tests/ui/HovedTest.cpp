@@ -471,7 +471,8 @@ class HovedTest : public QObject {
     QCOMPARE(f.Edit("txtEncryptedFile")->text(), container);
     QVERIFY(w.CommandLineHandled());
     w.FormActivate();
-    QApplication::sendEvent(&w, new QEvent(QEvent::WindowActivate));
+    QEvent activate(QEvent::WindowActivate);  // sendEvent does not take ownership
+    QApplication::sendEvent(&w, &activate);
     QCOMPARE(f.decryptCalls.size(), std::size_t(1));
   }
 
