@@ -48,22 +48,6 @@ bool NeedsWrite(OpenMode mode) {
 
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_), lastError_(other.lastError_) {
-  other.handle_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    lastError_ = other.lastError_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 File File::Open(const std::string& path, OpenMode mode, std::error_code& ec) {
   ec.clear();
   if (path.empty()) {
