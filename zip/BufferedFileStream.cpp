@@ -57,7 +57,7 @@ bool BufferedFileStream::FlushWrite() {
     bufferStart_ = position_;
     return false;
   }
-  bufferStart_ += want;
+  bufferStart_ = position_;
   bufferFill_ = 0;
   return true;
 }
@@ -109,7 +109,13 @@ int64_t BufferedFileStream::Write(const void* data, int64_t count) {
   const auto* in = static_cast<const uint8_t*>(data);
   int64_t total = 0;
   while (total < count) {
-    if (bufferFill_ == buffer_.size() && !FlushWrite()) return total;
+    // A seek back into pending bytes (a local header finished after its data) lands inside the
+    // buffer: the write overwrites them there.
+    size_t offset = static_cast<size_t>(position_ - bufferStart_);
+    if (offset == buffer_.size()) {
+      if (!FlushWrite()) return total;
+      offset = 0;
+    }
     const int64_t remaining = count - total;
     if (bufferFill_ == 0 && remaining >= static_cast<int64_t>(buffer_.size())) {
       int64_t done = 0;
@@ -124,9 +130,9 @@ int64_t BufferedFileStream::Write(const void* data, int64_t count) {
       bufferStart_ = position_;
       continue;
     }
-    const int64_t n = std::min<int64_t>(remaining, static_cast<int64_t>(buffer_.size() - bufferFill_));
-    std::memcpy(buffer_.data() + bufferFill_, in + total, static_cast<size_t>(n));
-    bufferFill_ += static_cast<size_t>(n);
+    const int64_t n = std::min<int64_t>(remaining, static_cast<int64_t>(buffer_.size() - offset));
+    std::memcpy(buffer_.data() + offset, in + total, static_cast<size_t>(n));
+    bufferFill_ = std::max(bufferFill_, offset + static_cast<size_t>(n));
     total += n;
     position_ += n;
   }
@@ -157,6 +163,11 @@ void BufferedFileStream::WriteU64(uint64_t v) {
 bool BufferedFileStream::Seek(int64_t position) {
   if (!IsOpen() || position < 0) return false;
   if (writing_) {
+    if (position >= bufferStart_ && position <= bufferStart_ + static_cast<int64_t>(bufferFill_)) {
+      // Within the pending bytes: later writes overwrite them in the buffer, no flush needed.
+      position_ = position;
+      return true;
+    }
     if (!FlushWrite()) return false;
     position_ = position;
     bufferStart_ = position;

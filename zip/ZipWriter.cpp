@@ -75,7 +75,11 @@ int ZipWriter::PackFiles() {
 
 // --- The pass -----------------------------------------------------------------------------------
 
-ZipWriter::Pass::Pass(ZipWriter& writer) : w_(writer), out_(ZipReader::StreamBufferSize) {}
+// The archive is written through a larger buffer than the reader's: a small entry's local header,
+// finished after its data, is then still in the buffer and is rewritten there.
+constexpr size_t kArchiveWriteBuffer = size_t{256} << 10;
+
+ZipWriter::Pass::Pass(ZipWriter& writer) : w_(writer), out_(kArchiveWriteBuffer) {}
 
 ZipWriter::Pass::~Pass() {
   if (finished_ || !outCreated_) return;
@@ -200,13 +204,15 @@ void ZipWriter::Pass::Adopt(std::unique_ptr<ZipHeaderInfo> entry, bool fromOldAr
 }
 
 void ZipWriter::Pass::AddItems() {
+  StartPrefetch();
   for (size_t i = 0; i < items_.size(); ++i) {
     if (itemDone_[i]) continue;
-    if (!AddFile(items_[i])) continue;
+    if (!AddFile(items_[i], i)) continue;
     Adopt(std::move(entry_), false);
     ++count_;
     if (w_.dispose_) disposeList_.push_back(items_[i]);
   }
+  prefetch_.reset();
 }
 
 void ZipWriter::Pass::WriteCentralDirectory() {

@@ -121,7 +121,31 @@ bool ZipWriter::Pass::AddFolderEntry(const std::string& item) {
   return true;
 }
 
-bool ZipWriter::Pass::AddFile(const std::string& item) {
+bool ZipWriter::Pass::StoresItem(const std::string& item) const {
+  if (w_.packLevel_ == 0) return true;
+  const std::string name = platform::FileNamePart(item);
+  for (const auto& pattern : w_.noCompressList_) {
+    if (!pattern.empty() && FileNameMatches(name, pattern)) return true;
+  }
+  return false;
+}
+
+void ZipWriter::Pass::StartPrefetch() {
+  if (DeflateThreads() < 2) return;  // one core gains nothing from working ahead
+  // OnStartZip runs after a file was opened and before it is read; a file read ahead would not
+  // show what the hook did to it.
+  if (w_.OnStartZip) return;
+  std::vector<bool> wanted(items_.size(), false);
+  size_t count = 0;
+  for (size_t i = 0; i < items_.size(); ++i) {
+    wanted[i] = !itemDone_[i] && !IsFolderItem(items_[i]) && !StoresItem(items_[i]);
+    if (wanted[i]) ++count;
+  }
+  if (count < 2) return;
+  prefetch_ = std::make_unique<EntryPrefetcher>(items_, std::move(wanted), w_.packLevel_);
+}
+
+bool ZipWriter::Pass::AddFile(const std::string& item, size_t index) {
   if (IsFolderItem(item)) return AddFolderEntry(item);
 
   // Only regular files: a folder named without its trailing separator counts as missing, and a
@@ -132,9 +156,12 @@ bool ZipWriter::Pass::AddFile(const std::string& item) {
     if (w_.OnNoSuchFile) w_.OnNoSuchFile(item);
     return false;
   }
+  // Data a worker prepared from the file as it still is needs no opening and reading here.
+  std::optional<PrefetchedEntry> prepared;
+  if (prefetch_ && index != SIZE_MAX) prepared = prefetch_->Take(index, info->size, info->lastWriteTime);
   platform::File source;
-  if (!OpenSource(item, source)) return false;
-  const int64_t measured = source.Size();
+  if (!prepared && !OpenSource(item, source)) return false;
+  const int64_t measured = prepared ? prepared->size : source.Size();
   const int64_t sizeAtOpen = measured >= 0 ? measured : info->size;
 
   auto entry = std::make_unique<ZipHeaderInfo>(w_.oemConvert_);
@@ -146,8 +173,8 @@ bool ZipWriter::Pass::AddFile(const std::string& item) {
   entry->SetDiskNumberStart(0);
   entry->SetRelativeOffset(static_cast<uint64_t>(out_.Position()));
 
-  int index = 0;
-  if (byName_->Find(*entry, index)) {
+  int found = 0;
+  if (byName_->Find(*entry, found)) {
     Skip(SkipReason::srNoOverwrite, item);
     totalBytes_ -= sizeAtOpen;
     return false;
@@ -187,11 +214,11 @@ bool ZipWriter::Pass::AddFile(const std::string& item) {
   };
   ArchiveWriter write = [this](const uint8_t* data, size_t count) { WriteArchiveBytes(data, count); };
 
-  bool store = w_.packLevel_ == 0;
-  for (const auto& pattern : w_.noCompressList_) {
-    if (!store && !pattern.empty() && FileNameMatches(platform::FileNamePart(item), pattern)) store = true;
-  }
-  if (store) {
+  if (prepared) {
+    WriteArchiveBytes(prepared->deflated.data(), prepared->deflated.size());
+    crc = ~prepared->crc;
+    bytesRead = static_cast<uint64_t>(prepared->size);
+  } else if (StoresItem(item)) {
     StoreEntryData(read, write);
     entry->SetCompressionMethod(kMethodStored);
   } else {

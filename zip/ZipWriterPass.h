@@ -4,6 +4,7 @@
 // and deleted, so no partial archive remains.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -12,6 +13,7 @@
 #include "platform/File.h"
 #include "zip/BufferedFileStream.h"
 #include "zip/EndCentral.h"
+#include "zip/EntryPrefetcher.h"
 #include "zip/SortedZip.h"
 #include "zip/ZipWriter.h"
 
@@ -38,11 +40,16 @@ class ZipWriter::Pass {
   void Adopt(std::unique_ptr<ZipHeaderInfo> entry, bool fromOldArchive);
 
   // --- ZipWriterAddFile.cpp --------------------------------------------------------------------
-  // Packs one item; true when an entry was written (it then stands in entry_).
-  bool AddFile(const std::string& item);
+  // Packs one item; true when an entry was written (it then stands in entry_). Item `index` of
+  // items_ may have been prepared by the prefetcher.
+  bool AddFile(const std::string& item, size_t index = SIZE_MAX);
   bool AddFolderEntry(const std::string& item);
   // Opens a source file for reading; retries while OnSkippingFile asks for it.
   bool OpenSource(const std::string& path, platform::File& source);
+  // Whether the item's data is stored rather than deflated (level 0 or a no-compress pattern).
+  bool StoresItem(const std::string& item) const;
+  // Starts deflating upcoming files on worker threads when there are several to pack.
+  void StartPrefetch();
   void SetStoredName(ZipHeaderInfo& entry, const std::string& item) const;
   // Entry name (directory with "\", then file name) an item would be stored under.
   std::string StoredNameFor(const std::string& item) const;
@@ -76,6 +83,7 @@ class ZipWriter::Pass {
   std::unordered_map<std::string, int> oldNames_;    // lowercased stored name -> old entry index
   std::string oldComment_;
 
+  std::unique_ptr<EntryPrefetcher> prefetch_;  // declared after items_: stopped before they go
   std::unique_ptr<ZipHeaderInfo> entry_;  // the entry AddFile just wrote
   int count_ = 0;
   std::vector<std::string> disposeList_;

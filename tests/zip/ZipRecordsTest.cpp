@@ -645,6 +645,35 @@ TEST(BufferedFileStreamTest, MixedReadsWritesAndSeeksAcrossBufferBoundaries) {
   EXPECT_EQ(test::ReadFile(path), expected);
 }
 
+// Seeking back into bytes not yet flushed rewrites them in the buffer; writes may then run past
+// the old end, up to and across the buffer's end.
+TEST(BufferedFileStreamTest, RewritesInsidePendingBytesLandInTheFile) {
+  test::TempDir dir;
+  const std::string path = dir.Join("f");
+  BufferedFileStream s(64);
+  std::error_code ec;
+  ASSERT_TRUE(s.Open(path, platform::OpenMode::CreateAlways, ec));
+  std::string expected(150, '.');
+  for (int at = 0; at < 150; at += 10) s.WriteAll(expected.data() + at, 10);  // 22 pending from 128
+  ASSERT_TRUE(s.Seek(130));
+  s.WriteAll("abc", 3);
+  expected.replace(130, 3, "abc");
+  ASSERT_TRUE(s.Seek(140));
+  s.WriteAll(std::string(60, 'Z').data(), 60);  // past the old end and across the buffer's end
+  expected.replace(140, 10, std::string(10, 'Z'));
+  expected += std::string(50, 'Z');
+  EXPECT_EQ(s.Position(), 200);
+  EXPECT_EQ(s.Size(), 200);
+  ASSERT_TRUE(s.Seek(100));  // before the pending bytes: flushed, then written in place
+  s.WriteAll("HEADER", 6);
+  expected.replace(100, 6, "HEADER");
+  ASSERT_TRUE(s.Seek(200));
+  s.WriteAll("!", 1);
+  expected += "!";
+  EXPECT_TRUE(s.Close());
+  EXPECT_EQ(test::ReadFile(path), expected);
+}
+
 TEST(BufferedFileStreamTest, FullDiskIsReportedByWriteAllAndClose) {
   BufferedFileStream s;
   std::error_code ec;
