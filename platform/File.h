@@ -35,6 +35,10 @@ class File {
   bool IsOpen() const { return handle_ >= 0; }
   // Bytes read (0 at end of file), or -1 on error (see LastError()).
   int64_t Read(void* buffer, int64_t count);
+  // Up to `count` bytes from `position`; fewer at the end of the file, -1 on error. Safe to call
+  // from several threads at once; sets no LastError(). The file position afterwards is undefined
+  // (Windows moves it), so a handle used for this is best used for nothing else.
+  int64_t ReadAt(int64_t position, void* buffer, int64_t count) const;
   // Bytes written; fewer than `count` means the write failed (disk full, I/O error).
   int64_t Write(const void* buffer, int64_t count);
   bool Seek(int64_t position);

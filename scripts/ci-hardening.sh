@@ -2,15 +2,19 @@
 # Hardening checks for CI, on top of the normal build (scripts/test.sh):
 #  1. builds everything (tests and interactive build) with AddressSanitizer and
 #     UndefinedBehaviorSanitizer (KVELV_SANITIZE=ON) and runs the whole test suite under them;
-#  2. builds the libFuzzer harnesses with clang (KVELV_BUILD_FUZZERS=ON), replays the seed
+#  2. builds the tests of the multi-threaded parts (parallel deflate, files deflated ahead,
+#     entries decoded ahead, the extraction output thread, and the writer and extractor passes
+#     that use them) with ThreadSanitizer (KVELV_TSAN=ON) and runs them;
+#  3. builds the libFuzzer harnesses with clang (KVELV_BUILD_FUZZERS=ON), replays the seed
 #     corpora and the regression inputs, and runs each harness for a short time.
 # Exits non-zero when any step, test, replay or fuzz run fails.
-# Environment: KVELV_ASAN_BUILD_DIR, KVELV_FUZZ_BUILD_DIR (build folders),
+# Environment: KVELV_ASAN_BUILD_DIR, KVELV_TSAN_BUILD_DIR, KVELV_FUZZ_BUILD_DIR (build folders),
 # KVELV_FUZZ_SECONDS (seconds per harness, default 8), KVELV_SKIP_INSTALL=1 (no apt-get).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ASAN_BUILD=${KVELV_ASAN_BUILD_DIR:-"$ROOT/build-ci-asan"}
+TSAN_BUILD=${KVELV_TSAN_BUILD_DIR:-"$ROOT/build-ci-tsan"}
 FUZZ_BUILD=${KVELV_FUZZ_BUILD_DIR:-"$ROOT/build-ci-fuzz"}
 FUZZ_SECONDS=${KVELV_FUZZ_SECONDS:-8}
 JOBS=$(nproc 2>/dev/null || echo 2)
@@ -42,7 +46,17 @@ export LSAN_OPTIONS="suppressions=$ROOT/scripts/sanitizers/lsan.supp:print_suppr
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 ctest --test-dir "$ASAN_BUILD" --output-on-failure -j "$JOBS" --timeout 900 </dev/null
 
-# --- 2. Fuzz harnesses: replay, then a short run each.
+# --- 2. Data races and lock misuse in the threaded parts.
+THREADED_TESTS=(zip_ParallelDeflateTest zip_ParallelArchiveTest zip_EntryPrefetcherTest zip_DecodeAheadTest
+                zip_ExtractStreamsTest zip_ZipWriterTest zip_ZipExtractorTest jobs_SourceChangeTest)
+cmake -S "$ROOT" -B "$TSAN_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKVELV_BUILD_TESTS=ON -DKVELV_BUILD_GUI=OFF -DKVELV_TSAN=ON
+cmake --build "$TSAN_BUILD" -j "$JOBS" --target "${THREADED_TESTS[@]}"
+for test in "${THREADED_TESTS[@]}"; do
+  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" "$TSAN_BUILD/tests/$test" --gtest_brief=1 </dev/null
+done
+
+# --- 3. Fuzz harnesses: replay, then a short run each.
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKVELV_BUILD_TESTS=OFF -DKVELV_BUILD_GUI=OFF -DKVELV_BUILD_FUZZERS=ON
 cmake --build "$FUZZ_BUILD" -j "$JOBS"

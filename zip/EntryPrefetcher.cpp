@@ -10,65 +10,29 @@
 
 namespace kvelv {
 
+namespace {
+
+std::vector<bool> OnePerItem(std::vector<bool> wanted, size_t items) {
+  wanted.resize(items, false);
+  return wanted;
+}
+
+}  // namespace
+
 EntryPrefetcher::EntryPrefetcher(const std::vector<std::string>& items, std::vector<bool> wanted, int level,
                                  unsigned threads, size_t ahead, size_t heldLimit)
     : items_(items),
-      wanted_(std::move(wanted)),
       level_(level),
-      ahead_(ahead > 0 ? ahead : 8 * static_cast<size_t>(std::max(threads, 1u))),
-      heldLimit_(heldLimit),
-      state_(items.size(), State::Waiting),
-      ready_(items.size()) {
-  wanted_.resize(items.size(), false);
-  threads = std::max(threads, 1u);
-  try {
-    for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
-  } catch (...) {
-    // Without threads the pass simply packs every file itself.
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    workAvailable_.notify_all();
-  }
-}
+      lookahead_(
+          OnePerItem(std::move(wanted), items.size()),
+          [this](size_t index) { return Prepare(items_[index]); },
+          [](const PrefetchedEntry& entry) { return entry.deflated.size(); }, threads,
+          ahead > 0 ? ahead : 8 * static_cast<size_t>(std::max(threads, 1u)), heldLimit) {}
 
-EntryPrefetcher::~EntryPrefetcher() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-  }
-  workAvailable_.notify_all();
-  for (auto& worker : workers_) worker.join();
-}
-
-bool EntryPrefetcher::HasWork() {
-  next_ = std::max(next_, taken_);
-  while (next_ < items_.size() && !wanted_[next_]) ++next_;
-  return next_ < items_.size() && next_ < taken_ + ahead_ && held_ <= heldLimit_;
-}
-
-void EntryPrefetcher::Work() {
-  for (;;) {
-    size_t index = 0;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      workAvailable_.wait(lock, [this] { return stop_ || HasWork() || next_ >= items_.size(); });
-      if (stop_ || next_ >= items_.size()) return;
-      index = next_++;
-      state_[index] = State::Working;
-    }
-    std::optional<PrefetchedEntry> entry = Prepare(items_[index]);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (index >= taken_ && entry) {
-        held_ += entry->deflated.size();
-        ready_[index] = std::move(entry);
-      }
-      state_[index] = State::Ready;
-    }
-    entryReady_.notify_all();
-  }
+std::optional<PrefetchedEntry> EntryPrefetcher::Take(size_t index, int64_t size, int64_t lastWriteTime) {
+  std::optional<PrefetchedEntry> entry = lookahead_.Take(index);
+  if (entry && (entry->size != size || entry->lastWriteTime != lastWriteTime)) return std::nullopt;
+  return entry;
 }
 
 std::optional<PrefetchedEntry> EntryPrefetcher::Prepare(const std::string& path) const {
@@ -108,36 +72,6 @@ std::optional<PrefetchedEntry> EntryPrefetcher::Prepare(const std::string& path)
     // Whatever went wrong (memory, zlib) is met again, and reported, when the pass packs the file.
     return std::nullopt;
   }
-}
-
-void EntryPrefetcher::DropBefore(size_t index) {
-  for (size_t i = taken_; i < index && i < items_.size(); ++i) {
-    if (ready_[i]) {
-      held_ -= ready_[i]->deflated.size();
-      ready_[i].reset();
-    }
-  }
-  taken_ = std::max(taken_, index);
-}
-
-std::optional<PrefetchedEntry> EntryPrefetcher::Take(size_t index, int64_t size, int64_t lastWriteTime) {
-  std::optional<PrefetchedEntry> entry;
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (index >= items_.size() || index < taken_ || !wanted_[index]) return std::nullopt;
-    DropBefore(index);
-    // Workers claim items in order, so nothing after this one is held now and a worker is free
-    // to take it if none has yet.
-    workAvailable_.notify_all();
-    entryReady_.wait(lock, [&] { return stop_ || state_[index] == State::Ready; });
-    entry = std::move(ready_[index]);
-    ready_[index].reset();
-    if (entry) held_ -= entry->deflated.size();
-    taken_ = index + 1;
-  }
-  workAvailable_.notify_all();
-  if (entry && (entry->size != size || entry->lastWriteTime != lastWriteTime)) return std::nullopt;
-  return entry;
 }
 
 }  // namespace kvelv

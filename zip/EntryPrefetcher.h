@@ -5,15 +5,13 @@
 // packs anything the prefetcher could not prepare (a file it cannot open, one larger than a
 // deflate chunk, one that changed) itself, exactly as it would without it. A prepared entry's
 // bytes are those the pass would have produced.
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "zip/Lookahead.h"
 #include "zip/ParallelDeflate.h"
 
 namespace kvelv {
@@ -31,13 +29,10 @@ class EntryPrefetcher {
   static constexpr int64_t kMaxFileSize = static_cast<int64_t>(kParallelDeflateChunk);
 
   // `wanted[i]` marks the items to prepare (files the pass deflates); `items` must outlive this.
-  // At most `ahead` items beyond the one the pass takes next are prepared, and workers pause while
-  // the prepared data waiting exceeds `heldLimit` bytes, so memory stays bounded.
+  // At most `ahead` items (0: 8 per thread) beyond the one the pass takes next are prepared, and
+  // workers pause while the prepared data waiting exceeds `heldLimit` bytes.
   EntryPrefetcher(const std::vector<std::string>& items, std::vector<bool> wanted, int level,
                   unsigned threads = DeflateThreads(), size_t ahead = 0, size_t heldLimit = size_t{8} << 20);
-  ~EntryPrefetcher();  // stops and joins the workers
-  EntryPrefetcher(const EntryPrefetcher&) = delete;
-  EntryPrefetcher& operator=(const EntryPrefetcher&) = delete;
 
   // The prepared entry of item `index` (waiting for a worker to finish it), or nullopt when it is
   // not wanted, could not be prepared, or the file's size or time differs from `size` and
@@ -45,29 +40,11 @@ class EntryPrefetcher {
   std::optional<PrefetchedEntry> Take(size_t index, int64_t size, int64_t lastWriteTime);
 
  private:
-  enum class State : uint8_t { Waiting, Working, Ready };
-
-  void Work();
-  bool HasWork();  // with mutex_ held; moves next_ on to the next wanted item
   std::optional<PrefetchedEntry> Prepare(const std::string& path) const;
-  void DropBefore(size_t index);  // with mutex_ held
 
   const std::vector<std::string>& items_;
-  std::vector<bool> wanted_;
   int level_;
-  size_t ahead_;
-  size_t heldLimit_;
-
-  std::mutex mutex_;
-  std::condition_variable workAvailable_;
-  std::condition_variable entryReady_;
-  std::vector<State> state_;
-  std::vector<std::optional<PrefetchedEntry>> ready_;
-  size_t next_ = 0;   // first item no worker has claimed
-  size_t taken_ = 0;  // items below this were taken or passed over by the pass
-  size_t held_ = 0;   // deflated bytes prepared and not taken yet
-  bool stop_ = false;
-  std::vector<std::thread> workers_;
+  Lookahead<PrefetchedEntry> lookahead_;  // last: its workers stop before the members above go
 };
 
 }  // namespace kvelv

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "zip/Lookahead.h"
 #include "zip/ZipExceptions.h"
 
 namespace kvelv {
@@ -215,9 +216,7 @@ struct ReturnChunks {
 
 }  // namespace
 
-unsigned DeflateThreads() {
-  return std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
-}
+unsigned DeflateThreads() { return HardwareThreads(); }
 
 void ParallelDeflateEntryData(int level, const SourceReader& read, const ArchiveWriter& write, unsigned threads,
                               size_t chunkSize) {

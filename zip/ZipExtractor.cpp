@@ -4,11 +4,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "zip/DecodeAhead.h"
 #include "zip/DosDateTime.h"
 #include "zip/EntryDecoder.h"
 #include "zip/ExtractPaths.h"
@@ -78,11 +80,13 @@ class ExtractionPass {
     if (!r_.testing_ && !r_.destDir_.empty() && !platform::FolderExists(r_.destDir_)) {
       platform::CreateFolders(r_.destDir_);  // a failure shows as entries that cannot be created
     }
+    StartDecodeAhead(*view, selected);
     for (int index : selected) {
       while (ProcessEntry(index, (*view)[index])) {
       }
       --r_.toDo_;
     }
+    ahead_.reset();
     r_.filesList_.clear();
     if (r_.OnUnZipComplete) r_.OnUnZipComplete(r_.extracted_);
     return r_.extracted_;
@@ -100,6 +104,20 @@ class ExtractionPass {
     const std::string name = entry.Directory() + entry.FileName();
     return std::any_of(r_.filesList_.begin(), r_.filesList_.end(),
                        [&](const std::string& pattern) { return pattern == "*" || WildcardMatch(name, pattern); });
+  }
+
+  // With several small entries to decode, workers decode them ahead while this thread writes.
+  // What an entry decodes to depends only on the archive, which is not written while it is open.
+  void StartDecodeAhead(SortedZip& view, const std::vector<int>& selected) {
+    if (HardwareThreads() < 2) return;
+    std::vector<const ZipHeaderInfo*> entries(static_cast<size_t>(view.Count()), nullptr);
+    size_t count = 0;
+    for (int index : selected) {
+      if (!DecodeAhead::Suits(view[index])) continue;
+      entries[static_cast<size_t>(index)] = &view[index];
+      ++count;
+    }
+    if (count >= 2) ahead_ = std::make_unique<DecodeAhead>(r_.ZipName(), entries);
   }
 
   // Takes a skipped entry out of the pass total.
@@ -255,8 +273,6 @@ class ExtractionPass {
     bool complete = false;
     uint32_t computed = 0;
     try {
-      SeekToData(work);
-      EntryDataSource source(*r_.archive_, work.CompressedSize());
       uint64_t entryDone = 0;
       EntryOutput output(testing ? nullptr : &out, work.UncompressedSize(), [&](size_t count) {
         entryDone += count;
@@ -269,7 +285,19 @@ class ExtractionPass {
         r_.ProcessMessages();
       });
       try {
-        DecodeEntry(work.CompressionMethod(), work.Flag(), source, output, work.UncompressedSize());
+        std::optional<DecodedEntry> decoded;
+        if (ahead_) decoded = ahead_->Take(static_cast<size_t>(index));
+        if (decoded) {
+          // What a worker decoded goes through the same output step, then its ending is raised.
+          for (size_t at = 0; at < decoded->size; at += kReplayBlock) {
+            output.Write(decoded->data.get() + at, std::min(kReplayBlock, decoded->size - at));
+          }
+          if (decoded->error) std::rethrow_exception(decoded->error);
+        } else {
+          SeekToData(work);
+          EntryDataSource source(*r_.archive_, work.CompressedSize());
+          DecodeEntry(work.CompressionMethod(), work.Flag(), source, output, work.UncompressedSize());
+        }
         complete = output.Written() == work.UncompressedSize();
       } catch (const EBiggerThanUncompressed&) {
         complete = false;  // more data than declared: the entry fails like a bad CRC
@@ -307,7 +335,10 @@ class ExtractionPass {
     return false;
   }
 
+  static constexpr size_t kReplayBlock = 32768;
+
   ZipReader& r_;
+  std::unique_ptr<DecodeAhead> ahead_;
 };
 
 bool ZipReader::TestEntry(int index) {

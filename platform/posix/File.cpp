@@ -88,7 +88,7 @@ int OpenDescriptor(const std::string& path, OpenMode mode, bool& created) {
 }
 
 // Checks the opened file and takes the mode's lock; returns the error that refuses it.
-std::error_code Prepare(int fd, OpenMode mode, bool checkWriteBits) {
+std::error_code Prepare(int fd, OpenMode mode, bool checkWriteBits, bool created) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return Errno(errno);
   if (S_ISDIR(st.st_mode)) return Errno(EISDIR);
@@ -96,8 +96,11 @@ std::error_code Prepare(int fd, OpenMode mode, bool checkWriteBits) {
   if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return Errno(ENXIO);
   // Re-check on the opened file: the name may have been swapped between the check and the open.
   if (checkWriteBits && S_ISREG(st.st_mode) && !HasWriteBit(st)) return Errno(EACCES);
-  int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return Errno(errno);
+  // Reads and writes of regular files never block, flag or not; anything else gets it cleared.
+  if (!S_ISREG(st.st_mode)) {
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return Errno(errno);
+  }
   // "Deny none" takes no lock but still yields to a holder that shares nothing.
   int lock = mode == OpenMode::ReadDenyNone ? (LOCK_SH | LOCK_NB) : LockFor(mode);
   if (lock != 0) {
@@ -109,8 +112,9 @@ std::error_code Prepare(int fd, OpenMode mode, bool checkWriteBits) {
     if (rc != 0) return Errno(errno == EWOULDBLOCK ? EBUSY : errno);
     if (mode == OpenMode::ReadDenyNone) flock(fd, LOCK_UN);
   }
-  // Truncate only once the exclusive lock is held, never under another holder's feet.
-  if (mode == OpenMode::CreateAlways && ftruncate(fd, 0) != 0) return Errno(errno);
+  // Truncate only once the exclusive lock is held, never under another holder's feet. A file
+  // this call created is empty already.
+  if (mode == OpenMode::CreateAlways && !created && ftruncate(fd, 0) != 0) return Errno(errno);
   return {};
 }
 
@@ -141,7 +145,7 @@ File File::Open(const std::string& path, OpenMode mode, std::error_code& ec) {
     return File();
   }
   File file(fd);
-  ec = Prepare(fd, mode, checkWriteBits);
+  ec = Prepare(fd, mode, checkWriteBits, created);
   if (ec) {
     file.Close();
     // A file this call created and then could not use is not left behind.
@@ -163,6 +167,23 @@ int64_t File::Read(void* buffer, int64_t count) {
     if (n < 0) {
       if (errno == EINTR) continue;
       lastError_ = Errno(errno);
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+int64_t File::ReadAt(int64_t position, void* buffer, int64_t count) const {
+  if (handle_ < 0 || position < 0) return -1;
+  char* out = static_cast<char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::pread(static_cast<int>(handle_), out + done, static_cast<size_t>(count - done),
+                        static_cast<off_t>(position + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
       return done > 0 ? done : -1;
     }
     if (n == 0) break;

@@ -118,6 +118,27 @@ int64_t File::Read(void* buffer, int64_t count) {
   return done;
 }
 
+int64_t File::ReadAt(int64_t position, void* buffer, int64_t count) const {
+  if (handle_ == -1 || position < 0) return -1;
+  char* out = static_cast<char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const uint64_t at = static_cast<uint64_t>(position + done);
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
+    DWORD got = 0;
+    if (!ReadFile(ToHandle(handle_), out + done, chunk, &got, &where)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return done > 0 ? done : -1;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
 int64_t File::Write(const void* buffer, int64_t count) {
   if (handle_ == -1) {
     lastError_ = Errno(EBADF);

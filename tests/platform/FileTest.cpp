@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/support/TestSupport.h"
 
@@ -63,6 +66,32 @@ TEST_F(FileTest, ReadsWritesSeeksAndTruncates) {
     EXPECT_FALSE(file.IsOpen());
   }
   EXPECT_EQ(ReadFile(path), "hello");
+}
+
+// Positioned reads may run on several threads at once on one handle.
+TEST_F(FileTest, ReadAtReadsAnywhereFromSeveralThreads) {
+  const std::string path = dir_.Join("blocks.bin");
+  std::string content;
+  for (int i = 0; i < 4096; ++i) content += static_cast<char>(i * 31 + i / 256);
+  WriteFile(path, content);
+  File file = OpenOrFail(path, OpenMode::ReadDenyNone);
+  std::vector<std::thread> readers;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&, t] {
+      for (int at = t; at < 4000; at += 97) {
+        char buffer[64];
+        if (file.ReadAt(at, buffer, 64) != 64 || std::string(buffer, 64) != content.substr(at, 64)) ++wrong;
+      }
+    });
+  }
+  for (auto& reader : readers) reader.join();
+  EXPECT_EQ(wrong, 0);
+  char buffer[64];
+  EXPECT_EQ(file.ReadAt(4090, buffer, 64), 6);  // the end of the file
+  EXPECT_EQ(file.ReadAt(5000, buffer, 64), 0);
+  EXPECT_EQ(file.ReadAt(-1, buffer, 64), -1);
+  EXPECT_EQ(File().ReadAt(0, buffer, 1), -1);
 }
 
 TEST_F(FileTest, FailuresAreReportedNotHidden) {

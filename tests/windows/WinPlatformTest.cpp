@@ -144,6 +144,21 @@ TEST_F(WinFiles, IsFileLockedSeesAHandleWithoutSharing) {
   EXPECT_FALSE(IsFileLocked(dir_.Join("missing.txt")));
 }
 
+TEST_F(WinFiles, ReadAtReadsAnywhereAndStopsAtTheEnd) {
+  const std::string path = dir_.Join("blocks.bin");
+  test::WriteFile(path, "0123456789abcdef");
+  std::error_code ec;
+  File file = File::Open(path, OpenMode::ReadDenyNone, ec);
+  ASSERT_TRUE(file.IsOpen()) << ec.message();
+  char buffer[8] = {};
+  EXPECT_EQ(file.ReadAt(10, buffer, 4), 4);
+  EXPECT_EQ(std::string(buffer, 4), "abcd");
+  EXPECT_EQ(file.ReadAt(12, buffer, 8), 4);
+  EXPECT_EQ(file.ReadAt(40, buffer, 8), 0);
+  EXPECT_EQ(file.ReadAt(3, buffer, 2), 2);
+  EXPECT_EQ(std::string(buffer, 2), "34");
+}
+
 TEST_F(WinFiles, ReadOnlyAttributeRefusesWriting) {
   const std::string path = dir_.Join("ro.txt");
   test::WriteFile(path, "keep");
