@@ -223,6 +223,8 @@ def corpus_size(corpus, files):
 def report(bench, lists, args, load_before, load_after, started):
     cpu, cores = machine()
     rev = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"], capture_output=True, text=True).stdout.strip()
+    dirty = subprocess.run(["git", "-C", REPO, "status", "--porcelain", "--untracked-files=no"],
+                           capture_output=True, text=True).stdout.strip() != ""
     lines = []
     lines.append("# Benchmarks")
     lines.append("")
@@ -234,11 +236,11 @@ def report(bench, lists, args, load_before, load_after, started):
                  "memory is the largest maximum resident set size of the commands involved (`/usr/bin/time`).")
     lines.append("")
     lines.append(f"- Date: {started:%Y-%m-%d %H:%M} UTC; mode: {'quick' if args.quick else 'full'}; "
-                 f"{args.runs} rounds; kvelv at commit `{rev}` plus working tree")
+                 f"{args.runs} rounds; kvelv at commit `{rev}`" + (" plus changes not yet committed" if dirty else ""))
     lines.append(f"- Machine: {cpu}, {cores} cores, Linux {platform.release()}; load average "
                  f"{load_before[0]:.2f} before and {load_after[0]:.2f} after the run"
                  + (" (the machine was shared with other work, so absolute times are noisy; the ratios within a "
-                    "round are what counts)" if max(load_before[0], load_after[0]) > 0.5 else ""))
+                    "round are what counts)" if load_before[0] > 0.5 else ""))
     peers = [tool_version(["zip", "-v"], "This is ").replace("This is ", ""), tool_version(["openssl", "version"]),
              tool_version(["unzip", "-v"])]
     if bench.has_7z:

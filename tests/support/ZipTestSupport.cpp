@@ -7,7 +7,28 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "zip/EntryCompressor.h"
+#include "zip/ParallelDeflate.h"
+
 namespace kvelv::test {
+
+std::string WriterDeflate(const std::string& data, bool parallel) {
+  size_t pos = 0;
+  SourceReader read = [&](uint8_t* buffer, size_t max) {
+    const size_t n = std::min(max, data.size() - pos);
+    std::copy_n(data.data() + pos, n, buffer);
+    pos += n;
+    return n;
+  };
+  std::string out;
+  ArchiveWriter write = [&](const uint8_t* p, size_t n) { out.append(reinterpret_cast<const char*>(p), n); };
+  if (parallel) {
+    ParallelDeflateEntryData(6, read, write);
+  } else {
+    DeflateEntryData(6, read, write);
+  }
+  return out;
+}
 
 std::string Sha256Hex(std::string_view bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];

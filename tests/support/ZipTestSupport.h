@@ -15,6 +15,10 @@ namespace kvelv::test {
 // Lower-case hex SHA-256 of `bytes`.
 std::string Sha256Hex(std::string_view bytes);
 
+// The entry data the archive writer makes of `data` at level 6: ParallelDeflateEntryData's
+// stream (a single stream up to one chunk), or DeflateEntryData's when `parallel` is false.
+std::string WriterDeflate(const std::string& data, bool parallel = true);
+
 struct RawEntry {
   std::string name;
   uint16_t flags = 0;

@@ -27,20 +27,6 @@ std::string Text(size_t n, unsigned seed) {
   return s;
 }
 
-std::string SingleStream(const std::string& data) {
-  size_t pos = 0;
-  SourceReader read = [&](uint8_t* buffer, size_t max) {
-    const size_t n = std::min(max, data.size() - pos);
-    std::copy_n(data.data() + pos, n, buffer);
-    pos += n;
-    return n;
-  };
-  std::string out;
-  ArchiveWriter write = [&](const uint8_t* p, size_t n) { out.append(reinterpret_cast<const char*>(p), n); };
-  ParallelDeflateEntryData(6, read, write, 1);
-  return out;
-}
-
 struct Files {
   test::TempDir dir;
   std::vector<std::string> paths;
@@ -71,7 +57,7 @@ TEST(EntryPrefetcherTest, PreparesTheSingleStreamAndCrcForSizesUpToOneChunk) {
     EXPECT_EQ(entry->size, static_cast<int64_t>(files.contents[i].size()));
     EXPECT_EQ(entry->crc, ComputeCrc32(files.contents[i]));
     const std::string deflated(entry->deflated.begin(), entry->deflated.end());
-    EXPECT_TRUE(deflated == SingleStream(files.contents[i])) << "size " << files.contents[i].size();
+    EXPECT_TRUE(deflated == test::WriterDeflate(files.contents[i])) << "size " << files.contents[i].size();
   }
 }
 
@@ -155,7 +141,7 @@ TEST_F(PrefetchedArchiveTest, EveryEntryHoldsTheSingleStreamOfItsFile) {
     EXPECT_EQ(entries[i].name, "s" + std::to_string(i) + ".txt");
     EXPECT_EQ(entries[i].crc, ComputeCrc32(contents_[i])) << i;
     EXPECT_EQ(entries[i].uncompressedSize, contents_[i].size()) << i;
-    EXPECT_TRUE(entries[i].data == SingleStream(contents_[i])) << i;
+    EXPECT_TRUE(entries[i].data == test::WriterDeflate(contents_[i])) << i;
   }
 }
 
@@ -186,7 +172,7 @@ TEST_F(PrefetchedArchiveTest, FilesChangedMissingOrLockedOnTheWayArePackedAsWith
     const std::string& expected = i == 11 ? grown : contents_[i];
     EXPECT_NE(i, 20u);
     EXPECT_EQ(e.crc, ComputeCrc32(expected)) << i;
-    EXPECT_TRUE(e.data == SingleStream(expected)) << i;
+    EXPECT_TRUE(e.data == test::WriterDeflate(expected)) << i;
   }
 }
 

@@ -39,24 +39,6 @@ std::string LogText(size_t n, unsigned seed) {
   return s;
 }
 
-std::string Deflated(const std::string& data, bool parallel) {
-  size_t pos = 0;
-  SourceReader read = [&](uint8_t* buffer, size_t max) {
-    const size_t n = std::min(max, data.size() - pos);
-    std::copy_n(data.data() + pos, n, buffer);
-    pos += n;
-    return n;
-  };
-  std::string out;
-  ArchiveWriter write = [&](const uint8_t* p, size_t n) { out.append(reinterpret_cast<const char*>(p), n); };
-  if (parallel) {
-    ParallelDeflateEntryData(6, read, write);
-  } else {
-    DeflateEntryData(6, read, write);
-  }
-  return out;
-}
-
 class ParallelArchiveTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -113,8 +95,8 @@ TEST_F(ParallelArchiveTest, LargeEntriesHoldTheParallelStreamNearTheSingleStream
     EXPECT_EQ(e.uncompressedSize, content.size()) << name;
     EXPECT_EQ(e.compressedSize, e.data.size()) << name;
     // Compared as booleans: a failure must not print megabytes of binary.
-    EXPECT_TRUE(e.data == Deflated(content, true)) << name << " is not the parallel stream";
-    const std::string single = Deflated(content, false);
+    EXPECT_TRUE(e.data == test::WriterDeflate(content, true)) << name << " is not the parallel stream";
+    const std::string single = test::WriterDeflate(content, false);
     if (content.size() <= kParallelDeflateChunk) {
       EXPECT_TRUE(e.data == single) << name << " is not the single stream";
     }
