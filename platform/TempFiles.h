@@ -9,6 +9,9 @@ namespace kvelv::platform {
 
 // $TMPDIR when set and an existing folder, else /tmp; always ends with the separator.
 std::string TempFolder();
+// "<folder>~<random hex><extension>", a separator added after a folder without one; a candidate
+// only: nothing is checked or created.
+std::string RandomTempName(const std::string& folder, const std::string& extension);
 // A path "<folder>~<random hex><extension>" naming no existing file; nothing is created.
 std::string UniqueName(const std::string& folder, const std::string& extension);
 // Creates a new empty file with a unique name in `folder` (mode 0600, O_EXCL, no symlink);

@@ -2,9 +2,6 @@
 // (its reservation file is removed at once), CREATE_NEW for files that must be new.
 #include "platform/TempFiles.h"
 
-#include <cstdio>
-#include <random>
-
 #include "platform/FileSystem.h"
 #include "platform/win32/WinApi.h"
 
@@ -16,16 +13,6 @@ using win32::Narrow;
 using win32::Widen;
 
 constexpr int kMaxAttempts = 1000;
-
-std::string RandomHex() {
-  thread_local std::mt19937_64 generator([] {
-    std::random_device device;
-    return (static_cast<uint64_t>(device()) << 32) ^ device() ^ GetCurrentProcessId() ^ GetTickCount64();
-  }());
-  char text[17];
-  std::snprintf(text, sizeof text, "%08llX", static_cast<unsigned long long>(generator() & 0xFFFFFFFFFFFFull));
-  return text;
-}
 
 bool PathExists(const std::string& path) {
   return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES ||
@@ -65,26 +52,10 @@ std::string UniqueName(const std::string& folder, const std::string& extension) 
   std::string path;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     path = ReservedName(base, extension);
-    if (path.empty()) path = base + "~" + RandomHex() + extension;  // folder not writable: name only
+    if (path.empty()) path = RandomTempName(base, extension);  // folder not writable: name only
     if (!PathExists(path)) return path;
   }
   return path;  // the caller's exclusive create still refuses a clash
-}
-
-File CreateUniqueFile(const std::string& folder, const std::string& extension, std::string& path,
-                      std::error_code& ec) {
-  path.clear();
-  std::string base = WithSeparator(folder);
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    std::string candidate = base + "~" + RandomHex() + extension;
-    File file = File::Open(candidate, OpenMode::CreateNew, ec);
-    if (file.IsOpen()) {
-      path = candidate;
-      return file;
-    }
-    if (ec != std::errc::file_exists) return File();
-  }
-  return File();
 }
 
 }  // namespace kvelv::platform
