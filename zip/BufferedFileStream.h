@@ -47,7 +47,8 @@ class BufferedFileStream {
   void WriteU32(uint32_t v);
   void WriteU64(uint64_t v);
 
-  // Moves to an absolute position (pending writes are flushed first); false on failure.
+  // Moves to an absolute position; false on failure. Pending writes are flushed first, unless
+  // the position lies within them: later writes then overwrite them in the buffer.
   bool Seek(int64_t position);
   int64_t Position() const { return position_; }
   // Size of the file including bytes still in the buffer; -1 on error.

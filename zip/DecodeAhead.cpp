@@ -79,8 +79,7 @@ DecodeAhead::DecodeAhead(const std::string& archivePath, const std::vector<const
   }
   lookahead_ = std::make_unique<Lookahead<DecodedEntry>>(
       std::move(wanted), [this](size_t index) { return Decode(jobs_[index]); },
-      [](const DecodedEntry& entry) { return entry.size; }, threads, 8 * static_cast<size_t>(std::max(threads, 1u)),
-      size_t{8} << 20);
+      [](const DecodedEntry& entry) { return entry.size; }, threads);
 }
 
 std::optional<DecodedEntry> DecodeAhead::Take(size_t index) {

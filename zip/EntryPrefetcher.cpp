@@ -26,8 +26,7 @@ EntryPrefetcher::EntryPrefetcher(const std::vector<std::string>& items, std::vec
       lookahead_(
           OnePerItem(std::move(wanted), items.size()),
           [this](size_t index) { return Prepare(items_[index]); },
-          [](const PrefetchedEntry& entry) { return entry.deflated.size(); }, threads,
-          ahead > 0 ? ahead : 8 * static_cast<size_t>(std::max(threads, 1u)), heldLimit) {}
+          [](const PrefetchedEntry& entry) { return entry.deflated.size(); }, threads, ahead, heldLimit) {}
 
 std::optional<PrefetchedEntry> EntryPrefetcher::Take(size_t index, int64_t size, int64_t lastWriteTime) {
   std::optional<PrefetchedEntry> entry = lookahead_.Take(index);

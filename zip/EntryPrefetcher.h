@@ -29,10 +29,10 @@ class EntryPrefetcher {
   static constexpr int64_t kMaxFileSize = static_cast<int64_t>(kParallelDeflateChunk);
 
   // `wanted[i]` marks the items to prepare (files the pass deflates); `items` must outlive this.
-  // At most `ahead` items (0: 8 per thread) beyond the one the pass takes next are prepared, and
-  // workers pause while the prepared data waiting exceeds `heldLimit` bytes.
+  // `threads`, `ahead` and `heldLimit` go to the Lookahead.
   EntryPrefetcher(const std::vector<std::string>& items, std::vector<bool> wanted, int level,
-                  unsigned threads = DeflateThreads(), size_t ahead = 0, size_t heldLimit = size_t{8} << 20);
+                  unsigned threads = HardwareThreads(), size_t ahead = 0,
+                  size_t heldLimit = Lookahead<PrefetchedEntry>::kDefaultHeldLimit);
 
   // The prepared entry of item `index` (waiting for a worker to finish it), or nullopt when it is
   // not wanted, could not be prepared, or the file's size or time differs from `size` and

@@ -22,18 +22,21 @@ inline unsigned HardwareThreads() { return std::clamp(std::thread::hardware_conc
 template <typename Result>
 class Lookahead {
  public:
+  static constexpr size_t kDefaultHeldLimit = size_t{8} << 20;
+
   // Prepares item `index` on a worker thread; nullopt when the caller must handle it itself.
   // Must not throw.
   using Prepare = std::function<std::optional<Result>(size_t index)>;
   // The bytes a prepared result holds.
   using Weigh = std::function<size_t(const Result&)>;
 
-  Lookahead(std::vector<bool> wanted, Prepare prepare, Weigh weigh, unsigned threads, size_t ahead,
-            size_t heldLimit)
+  // `ahead` 0 means 8 items per thread.
+  Lookahead(std::vector<bool> wanted, Prepare prepare, Weigh weigh, unsigned threads = HardwareThreads(),
+            size_t ahead = 0, size_t heldLimit = kDefaultHeldLimit)
       : wanted_(std::move(wanted)),
         prepare_(std::move(prepare)),
         weigh_(std::move(weigh)),
-        ahead_(std::max<size_t>(ahead, 1)),
+        ahead_(ahead > 0 ? ahead : 8 * static_cast<size_t>(std::max(threads, 1u))),
         heldLimit_(heldLimit),
         state_(wanted_.size(), State::Waiting),
         ready_(wanted_.size()) {

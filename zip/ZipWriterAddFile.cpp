@@ -131,7 +131,7 @@ bool ZipWriter::Pass::StoresItem(const std::string& item) const {
 }
 
 void ZipWriter::Pass::StartPrefetch() {
-  if (DeflateThreads() < 2) return;  // one core gains nothing from working ahead
+  if (HardwareThreads() < 2) return;  // one core gains nothing from working ahead
   // OnStartZip runs after a file was opened and before it is read; a file read ahead would not
   // show what the hook did to it.
   if (w_.OnStartZip) return;
