@@ -6,6 +6,7 @@
 #include "app/ConsoleMode.h"
 #include "app/LastChance.h"
 #include "platform/Console.h"
+#include "platform/CrashExit.h"
 
 namespace {
 
@@ -19,6 +20,8 @@ struct ConsoleModeSetter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A crash on any thread is an unhandled error like any other: never a success.
+  kvelv::platform::EndProcessOnCrash(kvelv::kUnhandledErrorExitCode);
   // UTF-8 arguments; on Windows read from the UTF-16 command line.
   std::vector<std::string> args = kvelv::platform::CommandLineArguments(argc, argv);
   return kvelv::RunWithLastChance(

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <random>
 
 #include "platform/FileSystem.h"
@@ -15,20 +16,22 @@ namespace {
 
 constexpr int kMaxAttempts = 1000;
 
+}  // namespace
+
 std::string RandomHex() {
-  // One seed per thread; the names only need to be hard to collide, CreateNew guarantees that an
-  // existing file is not reused.
-  thread_local std::mt19937_64 generator([] {
+  // The names only need to be hard to collide; CreateNew guarantees that an existing file is not
+  // reused. One generator for the process: nothing of it is kept per thread.
+  static std::mutex mutex;
+  static std::mt19937_64 generator([] {
     std::random_device device;
     const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     return (static_cast<uint64_t>(device()) << 32) ^ device() ^ now;
   }());
+  std::lock_guard<std::mutex> lock(mutex);
   char text[17];
   std::snprintf(text, sizeof text, "%08llX", static_cast<unsigned long long>(generator() & 0xFFFFFFFFFFFFull));
   return text;
 }
-
-}  // namespace
 
 std::string RandomTempName(const std::string& folder, const std::string& extension) {
   std::string base = folder;

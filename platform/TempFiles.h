@@ -9,6 +9,8 @@ namespace kvelv::platform {
 
 // $TMPDIR when set and an existing folder, else /tmp; always ends with the separator.
 std::string TempFolder();
+// Random upper-case hexadecimal digits (8 to 12), for names that should not collide.
+std::string RandomHex();
 // "<folder>~<random hex><extension>", a separator added after a folder without one; a candidate
 // only: nothing is checked or created.
 std::string RandomTempName(const std::string& folder, const std::string& extension);

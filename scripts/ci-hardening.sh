@@ -48,7 +48,8 @@ ctest --test-dir "$ASAN_BUILD" --output-on-failure -j "$JOBS" --timeout 900 </de
 
 # --- 2. Data races and lock misuse in the threaded parts.
 THREADED_TESTS=(zip_ParallelDeflateTest zip_ParallelArchiveTest zip_EntryPrefetcherTest zip_DecodeAheadTest
-                zip_ExtractStreamsTest zip_ZipWriterTest zip_ZipExtractorTest jobs_SourceChangeTest)
+                zip_ExtractStreamsTest zip_ZipWriterTest zip_ZipExtractorTest jobs_SourceChangeTest
+                zip_WorkerThreadsStressTest)
 cmake -S "$ROOT" -B "$TSAN_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKVELV_BUILD_TESTS=ON -DKVELV_BUILD_GUI=OFF -DKVELV_TSAN=ON
 cmake --build "$TSAN_BUILD" -j "$JOBS" --target "${THREADED_TESTS[@]}"

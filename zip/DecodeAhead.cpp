@@ -4,7 +4,6 @@
 #include <array>
 #include <cstring>
 
-#include "zip/EntryDecoder.h"
 #include "zip/LittleEndian.h"
 #include "zip/ZipExceptions.h"
 
@@ -77,8 +76,8 @@ DecodeAhead::DecodeAhead(const std::string& archivePath, const std::vector<const
     jobs_[i] = Job{entry->RelativeOffset(), entry->CompressedSize(), entry->UncompressedSize(),
                    entry->CompressionMethod(), entry->Flag()};
   }
-  lookahead_ = std::make_unique<Lookahead<DecodedEntry>>(
-      std::move(wanted), [this](size_t index) { return Decode(jobs_[index]); },
+  lookahead_ = std::make_unique<Lookahead<DecodedEntry, EntryDecoder>>(
+      std::move(wanted), [this](size_t index, EntryDecoder& decoder) { return Decode(jobs_[index], decoder); },
       [](const DecodedEntry& entry) { return entry.size; }, threads);
 }
 
@@ -87,7 +86,7 @@ std::optional<DecodedEntry> DecodeAhead::Take(size_t index) {
   return lookahead_->Take(index);
 }
 
-std::optional<DecodedEntry> DecodeAhead::Decode(const Job& job) const {
+std::optional<DecodedEntry> DecodeAhead::Decode(const Job& job, EntryDecoder& decoder) const {
   DecodedEntry entry;
   try {
     try {
@@ -103,7 +102,7 @@ std::optional<DecodedEntry> DecodeAhead::Decode(const Job& job) const {
                                           static_cast<int64_t>(job.compressedSize));
       PackedBytes source(packed.get(), got > 0 ? static_cast<size_t>(got) : 0, job.compressedSize);
       DecodedBytes sink(entry, job.uncompressedSize);
-      DecodeEntry(job.method, job.flag, source, sink, job.uncompressedSize);
+      decoder.Decode(job.method, job.flag, source, sink, job.uncompressedSize);
     } catch (const EZipException&) {
       entry.error = std::current_exception();
     }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/File.h"
+#include "zip/EntryDecoder.h"
 #include "zip/Lookahead.h"
 #include "zip/ZipHeaderInfo.h"
 
@@ -53,11 +54,11 @@ class DecodeAhead {
     uint16_t flag = 0;
   };
 
-  std::optional<DecodedEntry> Decode(const Job& job) const;
+  std::optional<DecodedEntry> Decode(const Job& job, EntryDecoder& decoder) const;
 
   platform::File archive_;
   std::vector<Job> jobs_;
-  std::unique_ptr<Lookahead<DecodedEntry>> lookahead_;  // last: stopped before the members above go
+  std::unique_ptr<Lookahead<DecodedEntry, EntryDecoder>> lookahead_;  // last: stopped before the members above go
 };
 
 }  // namespace kvelv

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "zip/Explode.h"
-#include "zip/InflateDecoder.h"
 #include "zip/Unreduce.h"
 #include "zip/Unshrink.h"
 #include "zip/ZipExceptions.h"
@@ -25,7 +24,8 @@ void CopyStored(ByteSource& in, ByteSink& out, uint64_t uncompressedSize) {
   if (copied < uncompressedSize) throw EFatalUnzipError("Premature end of file reached");
 }
 
-bool DecodeEntry(uint16_t method, uint16_t flags, ByteSource& in, ByteSink& out, uint64_t uncompressedSize) {
+bool EntryDecoder::Decode(uint16_t method, uint16_t flags, ByteSource& in, ByteSink& out,
+                          uint64_t uncompressedSize) {
   switch (method) {
     case 0:
       CopyStored(in, out, uncompressedSize);
@@ -43,11 +43,16 @@ bool DecodeEntry(uint16_t method, uint16_t flags, ByteSource& in, ByteSink& out,
       Explode(in, out, uncompressedSize, flags);
       return true;
     case 8:
-      Inflate(in, out);
+      if (!inflater_) inflater_ = std::make_unique<Inflater>();
+      inflater_->Inflate(in, out);
       return true;
     default:
       return false;
   }
+}
+
+bool DecodeEntry(uint16_t method, uint16_t flags, ByteSource& in, ByteSink& out, uint64_t uncompressedSize) {
+  return EntryDecoder().Decode(method, flags, in, out, uncompressedSize);
 }
 
 }  // namespace kvelv

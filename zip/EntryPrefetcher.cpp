@@ -25,7 +25,7 @@ EntryPrefetcher::EntryPrefetcher(const std::vector<std::string>& items, std::vec
       level_(level),
       lookahead_(
           OnePerItem(std::move(wanted), items.size()),
-          [this](size_t index) { return Prepare(items_[index]); },
+          [this](size_t index, ParallelDeflater& deflater) { return Prepare(items_[index], deflater); },
           [](const PrefetchedEntry& entry) { return entry.deflated.size(); }, threads, ahead, heldLimit) {}
 
 std::optional<PrefetchedEntry> EntryPrefetcher::Take(size_t index, int64_t size, int64_t lastWriteTime) {
@@ -34,7 +34,7 @@ std::optional<PrefetchedEntry> EntryPrefetcher::Take(size_t index, int64_t size,
   return entry;
 }
 
-std::optional<PrefetchedEntry> EntryPrefetcher::Prepare(const std::string& path) const {
+std::optional<PrefetchedEntry> EntryPrefetcher::Prepare(const std::string& path, ParallelDeflater& deflater) const {
   try {
     const auto info = platform::GetFileInfo(path);
     if (!info || info->IsFolder() || info->size > kMaxFileSize) return std::nullopt;
@@ -62,7 +62,7 @@ std::optional<PrefetchedEntry> EntryPrefetcher::Prepare(const std::string& path)
     ArchiveWriter write = [&](const uint8_t* data, size_t count) {
       entry.deflated.insert(entry.deflated.end(), data, data + count);
     };
-    ParallelDeflateEntryData(level_, read, write, 1);
+    deflater.Deflate(level_, read, write, 1);
     uint8_t more = 0;
     if (failed || entry.size != info->size || source.Read(&more, 1) != 0) return std::nullopt;
     entry.crc = ~crc;

@@ -32,7 +32,7 @@ class EntryPrefetcher {
   // `threads`, `ahead` and `heldLimit` go to the Lookahead.
   EntryPrefetcher(const std::vector<std::string>& items, std::vector<bool> wanted, int level,
                   unsigned threads = HardwareThreads(), size_t ahead = 0,
-                  size_t heldLimit = Lookahead<PrefetchedEntry>::kDefaultHeldLimit);
+                  size_t heldLimit = Lookahead<PrefetchedEntry, ParallelDeflater>::kDefaultHeldLimit);
 
   // The prepared entry of item `index` (waiting for a worker to finish it), or nullopt when it is
   // not wanted, could not be prepared, or the file's size or time differs from `size` and
@@ -40,11 +40,11 @@ class EntryPrefetcher {
   std::optional<PrefetchedEntry> Take(size_t index, int64_t size, int64_t lastWriteTime);
 
  private:
-  std::optional<PrefetchedEntry> Prepare(const std::string& path) const;
+  std::optional<PrefetchedEntry> Prepare(const std::string& path, ParallelDeflater& deflater) const;
 
   const std::vector<std::string>& items_;
   int level_;
-  Lookahead<PrefetchedEntry> lookahead_;  // last: its workers stop before the members above go
+  Lookahead<PrefetchedEntry, ParallelDeflater> lookahead_;  // last: its workers stop before the members above go
 };
 
 }  // namespace kvelv

@@ -16,47 +16,32 @@ constexpr size_t kBlock = 32768;
 // window; the sink still gets blocks of at most kBlock bytes.
 constexpr size_t kOutputBuffer = 8 * kBlock;
 
-// The inflate state and buffers of a thread, kept from one entry to the next: archives of many
-// small entries would otherwise spend their time setting up and clearing fresh ones. Buffers are
-// not zero-filled; only bytes written are read.
-class InflateState {
- public:
-  InflateState() : input_(new uint8_t[kBlock]), output_(new uint8_t[kOutputBuffer]) {
-    if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) throw EZCompressionError("error");
-  }
-  ~InflateState() { inflateEnd(&stream_); }
-  InflateState(const InflateState&) = delete;
-  InflateState& operator=(const InflateState&) = delete;
-
-  // The state, ready for a new raw deflate stream; nothing of the last one's input is left.
-  z_stream* Fresh() {
-    if (inflateReset(&stream_) != Z_OK) throw EZCompressionError("error");
-    stream_.next_in = nullptr;
-    stream_.avail_in = 0;
-    return &stream_;
-  }
-  uint8_t* Input() { return input_.get(); }
-  uint8_t* Output() { return output_.get(); }
-
- private:
-  z_stream stream_{};
-  std::unique_ptr<uint8_t[]> input_;
-  std::unique_ptr<uint8_t[]> output_;
-};
-
-InflateState& ThreadState() {
-  thread_local std::unique_ptr<InflateState> state;
-  if (!state) state = std::make_unique<InflateState>();
-  return *state;
-}
-
 }  // namespace
 
-void Inflate(ByteSource& in, ByteSink& out) {
-  InflateState& state = ThreadState();
-  z_stream* zs = state.Fresh();
-  uint8_t* const input = state.Input();
-  uint8_t* const output = state.Output();
+// Buffers are not zero-filled; only bytes written are read.
+struct Inflater::State {
+  State() : input(new uint8_t[kBlock]), output(new uint8_t[kOutputBuffer]) {
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) throw EZCompressionError("error");
+  }
+  ~State() { inflateEnd(&stream); }
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+
+  z_stream stream{};
+  std::unique_ptr<uint8_t[]> input;
+  std::unique_ptr<uint8_t[]> output;
+};
+
+Inflater::Inflater() : state_(std::make_unique<State>()) {}
+Inflater::~Inflater() = default;
+
+void Inflater::Inflate(ByteSource& in, ByteSink& out) {
+  z_stream* zs = &state_->stream;
+  if (inflateReset(zs) != Z_OK) throw EZCompressionError("error");
+  zs->next_in = nullptr;  // nothing of the last stream's input is left
+  zs->avail_in = 0;
+  uint8_t* const input = state_->input.get();
+  uint8_t* const output = state_->output.get();
   bool inputEnded = false;
   for (;;) {
     if (zs->avail_in == 0 && !inputEnded) {
@@ -86,5 +71,7 @@ void Inflate(ByteSource& in, ByteSink& out) {
     if (result == Z_STREAM_END) return;
   }
 }
+
+void Inflate(ByteSource& in, ByteSink& out) { Inflater().Inflate(in, out); }
 
 }  // namespace kvelv

@@ -4,6 +4,11 @@
 // whatever could not be prepared it handles itself. Workers stay at most `ahead` items beyond
 // the one taken next and pause while the prepared results waiting weigh more than `heldLimit`,
 // so memory stays bounded however long the sequence.
+//
+// Each worker thread has a `WorkerState` of its own (decoder or compressor state kept from one item
+// to the next), made when the thread starts and destroyed before it ends: per-thread state lives
+// in the worker, never in thread_local objects, whose destructors some thread runtimes run after
+// the thread's storage is gone.
 #include <algorithm>
 #include <condition_variable>
 #include <cstddef>
@@ -11,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -19,14 +25,19 @@ namespace kvelv {
 // Worker threads to use by default: the machine's hardware threads, at least 1, at most 16.
 inline unsigned HardwareThreads() { return std::clamp(std::thread::hardware_concurrency(), 1u, 16u); }
 
-template <typename Result>
+struct NoWorkerState {};
+
+template <typename Result, typename WorkerState = NoWorkerState>
 class Lookahead {
+  static_assert(std::is_nothrow_default_constructible_v<WorkerState>,
+                "a worker that could not make its state would leave its items unprepared");
+
  public:
   static constexpr size_t kDefaultHeldLimit = size_t{8} << 20;
 
-  // Prepares item `index` on a worker thread; nullopt when the caller must handle it itself.
-  // Must not throw.
-  using Prepare = std::function<std::optional<Result>(size_t index)>;
+  // Prepares item `index` on a worker thread with that thread's state; nullopt when the caller
+  // must handle it itself. Must not throw.
+  using Prepare = std::function<std::optional<Result>(size_t index, WorkerState& state)>;
   // The bytes a prepared result holds.
   using Weigh = std::function<size_t(const Result&)>;
 
@@ -96,6 +107,7 @@ class Lookahead {
   }
 
   void Work() {
+    WorkerState state;
     for (;;) {
       size_t index = 0;
       {
@@ -105,7 +117,7 @@ class Lookahead {
         index = next_++;
         state_[index] = State::Working;
       }
-      std::optional<Result> result = prepare_(index);
+      std::optional<Result> result = prepare_(index, state);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         if (index >= taken_ && result) {

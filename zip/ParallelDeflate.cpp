@@ -18,8 +18,10 @@
 namespace kvelv {
 
 namespace {
-
 constexpr size_t kWindow = 32768;
+}  // namespace
+
+namespace parallel_deflate {
 
 struct Chunk {
   std::unique_ptr<uint8_t[]> input;  // chunk-size bytes, not zero-filled either
@@ -35,7 +37,7 @@ struct Chunk {
   std::exception_ptr error;
 };
 
-// One raw deflate state per worker, reset for every chunk.
+// One raw deflate state, reset for every chunk.
 class Deflater {
  public:
   explicit Deflater(int level) {
@@ -81,6 +83,13 @@ class Deflater {
 
   z_stream zs_{};
 };
+
+}  // namespace parallel_deflate
+
+namespace {
+
+using parallel_deflate::Chunk;
+using parallel_deflate::Deflater;
 
 // Workers take chunks in submission order and mark them done; the caller writes them in order.
 class WorkerPool {
@@ -170,73 +179,73 @@ void Fill(Chunk& c, size_t chunkSize, const SourceReader& read) {
   }
 }
 
-// Buffers and the deflate state of the calling thread, kept from one entry to the next: packing
-// many small files would otherwise spend its time allocating and clearing fresh memory.
-struct CallerCache {
-  static constexpr size_t kKeep = 2;
-  std::vector<std::unique_ptr<Chunk>> spare;
-  std::unique_ptr<Deflater> deflater;
-  int level = -1;
-
-  std::unique_ptr<Chunk> Take() {
-    if (spare.empty()) return std::make_unique<Chunk>();
-    std::unique_ptr<Chunk> c = std::move(spare.back());
-    spare.pop_back();
-    c->done = false;
-    c->error = nullptr;
-    c->last = false;
-    c->dictionary.clear();
-    return c;
-  }
-  void Give(std::unique_ptr<Chunk> c) {
-    if (c) spare.push_back(std::move(c));
-  }
-  Deflater& For(int wanted) {
-    if (!deflater || level != wanted) {
-      deflater.reset();
-      deflater = std::make_unique<Deflater>(wanted);
-      level = wanted;
-    }
-    return *deflater;
-  }
-};
-
-thread_local CallerCache tCache;
-
-// Gives the caller's chunks back to the cache however the call ends, keeping only a few.
-struct ReturnChunks {
-  std::unique_ptr<Chunk>& current;
-  std::unique_ptr<Chunk>& next;
-  ~ReturnChunks() {
-    tCache.Give(std::move(current));
-    tCache.Give(std::move(next));
-    if (tCache.spare.size() > CallerCache::kKeep) tCache.spare.resize(CallerCache::kKeep);
-  }
-};
-
 }  // namespace
 
 unsigned DeflateThreads() { return HardwareThreads(); }
 
+// Gives the caller's chunks back to the deflater however the call ends, keeping only a few.
+struct ParallelDeflater::ReturnChunks {
+  ParallelDeflater& owner;
+  std::unique_ptr<Chunk>& current;
+  std::unique_ptr<Chunk>& next;
+  ~ReturnChunks() {
+    owner.GiveChunk(std::move(current));
+    owner.GiveChunk(std::move(next));
+    if (owner.spare_.size() > kKeep) owner.spare_.resize(kKeep);
+  }
+};
+
+ParallelDeflater::ParallelDeflater() noexcept = default;
+ParallelDeflater::~ParallelDeflater() = default;
+
+std::unique_ptr<ParallelDeflater::Chunk> ParallelDeflater::TakeChunk() {
+  if (spare_.empty()) return std::make_unique<Chunk>();
+  std::unique_ptr<Chunk> c = std::move(spare_.back());
+  spare_.pop_back();
+  c->done = false;
+  c->error = nullptr;
+  c->last = false;
+  c->dictionary.clear();
+  return c;
+}
+
+void ParallelDeflater::GiveChunk(std::unique_ptr<Chunk> chunk) {
+  if (chunk) spare_.push_back(std::move(chunk));
+}
+
+ParallelDeflater::Deflater& ParallelDeflater::SingleStream(int level) {
+  if (!deflater_ || level_ != level) {
+    deflater_.reset();
+    deflater_ = std::make_unique<Deflater>(level);
+    level_ = level;
+  }
+  return *deflater_;
+}
+
 void ParallelDeflateEntryData(int level, const SourceReader& read, const ArchiveWriter& write, unsigned threads,
                               size_t chunkSize) {
+  ParallelDeflater().Deflate(level, read, write, threads, chunkSize);
+}
+
+void ParallelDeflater::Deflate(int level, const SourceReader& read, const ArchiveWriter& write, unsigned threads,
+                               size_t chunkSize) {
   threads = std::max(threads, 1u);
   chunkSize = std::max(chunkSize, kWindow);
   const size_t maxInFlight = 2 * static_cast<size_t>(threads);
 
-  std::unique_ptr<Chunk> current = tCache.Take();
+  std::unique_ptr<Chunk> current = TakeChunk();
   std::unique_ptr<Chunk> next;
-  ReturnChunks giveBack{current, next};
+  ReturnChunks giveBack{*this, current, next};
   Fill(*current, chunkSize, read);
-  next = tCache.Take();
+  next = TakeChunk();
   Fill(*next, chunkSize, read);
   if (next->size == 0) {
     // One chunk: an ordinary single stream on the calling thread, no workers.
     current->last = true;
     try {
-      tCache.For(level).Compress(*current);
+      SingleStream(level).Compress(*current);
     } catch (...) {
-      tCache.deflater.reset();  // a failed state is not reused
+      deflater_.reset();  // a failed state is not reused
       throw;
     }
     write(current->output.get(), current->produced);
@@ -251,7 +260,7 @@ void ParallelDeflateEntryData(int level, const SourceReader& read, const Archive
     pool.Wait(c.get());
     if (c->error) std::rethrow_exception(c->error);
     write(c->output.get(), c->produced);
-    tCache.Give(std::move(c));
+    GiveChunk(std::move(c));
   };
 
   for (;;) {
@@ -263,7 +272,7 @@ void ParallelDeflateEntryData(int level, const SourceReader& read, const Archive
     const size_t keep = std::min(kWindow, before.size);
     current->dictionary.assign(before.input.get() + (before.size - keep), before.input.get() + before.size);
     while (inFlight.size() >= maxInFlight) writeOldest();
-    next = tCache.Take();
+    next = TakeChunk();
     Fill(*next, chunkSize, read);
     if (next->size == 0) {
       current->last = true;

@@ -6,6 +6,8 @@
 // larger than a single stream at the same level.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "zip/EntryCompressor.h"
 
@@ -18,11 +20,46 @@ inline constexpr size_t kParallelDeflateChunk = size_t{2} << 20;
 // Compressor threads used by default: the machine's hardware threads, at least 1, at most 16.
 unsigned DeflateThreads();
 
-// Deflates everything `read` yields at `level` (1-9), like DeflateEntryData. `read` and `write`
-// are called on the calling thread only, in order; an exception from either stops the workers
-// and passes through. A zlib failure throws EZCompressionError("error"). Input that fits one
-// chunk is compressed on the calling thread as a single stream. At most 2 * threads + 2 chunks
-// (input and output, about 2 * `chunkSize` bytes each) exist at any time.
+namespace parallel_deflate {
+struct Chunk;
+class Deflater;
+}  // namespace parallel_deflate
+
+// Deflates entries one after the other, keeping its chunk buffers and the single-stream deflate
+// state from one entry to the next: packing many small files would otherwise spend its time
+// allocating and clearing fresh memory. Each thread that packs uses a deflater of its own, owned
+// by whoever runs the thread; the compressor threads of a large entry live only for that entry.
+class ParallelDeflater {
+ public:
+  ParallelDeflater() noexcept;
+  ~ParallelDeflater();
+  ParallelDeflater(const ParallelDeflater&) = delete;
+  ParallelDeflater& operator=(const ParallelDeflater&) = delete;
+
+  // Deflates everything `read` yields at `level` (1-9), like DeflateEntryData. `read` and `write`
+  // are called on the calling thread only, in order; an exception from either stops the workers
+  // and passes through. A zlib failure throws EZCompressionError("error"). Input that fits one
+  // chunk is compressed on the calling thread as a single stream. At most 2 * threads + 2 chunks
+  // (input and output, about 2 * `chunkSize` bytes each) exist at any time.
+  void Deflate(int level, const SourceReader& read, const ArchiveWriter& write, unsigned threads = DeflateThreads(),
+               size_t chunkSize = kParallelDeflateChunk);
+
+ private:
+  using Chunk = parallel_deflate::Chunk;
+  using Deflater = parallel_deflate::Deflater;
+  struct ReturnChunks;
+
+  std::unique_ptr<Chunk> TakeChunk();
+  void GiveChunk(std::unique_ptr<Chunk> chunk);
+  Deflater& SingleStream(int level);
+
+  static constexpr size_t kKeep = 2;  // spare chunks kept from one entry to the next
+  std::vector<std::unique_ptr<Chunk>> spare_;
+  std::unique_ptr<Deflater> deflater_;  // the single-stream state, at level_
+  int level_ = -1;
+};
+
+// One entry with a deflater of its own.
 void ParallelDeflateEntryData(int level, const SourceReader& read, const ArchiveWriter& write,
                               unsigned threads = DeflateThreads(), size_t chunkSize = kParallelDeflateChunk);
 

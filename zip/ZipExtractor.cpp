@@ -296,7 +296,7 @@ class ExtractionPass {
         } else {
           SeekToData(work);
           EntryDataSource source(*r_.archive_, work.CompressedSize());
-          DecodeEntry(work.CompressionMethod(), work.Flag(), source, output, work.UncompressedSize());
+          decoder_.Decode(work.CompressionMethod(), work.Flag(), source, output, work.UncompressedSize());
         }
         complete = output.Written() == work.UncompressedSize();
       } catch (const EBiggerThanUncompressed&) {
@@ -338,6 +338,7 @@ class ExtractionPass {
   static constexpr size_t kReplayBlock = 32768;
 
   ZipReader& r_;
+  EntryDecoder decoder_;  // this thread's: the workers decoding ahead have their own
   std::unique_ptr<DecodeAhead> ahead_;
 };
 

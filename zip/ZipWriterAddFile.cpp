@@ -223,7 +223,7 @@ bool ZipWriter::Pass::AddFile(const std::string& item, size_t index) {
     entry->SetCompressionMethod(kMethodStored);
   } else {
     // Large files are deflated on every core; one chunk or less stays a single stream.
-    ParallelDeflateEntryData(w_.packLevel_, read, write);
+    deflater_.Deflate(w_.packLevel_, read, write);
   }
   source.Close();
 

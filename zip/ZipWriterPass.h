@@ -83,6 +83,7 @@ class ZipWriter::Pass {
   std::unordered_map<std::string, int> oldNames_;    // lowercased stored name -> old entry index
   std::string oldComment_;
 
+  ParallelDeflater deflater_;  // this thread's: the prefetcher's workers have their own
   std::unique_ptr<EntryPrefetcher> prefetch_;  // declared after items_: stopped before they go
   std::unique_ptr<ZipHeaderInfo> entry_;  // the entry AddFile just wrote
   int count_ = 0;

@@ -3,28 +3,12 @@
 // process killed outright leaves the folder to the system's temporary-files cleanup.
 #include "platform/TempGuardian.h"
 
-#include <cstdio>
-#include <random>
-
+#include "platform/TempFiles.h"
 #include "platform/win32/WinApi.h"
 
 namespace kvelv::platform {
 
-namespace {
-
 using win32::Widen;
-
-std::string RandomHex() {
-  thread_local std::mt19937_64 generator([] {
-    std::random_device device;
-    return (static_cast<uint64_t>(device()) << 32) ^ device() ^ GetCurrentProcessId() ^ GetTickCount64();
-  }());
-  char text[17];
-  std::snprintf(text, sizeof text, "%08llX", static_cast<unsigned long long>(generator() & 0xFFFFFFFFFFFFull));
-  return text;
-}
-
-}  // namespace
 
 std::string CreateGuardedFolder(const std::string& parent, const std::string& suffix) {
   for (int attempt = 0; attempt < 100; ++attempt) {

@@ -1,9 +1,11 @@
 // The Win32 OS layer on the real Windows facilities: code pages, share modes, attributes and
-// times, temporary names, UTF-16 file names.
+// times, temporary names, UTF-16 file names, the exit code of a crash.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <system_error>
+#include <thread>
 
 #include "jobs/FileProbes.h"
 #include "platform/CodePages.h"
@@ -67,6 +69,15 @@ TEST(WinPaths, BackslashIsTheSeparator) {
   EXPECT_EQ(platform::FileNamePart("C:\\data\\r\xC3\xB8" "d.txt"), "r\xC3\xB8" "d.txt");
   EXPECT_EQ(platform::FolderPart("C:\\data\\file.txt"), "C:\\data");
   EXPECT_EQ(platform::FileNamePart("C:/data/file.txt"), "file.txt");
+}
+
+// The address comes from outside what the compiler can see, so the store below really faults.
+volatile uintptr_t gUnmappedAddress = 16;
+
+TEST(WinCrashDeathTest, AFaultOnAWorkerThreadEndsTheProcessWithCodeOne) {
+  // The test programs' main installs the same handler as the console build's.
+  EXPECT_EXIT(std::thread([] { *reinterpret_cast<volatile int*>(gUnmappedAddress) = 1; }).join(),
+              testing::ExitedWithCode(1), R"(EAccessViolation: Access violation at address \w+\. Write of address \w+)");
 }
 
 TEST(WinLocalTime, CalendarTimesRoundTripThroughTheTimeZone) {

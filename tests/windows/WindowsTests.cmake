@@ -9,6 +9,8 @@ add_library(kvelv_test_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/RunProcess.cpp)
 target_include_directories(kvelv_test_support PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(kvelv_test_support PUBLIC kvelv_app GTest::gtest PRIVATE kvelv_warnings)
+add_library(kvelv_test_main STATIC ${CMAKE_CURRENT_LIST_DIR}/support/TestMain.cpp)
+target_link_libraries(kvelv_test_main PUBLIC kvelv_test_support PRIVATE kvelv_warnings)
 
 set(KVELV_TESTDATA_DIR "${PROJECT_SOURCE_DIR}/../shared/testdata" CACHE PATH "Shared test data (optional)")
 
@@ -17,6 +19,7 @@ set(KVELV_TESTDATA_DIR "${PROJECT_SOURCE_DIR}/../shared/testdata" CACHE PATH "Sh
 set(KVELV_PORTABLE_TESTS
   zip/Crc32Test
   zip/ParallelDeflateTest
+  zip/WorkerThreadsStressTest
   zip/WildcardMatchTest
   zip/ZipRecordsTest
   app/BatchModeTest
@@ -40,7 +43,7 @@ foreach(item IN LISTS KVELV_WINDOWS_TEST_TARGETS)
   list(GET parts 0 target)
   list(GET parts 1 src)
   add_executable(${target} ${src})
-  target_link_libraries(${target} PRIVATE kvelv_test_support GTest::gtest_main ZLIB::ZLIB kvelv_warnings)
+  target_link_libraries(${target} PRIVATE kvelv_test_main ZLIB::ZLIB kvelv_warnings)
   target_compile_definitions(${target} PRIVATE
     KVELV_BINARY="$<TARGET_FILE:kvelv>"
     KVELV_TESTDATA_DIR="${KVELV_TESTDATA_DIR}"
