@@ -2,6 +2,8 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "jobs/CryptComponent.h"
 #include "jobs/FileProbes.h"
@@ -10,7 +12,7 @@
 #include "jobs/TempArchive.h"
 #include "platform/FileSystem.h"
 #include "zip/ZipExceptions.h"
-#include "zip/ZipWriter.h"
+#include "zip/ZipReader.h"
 
 namespace kvelv {
 namespace {
@@ -19,33 +21,15 @@ constexpr int kExitDone = 0;
 constexpr int kExitFailed = 2;
 constexpr int kExitNoComponent = 3;
 
-std::string TargetPath(const std::string& folder, const std::string& name) {
-  return folder + platform::kSeparator + name;
-}
-
-// Tests the decrypted archive and loads its directory; false when it is damaged, whatever the
-// way it shows that (a false result or an error).
-bool ArchiveIsSound(ZipReader& reader) {
-  try {
-    if (!reader.VerifyArchive()) return false;
-    reader.ReadDirectory();
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 enum class ScanResult { NothingExists, SomethingExists, StillLocked };
 
-// Looks for the first entry whose target already exists; a locked one gets one chance to be
-// released by the user.
-ScanResult ScanTargets(ZipReader& reader, const std::string& folder, Prompter& prompter) {
-  for (int i = 0; i < reader.EntryCount(); ++i) {
-    const std::string name = reader.EntryFileName(i);
-    const std::string target = TargetPath(folder, name);
+// Looks for the first target that already exists; a locked one gets one chance to be released
+// by the user.
+ScanResult ScanTargets(const std::vector<std::string>& targets, Prompter& prompter) {
+  for (const std::string& target : targets) {
     if (!FileExists(target)) continue;
     if (IsFileLocked(target)) {
-      prompter.ShowMessageBox(texts::kFileLocked + name, texts::kFileLockedCaption);
+      prompter.ShowMessageBox(texts::kFileLocked + platform::FileNamePart(target), texts::kFileLockedCaption);
       if (IsFileLocked(target)) {
         prompter.ShowMessage(texts::kStillLocked);
         return ScanResult::StillLocked;
@@ -75,18 +59,38 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
     return 0;
   }
 
-  ZipWriter reader;
+  ZipReader reader;
   reader.SetZipName(archive.Path());
   reader.SetDestDir(folder);
   reader.SetDoAll(true);
-  if (!ArchiveIsSound(reader)) {
+  reader.SetOverwriteMode(UZOverwriteMode::Always);
+  auto fail = [&](const std::string& reason) {
+    if (!interactive) return kExitFailed;
+    prompter.ShowMessage(texts::kDecryptFailed + reason);
+    return 0;
+  };
+  auto damaged = [&] {
     if (!interactive) return kExitFailed;
     prompter.ShowMessage(texts::kArchiveDamaged);
     return 0;
+  };
+
+  // One pass tests every entry and writes it, under a private name, into a staging folder inside
+  // the target folder: each entry is decoded once, and nothing in the folder changes yet.
+  std::optional<StagedExtraction> staged;
+  try {
+    staged.emplace(reader.StageAll());
+  } catch (const EDestDirError& e) {
+    return fail(e.what());
+  } catch (const ECantWriteUCF& e) {
+    return fail(e.what());
+  } catch (const std::exception&) {
+    return damaged();  // an archive that cannot be read through is damaged, however it shows it
   }
+  if (staged->Failed() > 0 || reader.EntryCountRead() == 0) return damaged();
 
   if (interactive) {
-    switch (ScanTargets(reader, folder, prompter)) {
+    switch (ScanTargets(staged->TargetPaths(), prompter)) {
       case ScanResult::StillLocked:
         return 0;
       case ScanResult::SomethingExists:
@@ -97,17 +101,8 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
     }
   }
 
-  reader.SetOverwriteMode(UZOverwriteMode::Always);
-  try {
-    (void)reader.ExtractAll();
-  } catch (const EZipException& e) {
-    // A file that cannot be written (disk full, target folder gone) fails the job; the
-    // extractor has already removed the unfinished file.
-    archive.Remove();
-    if (!interactive) return kExitFailed;
-    prompter.ShowMessage(texts::kDecryptFailed + std::string(e.what()));
-    return 0;
-  }
+  (void)staged->Commit();
+  if (staged->MoveFailures() > 0) return fail(staged->FirstMoveFailure());
   archive.Remove();
   if (!interactive) return kExitDone;
   prompter.ShowMessage(texts::kDecryptDone);

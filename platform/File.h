@@ -46,10 +46,15 @@ class File {
   int64_t Size() const;      // -1 on error
   bool Truncate(int64_t size);
   bool Sync();   // flush to stable storage
+  // The file's last-write time (seconds since the Unix epoch), set through this handle.
+  bool SetLastWriteTime(int64_t unixSeconds);
+  // DOS attributes through this handle: 0x01 clears all write bits, else the owner may write.
+  bool SetDosAttributes(uint32_t attributes);
   bool Close();  // false when the close reported an error
   const std::error_code& LastError() const { return lastError_; }
 
  private:
+  friend class Folder;  // creates files inside an open folder
   explicit File(intptr_t handle) : handle_(handle) {}
   intptr_t handle_ = -1;
   std::error_code lastError_;

@@ -51,6 +51,8 @@ bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
 // Creates the folder and all missing parents.
 bool CreateFolders(const std::string& path);
+// Removes the folder when it is empty (never a file, never through a link).
+bool RemoveEmptyFolder(const std::string& path);
 std::string CurrentFolder();
 // The per-user folder for settings, without a trailing separator: $XDG_CONFIG_HOME, else
 // $HOME/.config on POSIX; the roaming application-data folder (%APPDATA%) on Windows. "" when

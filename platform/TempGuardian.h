@@ -1,16 +1,25 @@
 #pragma once
-// Private temporary folders that cannot outlive the process: a small watcher process empties
-// and removes every guarded folder when this process ends without doing it itself, even when it
-// is killed (SIGKILL) or crashes. Plaintext kept in such a folder is gone shortly after the end.
+// Private folders that cannot outlive the process: a small watcher process empties and removes
+// every guarded folder when this process ends without doing it itself, even when it is killed
+// (SIGKILL) or crashes. Plaintext kept in such a folder is gone shortly after the end. The
+// watcher holds the folder's parent open and knows the folder by name, so neither a relative nor
+// a long path, nor a parent renamed meanwhile, stops it.
 #include <string>
+
+#include "platform/Folder.h"
 
 namespace kvelv::platform {
 
-// Creates a new folder "<parent>~<random hex><suffix>" (mode 0700, only the owner may enter),
-// guarded as above; "" when it cannot be created. `parent` ends with the separator.
+// Creates a new folder "<prefix><random hex><suffix>" in `parent` (only the owner may enter it),
+// guarded as above; returns its name, "" when it cannot be created or cannot be guarded.
+std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix, const std::string& suffix);
+// Removes the guarded folder `name` of `parent` with the files in it (one level: it holds only
+// files) and stops guarding it. True when the folder is gone afterwards.
+bool RemoveGuardedFolder(const Folder& parent, const std::string& name);
+
+// The same by paths: "<parent>~<random hex><suffix>", `parent` ending with the separator; the
+// whole path of the new folder, "" on failure.
 std::string CreateGuardedFolder(const std::string& parent, const std::string& suffix);
-// Removes the folder's files and the folder itself (one level: it holds only files) and stops
-// guarding it. True when the folder is gone afterwards.
 bool RemoveGuardedFolder(const std::string& folder);
 
 }  // namespace kvelv::platform

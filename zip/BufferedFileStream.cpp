@@ -32,6 +32,18 @@ bool BufferedFileStream::Open(const std::string& path, platform::OpenMode mode,
   return file_.IsOpen();
 }
 
+void BufferedFileStream::Adopt(platform::File file, const std::string& path) {
+  if (IsOpen()) Close();
+  file_ = std::move(file);
+  path_ = path;
+  position_ = 0;
+  bufferStart_ = 0;
+  bufferFill_ = 0;
+  writing_ = false;
+  failed_ = false;
+  lastError_.clear();
+}
+
 void BufferedFileStream::OpenOrThrow(const std::string& path, platform::OpenMode mode) {
   std::error_code ec;
   if (!Open(path, mode, ec))

@@ -31,7 +31,11 @@ class BufferedFileStream {
   bool Open(const std::string& path, platform::OpenMode mode, std::error_code& ec);
   // Opens like Open() but throws EFOpenError "Cannot open file "<path>". <system text>".
   void OpenOrThrow(const std::string& path, platform::OpenMode mode);
+  // Takes over a file opened elsewhere (for reading and writing), positioned at its start.
+  void Adopt(platform::File file, const std::string& path);
   bool IsOpen() const { return file_.IsOpen(); }
+  // The file itself, for what the stream does not do (times, attributes); Flush() first.
+  platform::File& Handle() { return file_; }
   const std::string& Path() const { return path_; }
 
   // Up to `count` bytes; fewer at the end of the file or on a read error (never negative).

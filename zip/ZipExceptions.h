@@ -37,6 +37,7 @@ KVELV_ZIP_EXCEPTION(EZCompressionError, EZLibError)          // "error"
 KVELV_ZIP_EXCEPTION(EConfigFileSaveError, EZipException)
 KVELV_ZIP_EXCEPTION(ECanceledUnzipToBuffer, EZipException)
 KVELV_ZIP_EXCEPTION(EBadCompressedData, EZipException)       // shrink/reduce/implode data that cannot be decoded
+KVELV_ZIP_EXCEPTION(EDestDirError, EZipException)            // the target folder cannot be used
 
 #undef KVELV_ZIP_EXCEPTION
 

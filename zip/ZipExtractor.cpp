@@ -1,30 +1,26 @@
-// The extraction and test passes of ZipReader: selection, output paths, overwrite decisions,
-// decoding through EntryDecoder, CRC check, dates and attributes.
+#include "zip/ZipExtractor.h"
+
 #include <algorithm>
 #include <array>
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
+#include <unordered_map>
+#include <utility>
 
 #include "platform/FileSystem.h"
 #include "zip/DecodeAhead.h"
 #include "zip/DosDateTime.h"
-#include "zip/EntryDecoder.h"
 #include "zip/ExtractPaths.h"
 #include "zip/ExtractStreams.h"
 #include "zip/LittleEndian.h"
+#include "zip/StagingFolder.h"
 #include "zip/WildcardMatch.h"
 #include "zip/ZipExceptions.h"
-#include "zip/ZipReader.h"
 
 namespace kvelv {
 
 namespace {
 
 const char kPrematureEnd[] = "Premature end of file reached";
+constexpr size_t kReplayBlock = 32768;
 
 // Cuts UTF-8 text to at most `limit` bytes without splitting a character.
 std::string CutText(const std::string& text, size_t limit) {
@@ -45,362 +41,466 @@ int Percent(uint64_t part, uint64_t whole) {
   return static_cast<int>(std::min<uint64_t>(100, part * 100 / whole));
 }
 
+// The folders below the target folder an entry goes to; nullopt when its directory is unsafe.
+std::optional<std::vector<std::string>> EntryFolders(const ZipHeaderInfo& entry, const ExtractSettings& settings) {
+  if (!settings.recreateDirs || entry.Directory().empty()) return std::vector<std::string>{};
+  return SafeEntryFolders(entry.Directory(), settings.relativePathList);
+}
+
+std::string JoinAll(std::string folder, const std::vector<std::string>& subfolders) {
+  for (const std::string& sub : subfolders) folder = JoinOutputPath(folder, sub);
+  return folder;
+}
+
+// The data of an entry is sound when all of it came out and its CRC matches (a stored CRC of 0
+// accepts any content); an entry whose sizes could not be known never is.
+bool Sound(const ZipHeaderInfo& entry, bool complete, uint32_t crc) {
+  return complete && !entry.SizesUnknown() && (entry.Crc32() == 0 || crc == entry.Crc32());
+}
+
 }  // namespace
 
-// One extraction or test pass over the loaded entry list.
-class ExtractionPass {
- public:
-  explicit ExtractionPass(ZipReader& reader) : r_(reader) {}
+// --- StagedExtraction ----------------------------------------------------------------------------
 
-  // Runs the pass; returns how many entries were extracted (or passed the test).
-  int Run() {
-    SortedZip* view = r_.View();
-    const int count = view != nullptr ? view->Count() : 0;
-    r_.totalSelected_ = 0;
-    r_.bytesWritten_ = 0;
-    r_.extracted_ = 0;
-    std::vector<int> selected;
-    for (int i = 0; i < count; ++i) {
-      ZipHeaderInfo& entry = (*view)[i];
-      const bool take = Select(entry);
-      entry.SetMatched(take ? 1 : 0);
-      if (!take) continue;
-      selected.push_back(i);
-      r_.totalSelected_ = AddSize(r_.totalSelected_, entry.UncompressedSize());
-    }
-    r_.toDo_ = static_cast<int>(selected.size());
-    if (r_.OnStartUnZipInfo) {
-      bool stop = false;
-      r_.OnStartUnZipInfo(r_.toDo_, stop, r_.totalSelected_);
-      if (stop) {
-        r_.filesList_.clear();
-        return 0;
-      }
-    }
-    if (!r_.testing_ && !r_.destDir_.empty() && !platform::FolderExists(r_.destDir_)) {
-      platform::CreateFolders(r_.destDir_);  // a failure shows as entries that cannot be created
-    }
-    StartDecodeAhead(*view, selected);
-    for (int index : selected) {
-      while (ProcessEntry(index, (*view)[index])) {
-      }
-      --r_.toDo_;
-    }
-    ahead_.reset();
-    r_.filesList_.clear();
-    if (r_.OnUnZipComplete) r_.OnUnZipComplete(r_.extracted_);
-    return r_.extracted_;
+StagedExtraction::StagedExtraction() = default;
+StagedExtraction::StagedExtraction(StagedExtraction&&) noexcept = default;
+StagedExtraction& StagedExtraction::operator=(StagedExtraction&&) noexcept = default;
+
+StagedExtraction::~StagedExtraction() {
+  staging_.reset();  // the staging folder goes with whatever was not moved into place
+  if (target_ && targetCreated_ && !committed_) {
+    // A target folder made for this extraction goes too when nothing went into it.
+    const std::string path = target_->Path();
+    target_.reset();
+    platform::RemoveEmptyFolder(path);
   }
+}
 
- private:
-  bool Select(ZipHeaderInfo& entry) const {
-    if (entry.FileName().empty() && !r_.recreateDirs_) return false;
-    if (r_.testing_ && !r_.doAll_) {
-      if (entry.Selected() == 0) return false;
-      entry.SetSelected(0);
-      return true;
+int StagedExtraction::Commit() {
+  committed_ = true;
+  int moved = 0;
+  for (const Staged& staged : staged_) {
+    std::string path;
+    if (staged.superseded) {
+      path = JoinOutputPath(JoinAll(target_->Path(), staged.subfolders), staged.name);
+    } else if (!MoveOne(staged, path)) {
+      continue;
     }
-    if (r_.doAll_) return true;
-    const std::string name = entry.Directory() + entry.FileName();
-    return std::any_of(r_.filesList_.begin(), r_.filesList_.end(),
-                       [&](const std::string& pattern) { return pattern == "*" || WildcardMatch(name, pattern); });
+    ++moved;
+    if (!staged.name.empty() && events_.endUnZip) events_.endUnZip(staged.index, path);
   }
+  staging_.reset();
+  if (events_.unZipComplete) events_.unZipComplete(moved);
+  return moved;
+}
 
-  // With several small entries to decode, workers decode them ahead while this thread writes.
-  // What an entry decodes to depends only on the archive, which is not written while it is open.
-  void StartDecodeAhead(SortedZip& view, const std::vector<int>& selected) {
-    if (HardwareThreads() < 2) return;
-    std::vector<const ZipHeaderInfo*> entries(static_cast<size_t>(view.Count()), nullptr);
-    size_t count = 0;
-    for (int index : selected) {
-      if (!DecodeAhead::Suits(view[index])) continue;
-      entries[static_cast<size_t>(index)] = &view[index];
-      ++count;
+bool StagedExtraction::MoveOne(const Staged& staged, std::string& path) {
+  auto skip = [&](const std::string& reason) {
+    if (!reason.empty()) {
+      ++moveFailures_;
+      if (firstMoveFailure_.empty()) firstMoveFailure_ = reason;
     }
-    if (count >= 2) ahead_ = std::make_unique<DecodeAhead>(r_.ZipName(), entries);
-  }
-
-  // Takes a skipped entry out of the pass total.
-  void Unselect(const ZipHeaderInfo& entry) {
-    const uint64_t size = std::min<uint64_t>(entry.UncompressedSize(), static_cast<uint64_t>(INT64_MAX));
-    r_.totalSelected_ = std::max<int64_t>(0, r_.totalSelected_ - static_cast<int64_t>(size));
-  }
-
-  // Reports a skip; returns true when a handler asked to process the entry again.
-  bool Skip(SkipReason reason, int index, const std::string& name) {
-    Unselect(r_.workingEntry_);
-    bool retry = false;
-    if (r_.OnSkippingFile) r_.OnSkippingFile(reason, retry, index, name);
-    return retry;
-  }
-
-  // The folder the entry goes to (not created here); nullopt when it must not be used.
-  std::optional<std::string> OutputFolder(const ZipHeaderInfo& entry) {
-    std::string folder = r_.destDir_;
-    if (!r_.recreateDirs_ || entry.Directory().empty()) return folder;
-    auto folders = SafeEntryFolders(entry.Directory(), r_.relativePathList_);
-    if (!folders) return std::nullopt;
-    for (const std::string& sub : *folders) {
-      folder = JoinOutputPath(folder, sub);
-      if (!r_.testing_ && platform::IsSymlink(folder)) return std::nullopt;  // never leave DestDir
-    }
-    return folder;
-  }
-
-  // Whether an existing `path` may be replaced under the overwrite mode.
-  bool MayReplace(int index, const ZipHeaderInfo& entry, const std::string& path, const std::string& name) {
-    switch (r_.overwriteMode_) {
-      case UZOverwriteMode::Always:
-        return true;
-      case UZOverwriteMode::Never:
-        return false;
-      case UZOverwriteMode::Prompt: {
-        bool replace = false;
-        if (r_.OnPromptForOverwrite) {
-          r_.OnPromptForOverwrite(replace, path, index);
-          return replace;
-        }
-        return r_.HandleMessage(0, CutText("Replace existing file " + name + "?", 300), "File Exists Alert",
-                                MessageButtons::YesNo, MessageResult::No) == MessageResult::Yes;
-      }
-      case UZOverwriteMode::ifNewer:
-      case UZOverwriteMode::ifOlder: {
-        auto info = platform::GetFileInfo(path);
-        if (!info) return true;
-        const uint32_t existing = DosDateTimeFromUnix(info->lastWriteTime);
-        const uint32_t stored = NormalizeDosDateTime(entry.DateTime());
-        return r_.overwriteMode_ == UZOverwriteMode::ifNewer ? stored > existing : stored < existing;
-      }
-    }
+    bool retry = false;  // nothing is left to retry once the pass is over
+    if (events_.skippingFile) events_.skippingFile(SkipReason::srCreateError, retry, staged.index, staged.name);
     return false;
+  };
+
+  if (!staged.hookPath.empty()) {
+    path = staged.hookPath;
+    const std::string parent = platform::FolderPart(path);
+    if (!parent.empty() && !platform::FolderExists(parent)) platform::CreateFolders(parent);
+    if (platform::FolderExists(path) && !platform::IsSymlink(path)) return skip({});
+    if (!platform::RenameFile(staging_->PathOf(staged.stagedName), path)) {
+      return skip("Cannot move the new file into place as \"" + path + "\"");
+    }
+    return true;
   }
 
-  // Opens the output file; retries once without the read-only attribute when ReplaceReadOnly.
-  bool CreateOutput(BufferedFileStream& out, const std::string& path) {
+  // The folders below the target, made when missing; never entered through a link.
+  platform::Folder below;
+  const platform::Folder* folder = target_.get();
+  for (const std::string& sub : staged.subfolders) {
     std::error_code ec;
-    if (out.Open(path, platform::OpenMode::CreateAlways, ec)) return true;
-    if (!r_.replaceReadOnly_ || platform::IsSymlink(path)) return false;
-    auto info = platform::GetFileInfo(path);
-    if (!info || info->IsFolder() || (info->attributes & platform::kAttrReadOnly) == 0) return false;
-    if (!platform::SetDosAttributes(path, info->attributes & ~platform::kAttrReadOnly)) return false;
-    return out.Open(path, platform::OpenMode::CreateAlways, ec);
+    if (!folder->Lookup(sub)) folder->CreateSubfolder(sub, false, ec);
+    platform::Folder next = folder->OpenSubfolder(sub, ec);
+    if (!next.IsOpen()) return skip({});
+    below = std::move(next);
+    folder = &below;
+  }
+  if (staged.name.empty()) {  // a folder entry: the folder is what it stands for
+    path = folder->Path();
+    return true;
   }
 
-  // Position of the entry's data, from the local header's name and extra field lengths.
-  void SeekToData(const ZipHeaderInfo& entry) {
-    BufferedFileStream& archive = *r_.archive_;
-    std::array<uint8_t, kLocalHeaderSize> header{};
-    const uint64_t offset = entry.RelativeOffset();
-    if (offset > static_cast<uint64_t>(INT64_MAX) - 0x30000 || !archive.Seek(static_cast<int64_t>(offset)) ||
-        !archive.ReadExact(header.data(), kLocalHeaderSize)) {
-      throw EFatalUnzipError(kPrematureEnd);
-    }
-    const uint64_t data = offset + kLocalHeaderSize + GetU16(&header[26]) + GetU16(&header[28]);
-    if (!archive.Seek(static_cast<int64_t>(data))) throw EFatalUnzipError(kPrematureEnd);
+  path = folder->PathOf(staged.name);
+  const auto existing = folder->Lookup(staged.name);
+  if (existing && existing->kind == platform::FolderEntryInfo::Kind::Folder) return skip({});
+  if (existing && existing->IsFile() && existing->readOnly) {
+    // The design keeps a read-only file unless ReplaceReadOnly (and then clears the attribute).
+    if (!settings_.replaceReadOnly) return skip({});
+    platform::SetDosAttributes(path, 0);
   }
-
-  void Passed(ZipHeaderInfo& entry) {
-    if (r_.testing_) entry.SetTestStatus(1);
-    ++r_.extracted_;
+  std::error_code ec;
+  if (!staging_->MoveIntoPlace(staged.stagedName, *folder, staged.name, ec)) {
+    return skip("Cannot move the new file into place as \"" + path + "\". " + ec.message());
   }
+  return true;
+}
 
-  // Extracts or tests one entry; returns true when it is to be processed again.
-  bool ProcessEntry(int index, ZipHeaderInfo& entry) {
-    r_.workingEntry_ = entry;
-    const ZipHeaderInfo& work = r_.workingEntry_;
-    const bool testing = r_.testing_;
-    if (testing) entry.SetTestStatus(2);
-    r_.ProcessMessages();
+// --- ZipExtractor ----------------------------------------------------------------------------------
 
-    if (work.FileName().empty()) {  // a directory entry (selected only with RecreateDirs)
-      if (testing) {
-        Passed(entry);
-        return false;
-      }
-      auto folder = OutputFolder(work);
-      if (!folder) return Skip(SkipReason::srCreateError, index, work.FullName());
-      if (!folder->empty() && !platform::FolderExists(*folder) && !platform::CreateFolders(*folder)) {
-        return Skip(SkipReason::srCreateError, index, work.FullName());
-      }
-      Passed(entry);
+ZipExtractor::ZipExtractor(BufferedFileStream& archive, std::string archivePath, SortedZip& entries,
+                           ExtractSettings settings, ExtractEvents events)
+    : archive_(archive),
+      archivePath_(std::move(archivePath)),
+      entries_(entries),
+      settings_(std::move(settings)),
+      events_(std::move(events)) {}
+
+ZipExtractor::~ZipExtractor() = default;
+
+void ZipExtractor::ProcessMessages() {
+  if (events_.processMessages) events_.processMessages();
+}
+
+MessageResult ZipExtractor::HandleMessage(int id, const std::string& text, const std::string& caption,
+                                          MessageButtons buttons, MessageResult defaultResult) {
+  return events_.handleMessage ? events_.handleMessage(id, text, caption, buttons, defaultResult) : defaultResult;
+}
+
+bool ZipExtractor::Select(ZipHeaderInfo& entry, Mode mode) const {
+  if (entry.FileName().empty() && !settings_.recreateDirs) return false;
+  if (mode == Mode::Test && !settings_.doAll) {
+    if (entry.Selected() == 0) return false;
+    entry.SetSelected(0);
+    return true;
+  }
+  if (settings_.doAll) return true;
+  const std::string name = entry.Directory() + entry.FileName();
+  return std::any_of(settings_.filesList.begin(), settings_.filesList.end(),
+                     [&](const std::string& pattern) { return pattern == "*" || WildcardMatch(name, pattern); });
+}
+
+std::vector<int> ZipExtractor::SelectEntries(Mode mode) {
+  totalSelected_ = 0;
+  bytesWritten_ = 0;
+  std::vector<int> selected;
+  for (int i = 0; i < entries_.Count(); ++i) {
+    ZipHeaderInfo& entry = entries_[i];
+    const bool take = Select(entry, mode);
+    entry.SetMatched(take ? 1 : 0);
+    if (!take) continue;
+    selected.push_back(i);
+    totalSelected_ = AddSize(totalSelected_, entry.UncompressedSize());
+  }
+  if (events_.startUnZipInfo) {
+    bool stop = false;
+    events_.startUnZipInfo(static_cast<int>(selected.size()), stop, totalSelected_);
+    if (stop) return {};
+  }
+  return selected;
+}
+
+// With several small entries to decode, workers decode them ahead while this thread writes.
+// What an entry decodes to depends only on the archive, which is not written while it is open.
+void ZipExtractor::StartDecodeAhead(const std::vector<int>& selected) {
+  if (HardwareThreads() < 2) return;
+  std::vector<const ZipHeaderInfo*> ahead(static_cast<size_t>(entries_.Count()), nullptr);
+  size_t count = 0;
+  for (int index : selected) {
+    if (!DecodeAhead::Suits(entries_[index])) continue;
+    ahead[static_cast<size_t>(index)] = &entries_[index];
+    ++count;
+  }
+  if (count >= 2) ahead_ = std::make_unique<DecodeAhead>(archivePath_, ahead);
+}
+
+void ZipExtractor::Unselect(const ZipHeaderInfo& entry) {
+  const uint64_t size = std::min<uint64_t>(entry.UncompressedSize(), static_cast<uint64_t>(INT64_MAX));
+  totalSelected_ = std::max<int64_t>(0, totalSelected_ - static_cast<int64_t>(size));
+}
+
+bool ZipExtractor::Skip(SkipReason reason, int index, const std::string& name) {
+  Unselect(work_);
+  bool retry = false;
+  if (events_.skippingFile) events_.skippingFile(reason, retry, index, name);
+  return retry;
+}
+
+bool ZipExtractor::MayReplace(int index, const ZipHeaderInfo& entry, const std::string& path,
+                              const std::string& name) {
+  switch (settings_.overwriteMode) {
+    case UZOverwriteMode::Always:
+      return true;
+    case UZOverwriteMode::Never:
       return false;
+    case UZOverwriteMode::Prompt: {
+      bool replace = false;
+      if (events_.promptForOverwrite) {
+        events_.promptForOverwrite(replace, path, index);
+        return replace;
+      }
+      return HandleMessage(0, CutText("Replace existing file " + name + "?", 300), "File Exists Alert",
+                           MessageButtons::YesNo, MessageResult::No) == MessageResult::Yes;
     }
+    case UZOverwriteMode::ifNewer:
+    case UZOverwriteMode::ifOlder: {
+      auto info = platform::GetFileInfo(path);
+      if (!info) return true;
+      const uint32_t existing = DosDateTimeFromUnix(info->lastWriteTime);
+      const uint32_t stored = NormalizeDosDateTime(entry.DateTime());
+      return settings_.overwriteMode == UZOverwriteMode::ifNewer ? stored > existing : stored < existing;
+    }
+  }
+  return false;
+}
 
-    const std::string name = SafeEntryFileName(work.FileName());
-    auto folder = OutputFolder(work);
-    if (!testing && (name.empty() || !folder)) return Skip(SkipReason::srCreateError, index, work.FullName());
-    std::string path = testing ? work.FileName() : JoinOutputPath(*folder, name);
+void ZipExtractor::SeekToData(const ZipHeaderInfo& entry) {
+  std::array<uint8_t, kLocalHeaderSize> header{};
+  const uint64_t offset = entry.RelativeOffset();
+  if (offset > static_cast<uint64_t>(INT64_MAX) - 0x30000 || !archive_.Seek(static_cast<int64_t>(offset)) ||
+      !archive_.ReadExact(header.data(), kLocalHeaderSize)) {
+    throw EFatalUnzipError(kPrematureEnd);
+  }
+  const uint64_t data = offset + kLocalHeaderSize + GetU16(&header[26]) + GetU16(&header[28]);
+  if (!archive_.Seek(static_cast<int64_t>(data))) throw EFatalUnzipError(kPrematureEnd);
+}
 
-    if (r_.OnStartUnZip) {
-      bool skip = false;
-      r_.OnStartUnZip(index, skip, path);
-      if (skip) {
-        Unselect(work);
-        return false;
-      }
+bool ZipExtractor::CanDecode(int index, const ZipHeaderInfo& work, bool showMessages) {
+  if (work.IsEncrypted()) {
+    // No decryption here: a password a handler offers cannot help.
+    if (events_.badPassword) {
+      std::string offered;
+      events_.badPassword(index, offered);
     }
-    if (!testing) {
-      const std::string parent = platform::FolderPart(path);
-      if (!parent.empty() && !platform::FolderExists(parent)) platform::CreateFolders(parent);
-    }
-
-    if (work.IsEncrypted()) {
-      // No decryption here: a password a handler offers cannot help.
-      if (r_.OnBadPassword) {
-        std::string offered;
-        r_.OnBadPassword(index, offered);
-      }
-      return Skip(SkipReason::srBadPassword, index, work.FullName());
-    }
-    if (!IsSupportedMethod(work.CompressionMethod())) {
-      // Checked before the output is created, so an existing file is not destroyed for nothing.
-      if (!testing) {
-        r_.HandleMessage(0, "Unknown Compression Method", "Zip Error", MessageButtons::Ok, MessageResult::Ok);
-      }
-      return false;
-    }
-
-    if (!testing) {
-      // A symbolic link at the output path is never followed nor replaced.
-      if (platform::IsSymlink(path)) return Skip(SkipReason::srCreateError, index, work.FullName());
-      if (platform::FileExists(path) && !MayReplace(index, work, path, name)) {
-        return Skip(SkipReason::srNoOverwrite, index, work.FullName());
-      }
-    }
-    BufferedFileStream out(ZipReader::StreamBufferSize);
-    if (!testing && !CreateOutput(out, path)) return Skip(SkipReason::srCreateError, index, work.FullName());
-
-    bool complete = false;
-    uint32_t computed = 0;
-    try {
-      uint64_t entryDone = 0;
-      EntryOutput output(testing ? nullptr : &out, work.UncompressedSize(), [&](size_t count) {
-        entryDone += count;
-        r_.bytesWritten_ += static_cast<int64_t>(count);
-        if (r_.OnFilePercentDone) r_.OnFilePercentDone(work.FileName(), Percent(entryDone, work.UncompressedSize()));
-        if (r_.OnTotalPercentDone) {
-          r_.OnTotalPercentDone(Percent(static_cast<uint64_t>(std::max<int64_t>(r_.bytesWritten_, 0)),
-                                        static_cast<uint64_t>(std::max<int64_t>(r_.totalSelected_, 0))));
-        }
-        r_.ProcessMessages();
-      });
-      try {
-        std::optional<DecodedEntry> decoded;
-        if (ahead_) decoded = ahead_->Take(static_cast<size_t>(index));
-        if (decoded) {
-          // What a worker decoded goes through the same output step, then its ending is raised.
-          for (size_t at = 0; at < decoded->size; at += kReplayBlock) {
-            output.Write(decoded->data.get() + at, std::min(kReplayBlock, decoded->size - at));
-          }
-          if (decoded->error) std::rethrow_exception(decoded->error);
-        } else {
-          SeekToData(work);
-          EntryDataSource source(*r_.archive_, work.CompressedSize());
-          decoder_.Decode(work.CompressionMethod(), work.Flag(), source, output, work.UncompressedSize());
-        }
-        complete = output.Written() == work.UncompressedSize();
-      } catch (const EBiggerThanUncompressed&) {
-        complete = false;  // more data than declared: the entry fails like a bad CRC
-      }
-      output.Finish();  // the CRC and the writes may still be running on the output's thread
-      computed = output.Crc();
-      if (!testing) {
-        if (r_.flushFilesOnClose_) out.Sync();
-        if (!out.Close()) throw ECantWriteUCF("Cant write uncompressed file");
-      }
-    } catch (...) {
-      // An unfinished output file is never left behind looking like a result.
-      if (!testing) {
-        out.Close();
-        platform::DeleteFile(path);
-      }
-      throw;
-    }
-
-    const bool crcOk = work.Crc32() == 0 || computed == work.Crc32();
-    if (!complete || !crcOk) {
-      if (r_.OnBadCRC) r_.OnBadCRC(computed, index, work.Crc32());
-      if (!testing) platform::DeleteFile(path);
-      return false;
-    }
-    if (!testing) {
-      int64_t seconds = 0;
-      if (UnixFromDosDateTime(NormalizeDosDateTime(work.DateTime()), seconds)) {
-        platform::SetLastWriteTime(path, seconds);
-      }
-      if (r_.retainAttributes_) platform::SetDosAttributes(path, work.ExternalAttributes());
-    }
-    if (r_.OnEndUnZip) r_.OnEndUnZip(index, path);
-    Passed(entry);
+    Skip(SkipReason::srBadPassword, index, work.FullName());
     return false;
   }
-
-  static constexpr size_t kReplayBlock = 32768;
-
-  ZipReader& r_;
-  EntryDecoder decoder_;  // this thread's: the workers decoding ahead have their own
-  std::unique_ptr<DecodeAhead> ahead_;
-};
-
-bool ZipReader::TestEntry(int index) {
-  FlagGuard operating(operating_, true);
-  const bool savedRecreateDirs = recreateDirs_;
-  const std::string savedDestDir = destDir_;
-  int passed = 0;
-  bool result = false;
-  {
-    FlagGuard testing(testing_, true);
-    struct Restore {
-      ZipReader& r;
-      bool recreateDirs;
-      const std::string& destDir;
-      ~Restore() {
-        r.recreateDirs_ = recreateDirs;
-        r.SetDestDir(destDir);
-        r.CloseArchive();
-      }
-    } restore{*this, savedRecreateDirs, savedDestDir};
-    recreateDirs_ = true;
-    destDir_.clear();
-    OpenArchive();
-    if (index >= 0) {
-      ZipHeaderInfo& entry = EntryAt(index);
-      if (entry.TestStatus() == 1) return true;
-      if (entry.TestStatus() == 2) return false;
+  if (!IsSupportedMethod(work.CompressionMethod())) {
+    if (showMessages) {
+      HandleMessage(0, "Unknown Compression Method", "Zip Error", MessageButtons::Ok, MessageResult::Ok);
     }
-    filesList_.clear();
-    if (index >= 0) EntryAt(index).SetSelected(1);
-    passed = ExtractionPass(*this).Run();
-    if (index >= 0) result = EntryAt(index).TestStatus() == 1;
+    return false;
   }
-  if (passed == 0) return false;
-  if (index < 0) return !doAll_ || passed == EntryCount();
+  return true;
+}
+
+ZipExtractor::Decoded ZipExtractor::Decode(int index, const ZipHeaderInfo& work, BufferedFileStream* file) {
+  uint64_t entryDone = 0;
+  EntryOutput output(file, work.UncompressedSize(), [&](size_t count) {
+    entryDone += count;
+    bytesWritten_ += static_cast<int64_t>(count);
+    if (events_.filePercentDone) events_.filePercentDone(work.FileName(), Percent(entryDone, work.UncompressedSize()));
+    if (events_.totalPercentDone) {
+      events_.totalPercentDone(Percent(static_cast<uint64_t>(std::max<int64_t>(bytesWritten_, 0)),
+                                       static_cast<uint64_t>(std::max<int64_t>(totalSelected_, 0))));
+    }
+    ProcessMessages();
+  });
+  Decoded result;
+  try {
+    std::optional<DecodedEntry> decoded;
+    if (ahead_) decoded = ahead_->Take(static_cast<size_t>(index));
+    if (decoded) {
+      // What a worker decoded goes through the same output step, then its ending is raised.
+      for (size_t at = 0; at < decoded->size; at += kReplayBlock) {
+        output.Write(decoded->data.get() + at, std::min(kReplayBlock, decoded->size - at));
+      }
+      if (decoded->error) std::rethrow_exception(decoded->error);
+    } else {
+      SeekToData(work);
+      EntryDataSource source(archive_, work.CompressedSize());
+      decoder_.Decode(work.CompressionMethod(), work.Flag(), source, output, work.UncompressedSize());
+    }
+    result.complete = output.Written() == work.UncompressedSize();
+  } catch (const EBiggerThanUncompressed&) {
+    result.complete = false;  // more data than declared: the entry fails like a bad CRC
+  }
+  output.Finish();  // the CRC and the writes may still be running on the output's thread
+  result.crc = output.Crc();
   return result;
 }
 
-bool ZipReader::VerifyArchive() {
-  FlagGuard doAll(doAll_, true);
-  return TestEntry(-1);
+int ZipExtractor::Test() {
+  const std::vector<int> selected = SelectEntries(Mode::Test);
+  StartDecodeAhead(selected);
+  int passed = 0;
+  for (int index : selected) {
+    while (TestEntry(index, entries_[index])) {
+    }
+    if (entries_[index].TestStatus() == 1) ++passed;
+  }
+  ahead_.reset();
+  if (events_.unZipComplete) events_.unZipComplete(passed);
+  return passed;
 }
 
-int ZipReader::ExtractAll() {
-  FlagGuard busy(busy_, true);
-  FlagGuard operating(operating_, true);
-  // The cancel request is cleared for the pass and after it, however it ends.
-  cancel_ = false;
-  struct ClearCancel {
-    bool& cancel;
-    ~ClearCancel() { cancel = false; }
-  } clearCancel{cancel_};
-  if (destDir_ == "?") return 0;
-  ReadDirectory();
-  FlagGuard keepOpen(keepZipOpen_, true);
-  struct CloseOnExit {
-    ZipReader& r;
-    ~CloseOnExit() { r.CloseArchive(); }
-  } close{*this};
-  OpenArchive();
-  return ExtractionPass(*this).Run();
+bool ZipExtractor::TestEntry(int index, ZipHeaderInfo& entry) {
+  work_ = entry;
+  entry.SetTestStatus(2);
+  ProcessMessages();
+  if (!work_.FileName().empty()) {
+    std::string path = work_.FileName();
+    if (events_.startUnZip) {
+      bool skip = false;
+      events_.startUnZip(index, skip, path);
+      if (skip) {
+        Unselect(work_);
+        return false;
+      }
+    }
+    if (!CanDecode(index, work_, false)) return false;
+    const Decoded decoded = Decode(index, work_, nullptr);
+    if (!Sound(work_, decoded.complete, decoded.crc)) {
+      if (events_.badCrc) events_.badCrc(decoded.crc, index, work_.Crc32());
+      return false;
+    }
+  }
+  entry.SetTestStatus(1);  // a folder entry simply passes
+  return false;
+}
+
+StagedExtraction ZipExtractor::Stage() {
+  StagedExtraction result;
+  result.settings_ = settings_;
+  result.events_ = events_;
+  std::error_code ec;
+  auto target = std::make_unique<platform::Folder>(
+      platform::Folder::OpenOrCreate(settings_.destDir, result.targetCreated_, ec));
+  if (!target->IsOpen()) {
+    throw EDestDirError("Cannot use the folder \"" + settings_.destDir + "\". " +
+                        (ec ? ec.message() : std::string("unknown error")));
+  }
+  result.target_ = std::move(target);
+  result.staging_ = std::make_unique<StagingFolder>(*result.target_);
+
+  const std::vector<int> selected = SelectEntries(Mode::Stage);
+  // Of entries that go to the same path only the last is written; the others are checked only.
+  std::unordered_map<std::string, int> lastAt;
+  superseded_.assign(static_cast<size_t>(entries_.Count()), false);
+  for (int index : selected) {
+    const ZipHeaderInfo& entry = entries_[index];
+    const auto folders = EntryFolders(entry, settings_);
+    if (entry.FileName().empty() || !folders) continue;
+    const std::string key = JoinOutputPath(JoinAll({}, *folders), SafeEntryFileName(entry.FileName()));
+    auto [it, fresh] = lastAt.emplace(key, index);
+    if (!fresh) {
+      superseded_[static_cast<size_t>(it->second)] = true;
+      it->second = index;
+    }
+  }
+
+  StartDecodeAhead(selected);
+  for (int index : selected) {
+    while (StageEntry(index, entries_[index], result)) {
+    }
+  }
+  ahead_.reset();
+  return result;
+}
+
+bool ZipExtractor::CheckOnly(int index, StagedExtraction& result) {
+  if (!CanDecode(index, work_, false)) {
+    ++result.failed_;
+    return false;
+  }
+  const Decoded decoded = Decode(index, work_, nullptr);
+  const bool sound = Sound(work_, decoded.complete, decoded.crc);
+  ++(sound ? result.passed_ : result.failed_);
+  return sound;
+}
+
+bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction& result) {
+  work_ = entry;
+  ProcessMessages();
+  const auto folders = EntryFolders(work_, settings_);
+
+  if (work_.FileName().empty()) {  // a folder entry (selected only with RecreateDirs)
+    if (!folders) return Skip(SkipReason::srCreateError, index, work_.FullName());
+    result.staged_.push_back(StagedExtraction::Staged{index, {}, *folders, {}, {}, false});
+    ++result.passed_;
+    return false;
+  }
+
+  const std::string name = SafeEntryFileName(work_.FileName());
+  const std::string defaultPath =
+      folders ? JoinOutputPath(JoinAll(settings_.destDir, *folders), name) : std::string();
+  std::string path = name.empty() ? work_.FileName() : defaultPath;
+
+  // Checks an entry that will not be written: a damaged one still fails the pass.
+  auto checkOnly = [&](bool retry) {
+    if (!retry) CheckOnly(index, result);
+    return retry;
+  };
+
+  if (name.empty() || !folders) return checkOnly(Skip(SkipReason::srCreateError, index, work_.FullName()));
+  if (events_.startUnZip) {
+    bool skip = false;
+    events_.startUnZip(index, skip, path);
+    if (skip) {
+      Unselect(work_);
+      return checkOnly(false);
+    }
+  }
+  if (!CanDecode(index, work_, true)) {
+    ++result.failed_;
+    return false;
+  }
+
+  const bool ownPath = path == defaultPath;
+  result.targets_.push_back(path);
+  // Decided now on what the target is, and checked again when the file goes into place.
+  if (platform::FolderExists(path) && !platform::IsSymlink(path)) {
+    return checkOnly(Skip(SkipReason::srCreateError, index, work_.FullName()));
+  }
+  if (!platform::IsSymlink(path) && platform::FileExists(path)) {
+    const auto info = platform::GetFileInfo(path);
+    if (info && (info->attributes & platform::kAttrReadOnly) != 0 && !settings_.replaceReadOnly) {
+      return checkOnly(Skip(SkipReason::srCreateError, index, work_.FullName()));
+    }
+    if (!MayReplace(index, work_, path, name)) {
+      return checkOnly(Skip(SkipReason::srNoOverwrite, index, work_.FullName()));
+    }
+  }
+
+  // A later entry writes the same file: this one is only checked, and counts as extracted when
+  // that file goes into place, as if it had been written and then overwritten.
+  if (ownPath && superseded_[static_cast<size_t>(index)]) {
+    if (CheckOnly(index, result)) {
+      result.staged_.push_back(StagedExtraction::Staged{index, {}, *folders, name, {}, true});
+    }
+    return false;
+  }
+
+  StagedExtraction::Staged staged{index, {}, *folders, name, ownPath ? std::string() : path, false};
+
+  std::error_code ec;
+  platform::File file = result.staging_->NewFile(static_cast<size_t>(index), staged.stagedName, ec);
+  if (!file.IsOpen()) throw ECantWriteUCF("Cant write uncompressed file");
+  BufferedFileStream out(kStreamBufferSize);
+  out.Adopt(std::move(file), result.staging_->PathOf(staged.stagedName));
+  Decoded decoded;
+  try {
+    decoded = Decode(index, work_, &out);
+    if (!out.Flush() || (settings_.flushFilesOnClose && !out.Sync())) throw ECantWriteUCF("Cant write uncompressed file");
+    int64_t seconds = 0;
+    if (UnixFromDosDateTime(NormalizeDosDateTime(work_.DateTime()), seconds)) out.Handle().SetLastWriteTime(seconds);
+    if (settings_.retainAttributes) out.Handle().SetDosAttributes(work_.ExternalAttributes());
+    if (!out.Close()) throw ECantWriteUCF("Cant write uncompressed file");
+  } catch (...) {
+    out.Close();
+    result.staging_->Drop(staged.stagedName);
+    throw;
+  }
+  if (!Sound(work_, decoded.complete, decoded.crc)) {
+    if (events_.badCrc) events_.badCrc(decoded.crc, index, work_.Crc32());
+    result.staging_->Drop(staged.stagedName);
+    ++result.failed_;
+    return false;
+  }
+  result.staged_.push_back(std::move(staged));
+  ++result.passed_;
+  return false;
 }
 
 }  // namespace kvelv

@@ -105,6 +105,10 @@ class ZipHeaderInfo {
   void SetAes(const AesExtraField& aes) { aes_ = aes; }
   kvelv::EncryptStrength EncryptStrength() const { return encryptStrength_; }
   void SetEncryptStrength(kvelv::EncryptStrength v) { encryptStrength_ = v; }
+  // Set for an entry rebuilt from a local header whose sizes and CRC live in a data descriptor
+  // that could not be found: its data cannot be checked, so it never passes a test.
+  bool SizesUnknown() const { return sizesUnknown_; }
+  void SetSizesUnknown(bool v) { sizesUnknown_ = v; }
   // Encrypted: bit 0 set or method 99 (the AES method as stored).
   bool IsEncrypted() const { return (flag_ & kFlagEncrypted) != 0 || compressionMethod_ == kMethodAes; }
 
@@ -186,6 +190,7 @@ class ZipHeaderInfo {
   uint16_t extraLengthRead_ = 0;
   uint16_t zip64FieldLength_ = 0;
   uint16_t compressionMethod_ = 8;
+  bool sizesUnknown_ = false;
 };
 
 // Decodes stored name bytes as the reader does: UTF-8 (invalid bytes become U+FFFD), "/" to

@@ -163,6 +163,110 @@ void ZipReader::CloseArchiveUnlessKept() {
   if (!keepZipOpen_) CloseArchive();
 }
 
+// --- Extraction -------------------------------------------------------------------------------
+
+ExtractSettings ZipReader::PassSettings() const {
+  ExtractSettings settings;
+  settings.destDir = destDir_;
+  settings.recreateDirs = recreateDirs_;
+  settings.relativePathList = relativePathList_;
+  settings.overwriteMode = overwriteMode_;
+  settings.retainAttributes = retainAttributes_;
+  settings.replaceReadOnly = replaceReadOnly_;
+  settings.flushFilesOnClose = flushFilesOnClose_;
+  settings.doAll = doAll_;
+  settings.filesList = filesList_;
+  return settings;
+}
+
+ExtractEvents ZipReader::PassEvents() {
+  ExtractEvents events;
+  events.startUnZipInfo = OnStartUnZipInfo;
+  events.startUnZip = OnStartUnZip;
+  events.endUnZip = OnEndUnZip;
+  events.unZipComplete = OnUnZipComplete;
+  events.filePercentDone = OnFilePercentDone;
+  events.totalPercentDone = OnTotalPercentDone;
+  events.promptForOverwrite = OnPromptForOverwrite;
+  events.skippingFile = OnSkippingFile;
+  events.badPassword = OnBadPassword;
+  events.badCrc = OnBadCRC;
+  events.processMessages = [this] { ProcessMessages(); };
+  events.handleMessage = [this](int id, const std::string& text, const std::string& caption, MessageButtons buttons,
+                                MessageResult defaultResult) {
+    return HandleMessage(id, text, caption, buttons, defaultResult);
+  };
+  return events;
+}
+
+bool ZipReader::TestEntry(int index) {
+  FlagGuard operating(operating_, true);
+  struct CloseOnExit {
+    ZipReader& r;
+    ~CloseOnExit() { r.CloseArchive(); }
+  } close{*this};
+  OpenArchive();
+  if (index >= 0) {
+    ZipHeaderInfo& entry = EntryAt(index);
+    if (entry.TestStatus() == 1) return true;
+    if (entry.TestStatus() == 2) return false;
+  }
+  filesList_.clear();
+  if (index >= 0) EntryAt(index).SetSelected(1);
+  // The test pass takes every entry, folder entries too, wherever DestDir points.
+  ExtractSettings settings = PassSettings();
+  settings.recreateDirs = true;
+  settings.destDir.clear();
+  settings.filesList.clear();
+  SortedZip none(ZipSortMode::ByNone, DuplicatePolicy::Accept, false);
+  SortedZip& list = View() != nullptr ? *View() : none;
+  const int passed = ZipExtractor(*archive_, zipName_, list, std::move(settings), PassEvents()).Test();
+  if (passed == 0) return false;
+  if (index < 0) return !doAll_ || passed == EntryCount();
+  return EntryAt(index).TestStatus() == 1;
+}
+
+bool ZipReader::VerifyArchive() {
+  FlagGuard doAll(doAll_, true);
+  return TestEntry(-1);
+}
+
+int ZipReader::ExtractAll() { return StageAll().Commit(); }
+
+StagedExtraction ZipReader::StageAll() {
+  FlagGuard busy(busy_, true);
+  FlagGuard operating(operating_, true);
+  // The cancel request is cleared for the pass and after it, however it ends.
+  cancel_ = false;
+  struct ClearCancel {
+    bool& cancel;
+    ~ClearCancel() { cancel = false; }
+  } clearCancel{cancel_};
+  // Folder entries are only ever created with RecreateDirs; without it the list need not hold
+  // them. The list loaded this way is not kept for later calls.
+  FlagGuard leaveOut(leaveOutFolders_, !recreateDirs_);
+  if (leaveOutFolders_) stampValid_ = false;
+  struct Forget {
+    ZipReader& r;
+    bool partial;
+    ~Forget() {
+      if (partial) r.stampValid_ = false;
+    }
+  } forget{*this, leaveOutFolders_};
+  ReadDirectory();
+  FlagGuard keepOpen(keepZipOpen_, true);
+  struct CloseOnExit {
+    ZipReader& r;
+    ~CloseOnExit() { r.CloseArchive(); }
+  } close{*this};
+  OpenArchive();
+  SortedZip none(ZipSortMode::ByNone, DuplicatePolicy::Accept, false);
+  SortedZip& list = View() != nullptr ? *View() : none;
+  StagedExtraction staged = ZipExtractor(*archive_, zipName_, list, PassSettings(), PassEvents()).Stage();
+  filesList_.clear();
+  return staged;
+}
+
 // --- Messages ---------------------------------------------------------------------------------
 
 void ZipReader::ProcessMessages() {

@@ -1,14 +1,15 @@
 #pragma once
 // Opens a ZIP archive file, loads its central directory into an entry list and answers how many
-// entries there are and what they are called. The extraction and test passes live in
-// ZipExtractor.cpp; ZipWriter derives from this class.
+// entries there are and what they are called. Testing and extracting are done by the extraction
+// engine (zip/ZipExtractor.h) over the loaded list; ZipWriter derives from this class.
 //
 // No user interface here: where the design shows a message box, the library calls
-// OnHandleMessage (when assigned) and otherwise takes the given default answer. A ZipName or
-// DestDir ending in "?" (a request for a dialog in the design) is just stored.
+// OnHandleMessage (when assigned) and otherwise takes the given default answer.
 //
 // Multi-part sets are not supported: an archive whose end record says it is one part of a set
 // raises EMultiPartUnsupported.
+//
+// DestDir is an ordinary folder name whatever characters it holds ("?" included).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,14 +19,11 @@
 #include "zip/BufferedFileStream.h"
 #include "zip/EndCentral.h"
 #include "zip/SortedZip.h"
+#include "zip/ZipExtractor.h"
 #include "zip/ZipHeaderInfo.h"
 #include "zip/ZipTypes.h"
 
 namespace kvelv {
-
-// Buttons of a library message (OnHandleMessage) and the answers.
-enum class MessageButtons { Ok, YesNo };
-enum class MessageResult { Ok, Yes, No };
 
 class ZipReader {
  public:
@@ -132,16 +130,28 @@ class ZipReader {
   bool RebuiltFromLocalHeaders() const { return rebuilt_; }
   const EndCentral& EndRecord() const { return endCentral_; }
 
-  // --- Extraction (ZipExtractor.cpp) --------------------------------------------------------------
+  // --- Extraction (through zip/ZipExtractor.h) ------------------------------------------------------
   // Test-decompresses every entry; true when every entry passed (false for no entries).
   bool VerifyArchive();
-  // Extracts the selected entries (all with DoAll) into DestDir; returns how many.
+  // Extracts the selected entries (all with DoAll) into DestDir, staged: nothing in DestDir
+  // changes until every selected entry is written and checked. Returns how many went into place.
+  // Raises what Stage() raises.
   int ExtractAll();
+  // Tests every entry and stages the selected ones into DestDir in one pass, each entry decoded
+  // once; the caller looks at the outcome and the targets, then commits or drops the files (see
+  // StagedExtraction). With RecreateDirs false the list is loaded without folder entries (never
+  // written then, and a folder entry always passes a test), so a directory of many folders
+  // costs little memory; EntryCountRead() still counts them.
+  StagedExtraction StageAll();
+  // Entries of the archive's directory, folder entries left out of the list included.
+  uint64_t EntryCountRead() const { return static_cast<uint64_t>(EntryCount()) + foldersLeftOut_; }
 
  protected:
   // The test of one entry (index) or of all entries (-1).
   bool TestEntry(int index);
-  // --- End of the extraction section ------------------------------------------------------------
+  // The settings and events a pass of the extraction engine works with.
+  ExtractSettings PassSettings() const;
+  ExtractEvents PassEvents();
 
   // Opens ZipName (ReadDenyWrite, StreamBufferSize) when no stream is open (EFOpenError when it
   // cannot be opened) and loads the directory unless the loaded list is still current.
@@ -215,8 +225,6 @@ class ZipReader {
   // Non-owning view in SortMode order (null for ByNone: the owning list is the view).
   std::unique_ptr<SortedZip> sortedView_;
   EndCentral endCentral_;
-  // Each entry is copied here before it is extracted or tested.
-  ZipHeaderInfo workingEntry_;
 
   // Stamp of the archive file when the list was loaded.
   bool stampValid_ = false;
@@ -230,19 +238,12 @@ class ZipReader {
   bool operating_ = false;  // reading or extracting
   bool cancel_ = false;
   bool pause_ = false;
-  bool testing_ = false;
   bool rebuilt_ = false;    // rebuilt from local headers
   bool improper_ = false;   // improper archive
   bool recoveryTried_ = false;
-
-  // Running totals of one extraction pass.
-  int64_t totalSelected_ = 0;
-  int64_t bytesWritten_ = 0;
-  int toDo_ = 0;
-  int extracted_ = 0;
-
-  // Helpers of the extraction passes (defined in ZipExtractor.cpp) may reach the state above.
-  friend class ExtractionPass;
+  // Folder entries the directory held and the list leaves out (StageAll); false keeps them all.
+  bool leaveOutFolders_ = false;
+  uint64_t foldersLeftOut_ = 0;
 };
 
 }  // namespace kvelv

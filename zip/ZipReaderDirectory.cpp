@@ -12,16 +12,19 @@ namespace kvelv {
 namespace {
 const char kNotAZip[] = "Not a valid zip file!";
 
+using DataRanges = std::vector<std::pair<uint64_t, uint64_t>>;  // local header offset, compressed size
+
+DataRanges RangesOf(const SortedZip& entries) {
+  DataRanges ranges;
+  ranges.reserve(static_cast<size_t>(entries.Count()));
+  for (int i = 0; i < entries.Count(); ++i) ranges.emplace_back(entries[i].RelativeOffset(), entries[i].CompressedSize());
+  return ranges;
+}
+
 // True when one entry's data runs into the next entry's local header: entries that share data
 // would let a small archive stand for many copies of the same large content. Each local header
 // is at least 30 bytes, so this never flags a sound archive.
-bool DataRangesOverlap(const SortedZip& entries) {
-  std::vector<std::pair<uint64_t, uint64_t>> ranges;  // local header offset, compressed size
-  ranges.reserve(static_cast<size_t>(entries.Count()));
-  for (int i = 0; i < entries.Count(); ++i) {
-    const ZipHeaderInfo& entry = entries[i];
-    ranges.emplace_back(entry.RelativeOffset(), entry.CompressedSize());
-  }
+bool DataRangesOverlap(DataRanges ranges) {
   std::sort(ranges.begin(), ranges.end());
   for (size_t i = 0; i + 1 < ranges.size(); ++i) {
     const auto [offset, size] = ranges[i];
@@ -142,8 +145,12 @@ void ZipReader::LoadDirectory() {
     return RecoverFromLocalHeaders();
   };
 
+  // Every entry's data range, also of the folder entries left out of the list.
+  DataRanges ranges;
   for (bool restart = true; restart;) {
     restart = false;
+    ranges.clear();
+    foldersLeftOut_ = 0;
     const uint64_t total = endCentral_.TotalEntries();
     if (total > 0) {
       const uint64_t offset = sideFile ? 0 : endCentral_.CentralOffset();
@@ -153,8 +160,11 @@ void ZipReader::LoadDirectory() {
                           : std::max<int64_t>(directorySize, 0));
     }
     std::vector<std::unique_ptr<ZipHeaderInfo>> loaded;
-    if (!rebuilt_) loaded.reserve(static_cast<size_t>(std::min<uint64_t>({total, headersThatFit, 1u << 20})));
+    if (!rebuilt_ && !leaveOutFolders_) {
+      loaded.reserve(static_cast<size_t>(std::min<uint64_t>({total, headersThatFit, 1u << 20})));
+    }
     ZipHeaderInfo* previous = nullptr;
+    std::unique_ptr<ZipHeaderInfo> lastLeftOut;
     for (uint64_t i = 0; i < total; ++i) {
       ProcessMessages();
       auto entry = std::make_unique<ZipHeaderInfo>(oemConvert_);
@@ -189,6 +199,12 @@ void ZipReader::LoadDirectory() {
         continue;
       }
       previous = entry.get();
+      ranges.emplace_back(entry->RelativeOffset(), entry->CompressedSize());
+      if (leaveOutFolders_ && entry->FileName().empty()) {
+        ++foldersLeftOut_;
+        lastLeftOut = std::move(entry);  // kept until the next header: it may need mending
+        continue;
+      }
       loaded.push_back(std::move(entry));
     }
     if (restart || rebuilt_) continue;
@@ -209,7 +225,7 @@ void ZipReader::LoadDirectory() {
     }
   }
 
-  if (entries_ && DataRangesOverlap(*entries_)) {
+  if (entries_ && DataRangesOverlap(rebuilt_ ? RangesOf(*entries_) : std::move(ranges))) {
     ResetArchive();
     throw EBadZipFile(kNotAZip);
   }

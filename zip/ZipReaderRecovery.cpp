@@ -59,6 +59,22 @@ int64_t FindDataDescriptor(BufferedFileStream& in, int64_t dataStart, int64_t fi
   return -1;
 }
 
+// Position of the next local header signature from `from`, or -1 when there is none.
+int64_t FindNextLocalHeader(BufferedFileStream& in, int64_t from, int64_t fileSize) {
+  constexpr int64_t kChunk = 65536;
+  std::vector<uint8_t> chunk(kChunk);
+  for (int64_t at = from; at + 4 <= fileSize;) {
+    if (!in.Seek(at)) return -1;
+    const int64_t got = in.Read(chunk.data(), kChunk);
+    if (got < 4) return -1;
+    for (int64_t j = 0; j + 4 <= got; ++j) {
+      if (GetU32(chunk.data() + j) == kLocalHeaderSignature) return at + j;
+    }
+    if (got < kChunk) return -1;
+    at += got - 3;  // a signature may straddle two chunks
+  }
+  return -1;
+}
 
 }  // namespace
 
@@ -107,9 +123,18 @@ bool ZipReader::RecoverFromLocalHeaders() {
                         ? static_cast<uint64_t>(size)
                         : here + skip;
     if ((entry->Flag() & kFlagDataDescriptor) != 0 && entry->CompressedSize() == 0) {
-      const int64_t after = FindDataDescriptor(in, static_cast<int64_t>(here) + entry->LocalExtraLength(),
-                                               size, *entry);
-      if (after >= 0) next = static_cast<uint64_t>(after);
+      const int64_t dataStart = static_cast<int64_t>(here) + entry->LocalExtraLength();
+      const int64_t after = FindDataDescriptor(in, dataStart, size, *entry);
+      if (after >= 0) {
+        next = static_cast<uint64_t>(after);
+      } else {
+        // No descriptor with the right distance (none, one without its signature, or one whose
+        // sizes lie): size and CRC cannot be known, so the entry cannot pass a test. The next
+        // entry is wherever the next local header is.
+        entry->SetSizesUnknown(true);
+        const int64_t header = FindNextLocalHeader(in, dataStart, size);
+        next = header >= 0 ? static_cast<uint64_t>(header) : static_cast<uint64_t>(size);
+      }
     }
     try {
       entries_->Add(std::move(entry));

@@ -268,6 +268,29 @@ bool File::Sync() {
   return true;
 }
 
+bool File::SetLastWriteTime(int64_t unixSeconds) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // access time stays as it is
+  times[1].tv_sec = static_cast<time_t>(unixSeconds);
+  times[1].tv_nsec = 0;
+  if (handle_ >= 0 && futimens(static_cast<int>(handle_), times) == 0) return true;
+  lastError_ = Errno(handle_ < 0 ? EBADF : errno);
+  return false;
+}
+
+bool File::SetDosAttributes(uint32_t attributes) {
+  struct stat st {};
+  if (handle_ < 0 || fstat(static_cast<int>(handle_), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  if ((attributes & 0x01) != 0) {
+    mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  } else {
+    mode |= S_IWUSR;
+  }
+  return mode == (st.st_mode & 07777) || fchmod(static_cast<int>(handle_), mode) == 0;
+}
+
 bool File::Close() {
   if (handle_ < 0) return true;
   int fd = static_cast<int>(handle_);

@@ -136,6 +136,8 @@ bool CreateFolders(const std::string& path) {
   return !ec && FolderExists(path);
 }
 
+bool RemoveEmptyFolder(const std::string& path) { return !path.empty() && rmdir(path.c_str()) == 0; }
+
 std::string CurrentFolder() {
   std::error_code ec;
   auto current = std::filesystem::current_path(ec);

@@ -25,6 +25,8 @@ std::string TempFolder() {
   const char* env = std::getenv("TMPDIR");
   if (env == nullptr || *env == '\0' || !FolderExists(env)) return "/tmp/";
   std::string folder = env;
+  // A relative $TMPDIR is taken from the folder the program started in, once and for all.
+  if (folder.front() != kSeparator) folder = CurrentFolder() + kSeparator + folder;
   if (folder.back() != kSeparator) folder += kSeparator;
   return folder;
 }

@@ -1,18 +1,22 @@
-// The watcher is a child forked on first use. It holds the read end of a pipe whose write end
-// only this process keeps; the pipe reaches end of file when the process ends in any way, and
-// the watcher then empties and removes every folder still registered. After fork the child uses
-// async-signal-safe calls only (the parent may have other threads), and it has no heap.
+// The watcher is a child forked on first use. It holds one end of a socket pair whose other end
+// only this process keeps; the socket reaches end of file when the process ends in any way, and
+// the watcher then empties and removes every folder still registered. Each registration carries
+// a descriptor of the folder's parent (SCM_RIGHTS) and the folder's name, so the watcher needs no
+// path. After fork the child uses async-signal-safe calls only (the parent may have other
+// threads), and it has no heap.
 #include "platform/TempGuardian.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -21,15 +25,27 @@
 namespace kvelv::platform {
 namespace {
 
-constexpr int kMaxFolders = 16;
-constexpr size_t kMaxPath = 1024;  // a record must fit one atomic pipe write (PIPE_BUF 4096)
+constexpr int kMaxFolders = 64;
+constexpr size_t kMaxName = 256;  // one path component (NAME_MAX 255) and its NUL
+
+// One message: '+' (with the parent's descriptor attached) or '-', an id, and the folder's name.
+struct Record {
+  char kind;
+  uint64_t id;
+  char name[kMaxName];
+};
 
 // Watcher state: static storage, copied into the child by fork.
-char gFolders[kMaxFolders][kMaxPath];
+struct Guarded {
+  int parent = -1;
+  uint64_t id = 0;
+  char name[kMaxName] = {};
+};
+Guarded gGuarded[kMaxFolders];
 
-// Removes the files in `folder` and the folder itself, without following links.
-void EmptyAndRemove(const char* folder) {
-  int dir = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// Removes the files in the folder `name` of `parent` and the folder itself, following no link.
+void EmptyAndRemove(int parent, const char* name) {
+  int dir = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir >= 0) {
     alignas(8) char buffer[4096];
     for (;;) {
@@ -44,17 +60,39 @@ void EmptyAndRemove(const char* folder) {
           char name[1];
         };
         const auto* entry = reinterpret_cast<const Entry*>(buffer + at);
-        const char* name = entry->name;
-        if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) unlinkat(dir, name, 0);
+        const char* file = entry->name;
+        if (!(file[0] == '.' && (file[1] == 0 || (file[1] == '.' && file[2] == 0)))) unlinkat(dir, file, 0);
         at += entry->reclen;
       }
     }
     close(dir);
   }
-  rmdir(folder);
+  unlinkat(parent, name, AT_REMOVEDIR);
 }
 
-[[noreturn]] void Watch(int readEnd) {
+// Receives one record and the descriptor that came with it (-1 when none); false at the end.
+bool Receive(int socket, Record& record, int& descriptor) {
+  descriptor = -1;
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+  iovec io{&record, sizeof record};
+  msghdr message{};
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t got;
+  do {
+    got = recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return false;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) std::memcpy(&descriptor, CMSG_DATA(c), sizeof(int));
+  }
+  record.name[kMaxName - 1] = 0;
+  return static_cast<size_t>(got) == sizeof record;
+}
+
+[[noreturn]] void Watch(int socket) {
   // Outlive a terminal's interrupt or hang-up that ends the parent: the cleanup must still run.
   signal(SIGINT, SIG_IGN);
   signal(SIGHUP, SIG_IGN);
@@ -62,121 +100,164 @@ void EmptyAndRemove(const char* folder) {
   signal(SIGQUIT, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
   if (chdir("/") != 0) {
-    // Paths are absolute; staying in the parent's folder only keeps it busy.
+    // Nothing here uses the current folder; staying in the parent's only keeps it busy.
   }
   // Keep nothing of the parent's open: a held lock, pipe or terminal would outlast it.
   for (int fd = 0; fd < 1024; ++fd)
-    if (fd != readEnd) close(fd);
-  // Records: '+' or '-', the folder path, a NUL byte; each arrives whole (one write <= PIPE_BUF).
-  static char record[kMaxPath + 2];
-  size_t filled = 0;
-  for (;;) {
-    char c;
-    ssize_t got = read(readEnd, &c, 1);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    if (filled < sizeof record) record[filled++] = c;
-    if (c != 0) continue;
-    const char* path = record + 1;
+    if (fd != socket) close(fd);
+  Record record;
+  int descriptor = -1;
+  while (Receive(socket, record, descriptor)) {
     for (int i = 0; i < kMaxFolders; ++i) {
-      if (record[0] == '+' && gFolders[i][0] == 0) {
-        std::memcpy(gFolders[i], path, std::strlen(path) + 1);
+      Guarded& slot = gGuarded[i];
+      if (record.kind == '+' && slot.parent < 0 && descriptor >= 0) {
+        slot.parent = descriptor;
+        descriptor = -1;
+        slot.id = record.id;
+        std::memcpy(slot.name, record.name, kMaxName);
         break;
       }
-      if (record[0] == '-' && std::strcmp(gFolders[i], path) == 0) {
-        gFolders[i][0] = 0;
+      if (record.kind == '-' && slot.parent >= 0 && slot.id == record.id) {
+        close(slot.parent);
+        slot.parent = -1;
         break;
       }
     }
-    filled = 0;
+    if (descriptor >= 0) close(descriptor);
   }
-  for (int i = 0; i < kMaxFolders; ++i)
-    if (gFolders[i][0] != 0) EmptyAndRemove(gFolders[i]);
+  for (const Guarded& slot : gGuarded)
+    if (slot.parent >= 0) EmptyAndRemove(slot.parent, slot.name);
   _exit(0);
 }
 
+// Which folder a registration stands for: the parent's identity and the name.
+struct Registration {
+  dev_t device;
+  ino_t inode;
+  std::string name;
+  uint64_t id;
+};
+Registration gRegistrations[kMaxFolders];
+
 std::mutex gMutex;
-int gWriteEnd = -1;
+int gSocket = -1;
 int gCount = 0;
+uint64_t gNextId = 1;
 pid_t gOwner = 0;  // the process the watcher serves
 
 // Starts the watcher once per process; false when it cannot run.
 bool EnsureWatcher() {
-  if (gWriteEnd >= 0 && gOwner == getpid()) return true;
-  if (gWriteEnd >= 0) {
+  if (gSocket >= 0 && gOwner == getpid()) return true;
+  if (gSocket >= 0) {
     // A forked copy of the process: the inherited watcher serves the parent and would only act
     // when the parent ends, so this process gets its own.
-    close(gWriteEnd);
-    gWriteEnd = -1;
+    close(gSocket);
+    gSocket = -1;
     gCount = 0;
+    for (Registration& r : gRegistrations) r = Registration{};
   }
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return false;
   pid_t pid = fork();
   if (pid < 0) {
-    close(fds[0]);
-    close(fds[1]);
+    close(ends[0]);
+    close(ends[1]);
     return false;
   }
   if (pid == 0) {
-    close(fds[1]);
+    close(ends[1]);
     // A grandchild does the watching, so the parent never has a child of ours to reap.
     pid_t watcher = fork();
-    if (watcher == 0) Watch(fds[0]);
+    if (watcher == 0) Watch(ends[0]);
     _exit(watcher < 0 ? 1 : 0);
   }
-  close(fds[0]);
+  close(ends[0]);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    close(fds[1]);
+    close(ends[1]);
     return false;
   }
-  gWriteEnd = fds[1];
+  gSocket = ends[1];
   gOwner = getpid();
   return true;
 }
 
-bool Send(char kind, const std::string& folder) {
-  std::string record(1, kind);
-  record += folder;
-  record.push_back('\0');
+bool Send(char kind, uint64_t id, const std::string& name, int descriptor) {
+  Record record{};
+  record.kind = kind;
+  record.id = id;
+  std::memcpy(record.name, name.data(), name.size());
+  iovec io{&record, sizeof record};
+  msghdr message{};
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  if (descriptor >= 0) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &descriptor, sizeof(int));
+  }
   ssize_t put;
   do {
-    put = write(gWriteEnd, record.data(), record.size());
+    put = sendmsg(gSocket, &message, MSG_NOSIGNAL);
   } while (put < 0 && errno == EINTR);
-  return put == static_cast<ssize_t>(record.size());
+  return put == static_cast<ssize_t>(sizeof record);
+}
+
+bool SameParent(const Folder& parent, const Registration& r) {
+  struct stat st {};
+  return fstat(static_cast<int>(parent.Handle()), &st) == 0 && st.st_dev == r.device && st.st_ino == r.inode;
 }
 
 }  // namespace
 
-std::string CreateGuardedFolder(const std::string& parent, const std::string& suffix) {
+std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix, const std::string& suffix) {
+  if (!parent.IsOpen()) return {};
   std::lock_guard<std::mutex> lock(gMutex);
   if (gCount >= kMaxFolders || !EnsureWatcher()) return {};
+  struct stat parentStat {};
+  if (fstat(static_cast<int>(parent.Handle()), &parentStat) != 0) return {};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string folder = UniqueName(parent, suffix);
-    if (folder.size() >= kMaxPath) return {};
+    const std::string name = prefix + RandomHex() + suffix;
+    if (name.size() >= kMaxName) return {};
+    const uint64_t id = gNextId++;
     // Registered first: a kill between mkdir and the record would otherwise leave the folder.
-    if (!Send('+', folder)) return {};
-    if (mkdir(folder.c_str(), 0700) == 0) {
+    if (!Send('+', id, name, static_cast<int>(parent.Handle()))) return {};
+    std::error_code ec;
+    if (parent.CreateSubfolder(name, true, ec)) {
+      for (Registration& r : gRegistrations) {
+        if (r.id != 0) continue;
+        r = Registration{parentStat.st_dev, parentStat.st_ino, name, id};
+        break;
+      }
       ++gCount;
-      return folder;
+      return name;
     }
-    const int error = errno;
-    Send('-', folder);
-    if (error != EEXIST) return {};
+    Send('-', id, name, -1);
+    if (ec != std::errc::file_exists) return {};
   }
   return {};
 }
 
-bool RemoveGuardedFolder(const std::string& folder) {
-  EmptyAndRemove(folder.c_str());
-  struct stat st {};
-  const bool gone = lstat(folder.c_str(), &st) != 0 && errno == ENOENT;
+bool RemoveGuardedFolder(const Folder& parent, const std::string& name) {
+  if (!parent.IsOpen()) return false;
+  parent.RemoveSubfolderWithFiles(name);
+  const bool gone = !parent.Lookup(name).has_value();
+  if (!gone) return false;
   std::lock_guard<std::mutex> lock(gMutex);
-  if (gone && gWriteEnd >= 0 && gOwner == getpid() && Send('-', folder)) --gCount;
-  return gone;
+  for (Registration& r : gRegistrations) {
+    if (r.id == 0 || r.name != name || !SameParent(parent, r)) continue;
+    if (gSocket >= 0 && gOwner == getpid() && Send('-', r.id, name, -1)) --gCount;
+    r = Registration{};
+    break;
+  }
+  return true;
 }
 
 }  // namespace kvelv::platform

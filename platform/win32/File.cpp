@@ -204,6 +204,29 @@ bool File::Truncate(int64_t size) {
   return ok;
 }
 
+bool File::SetLastWriteTime(int64_t unixSeconds) {
+  FILETIME written = win32::FileTimeFromUnix(unixSeconds);
+  if (handle_ >= 0 && SetFileTime(ToHandle(handle_), nullptr, nullptr, &written) != 0) return true;
+  lastError_ = ErrorFromWin32(GetLastError());
+  return false;
+}
+
+bool File::SetDosAttributes(uint32_t attributes) {
+  FILE_BASIC_INFO basic{};
+  if (handle_ < 0 || !GetFileInformationByHandleEx(ToHandle(handle_), FileBasicInfo, &basic, sizeof basic)) {
+    return false;
+  }
+  const DWORD wanted = (attributes & 0x01) != 0 ? (basic.FileAttributes | FILE_ATTRIBUTE_READONLY)
+                                                : (basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  if (wanted == basic.FileAttributes) return true;
+  basic.FileAttributes = wanted;
+  basic.CreationTime.QuadPart = 0;  // 0: leave the times as they are
+  basic.LastAccessTime.QuadPart = 0;
+  basic.LastWriteTime.QuadPart = 0;
+  basic.ChangeTime.QuadPart = 0;
+  return SetFileInformationByHandle(ToHandle(handle_), FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
 bool File::Sync() {
   if (handle_ == -1) {
     lastError_ = Errno(EBADF);

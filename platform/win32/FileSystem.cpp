@@ -26,15 +26,6 @@ int64_t UnixFromFileTime(const FILETIME& time) {
   return (static_cast<int64_t>(ticks.QuadPart) - kEpochDifference) / kTicksPerSecond;
 }
 
-FILETIME FileTimeFromUnix(int64_t unixSeconds) {
-  ULARGE_INTEGER ticks;
-  ticks.QuadPart = static_cast<ULONGLONG>(unixSeconds * kTicksPerSecond + kEpochDifference);
-  FILETIME time;
-  time.dwLowDateTime = ticks.LowPart;
-  time.dwHighDateTime = ticks.HighPart;
-  return time;
-}
-
 FileInfo InfoOf(std::string name, DWORD attributes, DWORD sizeHigh, DWORD sizeLow, const FILETIME& written) {
   FileInfo info;
   info.name = std::move(name);
@@ -118,7 +109,7 @@ bool SetLastWriteTime(const std::string& path, int64_t unixSeconds) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
-  FILETIME written = FileTimeFromUnix(unixSeconds);
+  FILETIME written = win32::FileTimeFromUnix(unixSeconds);
   bool ok = SetFileTime(handle, nullptr, nullptr, &written) != 0;
   return CloseHandle(handle) != 0 && ok;
 }
@@ -140,6 +131,13 @@ bool CreateFolders(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(Widen(path)), ec);
   return !ec && FolderExists(path);
+}
+
+bool RemoveEmptyFolder(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = AttributesOf(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+  return RemoveDirectoryW(Widen(path).c_str()) != 0;
 }
 
 std::string CurrentFolder() {

@@ -4,37 +4,23 @@
 #include "platform/TempGuardian.h"
 
 #include "platform/TempFiles.h"
-#include "platform/win32/WinApi.h"
 
 namespace kvelv::platform {
 
-using win32::Widen;
-
-std::string CreateGuardedFolder(const std::string& parent, const std::string& suffix) {
+std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix, const std::string& suffix) {
+  if (!parent.IsOpen()) return {};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string folder = parent + "~" + RandomHex() + suffix;
-    if (CreateDirectoryW(Widen(folder).c_str(), nullptr)) return folder;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    const std::string name = prefix + RandomHex() + suffix;
+    std::error_code ec;
+    if (parent.CreateSubfolder(name, true, ec)) return name;
+    if (ec != std::errc::file_exists) return {};
   }
   return {};
 }
 
-bool RemoveGuardedFolder(const std::string& folder) {
-  if (folder.empty()) return false;
-  std::wstring wide = Widen(folder);
-  WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileExW((wide + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                   nullptr, 0);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-      std::wstring path = wide + L"\\" + found.cFileName;
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(path.c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  return RemoveDirectoryW(wide.c_str()) != 0 || GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES;
+bool RemoveGuardedFolder(const Folder& parent, const std::string& name) {
+  parent.RemoveSubfolderWithFiles(name);
+  return !parent.Lookup(name).has_value();
 }
 
 }  // namespace kvelv::platform

@@ -69,4 +69,14 @@ std::error_code ErrorFromWin32(DWORD error) {
   return std::error_code(value, std::generic_category());
 }
 
+FILETIME FileTimeFromUnix(int64_t unixSeconds) {
+  constexpr int64_t kEpochDifference = 116444736000000000LL;  // 1601 to 1970 in 100 ns ticks
+  ULARGE_INTEGER ticks;
+  ticks.QuadPart = static_cast<ULONGLONG>(unixSeconds * 10000000LL + kEpochDifference);
+  FILETIME time;
+  time.dwLowDateTime = ticks.LowPart;
+  time.dwHighDateTime = ticks.HighPart;
+  return time;
+}
+
 }  // namespace kvelv::platform::win32

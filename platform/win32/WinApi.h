@@ -10,6 +10,7 @@
 #include <windows.h>
 #undef DeleteFile
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -23,5 +24,8 @@ std::string Narrow(std::wstring_view wide);
 // A Win32 error as the portable error code the callers compare (no_such_file_or_directory,
 // file_exists, permission_denied, device_or_resource_busy for a sharing violation, ...).
 std::error_code ErrorFromWin32(DWORD error);
+
+// Seconds since the Unix epoch as a FILETIME (100 ns ticks since 1601).
+FILETIME FileTimeFromUnix(int64_t unixSeconds);
 
 }  // namespace kvelv::platform::win32

@@ -58,6 +58,15 @@ TEST(TempFilesTest, TempFolderFollowsTmpdirOnlyWhenItIsAFolder) {
     EXPECT_EQ(TempFolder(), dir.Path() + "/");  // no doubled separator
   }
   {
+    // A relative one is made absolute: the path stays right if the current folder changes.
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    std::filesystem::create_directory("sub");
+    ScopedEnv env("TMPDIR", "sub");
+    EXPECT_EQ(TempFolder(), dir.Path() + "/sub/");
+    std::filesystem::current_path(before);
+  }
+  {
     ScopedEnv env("TMPDIR", dir.Join("missing").c_str());
     EXPECT_EQ(TempFolder(), "/tmp/");
   }

@@ -1,0 +1,72 @@
+#pragma once
+// An open folder. Files and subfolders are created, looked at, renamed and removed relative to
+// it, so the work stays in the folder that was opened even when its path is changed meanwhile
+// (renamed, or swapped for a symbolic link by someone who can write its parent). Names are single
+// path components; nothing below ever follows a symbolic link.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "platform/File.h"
+
+namespace kvelv::platform {
+
+// What a name in a folder is, the name itself not followed when it is a link.
+struct FolderEntryInfo {
+  enum class Kind { File, Folder, Link, Other };
+  Kind kind = Kind::Other;
+  bool readOnly = false;  // a file the owner may not write (the DOS read-only attribute)
+  bool IsFile() const { return kind == Kind::File; }
+};
+
+class Folder {
+ public:
+  Folder() = default;
+  ~Folder();
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // Opens the existing folder `path` (links on the way are followed: the caller named it).
+  static Folder Open(const std::string& path, std::error_code& ec);
+  // Opens `path`, creating it and its missing parents first; `created` tells whether the folder
+  // itself was made here.
+  static Folder OpenOrCreate(const std::string& path, bool& created, std::error_code& ec);
+
+  bool IsOpen() const;
+  // The path the folder was opened by, for messages and for APIs that need one.
+  const std::string& Path() const { return path_; }
+  // Path() + separator + `name`.
+  std::string PathOf(const std::string& name) const;
+
+  // Creates the new file `name` for writing; it must not exist (not even as a link). The mode is
+  // the usual one for new files (0666 less the umask), or owner-only (0600) when `ownerOnly`.
+  File CreateNewFile(const std::string& name, bool ownerOnly, std::error_code& ec) const;
+  // Creates the subfolder `name` (owner-only when `ownerOnly`); false with `ec` when it cannot.
+  bool CreateSubfolder(const std::string& name, bool ownerOnly, std::error_code& ec) const;
+  // Opens the subfolder `name`, never through a link.
+  Folder OpenSubfolder(const std::string& name, std::error_code& ec) const;
+  // What `name` is; nullopt when nothing has that name (or it cannot be looked at).
+  std::optional<FolderEntryInfo> Lookup(const std::string& name) const;
+  // Renames `name` to `toName` in `to`, replacing a file (or link) there in one step.
+  bool Rename(const std::string& name, const Folder& to, const std::string& toName, std::error_code& ec) const;
+  // Removes the file or link `name`; the empty subfolder `name`.
+  bool RemoveFile(const std::string& name) const;
+  bool RemoveSubfolder(const std::string& name) const;
+  // Removes every file and link in the subfolder `name`, then the subfolder itself.
+  bool RemoveSubfolderWithFiles(const std::string& name) const;
+
+  // The OS handle (a descriptor on POSIX), for the platform layer's own use.
+  intptr_t Handle() const { return handle_; }
+
+ private:
+  Folder(intptr_t handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+  void Close();
+
+  intptr_t handle_ = -1;
+  std::string path_;
+};
+
+}  // namespace kvelv::platform
