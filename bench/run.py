@@ -8,7 +8,10 @@ and `7z x` on 7z's own archive. Every command runs under /usr/bin/time for its p
 tools take turns within each round so machine load hits them alike. The table goes to
 docs/BENCHMARKS.md (or --output) together with the machine and the date.
 
-Usage: run.py --kvelv PATH [--quick] [--runs N] [--work DIR] [--output FILE] [--cases a,b]
+With --baseline PATH another kvelv build (an earlier commit, say) runs beside it in every round,
+as the tool "kvelv-baseline", so a change is measured side by side in one run.
+
+Usage: run.py --kvelv PATH [--baseline PATH] [--quick] [--runs N] [--work DIR] [--output FILE] [--cases a,b]
 """
 import argparse
 import datetime
@@ -111,6 +114,14 @@ class Bench:
             [self.args.kvelv, "-encrypt", f"-password={PASSWORD}", "-files=" + ";".join(files), f"-to_file={kv}"],
             self.corpus))
         self.sizes[(case, "kvelv")] = os.path.getsize(kv)
+        if self.args.baseline:
+            kb = os.path.join(o, f"{case}.baseline.orvkvelv")
+            remove(kb)
+            self.record(case, "encrypt", "kvelv-baseline", timed(
+                [self.args.baseline, "-encrypt", f"-password={PASSWORD}", "-files=" + ";".join(files),
+                 f"-to_file={kb}"], self.corpus))
+            self.sizes[(case, "kvelv-baseline")] = os.path.getsize(kb)
+            remove(kb)
 
         z = os.path.join(o, f"{case}.zip")
         enc = os.path.join(o, f"{case}.zip.enc")
@@ -156,6 +167,13 @@ class Bench:
                 if not filecmp.cmp(os.path.join(self.corpus, name), got, shallow=False):
                     raise SystemExit(f"kvelv extracted {got} wrongly")
         self.done_with(xk, files)
+        if self.args.baseline:
+            xb = os.path.join(o, f"{case}.x-baseline.{r}")
+            remove(xb)
+            self.record(case, "decrypt", "kvelv-baseline", timed(
+                [self.args.baseline, "-decrypt", f"-password={PASSWORD}", f"-file={kv}", f"-to_folder={xb}"],
+                self.corpus))
+            self.done_with(xb, files)
 
         z = os.path.join(o, f"{case}.dec.zip")
         xu = os.path.join(o, f"{case}.x-unzip.{r}")
@@ -248,8 +266,10 @@ def report(bench, lists, args, load_before, load_after, started):
     lines.append("- Peers: " + "; ".join(peers))
     lines.append("- Encrypt: `kvelv -encrypt` | `zip -6 -q -j` then `openssl enc -aes-256-cbc -K … -iv …` | "
                  "`7z a -tzip -mx=5 -mem=AES256 -p…`")
-    lines.append("- Decrypt: `kvelv -decrypt` (decrypts, tests every entry's CRC, then extracts) | `openssl enc -d` "
-                 "then `unzip -q -o` on the same container | `7z x` on 7z's archive")
+    lines.append("- Decrypt: `kvelv -decrypt` (decrypts, then tests and extracts every entry in one pass) | "
+                 "`openssl enc -d` then `unzip -q -o` on the same container | `7z x` on 7z's archive")
+    if args.baseline:
+        lines.append("- kvelv-baseline: the same commands with another build of kvelv, " + args.baseline_label)
     lines.append("")
     lines.append("| Case | Data | Operation | Tool | Median s | Min–max s | Peer ÷ kvelv | CPU s | Peak MB | Output MB |")
     lines.append("|---|---|---|---|---:|---:|---:|---:|---:|---:|")
@@ -300,6 +320,7 @@ def write_report(path, text):
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--kvelv", required=True, help="the kvelv program to measure (a Release build)")
+    p.add_argument("--baseline", help="another kvelv build to measure beside it (an earlier commit)")
     p.add_argument("--quick", action="store_true", help="small corpus (64 MB text, 32 MB random, 500 small files)")
     p.add_argument("--runs", type=int, default=3)
     p.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "kvelv-bench"),
@@ -307,8 +328,11 @@ def main():
     p.add_argument("--output", default=os.path.join(REPO, "docs", "BENCHMARKS.md"))
     p.add_argument("--cases", default=",".join(CASES), help="comma-separated subset of " + ",".join(CASES))
     p.add_argument("--no-7z", action="store_true", help="leave 7z out even when it is installed")
+    p.add_argument("--baseline-label", default="an earlier commit", help="what the baseline build is, for the report")
     args = p.parse_args()
     args.kvelv = os.path.abspath(args.kvelv)
+    if args.baseline:
+        args.baseline = os.path.abspath(args.baseline)
     cases = [c for c in args.cases.split(",") if c]
     for c in cases:
         if c not in CASES:

@@ -3,7 +3,8 @@
 # names a program already built, then runs bench/run.py, which writes docs/BENCHMARKS.md.
 #   bash bench/run.sh            full corpus (512 MB text, 256 MB random, 2,000 small files, tree)
 #   bash bench/run.sh --quick    small corpus, for a check in a minute or two
-# Other options go to run.py (--runs N, --work DIR, --cases large-text,random, --no-7z, --output FILE).
+# Other options go to run.py (--runs N, --work DIR, --cases large-text,random, --no-7z, --output FILE,
+# --baseline PATH --baseline-label TEXT for another kvelv build measured side by side).
 # Needs: cmake, a C++20 compiler, zip, unzip, openssl, time (/usr/bin/time), python3; 7z if present.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"

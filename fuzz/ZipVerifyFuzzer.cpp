@@ -5,13 +5,13 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "zip/ZipExceptions.h"
-#include "zip/ZipWriter.h"
+#include "zip/ZipReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvelv::fuzz::Scratch scratch;
   const std::string archive = scratch.WriteFile("a.zip", data, size);
   {
-    kvelv::ZipWriter reader;
+    kvelv::ZipReader reader;
     reader.SetZipName(archive);
     reader.SetDestDir(scratch.Out());
     reader.SetDoAll(true);

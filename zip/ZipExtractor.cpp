@@ -276,6 +276,7 @@ bool ZipExtractor::CanDecode(int index, const ZipHeaderInfo& work, bool showMess
     Skip(SkipReason::srBadPassword, index, work.FullName());
     return false;
   }
+  if (work.SizesUnknown()) return false;  // where its data ends is not known: it cannot be checked
   if (!IsSupportedMethod(work.CompressionMethod())) {
     if (showMessages) {
       HandleMessage(0, "Unknown Compression Method", "Zip Error", MessageButtons::Ok, MessageResult::Ok);

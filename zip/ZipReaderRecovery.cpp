@@ -22,9 +22,10 @@ std::string ExtensionOf(const std::string& path) {
 // Entries written with a data descriptor carry no sizes in their local header. Finds the
 // descriptor (with signature) whose compressed size equals its distance from `dataStart`, and
 // fills in crc and sizes. Returns the position after it, or -1 when there is none before the
-// next header signature.
-int64_t FindDataDescriptor(BufferedFileStream& in, int64_t dataStart, int64_t fileSize,
-                           ZipHeaderInfo& entry) {
+// next header signature; `nextHeader` is then where that signature is (-1 for none).
+int64_t FindDataDescriptor(BufferedFileStream& in, int64_t dataStart, int64_t fileSize, ZipHeaderInfo& entry,
+                           int64_t& nextHeader) {
+  nextHeader = -1;
   constexpr int64_t kChunk = 65536;
   constexpr int64_t kOverlap = 23;  // a descriptor straddling two chunks is seen in the second
   std::vector<uint8_t> chunk(kChunk);
@@ -37,7 +38,10 @@ int64_t FindDataDescriptor(BufferedFileStream& in, int64_t dataStart, int64_t fi
       if (p[0] != 'P' || p[1] != 'K') continue;
       // The descriptor comes before the next header; stopping there keeps the whole
       // recovery linear in the file size.
-      if ((p[2] == 3 && p[3] == 4) || (p[2] == 1 && p[3] == 2)) return -1;
+      if ((p[2] == 3 && p[3] == 4) || (p[2] == 1 && p[3] == 2)) {
+        if (p[2] == 3) nextHeader = at + j;
+        return -1;
+      }
       if (p[2] != 7 || p[3] != 8) continue;
       const uint64_t distance = static_cast<uint64_t>(at + j - dataStart);
       if (GetU32(p + 8) == distance && distance < 0xFFFFFFFF) {
@@ -55,23 +59,6 @@ int64_t FindDataDescriptor(BufferedFileStream& in, int64_t dataStart, int64_t fi
     }
     if (got < kChunk) return -1;
     at += got - kOverlap;
-  }
-  return -1;
-}
-
-// Position of the next local header signature from `from`, or -1 when there is none.
-int64_t FindNextLocalHeader(BufferedFileStream& in, int64_t from, int64_t fileSize) {
-  constexpr int64_t kChunk = 65536;
-  std::vector<uint8_t> chunk(kChunk);
-  for (int64_t at = from; at + 4 <= fileSize;) {
-    if (!in.Seek(at)) return -1;
-    const int64_t got = in.Read(chunk.data(), kChunk);
-    if (got < 4) return -1;
-    for (int64_t j = 0; j + 4 <= got; ++j) {
-      if (GetU32(chunk.data() + j) == kLocalHeaderSignature) return at + j;
-    }
-    if (got < kChunk) return -1;
-    at += got - 3;  // a signature may straddle two chunks
   }
   return -1;
 }
@@ -124,7 +111,8 @@ bool ZipReader::RecoverFromLocalHeaders() {
                         : here + skip;
     if ((entry->Flag() & kFlagDataDescriptor) != 0 && entry->CompressedSize() == 0) {
       const int64_t dataStart = static_cast<int64_t>(here) + entry->LocalExtraLength();
-      const int64_t after = FindDataDescriptor(in, dataStart, size, *entry);
+      int64_t nextHeader = -1;
+      const int64_t after = FindDataDescriptor(in, dataStart, size, *entry, nextHeader);
       if (after >= 0) {
         next = static_cast<uint64_t>(after);
       } else {
@@ -132,8 +120,7 @@ bool ZipReader::RecoverFromLocalHeaders() {
         // sizes lie): size and CRC cannot be known, so the entry cannot pass a test. The next
         // entry is wherever the next local header is.
         entry->SetSizesUnknown(true);
-        const int64_t header = FindNextLocalHeader(in, dataStart, size);
-        next = header >= 0 ? static_cast<uint64_t>(header) : static_cast<uint64_t>(size);
+        next = nextHeader >= 0 ? static_cast<uint64_t>(nextHeader) : static_cast<uint64_t>(size);
       }
     }
     try {

@@ -1,11 +1,14 @@
-// The console binary killed (SIGKILL) at random points of an encryption and a decryption: no
-// partial container under the target name, and no plaintext left under any name, neither in
-// $TMPDIR nor beside the target.
+// The console binary killed (SIGKILL, or interrupted) at random points of an encryption and a
+// decryption: no partial container under the target name, no file of the user's replaced by a
+// partial one, and no plaintext left under any name, neither in $TMPDIR nor beside the target.
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 #include <chrono>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "tests/support/FaultRun.h"
 #include "tests/support/TestSupport.h"
@@ -90,7 +93,10 @@ TEST_F(KillTest, EncryptionKilledLeavesNoPartialContainerAndNoPlaintext) {
   }
 }
 
-TEST_F(KillTest, DecryptionKilledLeavesNoPlaintextArchive) {
+// Killed or interrupted at random moments of an extraction over the user's older files: every
+// target name holds the old file or the complete new one, no staged file stays in the folder and
+// no plaintext archive in $TMPDIR, wherever $TMPDIR points.
+TEST_F(KillTest, DecryptionKilledKeepsEachFileOldOrCompleteNew) {
   const std::string container = work_.Join("c.kvelv");
   ASSERT_EQ(RunUnderFault(KVELV_BINARY, {"-encrypt", "-password=pw", "-files=" + files_, "-to_file=" + container}, {})
                 .exitCode,
@@ -98,22 +104,53 @@ TEST_F(KillTest, DecryptionKilledLeavesNoPlaintextArchive) {
   const std::string folder = targets_.Join("out");
   const std::vector<std::string> args{"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder};
   const int64_t full = TimeFullRun(args);
+  std::vector<std::string> names = ListTree(folder);
+  std::vector<std::string> complete;
+  for (const std::string& name : names) complete.push_back(test::ReadFile(folder + "/" + name));
+  ASSERT_EQ(names.size(), 4u);
 
-  for (int run = 0; run < kRuns; ++run) {
-    fs::remove_all(folder);
-    fs::create_directory(folder);
-    FaultOptions options;
-    options.tmpDir = tmp_.Path();
-    options.killAfterMicros = static_cast<int>(std::uniform_int_distribution<int64_t>(0, full)(random_));
-    SCOPED_TRACE("killed after " + std::to_string(options.killAfterMicros) + " us");
-    auto result = RunUnderFault(KVELV_BINARY, args, options);
-    if (result.signal == 0) {
-      EXPECT_EQ(result.exitCode, 0);
+  // $TMPDIR as an absolute path, a relative one and a long one (over 1,200 bytes).
+  const std::string longTmp = work_.Join(std::string(200, 'l') + "/" + std::string(200, 'o') + "/" +
+                                        std::string(200, 'n') + "/" + std::string(200, 'g') + "/" +
+                                        std::string(200, 't') + "/" + std::string(200, 'm'));
+  fs::create_directories(longTmp);
+  fs::create_directory(work_.Join("relative-tmp"));
+  struct Place {
+    std::string tmpDir;   // as given to the child
+    std::string watched;  // the same folder from here
+  };
+  const std::vector<Place> places = {{tmp_.Path(), tmp_.Path()}, {"relative-tmp", work_.Join("relative-tmp")},
+                                     {longTmp, longTmp}};
+
+  int run = 0;
+  for (int signal : {SIGKILL, SIGINT}) {
+    for (int i = 0; i < 20; ++i, ++run) {
+      fs::remove_all(folder);
+      fs::create_directory(folder);
+      for (const std::string& name : names) test::WriteFile(folder + "/" + name, "old " + name);
+      const Place& place = places[static_cast<size_t>(run) % places.size()];
+      FaultOptions options;
+      options.tmpDir = place.tmpDir;
+      options.workingDir = work_.Path();
+      options.killSignal = signal;
+      options.killAfterMicros = static_cast<int>(std::uniform_int_distribution<int64_t>(0, full)(random_));
+      SCOPED_TRACE("signal " + std::to_string(signal) + " after " + std::to_string(options.killAfterMicros) +
+                   " us, TMPDIR " + place.tmpDir.substr(0, 40));
+      const auto result = RunUnderFault(KVELV_BINARY, args, options);
+      if (result.signal == 0) {
+        EXPECT_EQ(result.exitCode, 0);
+      }
+      for (size_t n = 0; n < names.size(); ++n) {
+        const std::string bytes = test::ReadFile(folder + "/" + names[n]);
+        EXPECT_TRUE(bytes == "old " + names[n] || bytes == complete[n]) << names[n] << " holds neither";
+      }
+      // The guardian removes the staging folder and the decrypted archive after a kill.
+      for (int wait = 0; wait < 200 && ListTree(folder).size() > names.size(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      }
+      EXPECT_EQ(ListTree(folder), names);
+      EXPECT_TRUE(test::WaitUntilEmpty(place.watched)) << ListTree(place.watched).front();
     }
-    // The extracted files are the wanted output; the decrypted archive must be gone.
-    EXPECT_TRUE(test::WaitUntilEmpty(tmp_.Path())) << ListTree(tmp_.Path()).front();
-    for (const std::string& name : ListTree(folder))
-      EXPECT_EQ(name.find(".zip"), std::string::npos) << name;
   }
 }
 

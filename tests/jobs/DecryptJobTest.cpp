@@ -60,8 +60,9 @@ TEST_F(DecryptJobTest, ThirdTargetExistsAndUserDeclines) {
   EXPECT_EQ(prompter.shown[0].kind, "question");
   EXPECT_EQ(prompter.shown[0].text, "Overskrive gamle filer?");
   EXPECT_EQ(prompter.shown[0].caption, "Filen(e) finnes fra før");
+  // The folder is as it was: the files written for the question are gone with their folder.
   EXPECT_EQ(ReadFile(out_.Join("c.txt")), "old");
-  EXPECT_FALSE(std::filesystem::exists(out_.Join("a.txt")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.Path()), {}), 1);
   EXPECT_TRUE(tmp_.IsEmpty());
 }
 
@@ -100,7 +101,7 @@ TEST_F(DecryptJobTest, LockedTargetStillLockedStops) {
   ASSERT_EQ(prompter.shown.size(), 2u);
   EXPECT_EQ(prompter.shown[0].kind, "box");
   EXPECT_EQ(prompter.shown[1].text, "Filen fremdeles låst av ett annet program. Avbryter!");
-  EXPECT_FALSE(std::filesystem::exists(out_.Join("b.txt")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.Path()), {}), 1);
   EXPECT_TRUE(tmp_.IsEmpty());
 }
 
@@ -136,6 +137,9 @@ TEST(DecryptJobEmptyArchive, IsReportedAsDamaged) {
   WriteFile(work.Join(".hidden"), "x");
   ASSERT_EQ(EncryptFiles(kPassword, work.Join(".hidden"), container, false, silent), 0);
   EXPECT_EQ(DecryptFileToFolder(kPassword, container, out.Path(), false, silent), 2);
+  // A folder that did not exist is not left behind.
+  EXPECT_EQ(DecryptFileToFolder(kPassword, container, out.Join("new"), false, silent), 2);
+  EXPECT_FALSE(std::filesystem::exists(out.Join("new")));
 
   ScriptedPrompter prompter;
   EXPECT_EQ(DecryptFileToFolder(kPassword, container, out.Path(), true, prompter), 0);

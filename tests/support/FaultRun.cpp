@@ -59,12 +59,13 @@ FaultResult RunUnderFault(const std::string& program, const std::vector<std::str
       setrlimit(RLIMIT_AS, &limit);
     }
     if (!options.tmpDir.empty()) setenv("TMPDIR", options.tmpDir.c_str(), 1);
+    if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
     execv(program.c_str(), argv.data());
     _exit(127);
   }
   if (options.killAfterMicros >= 0) {
     std::this_thread::sleep_for(std::chrono::microseconds(options.killAfterMicros));
-    kill(pid, SIGKILL);
+    kill(pid, options.killSignal);
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {

@@ -10,7 +10,9 @@ namespace kvelv::test {
 struct FaultOptions {
   int64_t fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 for none
   std::string tmpDir;          // $TMPDIR of the child, "" to inherit
-  int killAfterMicros = -1;    // SIGKILL after this delay, -1 to let it finish
+  int killAfterMicros = -1;    // `killSignal` after this delay, -1 to let it finish
+  int killSignal = 9;          // SIGKILL; SIGINT for an interrupt from the terminal
+  std::string workingDir;      // the child's current folder, "" to inherit
   int64_t memoryLimit = -1;    // RLIMIT_AS in bytes, -1 for none (ignored under AddressSanitizer,
                                // which reserves far more address space than it uses)
 };

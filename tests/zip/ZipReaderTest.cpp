@@ -401,6 +401,42 @@ TEST_F(ZipReaderTest, RecoveryFindsEntriesWrittenWithDataDescriptors) {
   EXPECT_EQ(r.Entry(1).UncompressedSize(), 3u);
 }
 
+// Rebuilt entries whose sizes and CRC live in a data descriptor that cannot be trusted fail their
+// test (never an empty file), and the entries after them are still found.
+TEST_F(ZipReaderTest, RebuiltEntryWithoutAUsableDescriptorFailsAndTheNextIsKept) {
+  Python({"stream", Path("dd.zip")});
+  const std::string base = test::ReadFile(Path("dd.zip"));
+  const size_t descriptor = base.find("PK\x07\x08");  // the first entry's (a.txt)
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool sound;
+  };
+  std::string unsigned_ = base;
+  unsigned_.erase(descriptor, 4);
+  std::string lying = base;
+  lying[descriptor + 8] = static_cast<char>(lying[descriptor + 8] + 1);  // its compressed size
+  for (const Case& c : {Case{"sound descriptors", base, true}, Case{"a descriptor without signature", unsigned_, false},
+                        Case{"a descriptor with a wrong size", lying, false}}) {
+    SCOPED_TRACE(c.what);
+    std::string bytes = c.bytes;
+    bytes[bytes.find("PK\x01\x02") + 3] = 'X';  // the directory's first header is unreadable
+    test::WriteFile(Path("r.zip"), bytes);
+    const std::string out = Path(std::string("out-") + (c.sound ? "s" : "d") + std::to_string(bytes.size()));
+    ZipReader r;
+    r.SetZipName(Path("r.zip"));
+    r.SetDestDir(out);
+    r.SetDoAll(true);
+    r.SetOverwriteMode(UZOverwriteMode::Always);
+    EXPECT_EQ(r.VerifyArchive(), c.sound);
+    EXPECT_TRUE(r.RebuiltFromLocalHeaders());
+    ASSERT_EQ(r.EntryCount(), 3);
+    EXPECT_EQ(r.ExtractAll(), c.sound ? 3 : 2);
+    EXPECT_EQ(platform::FileExists(out + "/a.txt"), c.sound);
+    EXPECT_EQ(test::ReadFile(out + "/b.txt"), "xyz");
+  }
+}
+
 TEST_F(ZipReaderTest, EntriesFollowPhysicalOrderNotDirectoryOrder) {
   WriteOwnArchive(Path("o.zip"), {"first", "second", "third"});
   std::string bytes = test::ReadFile(Path("o.zip"));
