@@ -55,17 +55,31 @@ std::string* ValueSlot(Options& options, const std::string& name) {
   return nullptr;
 }
 
+// Batch mode's side of the jobs: no questions (answered No), lines on standard error.
+class ConsolePrompter final : public Prompter {
+ public:
+  explicit ConsolePrompter(std::ostream& err) : err_(err) {}
+  void ShowMessage(const std::string&) override {}
+  void ShowMessageBox(const std::string&, const std::string&) override {}
+  bool AskYesNo(const std::string&, const std::string&) override { return false; }
+  void Notice(const std::string& text) override { Say(err_, text + kCrLf); }
+  void ReportFailure(const std::string& reason) override { Say(err_, reason + kCrLf); }
+
+ private:
+  std::ostream& err_;
+};
+
 }  // namespace
 
-int BatchJobRunner::Encrypt(const std::string& password, const std::string& files,
+int BatchJobRunner::Encrypt(const std::string& password, const std::vector<std::string>& files,
                             const std::string& target) {
-  SilentPrompter prompter;
+  ConsolePrompter prompter(err_);
   return EncryptFiles(password, files, target, false, prompter);
 }
 
 int BatchJobRunner::Decrypt(const std::string& password, const std::string& container,
                             const std::string& folder) {
-  SilentPrompter prompter;
+  ConsolePrompter prompter(err_);
   return DecryptFileToFolder(password, container, folder, false, prompter);
 }
 
@@ -95,25 +109,27 @@ int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRun
     }
   }
 
+  // The checks in the design's order (mode, password, inputs), then the target.
   if (options.mode == "decrypt") {
     if (options.password.empty()) return MissingParameter(out, "-password");
-    if (options.toFolder.empty()) return MissingParameter(out, "-to_folder");
     if (!FileExists(options.file)) {
       Say(out, "Wrong parameter: -file=" + options.file + kCrLf + "File does not exist.");
       return kExitFileMissing;
     }
+    if (options.toFolder.empty()) return MissingParameter(out, "-to_folder");
     return jobs.Decrypt(options.password, options.file, options.toFolder);
   }
   if (options.mode == "encrypt") {
     if (options.password.empty()) return MissingParameter(out, "-password");
-    if (options.toFile.empty()) return MissingParameter(out, "-to_file");
-    for (const std::string& item : SplitString(options.files, ";")) {
+    const std::vector<std::string> files = SplitString(options.files, ";");
+    for (const std::string& item : files) {
       if (!FileExists(item)) {
         Say(out, "Wrong parameter: -files=" + item + kCrLf + "File does not exist." + kCrLf);
         return kExitFileMissing;
       }
     }
-    return jobs.Encrypt(options.password, options.files, options.toFile);
+    if (options.toFile.empty()) return MissingParameter(out, "-to_file");
+    return jobs.Encrypt(options.password, files, options.toFile);
   }
   return MissingParameter(out, "-encrypt/-decrypt");
 }

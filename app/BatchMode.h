@@ -26,19 +26,24 @@ class EConvertError : public Error {
 class JobRunner {
  public:
   virtual ~JobRunner() = default;
-  virtual int Encrypt(const std::string& password, const std::string& files,
+  virtual int Encrypt(const std::string& password, const std::vector<std::string>& files,
                       const std::string& target) = 0;
   virtual int Decrypt(const std::string& password, const std::string& container,
                       const std::string& folder) = 0;
 };
 
-// Calls EncryptFiles / DecryptFileToFolder with interactive false and a silent prompter.
+// Calls EncryptFiles / DecryptFileToFolder with interactive false. Nothing is asked; the reason
+// of a failure and each notice go to `err` as one line (CR LF at the end).
 class BatchJobRunner final : public JobRunner {
  public:
-  int Encrypt(const std::string& password, const std::string& files,
+  explicit BatchJobRunner(std::ostream& err) : err_(err) {}
+  int Encrypt(const std::string& password, const std::vector<std::string>& files,
               const std::string& target) override;
   int Decrypt(const std::string& password, const std::string& container,
               const std::string& folder) override;
+
+ private:
+  std::ostream& err_;
 };
 
 // The usage text, three CRLF-terminated lines.

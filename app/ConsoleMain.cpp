@@ -24,9 +24,11 @@ int main(int argc, char** argv) {
   kvelv::platform::EndProcessOnCrash(kvelv::kUnhandledErrorExitCode);
   // UTF-8 arguments; on Windows read from the UTF-16 command line.
   std::vector<std::string> args = kvelv::platform::CommandLineArguments(argc, argv);
+  // The password stays in `args` only, not in what the process list shows.
+  kvelv::platform::WipeOptionValues(argc, argv, "-password");
   return kvelv::RunWithLastChance(
       [&args] {
-        kvelv::BatchJobRunner jobs;
+        kvelv::BatchJobRunner jobs(kvelv::platform::ConsoleErr());
         return kvelv::RunBatchMode(args, kvelv::platform::ConsoleOut(), jobs);
       },
       kvelv::platform::ConsoleErr());

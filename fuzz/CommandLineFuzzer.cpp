@@ -13,7 +13,7 @@ namespace {
 
 class RecordingJobs : public kvelv::JobRunner {
  public:
-  int Encrypt(const std::string& password, const std::string&, const std::string& target) override {
+  int Encrypt(const std::string& password, const std::vector<std::string>&, const std::string& target) override {
     Check(password, target);
     return 0;
   }

@@ -299,6 +299,10 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
   }
   if (!write(length)) return writeFailure();
 
+  // A container is a file for the user: a replaced one keeps its permissions, a new one gets the
+  // usual ones. The plaintext of a decryption stays the owner's alone.
+  if (!out.Handle().TakePermissions(target, encrypt ? platform::NewFileMode::Usual : platform::NewFileMode::Private))
+    return Fail("Cannot set the permissions of \"" + target + "\": " + Reason(out.Handle().LastError(), "I/O error"));
   if (!out.Handle().Sync())
     return Fail("Cannot flush \"" + target + "\" to disk: " + Reason(out.Handle().LastError(), "I/O error"));
   if (!out.Handle().Close())

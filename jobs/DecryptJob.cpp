@@ -46,15 +46,22 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
                         const std::string& folder, bool interactive, Prompter& prompter) {
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component) {
-    if (!interactive) return kExitNoComponent;
+    if (!interactive) {
+      prompter.ReportFailure(texts::kConsoleNoComponent);
+      return kExitNoComponent;
+    }
     prompter.ShowMessage(texts::kComponentNotRegistered);
     return 0;
   }
   ConfigureForContainer(*component, password);
 
   TempArchive archive;  // plaintext: removed on every way out
+  if (!archive.Guarded()) prompter.Notice(texts::kNotGuarded + archive.Path());
   if (component->DecryptFileTo(container, archive.Path()) != 1) {
-    if (!interactive) return kExitFailed;
+    if (!interactive) {
+      prompter.ReportFailure(texts::kConsoleDecryptFailed + component->FailureText());
+      return kExitFailed;
+    }
     prompter.ShowMessage(texts::kDecryptFailed + component->FailureText());
     return 0;
   }
@@ -65,12 +72,18 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   reader.SetDoAll(true);
   reader.SetOverwriteMode(UZOverwriteMode::Always);
   auto fail = [&](const std::string& reason) {
-    if (!interactive) return kExitFailed;
+    if (!interactive) {
+      prompter.ReportFailure(texts::kConsoleDecryptFailed + reason);
+      return kExitFailed;
+    }
     prompter.ShowMessage(texts::kDecryptFailed + reason);
     return 0;
   };
-  auto damaged = [&] {
-    if (!interactive) return kExitFailed;
+  auto damaged = [&](const std::string& detail) {
+    if (!interactive) {
+      prompter.ReportFailure(texts::kConsoleArchiveDamaged + (detail.empty() ? detail : " (" + detail + ")"));
+      return kExitFailed;
+    }
     prompter.ShowMessage(texts::kArchiveDamaged);
     return 0;
   };
@@ -84,10 +97,11 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
     return fail(e.what());
   } catch (const ECantWriteUCF& e) {
     return fail(e.what());
-  } catch (const std::exception&) {
-    return damaged();  // an archive that cannot be read through is damaged, however it shows it
+  } catch (const std::exception& e) {
+    return damaged(e.what());  // an archive that cannot be read through is damaged, however it shows it
   }
-  if (staged->Failed() > 0 || reader.EntryCountRead() == 0) return damaged();
+  if (staged->Failed() > 0) return damaged(std::to_string(staged->Failed()) + " entries fail their check");
+  if (reader.EntryCountRead() == 0) return damaged("it holds no entries");
 
   if (interactive) {
     switch (ScanTargets(staged->TargetPaths(), prompter)) {

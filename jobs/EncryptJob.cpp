@@ -8,6 +8,8 @@
 #include "jobs/JobCrypto.h"
 #include "jobs/JobTexts.h"
 #include "jobs/TempArchive.h"
+#include "platform/File.h"
+#include "platform/FileSystem.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipWriter.h"
 
@@ -18,34 +20,74 @@ constexpr int kExitDone = 0;
 constexpr int kExitFailed = 2;
 constexpr int kExitNoComponent = 3;
 
-int Report(bool interactive, Prompter& prompter, bool ok, const std::string& target,
-           const std::string& failure) {
-  if (!interactive) return ok ? kExitDone : kExitFailed;
+int Report(bool interactive, Prompter& prompter, bool ok, const std::string& target, const std::string& failure) {
+  if (!interactive) {
+    if (!ok) prompter.ReportFailure(texts::kConsoleEncryptFailed + failure);
+    return ok ? kExitDone : kExitFailed;
+  }
   prompter.ShowMessage(ok ? texts::kEncryptDone + target : texts::kEncryptFailed + failure);
   return 0;
 }
 
+// The files the writer is to pack; the ones the design leaves out (hidden, system) are named in
+// a notice instead.
+std::vector<std::string> PackableFiles(const std::vector<std::string>& files, Prompter& prompter) {
+  std::vector<std::string> packable;
+  for (const std::string& path : files) {
+    const auto info = platform::GetFileInfo(path);
+    if (info && (info->attributes & platform::kAttrHidden) != 0) {
+      prompter.Notice(texts::kLeftOutHidden + path);
+    } else if (info && (info->attributes & platform::kAttrSystem) != 0) {
+      prompter.Notice(texts::kLeftOutSystem + path);
+    } else {
+      packable.push_back(path);
+    }
+  }
+  return packable;
+}
+
 }  // namespace
 
-int EncryptFiles(const std::string& password, const std::string& files, const std::string& target,
+int EncryptFiles(const std::string& password, const std::vector<std::string>& files, const std::string& target,
                  bool interactive, Prompter& prompter) {
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component) {
-    if (!interactive) return kExitNoComponent;
+    if (!interactive) {
+      prompter.ReportFailure(texts::kConsoleNoComponent);
+      return kExitNoComponent;
+    }
     prompter.ShowMessage(texts::kComponentNotRegistered);
     return 0;
   }
 
   TempArchive archive;
+  if (!archive.Guarded()) prompter.Notice(texts::kNotGuarded + archive.Path());
+  std::string failure;  // the first listed file that could not be packed, and why
   try {
     ZipWriter writer;
     writer.SetZipName(archive.Path());
-    writer.SetFilesList(SplitString(files, ";"));
-    (void)writer.PackFiles();  // left-out files are silently missing from the container
+    writer.SetExpandWildcards(false);  // a path is that file, whatever characters it holds
+    writer.SetFilesList(PackableFiles(files, prompter));
+    writer.OnNoSuchFile = [&](const std::string& item) {
+      if (failure.empty()) failure = texts::kFileVanished + item;
+    };
+    writer.OnSkippingFile = [&](SkipReason reason, bool&, int, const std::string& path) {
+      if (reason == SkipReason::srNoOverwrite) {
+        prompter.Notice(texts::kLeftOutSameName + path);
+      } else if (failure.empty()) {
+        std::error_code ec;
+        (void)platform::File::Open(path, platform::OpenMode::ReadDenyNone, ec);  // for the reason
+        failure = texts::kCannotOpenFile + ("\"" + path + "\": ") +
+                  (ec ? ec.message() : std::string("another program holds it"));
+      }
+    };
+    (void)writer.PackFiles();
   } catch (const EZipException& e) {
     // A writer failure (disk full, unreadable source) is a failed encryption, not a crash.
     return Report(interactive, prompter, false, target, e.what());
   }
+  // Exit code 0 means every file that is to be packed is in the container.
+  if (!failure.empty()) return Report(interactive, prompter, false, target, failure);
 
   ConfigureForContainer(*component, password);
   const bool ok = component->EncryptFileTo(archive.Path(), target) == 1;

@@ -1,14 +1,17 @@
 #pragma once
 #include <string>
+#include <vector>
 
 #include "jobs/Prompter.h"
 
 namespace kvelv {
 
-// Packs the ";"-separated `files` into a temporary archive and encrypts it into `target`.
-// Returns the process exit code in batch mode (interactive false: 0, 2 or 3) and 0 in
-// interactive mode, where the outcome is reported through `prompter`.
-int EncryptFiles(const std::string& password, const std::string& files, const std::string& target,
+// Packs `files` (each path taken as it is) into a temporary archive and encrypts it into
+// `target`. Hidden and system files, and a file whose name an earlier one already has, are left
+// out with a notice; a listed file that cannot be found, opened or read fails the job, and no
+// container is written then. Returns the process exit code in batch mode (interactive false:
+// 0, 2 or 3) and 0 in interactive mode, where the outcome is reported through `prompter`.
+int EncryptFiles(const std::string& password, const std::vector<std::string>& files, const std::string& target,
                  bool interactive, Prompter& prompter);
 
 }  // namespace kvelv

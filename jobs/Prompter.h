@@ -1,6 +1,7 @@
 #pragma once
-// How a job talks to the user. Batch mode implements it by saying nothing (a job in batch mode
-// reports only through its exit code); the main window shows real dialogs; tests script answers.
+// How a job talks to the user. Batch mode implements it by asking nothing and writing one line to
+// standard error for a notice or a failure (the exit code says the rest); the main window shows
+// real dialogs; tests script answers.
 #include <string>
 
 namespace kvelv {
@@ -14,9 +15,13 @@ class Prompter {
   virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
   // Platform message box with a caption and Yes/No buttons (no icon); true for Yes.
   virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+  // Something the job did on purpose that the user should know of (a listed file left out).
+  virtual void Notice(const std::string& /*text*/) {}
+  // Why a job in batch mode failed; interactive mode puts the reason into its message instead.
+  virtual void ReportFailure(const std::string& /*reason*/) {}
 };
 
-// For batch mode: shows nothing, answers No.
+// For batch mode without a place to write to (and tests): shows nothing, answers No.
 class SilentPrompter final : public Prompter {
  public:
   void ShowMessage(const std::string&) override {}

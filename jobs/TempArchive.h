@@ -15,6 +15,9 @@ class TempArchive {
   TempArchive& operator=(const TempArchive&) = delete;
 
   const std::string& Path() const { return path_; }
+  // False when no guarded folder could be made: the archive then sits in the temporary folder
+  // itself and only the job's own ways out remove it.
+  bool Guarded() const { return !folder_.empty(); }
   void Remove();
 
  private:

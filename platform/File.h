@@ -6,6 +6,12 @@
 
 namespace kvelv::platform {
 
+// Permissions for a new file that has no file to take them from.
+enum class NewFileMode {
+  Usual,    // what new files get: 0666 less the umask
+  Private,  // the owner only (0600)
+};
+
 enum class OpenMode {
   ReadDenyNone,     // read; others may read and write (source files); holds no lock, but is
                     // refused while another holder shares nothing (exclusive lock)
@@ -50,6 +56,11 @@ class File {
   bool SetLastWriteTime(int64_t unixSeconds);
   // DOS attributes through this handle: 0x01 clears all write bits, else the owner may write.
   bool SetDosAttributes(uint32_t attributes);
+  // Gives this file, about to replace the file at `replaced` by a rename, that file's permissions
+  // (and its owner and group where the process may set them); when no regular file is there
+  // (a link is followed), those of `whenNew`. Windows: the folder's inherited access rules apply
+  // and nothing is changed.
+  bool TakePermissions(const std::string& replaced, NewFileMode whenNew);
   bool Close();  // false when the close reported an error
   const std::error_code& LastError() const { return lastError_; }
 

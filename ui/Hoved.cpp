@@ -76,7 +76,9 @@ Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::st
       prompter_(prompter),
       settingsPath_(std::move(settingsPath)),
       arguments_(std::move(arguments)),
-      encrypt_(EncryptFiles),
+      // The chosen file is one path, never split at ";" or any other character.
+      encrypt_([](const std::string& password, const std::string& file, const std::string& target, bool interactive,
+                  Prompter& prompter) { return EncryptFiles(password, {file}, target, interactive, prompter); }),
       decrypt_(DecryptFileToFolder),
       now_(platform::NowUnixSeconds),
       selectfolder_(prompter, this) {

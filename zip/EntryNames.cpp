@@ -10,7 +10,7 @@ namespace kvelv {
 
 std::string ZipHeaderInfo::EncodeEntryName(const std::string& name) {
   std::string text = name;
-  std::replace(text.begin(), text.end(), '\\', '/');
+  std::replace(text.begin(), text.end(), kEntrySeparator, '/');
 
   auto utf8Road = [&]() {
     flag_ |= kFlagUtf8;
@@ -40,8 +40,18 @@ std::string UndoOemRoad(const std::string& name) {
 
 std::string DecodeEntryName(const std::string& stored, uint16_t flag, uint16_t versionMadeBy,
                             kvelv::OEMConvert conversion) {
-  std::string name = ValidUtf8(stored);
-  std::replace(name.begin(), name.end(), '/', '\\');
+  const bool utf8 = IsValidUtf8(stored);
+  if (!utf8 && (flag & kFlagUtf8) == 0) {
+    // Not UTF-8 and not marked so: a DOS or Windows tool's OEM name (code page 850). Our own
+    // archives never store such bytes, so they read back as before.
+    std::string name = platform::Utf8FromOem(stored);
+    std::replace(name.begin(), name.end(), '/', kEntrySeparator);
+    return name;
+  }
+  // Marked UTF-8 but not valid: the odd bytes are read as windows-1252, so that two such names
+  // stay two names.
+  std::string name = utf8 ? stored : NameBytesAsText(stored);
+  std::replace(name.begin(), name.end(), '/', kEntrySeparator);
   // Unix hosts store names as they are (UTF-8 here); the OEM step would garble them.
   const bool unixHost = (versionMadeBy >> 8) == 3;
   if ((flag & kFlagUtf8) == 0 && conversion == kvelv::OEMConvert::oemFlexible &&

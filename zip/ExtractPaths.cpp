@@ -7,13 +7,13 @@ namespace kvelv {
 
 namespace {
 
-bool IsNameSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+bool IsNameSeparator(char c) { return kEntryNameBreaks.find(c) != std::string_view::npos; }
 
-// Both sides with "\" as separator, so prefixes match whichever separator they were written with.
-std::string WithBackslashes(std::string_view text) {
+// Both sides with one separator, so prefixes match whichever separator they were written with.
+std::string WithOneSeparator(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
-    if (c == '/') c = '\\';
+    if (IsNameSeparator(c)) c = kEntrySeparator;
   }
   return out;
 }
@@ -21,7 +21,7 @@ std::string WithBackslashes(std::string_view text) {
 }  // namespace
 
 std::string SafeEntryFileName(std::string_view name) {
-  size_t cut = name.find_last_of("\\/:");
+  size_t cut = name.find_last_of(kEntryNameBreaks);
   std::string_view part = cut == std::string_view::npos ? name : name.substr(cut + 1);
   if (part == "." || part == ".." || part.find('\0') != std::string_view::npos) return {};
   return std::string(part);
@@ -29,15 +29,15 @@ std::string SafeEntryFileName(std::string_view name) {
 
 std::optional<std::vector<std::string>> SafeEntryFolders(std::string_view directory,
                                                          const std::vector<std::string>& relativePathList) {
-  std::string dir = WithBackslashes(directory);
+  std::string dir = WithOneSeparator(directory);
   for (const std::string& prefix : relativePathList) {
-    std::string p = WithBackslashes(prefix);
+    std::string p = WithOneSeparator(prefix);
     if (!p.empty() && dir.size() >= p.size() && SameTextAscii(std::string_view(dir).substr(0, p.size()), p)) {
       dir.erase(0, p.size());
       break;
     }
   }
-  if (dir.size() >= 2 && dir[1] == ':') dir.erase(0, 2);
+  if (kEntrySeparator == '\\' && dir.size() >= 2 && dir[1] == ':') dir.erase(0, 2);  // a drive
 
   std::vector<std::string> folders;
   size_t start = 0;

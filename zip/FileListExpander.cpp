@@ -12,8 +12,10 @@ namespace {
 
 using platform::FileInfo;
 
+// "/" ends a folder item everywhere, and "\\" too where it is the separator; on POSIX it is an
+// ordinary character of a file name.
 bool EndsWithSeparator(const std::string& item) {
-  return !item.empty() && (item.back() == '/' || item.back() == '\\');
+  return !item.empty() && (item.back() == '/' || item.back() == platform::kSeparator);
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -179,6 +181,12 @@ class Expander {
   const bool archiveExists_;  // a new archive cannot be found by the search
 };
 
+// Whether the item, resolved as a plain item would be, names an existing file or folder.
+bool NamesSomething(const std::string& item, const std::string& rootDir) {
+  const bool bare = platform::FolderPart(item).empty() && !item.empty() && item.front() != '/';
+  return platform::GetFileInfo(bare ? rootDir + item : item).has_value();
+}
+
 }  // namespace
 
 bool VisibleWithMask(uint32_t attributes, uint32_t searchAttributes) {
@@ -209,7 +217,9 @@ ExpandedList ExpandFileList(const std::vector<std::string>& items, const ExpandO
   Expander expander(options, result);
   std::vector<std::string> wildcardItems;
   for (const auto& item : items) {
-    if (HasWildcards(item)) {
+    // A name that exists is that file or folder, whatever characters it holds (all of "?*<>|"
+    // are ordinary in POSIX file names); only an item that names nothing is a pattern.
+    if (options.expandWildcards && HasWildcards(item) && !NamesSomething(item, options.rootDir)) {
       wildcardItems.push_back(item);
     } else {
       expander.AddPlainItem(item);

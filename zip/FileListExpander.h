@@ -19,6 +19,9 @@ struct ExpandOptions {
   std::vector<std::string> excludeList;
   std::string archivePath;  // the archive itself is never packed
   bool skipIfArchiveBitNotSet = false;
+  // Items with wildcard characters that name no existing file or folder are patterns; an item
+  // that names one is always taken as it is.
+  bool expandWildcards = true;
 
   // Hooks; empty ones are not called.
   std::function<bool(const std::string& path)> hasEntryToFreshen;  // set only for freshening
@@ -35,7 +38,7 @@ struct ExpandedList {
 
 // Plain items first, in list order, then the matches of each wildcard item in the order of the
 // wildcard items. Empty, missing, hidden/system (per mask) and excluded items are dropped.
-// Items ending with "/" or "\" are folder entries and pass unchanged.
+// Items ending with "/" (or the system's separator) are folder entries and pass unchanged.
 ExpandedList ExpandFileList(const std::vector<std::string>& items, const ExpandOptions& options);
 
 // True when the path (pattern with a folder separator) or its file name matches a pattern.

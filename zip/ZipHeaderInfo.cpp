@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "zip/ZipText.h"
+
 namespace kvelv {
 
 namespace {
@@ -83,7 +85,7 @@ void ZipHeaderInfo::SetFileName(const std::string& name) {
 
 void ZipHeaderInfo::SetDirectory(const std::string& directory) {
   directory_ = directory;
-  if (!directory_.empty() && directory_.back() != '\\') directory_ += '\\';
+  if (!directory_.empty() && directory_.back() != kEntrySeparator) directory_ += kEntrySeparator;
   fileNameLength_ = (fileName_.empty() && directory_.empty()) ? 0 : std::max<uint16_t>(fileNameLength_, 1);
 }
 

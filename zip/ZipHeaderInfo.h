@@ -88,12 +88,13 @@ class ZipHeaderInfo {
   void SetCentralHeaderPosition(int64_t v) { centralHeaderPosition_ = v; }
 
   // --- Name ---------------------------------------------------------------------------------
-  // In memory the directory uses "\" and is empty or ends with "\".
+  // In memory the directory uses kEntrySeparator ("/" on POSIX, "\" on Windows) and is empty or
+  // ends with it.
   const std::string& FileName() const { return fileName_; }
   // Marks the file name length as not zero; the real length is computed when a header is written.
   void SetFileName(const std::string& name);
   const std::string& Directory() const { return directory_; }
-  // Appends "\" when the value does not end with one (an empty value stays empty).
+  // Appends kEntrySeparator when the value does not end with it (an empty value stays empty).
   void SetDirectory(const std::string& directory);
   std::string FullName() const { return directory_ + fileName_; }
 

@@ -84,7 +84,7 @@ bool ZipHeaderInfo::ReadCentralHeader(BufferedFileStream& in) {
     } else if (id == kUnicodePathExtraId && end - data >= 5) {
       // Version (1 byte), CRC of the header name (4 bytes, not checked), the name in UTF-8.
       const std::string_view utf8(reinterpret_cast<const char*>(p + data + 5), end - data - 5);
-      SplitEntryName(ValidUtf8(utf8), directory_, fileName_);
+      SplitEntryName(NameBytesAsText(utf8), directory_, fileName_);
     } else if (id == kAesExtraId && end - data >= 7) {
       AesExtraField aes;
       aes.vendorVersion = GetU16(p + data);
@@ -143,7 +143,7 @@ bool ZipHeaderInfo::ReadLocalHeader(BufferedFileStream& in) {
   // included), so valid UTF-8 is read as such; anything else is taken as ANSI.
   const std::string utf8 = ValidUtf8(stored);
   std::string name = utf8 == stored ? utf8 : platform::Utf8FromAnsi(stored);
-  std::replace(name.begin(), name.end(), '/', '\\');
+  std::replace(name.begin(), name.end(), '/', kEntrySeparator);
   if ((flag_ & kFlagUtf8) == 0 && oemConvert_ == kvelv::OEMConvert::oemFlexible)
     name = UndoOemRoad(name);
   SplitEntryName(name, directory_, fileName_);

@@ -1,5 +1,7 @@
 #include "zip/ZipText.h"
 
+#include <cstdint>
+
 #include "platform/CodePages.h"
 
 namespace kvelv {
@@ -31,10 +33,68 @@ std::string ValidUtf8(std::string_view bytes) {
   return platform::EncodeUtf8(platform::DecodeUtf8(bytes));
 }
 
+namespace {
+
+// Length of the valid UTF-8 sequence at the start of `bytes`; 0 when there is none.
+size_t Utf8SequenceLength(std::string_view bytes) {
+  const auto b0 = static_cast<unsigned char>(bytes[0]);
+  if (b0 < 0x80) return 1;
+  size_t length = 0;
+  uint32_t code = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    length = 2;
+    code = b0 & 0x1F;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    length = 3;
+    code = b0 & 0x0F;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    length = 4;
+    code = b0 & 0x07;
+  } else {
+    return 0;
+  }
+  if (bytes.size() < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if ((b & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (b & 0x3F);
+  }
+  static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+  for (size_t at = 0; at < bytes.size();) {
+    const size_t length = Utf8SequenceLength(bytes.substr(at));
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+std::string NameBytesAsText(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (size_t at = 0; at < bytes.size();) {
+    const size_t length = Utf8SequenceLength(bytes.substr(at));
+    if (length > 0) {
+      text.append(bytes.substr(at, length));
+      at += length;
+    } else {
+      text += platform::Utf8FromAnsi(bytes.substr(at, 1));
+      ++at;
+    }
+  }
+  return text;
+}
+
 void SplitEntryName(std::string_view name, std::string& directory, std::string& fileName) {
-  // "/" counts too: a Unicode path field keeps its "/" and must not smuggle a folder part into
-  // the file name.
-  const size_t cut = name.find_last_of("\\/:");
+  // "/" counts everywhere: a Unicode path field keeps its "/" and must not smuggle a folder part
+  // into the file name.
+  const size_t cut = name.find_last_of(kEntryNameBreaks);
   if (cut == std::string_view::npos) {
     directory.clear();
     fileName = std::string(name);
@@ -42,7 +102,7 @@ void SplitEntryName(std::string_view name, std::string& directory, std::string& 
   }
   fileName = std::string(name.substr(cut + 1));
   directory = std::string(name.substr(0, cut));
-  if (!directory.empty()) directory += '\\';
+  if (!directory.empty()) directory += kEntrySeparator;
 }
 
 }  // namespace kvelv

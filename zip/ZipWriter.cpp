@@ -128,6 +128,7 @@ void ZipWriter::Pass::ExpandItems(bool existing) {
   ExpandOptions options;
   options.rootDir = w_.rootDir_;
   options.recurse = w_.recurse_;
+  options.expandWildcards = w_.expandWildcards_;
   options.addDirEntriesOnRecurse = w_.addDirEntriesOnRecurse_;
   options.searchAttributes = w_.searchAttributes_;
   options.excludeList = w_.excludeList_;

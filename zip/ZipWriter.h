@@ -1,6 +1,6 @@
 #pragma once
 // Turns a list of file paths into a ZIP archive: plain paths, folder entries (a trailing
-// separator) and wildcard items ("*.txt", ">*.log" for all subfolders). An archive that exists
+// separator) and wildcard items ("*.txt", ">*.log" for all subfolders) that name no existing file. An archive that exists
 // already is rewritten through a temporary file under ZipAction.
 //
 // Failures: a short or failed write anywhere raises ENotEnoughRoom "Not enough room to write
@@ -28,6 +28,10 @@ class ZipWriter : public ZipReader {
   // Deflate level 0-9 (values outside are clamped); 0 stores every entry.
   int PackLevel() const { return packLevel_; }
   void SetPackLevel(int level);
+  // Whether items with wildcard characters that name no existing file are expanded as patterns
+  // (true by default). An item that names an existing file is always packed as that file.
+  bool ExpandWildcards() const { return expandWildcards_; }
+  void SetExpandWildcards(bool v) { expandWildcards_ = v; }
   bool Recurse() const { return recurse_; }
   void SetRecurse(bool v) { recurse_ = v; }
   // Deletes each packed source file after the archive is complete (OnDisposeFile may veto).
@@ -97,6 +101,7 @@ class ZipWriter : public ZipReader {
   void SetSearchBit(uint32_t bit, bool on);
 
   int packLevel_ = 6;
+  bool expandWildcards_ = true;
   bool recurse_ = false;
   bool dispose_ = false;
   bool storePaths_ = false;

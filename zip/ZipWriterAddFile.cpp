@@ -10,6 +10,7 @@
 #include "zip/EntryCompressor.h"
 #include "zip/FileListExpander.h"
 #include "zip/PackedLocalHeader.h"
+#include "zip/ZipText.h"
 #include "zip/ParallelDeflate.h"
 #include "zip/WildcardMatch.h"
 #include "zip/ZipExceptions.h"
@@ -20,12 +21,12 @@ namespace kvelv {
 namespace {
 
 bool IsFolderItem(const std::string& item) {
-  return !item.empty() && (item.back() == '/' || item.back() == '\\');
+  return !item.empty() && (item.back() == '/' || item.back() == platform::kSeparator);
 }
 
 std::string ToEntrySeparators(std::string text) {
   for (char& c : text) {
-    if (c == '/') c = '\\';
+    if (c == '/') c = kEntrySeparator;
   }
   return text;
 }
@@ -55,7 +56,7 @@ std::string ZipWriter::Pass::StoredDirectoryFor(const std::string& path) const {
     const size_t firstName = folder.find_first_not_of('/');
     folder.erase(0, firstName == std::string::npos ? folder.size() : firstName);
   }
-  return ToEntrySeparators(folder);
+  return ToEntrySeparators(NameBytesAsText(folder));
 }
 
 std::string ZipWriter::Pass::StoredNameFor(const std::string& item) const {
@@ -63,7 +64,7 @@ std::string ZipWriter::Pass::StoredNameFor(const std::string& item) const {
     // The folder itself is the stored directory; no file name.
     return StoredDirectoryFor(item.substr(0, item.size() - 1) + "/x");
   }
-  return StoredDirectoryFor(item) + platform::FileNamePart(item);
+  return StoredDirectoryFor(item) + NameBytesAsText(platform::FileNamePart(item));
 }
 
 void ZipWriter::Pass::SetStoredName(ZipHeaderInfo& entry, const std::string& item) const {
@@ -74,7 +75,8 @@ void ZipWriter::Pass::SetStoredName(ZipHeaderInfo& entry, const std::string& ite
   }
   std::string directory = StoredDirectoryFor(item);
   if (!directory.empty()) entry.SetDirectory(directory);
-  entry.SetFileName(platform::FileNamePart(item));
+  // A POSIX name is bytes; one that is not UTF-8 is stored as the text it most likely means.
+  entry.SetFileName(NameBytesAsText(platform::FileNamePart(item)));
 }
 
 bool ZipWriter::Pass::OpenSource(const std::string& path, platform::File& source) {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <mutex>
 
 namespace kvelv::platform {
 
@@ -289,6 +291,45 @@ bool File::SetDosAttributes(uint32_t attributes) {
     mode |= S_IWUSR;
   }
   return mode == (st.st_mode & 07777) || fchmod(static_cast<int>(handle_), mode) == 0;
+}
+
+namespace {
+
+// The process's umask, read without changing it (Linux 4.7 and later), else by setting it and
+// back under a lock.
+mode_t CurrentUmask() {
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+      found = std::sscanf(line, "Umask: %o", &value) == 1;
+    }
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(value);
+  }
+  static std::mutex mutex;
+  std::lock_guard<std::mutex> lock(mutex);
+  const mode_t mask = umask(077);
+  umask(mask);
+  return mask;
+}
+
+}  // namespace
+
+bool File::TakePermissions(const std::string& replaced, NewFileMode whenNew) {
+  if (handle_ < 0) return false;
+  const int fd = static_cast<int>(handle_);
+  struct stat st {};
+  if (!replaced.empty() && stat(replaced.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    // The owner first: changing it may clear set-id bits, which the mode then restores.
+    if (fchown(fd, st.st_uid, st.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+      // Not ours to give away: the file stays ours, with the mode below.
+    }
+    return fchmod(fd, st.st_mode & 07777) == 0;
+  }
+  const mode_t mode = whenNew == NewFileMode::Private ? 0600 : (0666 & ~CurrentUmask());
+  return fchmod(fd, mode) == 0;
 }
 
 bool File::Close() {

@@ -2,6 +2,7 @@
 // file replaced atomically on every write.
 #include "platform/PrivateProfile.h"
 
+#include <filesystem>
 #include <system_error>
 
 #include "platform/File.h"
@@ -44,8 +45,13 @@ std::optional<std::string> ReadPrivateProfileValue(const std::string& path, cons
   return IniDocument::Parse(*text).Find(section, key);
 }
 
-bool WritePrivateProfileValue(const std::string& path, const std::string& section, const std::string& key,
+bool WritePrivateProfileValue(const std::string& linkOrPath, const std::string& section, const std::string& key,
                               const std::string& value) {
+  // A settings file that is a symbolic link (one installed for all users, say) is written where
+  // the link points; the link stays.
+  std::error_code resolveError;
+  const std::filesystem::path resolved = std::filesystem::canonical(linkOrPath, resolveError);
+  const std::string path = resolveError ? linkOrPath : resolved.string();
   // Read-only files stay read-only even for root, and the rename below would not notice.
   std::optional<FileInfo> info = GetFileInfo(path);
   if (info && (info->IsFolder() || (info->attributes & kAttrReadOnly) != 0)) return false;
@@ -64,9 +70,10 @@ bool WritePrivateProfileValue(const std::string& path, const std::string& sectio
   std::string tempPath;
   File temp = CreateUniqueFile(FolderWithSeparator(path), ".tmp", tempPath, ec);
   if (!temp.IsOpen()) return false;
-  bool written =
-      temp.Write(bytes.data(), static_cast<int64_t>(bytes.size())) == static_cast<int64_t>(bytes.size()) &&
-      temp.Sync();
+  // The new file keeps the old one's permissions and owner; a first one is the user's alone.
+  bool written = temp.TakePermissions(path, NewFileMode::Private) &&
+                 temp.Write(bytes.data(), static_cast<int64_t>(bytes.size())) == static_cast<int64_t>(bytes.size()) &&
+                 temp.Sync();
   written = temp.Close() && written;
   if (!written || !RenameFile(tempPath, path)) {
     DeleteFile(tempPath);

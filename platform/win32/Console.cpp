@@ -93,6 +93,8 @@ std::ostream& StreamFor(DWORD which, std::ostream& fallback) {
 
 }  // namespace
 
+void WipeOptionValues(int, char**, const std::string&) {}
+
 std::vector<std::string> CommandLineArguments(int, char**) {
   int count = 0;
   std::unique_ptr<LPWSTR, HLOCAL (*)(HLOCAL)> args(CommandLineToArgvW(GetCommandLineW(), &count), LocalFree);

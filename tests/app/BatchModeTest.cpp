@@ -29,9 +29,11 @@ struct JobCall {
 
 class RecordingJobs : public JobRunner {
  public:
-  int Encrypt(const std::string& password, const std::string& files,
+  int Encrypt(const std::string& password, const std::vector<std::string>& files,
               const std::string& target) override {
-    calls.push_back({"encrypt", password, files, target});
+    std::string joined;  // the list as one text, to compare with what was given
+    for (const std::string& file : files) joined += (joined.empty() ? "" : ";") + file;
+    calls.push_back({"encrypt", password, joined, target});
     return result;
   }
   int Decrypt(const std::string& password, const std::string& container,
@@ -112,17 +114,18 @@ TEST_F(BatchModeTest, MissingPasswordInEitherMode) {
   EXPECT_TRUE(jobs_.calls.empty());
 }
 
-TEST_F(BatchModeTest, MissingTargetComesAfterThePasswordAndBeforeTheFiles) {
-  EXPECT_EQ(Run({"-encrypt", "-password=p", "-files=" + dir_.Join("none")}), 1);
-  EXPECT_EQ(Out(), "Missing parameter: -to_file\r\n" + kUsage);
+TEST_F(BatchModeTest, MissingTargetComesAfterTheInputs) {
+  // A missing input wins over a missing target, as with the original order of the checks.
+  EXPECT_EQ(Run({"-encrypt", "-password=p", "-files=" + dir_.Join("none")}), 5);
+  EXPECT_EQ(Out(), "Wrong parameter: -files=" + dir_.Join("none") + "\r\nFile does not exist.\r\n");
   EXPECT_EQ(Run({"-encrypt", "-password=p", "-files=" + fileA_, "-to_file=\"\""}), 1);
   EXPECT_EQ(Out(), "Missing parameter: -to_file\r\n" + kUsage);
   // -to_folder belongs to the other mode and does not count.
   EXPECT_EQ(Run({"-encrypt", "-password=p", "-files=" + fileA_, "-to_folder=x"}), 1);
   EXPECT_EQ(Out(), "Missing parameter: -to_file\r\n" + kUsage);
 
-  EXPECT_EQ(Run({"-decrypt", "-password=p", "-file=" + dir_.Join("none")}), 1);
-  EXPECT_EQ(Out(), "Missing parameter: -to_folder\r\n" + kUsage);
+  EXPECT_EQ(Run({"-decrypt", "-password=p", "-file=" + dir_.Join("none")}), 5);
+  EXPECT_EQ(Out(), "Wrong parameter: -file=" + dir_.Join("none") + "\r\nFile does not exist.");
   EXPECT_EQ(Run({"-decrypt", "-password=p", "-file=" + fileA_, "-to_file=x"}), 1);
   EXPECT_EQ(Out(), "Missing parameter: -to_folder\r\n" + kUsage);
 
@@ -220,7 +223,7 @@ TEST_F(BatchModeTest, EmptyArgumentsAreSkipped) {
 
 // --- Dispatch ------------------------------------------------------------------------------------
 
-TEST_F(BatchModeTest, EncryptGetsTheUnsplitListAndReturnsTheJobsCode) {
+TEST_F(BatchModeTest, EncryptGetsTheSplitListAndReturnsTheJobsCode) {
   jobs_.result = 2;
   const std::string files = fileA_ + ";" + fileB_ + ";";  // trailing ";" adds no item
   EXPECT_EQ(Run({"-encrypt", "-password=Secret", "-files=" + files, "-to_file=/out/x.orvkvelv",
@@ -230,7 +233,7 @@ TEST_F(BatchModeTest, EncryptGetsTheUnsplitListAndReturnsTheJobsCode) {
   ASSERT_EQ(jobs_.calls.size(), 1u);
   EXPECT_EQ(jobs_.calls[0].job, "encrypt");
   EXPECT_EQ(jobs_.calls[0].password, "Secret");
-  EXPECT_EQ(jobs_.calls[0].source, files);
+  EXPECT_EQ(jobs_.calls[0].source, fileA_ + ";" + fileB_);  // the two items, joined again here
   EXPECT_EQ(jobs_.calls[0].target, "/out/x.orvkvelv");
 }
 

@@ -201,6 +201,26 @@ TEST_F(SettingsFileTest, WriteReplacesTheFileAtomically) {
   EXPECT_EQ(FilesInFolder(), 1);  // no temporary file left behind
 }
 
+// A settings file installed for all users keeps what makes it readable for them.
+TEST_F(SettingsFileTest, WritesKeepTheModeAndWriteThroughALink) {
+  for (mode_t mode : {mode_t{0644}, mode_t{0640}}) {
+    IniFile ini = WithText("[S]\r\nk=old\r\n");
+    chmod(Path().c_str(), mode);
+    ini.WriteString("S", "k", "new");
+    struct stat st {};
+    ASSERT_EQ(stat(Path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, mode);
+  }
+  const std::string shared = dir_.Join("shared.ini");
+  test::WriteFile(shared, "[S]\r\nk=old\r\n");
+  fs::remove(Path());
+  fs::create_symlink(shared, Path());
+  IniFile(Path()).WriteString("S", "k", "through the link");
+  EXPECT_TRUE(fs::is_symlink(Path()));
+  EXPECT_EQ(IniFile(shared).ReadString("S", "k", ""), "through the link");
+  EXPECT_EQ(FilesInFolder(), 2);
+}
+
 // --- Refused writes ----------------------------------------------------------------------------
 
 void ExpectRefused(IniFile& ini) {

@@ -24,8 +24,7 @@ class DecryptJobTest : public ::testing::Test {
     WriteFile(src_.Join("c.txt"), "charlie");
     container_ = work_.Join("x.orvkvelv");
     SilentPrompter silent;
-    ASSERT_EQ(EncryptFiles(kPassword,
-                           src_.Join("a.txt") + ";" + src_.Join("b.txt") + ";" + src_.Join("c.txt"),
+    ASSERT_EQ(EncryptFiles(kPassword, {src_.Join("a.txt"), src_.Join("b.txt"), src_.Join("c.txt")},
                            container_, false, silent),
               0);
     ASSERT_TRUE(tmp_.IsEmpty());
@@ -135,7 +134,7 @@ TEST(DecryptJobEmptyArchive, IsReportedAsDamaged) {
   const std::string container = work.Join("empty.orvkvelv");
   // Only a hidden file is listed: the writer leaves it out and the archive has no entries.
   WriteFile(work.Join(".hidden"), "x");
-  ASSERT_EQ(EncryptFiles(kPassword, work.Join(".hidden"), container, false, silent), 0);
+  ASSERT_EQ(EncryptFiles(kPassword, {work.Join(".hidden")}, container, false, silent), 0);
   EXPECT_EQ(DecryptFileToFolder(kPassword, container, out.Path(), false, silent), 2);
   // A folder that did not exist is not left behind.
   EXPECT_EQ(DecryptFileToFolder(kPassword, container, out.Join("new"), false, silent), 2);

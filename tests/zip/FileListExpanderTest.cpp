@@ -55,8 +55,9 @@ TEST_F(FileListExpanderTest, SearchMaskDecidesOnHiddenAndSystemFiles) {
 TEST_F(FileListExpanderTest, FolderEntriesPassUnchangedAndRootDirPrefixesBareNames) {
   ExpandOptions options;
   options.rootDir = dir_.Path() + "/";
+  // "\\" is an ordinary character of a POSIX name: "sub\\" is a file name, and there is none.
   auto result = ExpandFileList({"a.txt", P("sub") + "/", "sub\\", "nothere.txt"}, options);
-  EXPECT_EQ(result.paths, (std::vector<std::string>{P("a.txt"), P("sub") + "/", "sub\\"}));
+  EXPECT_EQ(result.paths, (std::vector<std::string>{P("a.txt"), P("sub") + "/"}));
 }
 
 TEST_F(FileListExpanderTest, WildcardsSearchTheFolderOnlyUnlessAskedToRecurse) {

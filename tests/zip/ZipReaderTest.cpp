@@ -98,7 +98,7 @@ void WriteOwnArchive(const std::string& path, const std::vector<std::string>& na
   std::vector<ZipHeaderInfo> entries;
   for (const std::string& name : names) {
     ZipHeaderInfo e;
-    const size_t cut = name.find_last_of('\\');
+    const size_t cut = name.find_last_of('/');
     if (cut != std::string::npos) e.SetDirectory(name.substr(0, cut));
     e.SetFileName(cut == std::string::npos ? name : name.substr(cut + 1));
     const std::string data = "data of " + name;
@@ -154,7 +154,7 @@ TEST_F(ZipReaderTest, InfoZipArchiveWithFolderAndReadOnlyFile) {
   ZipReader r;
   Load(r, Path("i.zip"));
   ASSERT_EQ(r.EntryCount(), 4);
-  EXPECT_EQ(Names(r), (std::vector<std::string>{"a.txt", "sub\\", "sub\\b.txt", "ro.txt"}));
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"a.txt", "sub/", "sub/b.txt", "ro.txt"}));
   EXPECT_EQ(r.EntryFileName(1), "");  // a folder entry has no file-name part
   EXPECT_EQ(r.Entry(0).UncompressedSize(), 500u);
   EXPECT_EQ(r.Entry(0).CompressionMethod(), 8);
@@ -182,7 +182,7 @@ TEST_F(ZipReaderTest, PythonArchiveWithFolderEntryAndSlashes) {
   ZipReader r;
   Load(r, Path("p.zip"));
   ASSERT_EQ(r.EntryCount(), 4);
-  EXPECT_EQ(Names(r), (std::vector<std::string>{"docs\\", "a.txt", "docs\\b.txt", "empty.txt"}));
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"docs/", "a.txt", "docs/b.txt", "empty.txt"}));
   EXPECT_EQ(r.Entry(1).UncompressedSize(), 600u);
   EXPECT_EQ(r.Entry(3).UncompressedSize(), 0u);
   EXPECT_EQ(r.Entry(3).Crc32(), 0u);
@@ -207,7 +207,7 @@ TEST_F(ZipReaderTest, PythonArchiveWithForcedZip64) {
   ZipReader r;
   Load(r, Path("z.zip"));
   ASSERT_EQ(r.EntryCount(), 3);
-  EXPECT_EQ(Names(r), (std::vector<std::string>{"a.txt", "docs\\b.txt", "empty.txt"}));
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"a.txt", "docs/b.txt", "empty.txt"}));
   EXPECT_EQ(r.Entry(0).UncompressedSize(), 600u);
   EXPECT_EQ(r.Entry(1).UncompressedSize(), 3u);
 }
@@ -234,7 +234,7 @@ TEST_F(ZipReaderTest, SevenZipArchive) {
   r.SetSortMode(ZipSortMode::ByName);
   Load(r, Path("7.zip"));
   ASSERT_EQ(r.EntryCount(), 4);
-  EXPECT_EQ(Names(r), (std::vector<std::string>{"d\\", "d\\two.txt", "one.txt", "€.txt"}));
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"d/", "d/two.txt", "one.txt", "€.txt"}));
   EXPECT_EQ(r.Entry(2).UncompressedSize(), 1000u);
   EXPECT_EQ(r.Entry(3).UncompressedSize(), 4u);
   EXPECT_EQ(r.Entry(0).ExternalAttributes() & 0x10, 0x10u);
@@ -243,19 +243,19 @@ TEST_F(ZipReaderTest, SevenZipArchive) {
 // --- Our own names ------------------------------------------------------------------------------
 
 TEST_F(ZipReaderTest, NationalNamesRoundTripThroughOurEncoding) {
-  const std::vector<std::string> names = {"brød.txt", "Årsrapport.txt", "€.txt", "mappe\\æøå.doc",
+  const std::vector<std::string> names = {"brød.txt", "Årsrapport.txt", "€.txt", "mappe/æøå.doc",
                                           "Ωmega.txt", "plain.txt", "ÉÜìØ.txt"};
   WriteOwnArchive(Path("n.zip"), names);
   ZipReader r;
   Load(r, Path("n.zip"));
   EXPECT_EQ(Names(r), names);
   EXPECT_EQ(r.EntryFileName(3), "æøå.doc");
-  EXPECT_EQ(r.EntryDirectory(3), "mappe\\");
+  EXPECT_EQ(r.EntryDirectory(3), "mappe/");
   EXPECT_EQ(r.EntryDateTime(0), 0x58A16C2Fu);
 }
 
 TEST_F(ZipReaderTest, NationalNamesSurviveRecoveryFromLocalHeaders) {
-  const std::vector<std::string> names = {"brød.txt", "Årsrapport.txt", "€.txt", "mappe\\æøå.doc"};
+  const std::vector<std::string> names = {"brød.txt", "Årsrapport.txt", "€.txt", "mappe/æøå.doc"};
   WriteOwnArchive(Path("n.zip"), names);
   std::string bytes = test::ReadFile(Path("n.zip"));
   bytes.resize(bytes.find("PK\x01\x02"));
@@ -357,7 +357,7 @@ TEST_F(ZipReaderTest, IncompleteZipModes) {
   bad.SetIncompleteZipMode(IncompleteZipMode::izAssumeBad);
   Load(bad, Path("t.zip"));
   EXPECT_TRUE(bad.RebuiltFromLocalHeaders());
-  EXPECT_EQ(Names(bad), (std::vector<std::string>{"a.txt", "docs\\b.txt", "empty.txt"}));
+  EXPECT_EQ(Names(bad), (std::vector<std::string>{"a.txt", "docs/b.txt", "empty.txt"}));
   EXPECT_EQ(bad.Entry(0).UncompressedSize(), 600u);
 
   ZipReader hooked;
@@ -382,7 +382,7 @@ TEST_F(ZipReaderTest, CorruptCentralDirectoryIsRebuiltFromLocalHeaders) {
   Load(r, Path("r.zip"));
   EXPECT_TRUE(r.RebuiltFromLocalHeaders());
   ASSERT_EQ(r.EntryCount(), 3);
-  EXPECT_EQ(Names(r), (std::vector<std::string>{"a.txt", "docs\\b.txt", "empty.txt"}));
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"a.txt", "docs/b.txt", "empty.txt"}));
   EXPECT_EQ(r.Entry(1).UncompressedSize(), 3u);
   EXPECT_EQ(r.Entry(0).CentralHeaderPosition(), static_cast<int64_t>(first));  // completed by the directory
 }
@@ -396,7 +396,7 @@ TEST_F(ZipReaderTest, RecoveryFindsEntriesWrittenWithDataDescriptors) {
   r.SetIncompleteZipMode(IncompleteZipMode::izAssumeBad);
   Load(r, Path("dd.zip"));
   ASSERT_EQ(r.EntryCount(), 3);
-  EXPECT_EQ(Names(r), (std::vector<std::string>{"a.txt", "docs\\b.txt", "empty.txt"}));
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"a.txt", "docs/b.txt", "empty.txt"}));
   EXPECT_EQ(r.Entry(0).UncompressedSize(), 600u);
   EXPECT_EQ(r.Entry(1).UncompressedSize(), 3u);
 }
