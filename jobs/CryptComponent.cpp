@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "jobs/ContainerSource.h"
 #include "jobs/crypto/CryptoBackend.h"
 #include "platform/CodePages.h"
 #include "platform/File.h"
@@ -401,6 +402,28 @@ int CryptComponent::EncryptFileTo(const std::string& source, const std::string& 
     return impl_->TransformFile(true, source, target);
   } catch (const std::exception& e) {
     return impl_->Fail(std::string("Encryption failed: ") + e.what());
+  }
+}
+
+std::shared_ptr<ArchiveSource> CryptComponent::OpenDecrypted(const std::string& source) {
+  impl_->failureText.clear();
+  try {
+    if (std::string problem = impl_->CipherProblem(); !problem.empty()) {
+      impl_->Fail(problem);
+      return nullptr;
+    }
+    std::string error;
+    std::unique_ptr<crypto::BlockDecryptor> decryptor = impl_->backend->NewBlockDecryptor(impl_->key, error);
+    if (!decryptor) {
+      impl_->Fail(error);
+      return nullptr;
+    }
+    std::shared_ptr<ArchiveSource> plaintext = ContainerSource::Open(source, std::move(decryptor), impl_->iv, error);
+    if (!plaintext) impl_->Fail(error);
+    return plaintext;
+  } catch (const std::exception& e) {
+    impl_->Fail(std::string("Decryption failed: ") + e.what());
+    return nullptr;
   }
 }
 

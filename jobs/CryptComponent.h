@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "zip/ArchiveSource.h"
 
 namespace kvelv {
 
@@ -62,6 +63,10 @@ class CryptComponent {
   // existing target is left as it was.
   [[nodiscard]] int EncryptFileTo(const std::string& source, const std::string& target);
   [[nodiscard]] int DecryptFileTo(const std::string& source, const std::string& target);
+  // The plaintext of the container `source`, decrypted where it is read and written nowhere.
+  // Checks what DecryptFileTo checks before anything is read: the length and the padding (a
+  // wrong password shows there). nullptr on failure, explained by FailureText(); never throws.
+  [[nodiscard]] std::shared_ptr<ArchiveSource> OpenDecrypted(const std::string& source);
 
  private:
   struct Impl;

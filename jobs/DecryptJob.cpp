@@ -9,7 +9,6 @@
 #include "jobs/FileProbes.h"
 #include "jobs/JobCrypto.h"
 #include "jobs/JobTexts.h"
-#include "jobs/TempArchive.h"
 #include "platform/FileSystem.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipReader.h"
@@ -55,9 +54,10 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   }
   ConfigureForContainer(*component, password);
 
-  TempArchive archive;  // plaintext: removed on every way out
-  if (!archive.Guarded()) prompter.Notice(texts::kNotGuarded + archive.Path());
-  if (component->DecryptFileTo(container, archive.Path()) != 1) {
+  // The archive is read from the container itself, decrypted where it is read: no plaintext
+  // archive is ever written to disk.
+  std::shared_ptr<ArchiveSource> plaintext = component->OpenDecrypted(container);
+  if (!plaintext) {
     if (!interactive) {
       prompter.ReportFailure(texts::kConsoleDecryptFailed + component->FailureText());
       return kExitFailed;
@@ -67,7 +67,7 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   }
 
   ZipReader reader;
-  reader.SetZipName(archive.Path());
+  reader.SetArchiveSource(plaintext, container);
   reader.SetDestDir(folder);
   reader.SetDoAll(true);
   reader.SetOverwriteMode(UZOverwriteMode::Always);
@@ -117,7 +117,6 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
 
   (void)staged->Commit();
   if (staged->MoveFailures() > 0) return fail(staged->FirstMoveFailure());
-  archive.Remove();
   if (!interactive) return kExitDone;
   prompter.ShowMessage(texts::kDecryptDone);
   return 0;

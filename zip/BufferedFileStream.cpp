@@ -44,6 +44,18 @@ void BufferedFileStream::Adopt(platform::File file, const std::string& path) {
   lastError_.clear();
 }
 
+void BufferedFileStream::OpenSource(std::shared_ptr<const ArchiveSource> source, const std::string& name) {
+  if (IsOpen()) Close();
+  source_ = std::move(source);
+  path_ = name;
+  position_ = 0;
+  bufferStart_ = 0;
+  bufferFill_ = 0;
+  writing_ = false;
+  failed_ = false;
+  lastError_.clear();
+}
+
 void BufferedFileStream::OpenOrThrow(const std::string& path, platform::OpenMode mode) {
   std::error_code ec;
   if (!Open(path, mode, ec))
@@ -93,17 +105,16 @@ int64_t BufferedFileStream::Read(void* buffer, int64_t count) {
       position_ += n;
       continue;
     }
-    if (!file_.Seek(position_)) break;
     const int64_t remaining = count - total;
     if (remaining >= static_cast<int64_t>(buffer_.size())) {
       // Large reads bypass the buffer.
-      const int64_t n = file_.Read(out + total, remaining);
+      const int64_t n = ReadRaw(out + total, remaining);
       if (n <= 0) break;
       total += n;
       position_ += n;
       continue;
     }
-    const int64_t n = file_.Read(buffer_.data(), static_cast<int64_t>(buffer_.size()));
+    const int64_t n = ReadRaw(buffer_.data(), static_cast<int64_t>(buffer_.size()));
     bufferStart_ = position_;
     bufferFill_ = n > 0 ? static_cast<size_t>(n) : 0;
     if (n <= 0) break;
@@ -111,8 +122,14 @@ int64_t BufferedFileStream::Read(void* buffer, int64_t count) {
   return total;
 }
 
+int64_t BufferedFileStream::ReadRaw(void* buffer, int64_t count) {
+  if (source_) return source_->ReadAt(position_, buffer, count);
+  if (!file_.Seek(position_)) return -1;
+  return file_.Read(buffer, count);
+}
+
 int64_t BufferedFileStream::Write(const void* data, int64_t count) {
-  if (!IsOpen() || failed_ || count <= 0) return 0;
+  if (!IsOpen() || source_ || failed_ || count <= 0) return 0;
   if (!writing_) {
     writing_ = true;
     bufferStart_ = position_;
@@ -191,6 +208,7 @@ bool BufferedFileStream::Seek(int64_t position) {
 
 int64_t BufferedFileStream::Size() {
   if (!IsOpen()) return -1;
+  if (source_) return source_->Size();
   const int64_t onDisk = file_.Size();
   if (onDisk < 0) return -1;
   if (writing_) return std::max(onDisk, bufferStart_ + static_cast<int64_t>(bufferFill_));
@@ -198,7 +216,7 @@ int64_t BufferedFileStream::Size() {
 }
 
 bool BufferedFileStream::SetSize(int64_t size) {
-  if (!IsOpen() || size < 0 || !Flush()) return false;
+  if (!IsOpen() || source_ || size < 0 || !Flush()) return false;
   if (!writing_) {
     bufferStart_ = position_;
     bufferFill_ = 0;
@@ -217,6 +235,7 @@ bool BufferedFileStream::Flush() {
 
 bool BufferedFileStream::Sync() {
   if (!Flush()) return false;
+  if (source_) return true;
   if (!file_.Sync()) {
     lastError_ = file_.LastError();
     return false;
@@ -226,6 +245,7 @@ bool BufferedFileStream::Sync() {
 
 bool BufferedFileStream::Close() {
   if (!IsOpen()) return !failed_;
+  source_.reset();
   bool ok = FlushWrite() && !failed_;
   if (!file_.Close()) {
     ok = false;

@@ -1,6 +1,7 @@
 #pragma once
-// A platform::File behind one read/write buffer (8192 bytes by default). Every archive, source
-// and output file of the archive classes goes through it.
+// A platform::File behind one read/write buffer (8192 bytes by default), or an ArchiveSource
+// behind a read buffer. Every archive, source and output file of the archive classes goes
+// through it.
 //
 // Failure policy: Write() reports how many bytes it accepted; fewer than asked means the file
 // could not take them (disk full, I/O error). Because bytes are buffered, a failure may show only
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "platform/File.h"
+#include "zip/ArchiveSource.h"
 #include "zip/ZipTypes.h"
 
 namespace kvelv {
@@ -33,7 +35,11 @@ class BufferedFileStream {
   void OpenOrThrow(const std::string& path, platform::OpenMode mode);
   // Takes over a file opened elsewhere (for reading and writing), positioned at its start.
   void Adopt(platform::File file, const std::string& path);
-  bool IsOpen() const { return file_.IsOpen(); }
+  // Reads `source` (named `name` in messages); writes are refused.
+  void OpenSource(std::shared_ptr<const ArchiveSource> source, const std::string& name);
+  bool IsOpen() const { return file_.IsOpen() || source_ != nullptr; }
+  // The source being read (null for a file opened by path).
+  const std::shared_ptr<const ArchiveSource>& Source() const { return source_; }
   // The file itself, for what the stream does not do (times, attributes); Flush() first.
   platform::File& Handle() { return file_; }
   const std::string& Path() const { return path_; }
@@ -71,9 +77,12 @@ class BufferedFileStream {
 
  private:
   bool FlushWrite();
+  // Reads at position_ from the file or the source, past the buffer; -1 on error.
+  int64_t ReadRaw(void* buffer, int64_t count);
   void DropReadBuffer();
 
   platform::File file_;
+  std::shared_ptr<const ArchiveSource> source_;
   std::string path_;
   std::vector<uint8_t> buffer_;
   int64_t position_ = 0;     // logical position of the stream

@@ -62,11 +62,10 @@ bool DecodeAhead::Suits(const ZipHeaderInfo& entry) {
          entry.UncompressedSize() <= kMaxEntrySize && entry.CompressedSize() <= kMaxEntrySize;
 }
 
-DecodeAhead::DecodeAhead(const std::string& archivePath, const std::vector<const ZipHeaderInfo*>& entries,
-                         unsigned threads) {
-  std::error_code ec;
-  archive_ = platform::File::Open(archivePath, platform::OpenMode::ReadDenyNone, ec);
-  if (!archive_.IsOpen()) return;
+DecodeAhead::DecodeAhead(std::shared_ptr<const ArchiveSource> archive,
+                         const std::vector<const ZipHeaderInfo*>& entries, unsigned threads)
+    : archive_(std::move(archive)) {
+  if (!archive_) return;
   jobs_.resize(entries.size());
   std::vector<bool> wanted(entries.size(), false);
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -93,12 +92,12 @@ std::optional<DecodedEntry> DecodeAhead::Decode(const Job& job, EntryDecoder& de
       // Where the data starts, from the local header's name and extra field lengths.
       std::array<uint8_t, 30> header{};
       if (job.offset > static_cast<uint64_t>(INT64_MAX) - 0x30000 ||
-          archive_.ReadAt(static_cast<int64_t>(job.offset), header.data(), 30) != 30) {
+          archive_->ReadAt(static_cast<int64_t>(job.offset), header.data(), 30) != 30) {
         throw EFatalUnzipError(kPrematureEnd);
       }
       const uint64_t start = job.offset + 30 + GetU16(&header[26]) + GetU16(&header[28]);
       std::unique_ptr<uint8_t[]> packed(new uint8_t[std::max<uint64_t>(job.compressedSize, 1)]);
-      const int64_t got = archive_.ReadAt(static_cast<int64_t>(start), packed.get(),
+      const int64_t got = archive_->ReadAt(static_cast<int64_t>(start), packed.get(),
                                           static_cast<int64_t>(job.compressedSize));
       PackedBytes source(packed.get(), got > 0 ? static_cast<size_t>(got) : 0, job.compressedSize);
       DecodedBytes sink(entry, job.uncompressedSize);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/File.h"
+#include "zip/ArchiveSource.h"
 #include "zip/EntryDecoder.h"
 #include "zip/Lookahead.h"
 #include "zip/ZipHeaderInfo.h"
@@ -36,9 +36,8 @@ class DecodeAhead {
   static bool Suits(const ZipHeaderInfo& entry);
 
   // `entries[i]` is the entry the pass reaches as item i, or null for one it handles itself; the
-  // fields needed are copied here. The archive is opened again for reading; when that fails,
-  // nothing is decoded ahead.
-  DecodeAhead(const std::string& archivePath, const std::vector<const ZipHeaderInfo*>& entries,
+  // fields needed are copied here. Workers read `archive` at their own positions.
+  DecodeAhead(std::shared_ptr<const ArchiveSource> archive, const std::vector<const ZipHeaderInfo*>& entries,
               unsigned threads = HardwareThreads());
 
   // The decoded entry of item `index` (waiting for a worker to finish it), or nullopt when the
@@ -56,7 +55,7 @@ class DecodeAhead {
 
   std::optional<DecodedEntry> Decode(const Job& job, EntryDecoder& decoder) const;
 
-  platform::File archive_;
+  std::shared_ptr<const ArchiveSource> archive_;
   std::vector<Job> jobs_;
   std::unique_ptr<Lookahead<DecodedEntry, EntryDecoder>> lookahead_;  // last: stopped before the members above go
 };

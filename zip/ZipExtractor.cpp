@@ -149,10 +149,9 @@ bool StagedExtraction::MoveOne(const Staged& staged, std::string& path) {
 
 // --- ZipExtractor ----------------------------------------------------------------------------------
 
-ZipExtractor::ZipExtractor(BufferedFileStream& archive, std::string archivePath, SortedZip& entries,
-                           ExtractSettings settings, ExtractEvents events)
+ZipExtractor::ZipExtractor(BufferedFileStream& archive, SortedZip& entries, ExtractSettings settings,
+                           ExtractEvents events)
     : archive_(archive),
-      archivePath_(std::move(archivePath)),
       entries_(entries),
       settings_(std::move(settings)),
       events_(std::move(events)) {}
@@ -212,7 +211,7 @@ void ZipExtractor::StartDecodeAhead(const std::vector<int>& selected) {
     ahead[static_cast<size_t>(index)] = &entries_[index];
     ++count;
   }
-  if (count >= 2) ahead_ = std::make_unique<DecodeAhead>(archivePath_, ahead);
+  if (count >= 2 && archive_.Source()) ahead_ = std::make_unique<DecodeAhead>(archive_.Source(), ahead);
 }
 
 void ZipExtractor::Unselect(const ZipHeaderInfo& entry) {

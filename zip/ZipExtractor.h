@@ -119,9 +119,9 @@ class StagedExtraction {
 
 class ZipExtractor {
  public:
-  // `entries` is the list in the order events number them; `archive` is open on `archivePath`.
-  ZipExtractor(BufferedFileStream& archive, std::string archivePath, SortedZip& entries, ExtractSettings settings,
-               ExtractEvents events);
+  // `entries` is the list in the order events number them; `archive` reads the archive through
+  // a source, which the workers decoding ahead read too.
+  ZipExtractor(BufferedFileStream& archive, SortedZip& entries, ExtractSettings settings, ExtractEvents events);
   ~ZipExtractor();
   ZipExtractor(const ZipExtractor&) = delete;
   ZipExtractor& operator=(const ZipExtractor&) = delete;
@@ -161,7 +161,6 @@ class ZipExtractor {
                               MessageResult defaultResult);
 
   BufferedFileStream& archive_;
-  std::string archivePath_;
   SortedZip& entries_;
   ExtractSettings settings_;
   ExtractEvents events_;

@@ -27,10 +27,17 @@ ZipReader::~ZipReader() { ResetArchive(); }
 
 // --- Properties -------------------------------------------------------------------------------
 
+void ZipReader::SetArchiveSource(std::shared_ptr<const ArchiveSource> source, const std::string& name) {
+  zipName_ = name + '\0';  // differs from any name, so the reset below happens
+  SetZipName(name);
+  source_ = std::move(source);
+}
+
 void ZipReader::SetZipName(const std::string& value) {
   // Exact comparison: on a case-sensitive file system "A.zip" and "a.zip" are two archives.
   if (value == zipName_) return;
   zipName_ = value;
+  source_.reset();
   zipNameNoExt_ = WithoutExtension(value);
   entries_.reset();
   sortedView_.reset();
@@ -105,6 +112,7 @@ uint32_t ZipReader::EntryDateTime(int index) const {
 
 void ZipReader::ResetArchive() {
   CloseArchive();
+  source_.reset();
   sortedView_.reset();
   entries_.reset();
   endCentral_.ResetEndRecord();
@@ -129,6 +137,11 @@ void ZipReader::BuildSortedView() {
 // --- Opening ----------------------------------------------------------------------------------
 
 bool ZipReader::ArchiveStamp(int64_t& time, int64_t& size) const {
+  if (source_) {  // a source does not change while it is used
+    time = 0;
+    size = source_->Size();
+    return size >= 0;
+  }
   const auto info = platform::GetFileInfo(zipName_);
   if (!info) return false;
   time = info->lastWriteTime;
@@ -142,8 +155,15 @@ void ZipReader::RememberArchiveStamp() {
 
 void ZipReader::OpenArchive() {
   if (!archive_) {
+    // Read through a source, so that workers decoding ahead can read it at the same time.
+    std::shared_ptr<const ArchiveSource> source = source_;
+    if (!source) {
+      std::error_code ec;
+      source = FileArchiveSource::Open(zipName_, ec);
+      if (!source) throw EFOpenError("Cannot open file \"" + zipName_ + "\". " + ec.message());
+    }
     auto stream = std::make_unique<BufferedFileStream>(StreamBufferSize);
-    stream->OpenOrThrow(zipName_, platform::OpenMode::ReadDenyWrite);
+    stream->OpenSource(std::move(source), zipName_);
     archive_ = std::move(stream);
   }
   int64_t time = 0;
@@ -220,7 +240,7 @@ bool ZipReader::TestEntry(int index) {
   settings.filesList.clear();
   SortedZip none(ZipSortMode::ByNone, DuplicatePolicy::Accept, false);
   SortedZip& list = View() != nullptr ? *View() : none;
-  const int passed = ZipExtractor(*archive_, zipName_, list, std::move(settings), PassEvents()).Test();
+  const int passed = ZipExtractor(*archive_, list, std::move(settings), PassEvents()).Test();
   if (passed == 0) return false;
   if (index < 0) return !doAll_ || passed == EntryCount();
   return EntryAt(index).TestStatus() == 1;
@@ -262,7 +282,7 @@ StagedExtraction ZipReader::StageAll() {
   OpenArchive();
   SortedZip none(ZipSortMode::ByNone, DuplicatePolicy::Accept, false);
   SortedZip& list = View() != nullptr ? *View() : none;
-  StagedExtraction staged = ZipExtractor(*archive_, zipName_, list, PassSettings(), PassEvents()).Stage();
+  StagedExtraction staged = ZipExtractor(*archive_, list, PassSettings(), PassEvents()).Stage();
   filesList_.clear();
   return staged;
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "zip/ArchiveSource.h"
 #include "zip/BufferedFileStream.h"
 #include "zip/EndCentral.h"
 #include "zip/SortedZip.h"
@@ -40,6 +41,10 @@ class ZipReader {
   // Resets the reader for a new archive unless the value equals the current one (ASCII-only
   // case-insensitive); opens and reads nothing.
   virtual void SetZipName(const std::string& value);
+  // Reads the archive from `source` instead of a file named ZipName; `name` becomes ZipName, for
+  // messages only (no side file is looked for beside it). The source must not change while the
+  // reader uses it. A later SetZipName drops the source.
+  void SetArchiveSource(std::shared_ptr<const ArchiveSource> source, const std::string& name);
   const std::string& DestDir() const { return destDir_; }
   // Stored without one trailing separator; the folder is not created.
   void SetDestDir(const std::string& value);
@@ -199,6 +204,7 @@ class ZipReader {
 
   // Published settings.
   std::string zipName_;
+  std::shared_ptr<const ArchiveSource> source_;  // set by SetArchiveSource; null: the file ZipName
   std::string zipNameNoExt_;  // ZipName without its extension
   std::string destDir_;
   std::string rootDir_;

@@ -96,7 +96,7 @@ void ZipReader::LoadDirectory() {
   bool found = FindEndRecord(archive, record);
   BufferedFileStream* directory = &archive;
   std::unique_ptr<BufferedFileStream> sideFile;
-  if (!found) {
+  if (!found && !source_) {
     // A side file with the archive's name and ".zfc" may hold the end record and directory.
     const std::string zfcName = zipNameNoExt_ + ".zfc";
     if (platform::FileExists(zfcName)) {

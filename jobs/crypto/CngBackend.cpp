@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "jobs/crypto/CryptoBackend.h"
 
@@ -141,6 +142,28 @@ class CngCipher final : public CipherStream {
   size_t heldCount_ = 0;
 };
 
+// CNG key objects are not to be used by several threads at once: one lock around the chain.
+class CngBlockDecryptor final : public BlockDecryptor {
+ public:
+  explicit CngBlockDecryptor(BCRYPT_KEY_HANDLE key) : key_(key) {}
+  ~CngBlockDecryptor() override { BCryptDestroyKey(key_); }
+
+  bool Decrypt(const uint8_t* previous, const uint8_t* in, size_t blocks, uint8_t* out) const override {
+    UCHAR iv[kBlockSize];
+    std::memcpy(iv, previous, kBlockSize);
+    ULONG written = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const NTSTATUS status = BCryptDecrypt(key_, const_cast<PUCHAR>(in), static_cast<ULONG>(blocks * kBlockSize),
+                                          nullptr, iv, kBlockSize, out, static_cast<ULONG>(blocks * kBlockSize),
+                                          &written, 0);
+    return Succeeded(status) && written == blocks * kBlockSize;
+  }
+
+ private:
+  BCRYPT_KEY_HANDLE key_;
+  mutable std::mutex mutex_;
+};
+
 class CngBackend final : public Backend {
  public:
   ~CngBackend() override {
@@ -194,6 +217,18 @@ class CngBackend final : public Backend {
       return nullptr;
     }
     return std::make_unique<CngCipher>(handle, encrypt, iv);
+  }
+
+  std::unique_ptr<BlockDecryptor> NewBlockDecryptor(const std::vector<uint8_t>& key, std::string& error) override {
+    BCRYPT_KEY_HANDLE handle = nullptr;
+    NTSTATUS status = BCryptGenerateSymmetricKey(aes_, &handle, nullptr, 0, const_cast<PUCHAR>(key.data()),
+                                                 static_cast<ULONG>(key.size()), 0);
+    if (!Succeeded(status)) {
+      if (handle != nullptr) BCryptDestroyKey(handle);
+      error = "Cannot set up the cipher: " + StatusText(status);
+      return nullptr;
+    }
+    return std::make_unique<CngBlockDecryptor>(handle);
   }
 
  private:

@@ -25,6 +25,17 @@ class CipherStream {
   virtual bool Final(uint8_t* out, size_t& written, bool& badPadding, std::string& error) = 0;
 };
 
+// AES-256-CBC decryption of whole blocks, without padding, for reading a container at any block:
+// a block decrypts from its ciphertext and the ciphertext block before it.
+class BlockDecryptor {
+ public:
+  virtual ~BlockDecryptor() = default;
+  // Decrypts `blocks` 16-byte blocks of `in` into `out`; `previous` is the ciphertext block
+  // before the first one (the container's vector for block 0). Safe to call from several threads
+  // at once. False when the library fails.
+  virtual bool Decrypt(const uint8_t* previous, const uint8_t* in, size_t blocks, uint8_t* out) const = 0;
+};
+
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -37,6 +48,8 @@ class Backend {
   // nullptr with `error` when the cipher cannot be set up with this 32-byte key and 16-byte vector.
   virtual std::unique_ptr<CipherStream> NewCipher(bool encrypt, const std::vector<uint8_t>& key,
                                                   const std::vector<uint8_t>& iv, std::string& error) = 0;
+  // nullptr with `error` when the cipher cannot be set up with this 32-byte key.
+  virtual std::unique_ptr<BlockDecryptor> NewBlockDecryptor(const std::vector<uint8_t>& key, std::string& error) = 0;
 };
 
 // Overwrites memory that held secrets in a way the compiler cannot drop.
