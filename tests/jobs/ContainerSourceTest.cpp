@@ -56,7 +56,9 @@ TEST_F(ContainerSourceTest, ReadsTheBytesAWholeFileDecryptionGives) {
         const int64_t n = source->ReadAt(at, got.data(), want);
         const int64_t expected = std::clamp<int64_t>(static_cast<int64_t>(size) - at, 0, want);
         ASSERT_EQ(n, expected) << at << "+" << want;
-        if (n > 0) ASSERT_EQ(got.substr(0, static_cast<size_t>(n)), plain.substr(static_cast<size_t>(at), static_cast<size_t>(n)));
+        if (n > 0) {
+          ASSERT_EQ(got.substr(0, static_cast<size_t>(n)), plain.substr(static_cast<size_t>(at), static_cast<size_t>(n)));
+        }
       }
     };
     std::thread other(check, random());
