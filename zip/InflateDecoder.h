@@ -1,5 +1,7 @@
 #pragma once
-// Decoder for ZIP method 8 (deflate) through zlib's raw inflate.
+// Decoder for ZIP method 8 (deflate): raw inflate through ISA-L where the build has it (Linux),
+// through zlib otherwise (the Windows build, or a machine without it); chosen when building,
+// with the same bytes and the same errors either way.
 #include <memory>
 
 #include "zip/ByteStreams.h"
@@ -12,16 +14,19 @@ namespace kvelv {
 // the thread's runtime.
 class Inflater {
  public:
-  Inflater();  // EZCompressionError "error" when zlib cannot set up
+  Inflater();  // EZCompressionError "error" when the library cannot set up
   ~Inflater();
   Inflater(const Inflater&) = delete;
   Inflater& operator=(const Inflater&) = delete;
 
   // Inflates one raw deflate stream from `in` to `out` (32768-byte blocks) and stops at its end;
-  // input after the end is left unread or ignored. Raises EZCompressionError "error" for any zlib
-  // error and EFatalUnzipError "Premature end of file reached" when `in` ends before the stream
-  // does. The object can be used again afterwards, whatever the outcome.
+  // input after the end is left unread or ignored. Raises EZCompressionError "error" for data
+  // that is not deflate and EFatalUnzipError "Premature end of file reached" when `in` ends
+  // before the stream does. The object can be used again afterwards, whatever the outcome.
   void Inflate(ByteSource& in, ByteSink& out);
+
+  // "isa-l" or "zlib": which library this build inflates with.
+  static const char* Library();
 
  private:
   struct State;
