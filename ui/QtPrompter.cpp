@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QUrl>
 
 #include "ui/SelectFolderDialog.h"
@@ -18,13 +21,32 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 // Simple dialogs carry the application title, as the platform's message dialog does.
 QString AppTitle() { return QCoreApplication::applicationName(); }
 
+// Makes the box at least as wide as its caption needs, and its focus visible from the start.
+void Prepare(QMessageBox& box) {
+  box.setAttribute(Qt::WA_KeyboardFocusChange);
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+    grid->addItem(new QSpacerItem(CaptionWidth(box.windowTitle()), 0), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 int RunBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const std::string& text,
            QMessageBox::StandardButtons buttons) {
   QMessageBox box(icon, caption, DisplayText(text), buttons, parent);
+  Prepare(box);
   return box.exec();
 }
 
 }  // namespace
+
+int CaptionWidth(const QString& caption) {
+  // The window manager draws the caption in a font the program cannot ask for; the title font
+  // in bold is at least as wide in the usual themes. The frame's icon and up to four buttons
+  // share the title bar with it.
+  QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+  font.setBold(true);
+  const QFontMetrics metrics(font);
+  return metrics.horizontalAdvance(caption) + 5 * (metrics.height() + 8);
+}
 
 QString DisplayText(const std::string& text) {
   QString shown = Q(text);
@@ -55,6 +77,7 @@ bool QtPrompter::Confirm(const std::string& text) {
   QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
   box.setDefaultButton(yes);
   box.setEscapeButton(no);
+  Prepare(box);
   box.exec();
   return box.clickedButton() != no;
 }
