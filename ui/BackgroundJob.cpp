@@ -9,13 +9,9 @@
 
 namespace kvelv {
 
-namespace {
-constexpr int kBusyIndicatorDelayMs = 1000;
-}
-
-BusyIndicator::BusyIndicator(QWidget* owner) : owner_(owner) {
+BusyIndicator::BusyIndicator(QWidget* owner, int delayMs) : owner_(owner) {
   delay_.setSingleShot(true);
-  delay_.setInterval(kBusyIndicatorDelayMs);
+  delay_.setInterval(delayMs);
   QObject::connect(&delay_, &QTimer::timeout, [this] { Show(); });
 }
 

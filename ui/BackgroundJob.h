@@ -17,7 +17,8 @@ namespace kvelv {
 // before every message of the job and once the work has ended, so a message never has it on top.
 class BusyIndicator {
  public:
-  explicit BusyIndicator(QWidget* owner);
+  static constexpr int kDelayMs = 1000;
+  explicit BusyIndicator(QWidget* owner, int delayMs = kDelayMs);
   ~BusyIndicator();
   BusyIndicator(const BusyIndicator&) = delete;
   BusyIndicator& operator=(const BusyIndicator&) = delete;

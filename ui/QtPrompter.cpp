@@ -1,6 +1,6 @@
 #include "ui/QtPrompter.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -57,22 +57,29 @@ QString DisplayText(const std::string& text) {
   return shown;
 }
 
+QWidget* QtPrompter::Owner() const {
+  // A message asked for while a modal dialog runs (the folder chooser's questions) belongs on
+  // top of that dialog, not of the main window behind it.
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  return parent_;
+}
+
 void QtPrompter::ShowMessage(const std::string& text) {
-  RunBox(parent_, QMessageBox::NoIcon, AppTitle(), text, QMessageBox::Ok);
+  RunBox(Owner(), QMessageBox::NoIcon, AppTitle(), text, QMessageBox::Ok);
 }
 
 void QtPrompter::ShowMessageBox(const std::string& text, const std::string& caption) {
-  RunBox(parent_, QMessageBox::NoIcon, Q(caption), text, QMessageBox::Ok);
+  RunBox(Owner(), QMessageBox::NoIcon, Q(caption), text, QMessageBox::Ok);
 }
 
 bool QtPrompter::AskYesNo(const std::string& text, const std::string& caption) {
-  return RunBox(parent_, QMessageBox::NoIcon, Q(caption), text,
+  return RunBox(Owner(), QMessageBox::NoIcon, Q(caption), text,
                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool QtPrompter::Confirm(const std::string& text) {
   QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), DisplayText(text),
-                  QMessageBox::NoButton, parent_);
+                  QMessageBox::NoButton, Owner());
   QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
   QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
   box.setDefaultButton(yes);
@@ -83,11 +90,11 @@ bool QtPrompter::Confirm(const std::string& text) {
 }
 
 void QtPrompter::ShowWarning(const std::string& text) {
-  RunBox(parent_, QMessageBox::Warning, AppTitle(), text, QMessageBox::Ok);
+  RunBox(Owner(), QMessageBox::Warning, AppTitle(), text, QMessageBox::Ok);
 }
 
 void QtPrompter::ShowError(const std::string& text) {
-  RunBox(parent_, QMessageBox::Critical, AppTitle(), text, QMessageBox::Ok);
+  RunBox(Owner(), QMessageBox::Critical, AppTitle(), text, QMessageBox::Ok);
 }
 
 std::optional<std::string> QtPrompter::AskOpenFile(const std::string& title,

@@ -32,6 +32,8 @@ class QtPrompter final : public UiPrompter {
   void OpenFolder(const std::string& path) override;
 
  private:
+  QWidget* Owner() const;
+
   QPointer<QWidget> parent_;
 };
 
