@@ -21,6 +21,7 @@
 #include "platform/LocalTime.h"
 #include "ui/BackgroundJob.h"
 #include "ui/EncryptTarget.h"
+#include "ui/FocusCues.h"
 #include "ui/GuiThreadPrompter.h"
 #include "ui/UiPrompter.h"
 
@@ -201,9 +202,7 @@ void Hoved::BuildControls() {
   for (std::size_t i = 1; i < std::size(order); ++i)
     setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
   btnEncrypt_->setFocus();
-  // Otherwise the style hides the focus until the first Tab, and the user cannot see where
-  // Enter goes.
-  setAttribute(Qt::WA_KeyboardFocusChange);
+  ShowFocusFromTheStart(this);
 
   const QFont labelFont = FitLabelFont(Plain(font),
                                        {Label4_->text(), Label3_->text(), Label2_->text(), Label1_->text()},

@@ -11,6 +11,8 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "ui/FocusCues.h"
+
 namespace kvelv {
 
 namespace {
@@ -87,7 +89,7 @@ PasswordDlg::PasswordDlg(QWidget* parent)
   setTabOrder(txtPassword_, OKBtn_);
   setTabOrder(OKBtn_, CancelBtn_);
   txtPassword_->setFocus();
-  setAttribute(Qt::WA_KeyboardFocusChange);
+  ShowFocusFromTheStart(this);
 }
 
 void PasswordDlg::showEvent(QShowEvent* event) {

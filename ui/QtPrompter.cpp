@@ -10,6 +10,7 @@
 #include <QSpacerItem>
 #include <QUrl>
 
+#include "ui/FocusCues.h"
 #include "ui/SelectFolderDialog.h"
 
 namespace kvelv {
@@ -23,7 +24,7 @@ QString AppTitle() { return QCoreApplication::applicationName(); }
 
 // Makes the box at least as wide as its caption needs, and its focus visible from the start.
 void Prepare(QMessageBox& box) {
-  box.setAttribute(Qt::WA_KeyboardFocusChange);
+  ShowFocusFromTheStart(&box);
   if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
     grid->addItem(new QSpacerItem(CaptionWidth(box.windowTitle()), 0), grid->rowCount(), 0, 1,
                   grid->columnCount());

@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "platform/FileSystem.h"
+#include "ui/FocusCues.h"
 #include "ui/ShortenPath.h"
 #include "ui/UiPrompter.h"
 
@@ -161,7 +162,7 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
   // Enter presses the focused button, tool buttons included, as on Windows.
   btnNewFolder_->installEventFilter(this);
   btnDeleteFolder_->installEventFilter(this);
-  setAttribute(Qt::WA_KeyboardFocusChange);
+  ShowFocusFromTheStart(this);
 
   ShellTree_->setFocus();
   LayOut();
