@@ -34,6 +34,8 @@ constexpr int kDesignClientHeight = 198;
 constexpr int kFontPixels = 11;  // Tahoma 8 point at 96 pixels per inch
 // The labels stand between 10 and the edits at 128, and keep a few pixels from them.
 constexpr int kLabelRoom = 128 - 10 - 4;
+// The action buttons' captions keep clear of the 83-pixel buttons' frames.
+constexpr int kActionRoom = 83 - 10;
 // Below this the edits get too short for a path, and the groups end at 171.
 constexpr int kMinClientWidth = 420;
 constexpr int kMinClientHeight = 176;
@@ -211,6 +213,9 @@ void Hoved::BuildControls() {
     l->setFont(labelFont);
     l->adjustSize();
   }
+  const QFont actionFont =
+      FitLabelFont(Bold(font), {btnDecrypt_->text(), btnEncrypt_->text()}, kActionRoom);
+  for (QPushButton* b : {btnDecrypt_, btnEncrypt_}) b->setFont(actionFont);
   setMinimumSize(kMinClientWidth, kMinClientHeight);
 }
 

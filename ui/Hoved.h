@@ -24,7 +24,7 @@ class UiPrompter;
 // platform's sans-serif, at the same size.
 QFont MainWindowFont();
 // `font`, made narrower and at most two pixels smaller when needed, so that each of `texts`
-// fits in `room` pixels (as far as that goes).
+// fits in `room` pixels (as far as that goes): the layout's room with a wider fallback face.
 QFont FitLabelFont(QFont font, const QStringList& texts, int room);
 // `frame` moved (and shrunk when larger) so that it lies wholly within `available`.
 QRect FitOnScreen(QRect frame, const QRect& available);

@@ -221,6 +221,8 @@ class HovedTest : public QObject {
     f.Make();
     for (const char* name : {"Label4", "Label3", "Label2", "Label1"})
       QVERIFY2(f.window->findChild<QLabel*>(name)->geometry().right() < 128 - 3, name);
+    for (const char* name : {"btnDecrypt", "btnEncrypt"})
+      QVERIFY2(f.Button(name)->fontMetrics().horizontalAdvance(f.Button(name)->text()) <= 83 - 10, name);
   }
 
   void anchorsFollowTheRightEdge() {
