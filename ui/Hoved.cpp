@@ -2,13 +2,13 @@
 
 #include <QCloseEvent>
 #include <QFontDatabase>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <algorithm>
 #include <climits>
 #include <exception>
