@@ -174,7 +174,9 @@ def caption_text_width(desktop, caption):
     font = desktop.run("fc-match", "-f", "%{file}", "sans:bold")
     out = desktop.run("convert", "-density", "96", "-font", font, "-pointsize", "8",
                       "label:" + caption, "-format", "%w", "info:")
-    return int(out) if out.strip().isdigit() else 0
+    if not out.strip().isdigit():
+        raise Failure("cannot measure the caption '%s' in %s" % (caption, font))
+    return int(out)
 
 
 class Session:
@@ -335,7 +337,8 @@ def first_session(desktop, gui, work, log):
         wait_for(lambda: desktop.active() == chooser, "the folder chooser to get the focus")
         desktop.click(chooser, 8 + 40, 4 + 12)  # "Create Folder"
         wait_for(lambda: os.path.isdir(os.path.join(sealed, "New Folder")), "New Folder to be made")
-        time.sleep(0.3)  # the name editor opens with the new node
+        # The name editor opens in the same click handler that made the folder, so the keys
+        # below reach the program after it.
         desktop.key("ctrl+a")
         desktop.type("Arkiv")
         desktop.key("Return")
