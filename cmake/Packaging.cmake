@@ -27,8 +27,12 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # Library dependencies (zlib, libcrypto, Qt) worked out from the executables.
+  # Library dependencies (zlib, libcrypto, Qt) worked out from the executables; the main
+  # window's layout is made for the metrics of Liberation Sans (those of Tahoma and Arial).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(KVELV_BUILD_GUI)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
+  endif()
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "File encryption client\n kvelv packs files into a ZIP archive and encrypts it with AES-256-CBC\n into one container file; kvelv-gui is the interactive build (Qt 6).")
 endif()

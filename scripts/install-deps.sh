@@ -9,6 +9,8 @@ PACKAGES=(
   libgtest-dev googletest libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   zip unzip p7zip-full libarchive-tools python3 ca-certificates
+  # The interactive build's layout is made for these metrics; the real-display test's desktop.
+  fonts-liberation xvfb openbox xdotool x11-utils imagemagick
 )
 
 missing=()

@@ -4,42 +4,53 @@
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QProgressDialog>
-#include <QTimer>
-#include <atomic>
 #include <exception>
-#include <memory>
 #include <thread>
 
 namespace kvelv {
 
-namespace {
-constexpr int kBusyIndicatorDelayMs = 1000;
+BusyIndicator::BusyIndicator(QWidget* owner, int delayMs) : owner_(owner) {
+  delay_.setSingleShot(true);
+  delay_.setInterval(delayMs);
+  QObject::connect(&delay_, &QTimer::timeout, [this] { Show(); });
 }
 
-void RunInBackground(QWidget* owner, const std::function<void()>& work) {
+BusyIndicator::~BusyIndicator() = default;
+
+void BusyIndicator::Arm() {
+  if (!ended_ && !dialog_) delay_.start();
+}
+
+void BusyIndicator::Disarm() {
+  delay_.stop();
+  dialog_.reset();
+}
+
+bool BusyIndicator::IsShown() const { return dialog_ && dialog_->isVisible(); }
+
+void BusyIndicator::Show() {
+  // The timer may fire in the moment between the work's end and the caller noticing it.
+  if (ended_ || dialog_) return;
+  dialog_ = std::make_unique<QProgressDialog>(QStringLiteral("Vent litt ..."), QString(), 0, 0, owner_);
+  dialog_->setObjectName(QStringLiteral("BusyIndicator"));
+  dialog_->setWindowTitle(QStringLiteral("Orv Kvelv"));
+  dialog_->setWindowModality(Qt::WindowModal);
+  dialog_->setMinimumDuration(0);
+  dialog_->show();
+}
+
+void RunInBackground(BusyIndicator* busy, const std::function<void()>& work) {
   QEventLoop loop;
   std::exception_ptr failure;
-  std::unique_ptr<QProgressDialog> busy;
-
-  QTimer delay;
-  delay.setSingleShot(true);
-  QObject::connect(&delay, &QTimer::timeout, [&] {
-    busy = std::make_unique<QProgressDialog>(QStringLiteral("Vent litt ..."), QString(), 0, 0, owner);
-    busy->setObjectName(QStringLiteral("BusyIndicator"));
-    busy->setWindowTitle(QStringLiteral("Orv Kvelv"));
-    busy->setWindowModality(Qt::WindowModal);
-    busy->setMinimumDuration(0);
-    busy->show();
-  });
-  delay.start(kBusyIndicatorDelayMs);
-
   std::atomic<bool> done{false};
+  if (busy) busy->Arm();
   std::thread worker([&] {
     try {
       work();
     } catch (...) {
       failure = std::current_exception();
     }
+    if (busy) busy->MarkEnded();
     done = true;
     // Posted, so it is seen even when the loop has not started yet.
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
@@ -49,8 +60,7 @@ void RunInBackground(QWidget* owner, const std::function<void()>& work) {
   // from this thread, so keep serving events until it is done.
   while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   worker.join();
-  delay.stop();
-  busy.reset();
+  if (busy) busy->Disarm();
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -4,6 +4,8 @@
 #include <QThread>
 #include <exception>
 
+#include "ui/BackgroundJob.h"
+
 namespace kvelv {
 
 template <typename Call>
@@ -17,11 +19,13 @@ void GuiThreadPrompter::OnGuiThread(Call&& call) {
   QMetaObject::invokeMethod(
       context_,
       [&] {
+        if (busy_) busy_->Disarm();
         try {
           call();
         } catch (...) {
           failure = std::current_exception();
         }
+        if (busy_) busy_->Arm();
       },
       Qt::BlockingQueuedConnection);
   if (failure) std::rethrow_exception(failure);

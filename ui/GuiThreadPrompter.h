@@ -7,10 +7,14 @@
 
 namespace kvelv {
 
+class BusyIndicator;
+
 class GuiThreadPrompter final : public Prompter {
  public:
-  // `context` lives on the user-interface thread and outlives every call.
-  GuiThreadPrompter(Prompter& target, QObject* context) : target_(target), context_(context) {}
+  // `context` lives on the user-interface thread and outlives every call. A `busy` indication
+  // (may be null) is closed while a message waits for the user and armed again after it.
+  GuiThreadPrompter(Prompter& target, QObject* context, BusyIndicator* busy = nullptr)
+      : target_(target), context_(context), busy_(busy) {}
 
   void ShowMessage(const std::string& text) override;
   void ShowMessageBox(const std::string& text, const std::string& caption) override;
@@ -22,6 +26,7 @@ class GuiThreadPrompter final : public Prompter {
 
   Prompter& target_;
   QObject* context_;
+  BusyIndicator* busy_;
 };
 
 }  // namespace kvelv

@@ -3,10 +3,13 @@
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <climits>
 #include <exception>
 
@@ -18,6 +21,7 @@
 #include "platform/LocalTime.h"
 #include "ui/BackgroundJob.h"
 #include "ui/EncryptTarget.h"
+#include "ui/FocusCues.h"
 #include "ui/GuiThreadPrompter.h"
 #include "ui/UiPrompter.h"
 
@@ -28,6 +32,14 @@ namespace {
 constexpr int kDesignClientWidth = 702;
 constexpr int kDesignClientHeight = 198;
 constexpr int kFontPixels = 11;  // Tahoma 8 point at 96 pixels per inch
+// The labels stand between 10 and the edits at 128, and keep a few pixels from them.
+constexpr int kLabelRoom = 128 - 10 - 4;
+// The action buttons' captions keep clear of the 83-pixel buttons' frames.
+constexpr int kActionRoom = 83 - 10;
+// Below this the edits get too short for a path, and the groups end at 171.
+constexpr int kMinClientWidth = 420;
+constexpr int kMinClientHeight = 176;
+constexpr int kMinLabelPixels = 9;
 
 const char* const kPlacement = "Placement";
 const char* const kPaths = "LastUsedPaths";
@@ -68,6 +80,31 @@ QFont MainWindowFont() {
   QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
   font.setPixelSize(kFontPixels);
   return font;
+}
+
+QFont FitLabelFont(QFont font, const QStringList& texts, int room) {
+  auto fits = [&](const QFont& candidate) {
+    const QFontMetrics metrics(candidate);
+    for (const QString& text : texts)
+      if (metrics.horizontalAdvance(text) > room) return false;
+    return true;
+  };
+  if (fits(font)) return font;
+  // A wider fallback face: narrower letters first, a smaller size only when that is not enough.
+  for (const int stretch : {QFont::SemiCondensed, QFont::Condensed}) {
+    font.setStretch(stretch);
+    if (fits(font)) return font;
+  }
+  while (font.pixelSize() > kMinLabelPixels && !fits(font)) font.setPixelSize(font.pixelSize() - 1);
+  return font;
+}
+
+QRect FitOnScreen(QRect frame, const QRect& available) {
+  frame.setWidth(std::min(frame.width(), available.width()));
+  frame.setHeight(std::min(frame.height(), available.height()));
+  frame.moveLeft(std::clamp(frame.left(), available.left(), available.right() + 1 - frame.width()));
+  frame.moveTop(std::clamp(frame.top(), available.top(), available.bottom() + 1 - frame.height()));
+  return frame;
 }
 
 Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::string> arguments,
@@ -130,7 +167,8 @@ void Hoved::BuildControls() {
                     void (Hoved::*handler)()) {
     auto* b = new QPushButton(QString::fromUtf8(caption), box);
     b->setObjectName(QString::fromLatin1(name));
-    b->setAutoDefault(false);
+    // Enter (and keypad Enter) press the focused button, as Space does.
+    b->setAutoDefault(true);
     b->setGeometry(geometry);
     connect(b, &QPushButton::clicked, this, handler);
     return b;
@@ -168,6 +206,19 @@ void Hoved::BuildControls() {
   for (std::size_t i = 1; i < std::size(order); ++i)
     setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
   btnEncrypt_->setFocus();
+  ShowFocusFromTheStart(this);
+
+  const QFont labelFont = FitLabelFont(Plain(font),
+                                       {Label4_->text(), Label3_->text(), Label2_->text(), Label1_->text()},
+                                       kLabelRoom);
+  for (QLabel* l : {Label4_, Label3_, Label2_, Label1_}) {
+    l->setFont(labelFont);
+    l->adjustSize();
+  }
+  const QFont actionFont =
+      FitLabelFont(Bold(font), {btnDecrypt_->text(), btnEncrypt_->text()}, kActionRoom);
+  for (QPushButton* b : {btnDecrypt_, btnEncrypt_}) b->setFont(actionFont);
+  setMinimumSize(kMinClientWidth, kMinClientHeight);
 }
 
 void Hoved::LayOut() {
@@ -208,6 +259,18 @@ void Hoved::FormCreate() {
   txtEncryptToFolder_->setText(QString::fromStdString(settings.ReadString(kPaths, "EncryptToFolder", "")));
   txtEncryptedFile_->setText(QString::fromStdString(settings.ReadString(kPaths, "EncryptedFile", "")));
   txtDecryptToFolder_->setText(QString::fromStdString(settings.ReadString(kPaths, "DecryptToFolder", "")));
+  KeepOnScreen();
+}
+
+void Hoved::KeepOnScreen() {
+  // A placement stored on another screen setup may lie off this one.
+  const QRect frame = frameGeometry();
+  QScreen* screen = QGuiApplication::screenAt(frame.center());
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect fitted = FitOnScreen(frame, screen->availableGeometry());
+  if (fitted.size() != frame.size()) resize(size() - (frame.size() - fitted.size()));
+  if (fitted.topLeft() != frame.topLeft()) move(fitted.topLeft());
 }
 
 void Hoved::FormClose() {
@@ -247,6 +310,7 @@ void Hoved::FormActivate() {
     resize(designedOuterSize_.width() > 0 ? designedOuterSize_.width() - frameExtra.width() : width(),
            designedOuterSize_.height() > 0 ? designedOuterSize_.height() - frameExtra.height()
                                            : height());
+    KeepOnScreen();
   }
   if (arguments_.size() != 1) return;
   txtEncryptedFile_->setText(QString::fromStdString(arguments_.front()));
@@ -271,10 +335,11 @@ void Hoved::RunJob(const std::function<void(Prompter&)>& job) {
   busy_ = true;
   const QPointer<QWidget> focus = focusWidget();
   SetActionsEnabled(false);
-  GuiThreadPrompter marshalled(prompter_, this);
+  BusyIndicator indicator(this);
+  GuiThreadPrompter marshalled(prompter_, this, &indicator);
   std::exception_ptr failure;
   try {
-    RunInBackground(this, [&] { job(marshalled); });
+    RunInBackground(&indicator, [&] { job(marshalled); });
   } catch (...) {
     failure = std::current_exception();
   }

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: a "Dekrypter" group (container file, target folder) and a "Krypter" group
 // (file, target folder). It gathers and checks the paths and hands the work to the jobs.
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,11 @@ class UiPrompter;
 // The window's font: Tahoma at 11 pixels; without Tahoma a face of similar width, else the
 // platform's sans-serif, at the same size.
 QFont MainWindowFont();
+// `font`, made narrower and at most two pixels smaller when needed, so that each of `texts`
+// fits in `room` pixels (as far as that goes): the layout's room with a wider fallback face.
+QFont FitLabelFont(QFont font, const QStringList& texts, int room);
+// `frame` moved (and shrunk when larger) so that it lies wholly within `available`.
+QRect FitOnScreen(QRect frame, const QRect& available);
 
 class Hoved final : public QWidget {
   Q_OBJECT
@@ -71,6 +77,7 @@ class Hoved final : public QWidget {
   void PickFolder(QLineEdit* edit, const std::string& title);
   void SetActionsEnabled(bool enabled);
   void LayOut();
+  void KeepOnScreen();
 
   UiPrompter& prompter_;
   std::string settingsPath_;

@@ -1,12 +1,16 @@
 #include "ui/QtPrompter.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QUrl>
 
+#include "ui/FocusCues.h"
 #include "ui/SelectFolderDialog.h"
 
 namespace kvelv {
@@ -18,13 +22,32 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 // Simple dialogs carry the application title, as the platform's message dialog does.
 QString AppTitle() { return QCoreApplication::applicationName(); }
 
+// Makes the box at least as wide as its caption needs, and its focus visible from the start.
+void Prepare(QMessageBox& box) {
+  ShowFocusFromTheStart(&box);
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+    grid->addItem(new QSpacerItem(CaptionWidth(box.windowTitle()), 0), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 int RunBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const std::string& text,
            QMessageBox::StandardButtons buttons) {
   QMessageBox box(icon, caption, DisplayText(text), buttons, parent);
+  Prepare(box);
   return box.exec();
 }
 
 }  // namespace
+
+int CaptionWidth(const QString& caption) {
+  // The window manager draws the caption in a font the program cannot ask for; the title font
+  // in bold is at least as wide in the usual themes. The frame's icon and up to four buttons
+  // share the title bar with it.
+  QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+  font.setBold(true);
+  const QFontMetrics metrics(font);
+  return metrics.horizontalAdvance(caption) + 5 * (metrics.height() + 8);
+}
 
 QString DisplayText(const std::string& text) {
   QString shown = Q(text);
@@ -35,36 +58,44 @@ QString DisplayText(const std::string& text) {
   return shown;
 }
 
+QWidget* QtPrompter::Owner() const {
+  // A message asked for while a modal dialog runs (the folder chooser's questions) belongs on
+  // top of that dialog, not of the main window behind it.
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  return parent_;
+}
+
 void QtPrompter::ShowMessage(const std::string& text) {
-  RunBox(parent_, QMessageBox::NoIcon, AppTitle(), text, QMessageBox::Ok);
+  RunBox(Owner(), QMessageBox::NoIcon, AppTitle(), text, QMessageBox::Ok);
 }
 
 void QtPrompter::ShowMessageBox(const std::string& text, const std::string& caption) {
-  RunBox(parent_, QMessageBox::NoIcon, Q(caption), text, QMessageBox::Ok);
+  RunBox(Owner(), QMessageBox::NoIcon, Q(caption), text, QMessageBox::Ok);
 }
 
 bool QtPrompter::AskYesNo(const std::string& text, const std::string& caption) {
-  return RunBox(parent_, QMessageBox::NoIcon, Q(caption), text,
+  return RunBox(Owner(), QMessageBox::NoIcon, Q(caption), text,
                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool QtPrompter::Confirm(const std::string& text) {
   QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), DisplayText(text),
-                  QMessageBox::NoButton, parent_);
+                  QMessageBox::NoButton, Owner());
   QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
   QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
   box.setDefaultButton(yes);
   box.setEscapeButton(no);
+  Prepare(box);
   box.exec();
   return box.clickedButton() != no;
 }
 
 void QtPrompter::ShowWarning(const std::string& text) {
-  RunBox(parent_, QMessageBox::Warning, AppTitle(), text, QMessageBox::Ok);
+  RunBox(Owner(), QMessageBox::Warning, AppTitle(), text, QMessageBox::Ok);
 }
 
 void QtPrompter::ShowError(const std::string& text) {
-  RunBox(parent_, QMessageBox::Critical, AppTitle(), text, QMessageBox::Ok);
+  RunBox(Owner(), QMessageBox::Critical, AppTitle(), text, QMessageBox::Ok);
 }
 
 std::optional<std::string> QtPrompter::AskOpenFile(const std::string& title,

@@ -11,6 +11,8 @@ namespace kvelv {
 // The jobs break lines with "\n\r" (and batch texts with "\r\n"); a label would show the stray
 // carriage return, so both become one line feed for display only.
 QString DisplayText(const std::string& text);
+// The width a window needs for its caption to show whole in the title bar.
+int CaptionWidth(const QString& caption);
 
 class QtPrompter final : public UiPrompter {
  public:
@@ -30,6 +32,8 @@ class QtPrompter final : public UiPrompter {
   void OpenFolder(const std::string& path) override;
 
  private:
+  QWidget* Owner() const;
+
   QPointer<QWidget> parent_;
 };
 

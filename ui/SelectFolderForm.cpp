@@ -3,10 +3,13 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
@@ -15,6 +18,7 @@
 #include <system_error>
 
 #include "platform/FileSystem.h"
+#include "ui/FocusCues.h"
 #include "ui/ShortenPath.h"
 #include "ui/UiPrompter.h"
 
@@ -47,6 +51,20 @@ MakeResult MakeFolder(const std::filesystem::path& path, std::string& error) {
 
 std::string CreateWarning(const std::string& name, const std::string& error) {
   return "Unable to create the folder '" + name + "'\n\n" + error;
+}
+
+// Qt's trash makes only the last folder of the user's trash, and without its parent it moved the
+// folder into files/ and info/ of the current folder. So the home trash is made here first,
+// and nothing is moved when that cannot be done.
+bool MoveToTrash(const QString& path) {
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  if (data.isEmpty() || QDir::isRelativePath(data)) return false;
+  const QString trash = data + QStringLiteral("/Trash");
+  const bool existed = QFileInfo(trash).isDir();
+  for (const char* part : {"/files", "/info"})
+    if (!QDir().mkpath(trash + QLatin1String(part))) return false;
+  if (!existed) QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  return QFile::moveToTrash(path);
 }
 
 }  // namespace
@@ -109,6 +127,7 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
   connect(model_, &QFileSystemModel::directoryLoaded, this, follow);
   connect(model_, &QFileSystemModel::layoutChanged, this, follow);
   connect(model_, &QFileSystemModel::rowsInserted, this, follow);
+  connect(model_, &QFileSystemModel::fileRenamed, this, &SelectFolderForm::FolderRenamed);
 
   ShellTree_->setObjectName(QStringLiteral("ShellTree"));
   ShellTree_->setModel(model_);
@@ -130,7 +149,6 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
   btnOk_->setObjectName(QStringLiteral("btnOk"));
   btnOk_->setDefault(true);
   btnCancel_->setObjectName(QStringLiteral("btnCancel"));
-  btnCancel_->setAutoDefault(false);
   if (buttonGlyphs) {
     btnOk_->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     btnCancel_->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
@@ -140,6 +158,11 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
 
   StatusBar1_->setObjectName(QStringLiteral("StatusBar1"));
   StatusBar1_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+
+  // Enter presses the focused button, tool buttons included, as on Windows.
+  btnNewFolder_->installEventFilter(this);
+  btnDeleteFolder_->installEventFilter(this);
+  ShowFocusFromTheStart(this);
 
   ShellTree_->setFocus();
   LayOut();
@@ -204,6 +227,14 @@ void SelectFolderForm::resizeEvent(QResizeEvent* event) {
 }
 
 bool SelectFolderForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    auto* button = qobject_cast<QToolButton*>(watched);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (button && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+      button->click();
+      return true;
+    }
+  }
   switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::Wheel:
@@ -272,12 +303,33 @@ void SelectFolderForm::DeleteBtnClick() {
   const std::string path = SelectedPath();
   if (path.empty() || IsFirstNode(index)) return;
   if (!prompter_.AskYesNo("Move the folder '" + path + "' to the trash?", "Delete Folder")) return;
-  if (!QFile::moveToTrash(Q(path))) {
-    prompter_.ShowWarning("Unable to move the folder '" + path + "' to the trash");
-    return;
+  if (!MoveToTrash(Q(path))) {
+    if (!prompter_.AskYesNo("The folder '" + path + "' cannot be moved to the trash.\n\n"
+                            "Delete it permanently?",
+                            "Delete Folder"))
+      return;
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+    if (ec) {
+      prompter_.ShowWarning("Unable to delete the folder '" + path + "'\n\n" + ec.message());
+      return;
+    }
   }
   const QModelIndex parent = index.parent();
   if (parent.isValid()) ShellTree_->setCurrentIndex(parent);
+}
+
+void SelectFolderForm::FolderRenamed(const QString& folder, const QString&, const QString& name) {
+  // The model renames the node in place and leaves the order as it was; sort it again (the
+  // model sorts only when the order changes) and show the new path once that is done.
+  QTimer::singleShot(0, this, [this, path = folder + QLatin1Char('/') + name] {
+    model_->sort(0, Qt::DescendingOrder);
+    model_->sort(0, Qt::AscendingOrder);
+    const QModelIndex renamed = model_->index(path);
+    if (renamed.isValid() && ShellTree_->currentIndex() != renamed) ShellTree_->setCurrentIndex(renamed);
+    ShellTree_->scrollTo(ShellTree_->currentIndex());
+    ShellTreeChange();
+  });
 }
 
 }  // namespace kvelv

@@ -35,7 +35,8 @@ class SelectFolderForm final : public QDialog {
   // Creates "New Folder" (or the first free variant) in the selected folder and starts editing
   // its name. Failures are reported as a warning.
   void CreateBtnClick();
-  // Asks, then moves the selected folder to the trash; never the tree's first node.
+  // Asks, then moves the selected folder to the trash, or, where there is no trash, asks again
+  // and deletes it; never the tree's first node.
   void DeleteBtnClick();
 
  protected:
@@ -45,6 +46,7 @@ class SelectFolderForm final : public QDialog {
 
  private:
   void ShellTreeChange();
+  void FolderRenamed(const QString& folder, const QString& oldName, const QString& newName);
   void LayOut();
   void ShowStatusPath();
   bool IsFirstNode(const QModelIndex& index) const;

@@ -22,6 +22,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
+check "the package depends on the fonts the layout is made for" bash -c "dpkg-deb -f '$deb' Depends | grep -q fonts-liberation"
 check "the package installs with dpkg -i" env DEBIAN_FRONTEND=noninteractive dpkg -i "$deb"
 check "its dependencies are satisfied" dpkg -s "$package"
 check "kvelv is installed in /usr/bin" test -x /usr/bin/kvelv

@@ -1,6 +1,8 @@
 // The login: the dialog as designed and every way through the check loop.
 #include <QDialog>
 #include <QFile>
+#include <QLabel>
+#include <QStyle>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -72,16 +74,21 @@ class AskPasswordTest : public QObject {
   void dialogIsBuiltAsDesigned() {
     PasswordDlg dialog;
     QCOMPARE(dialog.windowTitle(), QStringLiteral(" Orv Kvelv: Oppgi passord"));
-    QCOMPARE(dialog.size(), QSize(201, 70));
+    QCOMPARE(dialog.ClientArea()->size(), QSize(201, 70));
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
-    QVERIFY(!(dialog.windowFlags() & Qt::WindowSystemMenuHint));
-    QVERIFY(!(dialog.windowFlags() & Qt::WindowCloseButtonHint));
+    QVERIFY(!(dialog.windowFlags() & (Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                                      Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)));
+    // Away from Windows the dialog draws its bare caption bar itself, wide enough for the caption.
+    QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
+    QCOMPARE(dialog.CaptionBar()->text(), dialog.windowTitle());
+    QVERIFY(dialog.CaptionBar()->sizeHint().width() <= dialog.CaptionBar()->width());
     auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"));
     auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("OKBtn"));
     auto* cancel = dialog.findChild<QPushButton*>(QStringLiteral("CancelBtn"));
     QVERIFY(edit && ok && cancel);
     QCOMPARE(edit->geometry(), QRect(25, 8, 156, 21));
     QCOMPARE(edit->echoMode(), QLineEdit::Password);
+    QCOMPARE(edit->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, edit), int('*'));
     QCOMPARE(ok->geometry(), QRect(25, 35, 75, 25));
     QCOMPARE(ok->text(), QStringLiteral("Logg inn"));
     QVERIFY(ok->isDefault());
@@ -101,6 +108,12 @@ class AskPasswordTest : public QObject {
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     dialog.show();
     QTest::keyClick(&dialog, Qt::Key_Escape);
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    // Enter presses the button that has the focus.
+    dialog.show();
+    dialog.setResult(QDialog::Accepted);
+    dialog.CancelBtn()->setFocus();
+    QTest::keyClick(dialog.CancelBtn(), Qt::Key_Return);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
   }
 

@@ -2,6 +2,7 @@
 // the target path, the settings, the command line, anchors, and a real round trip.
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -161,6 +162,8 @@ class HovedTest : public QObject {
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QCOMPARE(QApplication::focusWidget(), f.Button("btnEncrypt"));
+    // The style draws the focus only after a keyboard focus change; from the start here.
+    QVERIFY(w.testAttribute(Qt::WA_KeyboardFocusChange));
     const char* chain[] = {"btnEncrypt",        "txtEncryptToFolder", "txtFileToEncrypt",
                            "btnFileToEncrypt",  "btnEncryptToFolder", "btnDecrypt",
                            "txtDecryptToFolder", "txtEncryptedFile",  "btnEncryptedFile",
@@ -169,6 +172,57 @@ class HovedTest : public QObject {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget()->objectName(), QString::fromLatin1(chain[i]));
     }
+  }
+
+  void enterPressesTheFocusedButton() {
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+      Fixture f;
+      Hoved& w = f.Make();
+      w.show();
+      QVERIFY(QTest::qWaitForWindowActive(&w));
+      f.Button("btnDecrypt")->setFocus();
+      QTest::keyClick(f.Button("btnDecrypt"), key);
+      QCOMPARE(f.prompter.log, QStringList{"message: Filen finnes ikke! Velg ny fil."});
+    }
+  }
+
+  void placementIsKeptOnTheScreen() {
+    const QRect screen(0, 0, 1024, 768);
+    const struct {
+      QRect frame, fitted;
+    } cases[] = {
+        {{100, 50, 704, 223}, {100, 50, 704, 223}},   // on the screen: as stored
+        {{3000, 50, 704, 223}, {320, 50, 704, 223}},  // off to the right
+        {{-900, -40, 704, 223}, {0, 0, 704, 223}},    // off to the left and above
+        {{10, 700, 704, 223}, {10, 545, 704, 223}},   // below
+        {{0, 0, 2000, 900}, {0, 0, 1024, 768}},       // larger than the screen
+    };
+    for (const auto& c : cases) QCOMPARE(kvelv::FitOnScreen(c.frame, screen), c.fitted);
+
+    Fixture f;
+    WriteText(f.Settings(), "[Placement]\r\nLeft=3000\r\nTop=-500\r\n");
+    Hoved& w = f.Make();
+    QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(w.frameGeometry()));
+    w.resize(300, 120);  // labels would overlap the edits
+    QCOMPARE(w.size(), QSize(420, 176));
+  }
+
+  void labelsHaveRoomWithTheFallbackFonts() {
+    const QStringList labels{"Kryptert fil", "Mappe for dekryptert fil", "Fil som skal krypteres",
+                             "Mappe for kryptert fil"};
+    for (const char* family : {"Liberation Sans", "DejaVu Sans"}) {
+      if (!QFontDatabase::families().contains(QString::fromLatin1(family))) continue;
+      QFont font{QString::fromLatin1(family)};
+      font.setPixelSize(11);
+      const QFontMetrics metrics(kvelv::FitLabelFont(font, labels, 114));
+      for (const QString& label : labels) QVERIFY2(metrics.horizontalAdvance(label) <= 114, family);
+    }
+    Fixture f;
+    f.Make();
+    for (const char* name : {"Label4", "Label3", "Label2", "Label1"})
+      QVERIFY2(f.window->findChild<QLabel*>(name)->geometry().right() < 128 - 3, name);
+    for (const char* name : {"btnDecrypt", "btnEncrypt"})
+      QVERIFY2(f.Button(name)->fontMetrics().horizontalAdvance(f.Button(name)->text()) <= 83 - 10, name);
   }
 
   void anchorsFollowTheRightEdge() {

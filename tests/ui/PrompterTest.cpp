@@ -1,8 +1,12 @@
 // The dialog interface's two pieces of machinery: line breaks for display, and questions asked
 // from a worker thread answered on the user-interface thread.
+#include <QApplication>
 #include <QEventLoop>
+#include <QProgressDialog>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
+#include <chrono>
 #include <thread>
 
 #include "platform/Error.h"
@@ -31,6 +35,28 @@ class ThreadRecorder final : public kvelv::Prompter {
     threads.push_back(QThread::currentThread());
     return text == "ja?";
   }
+};
+
+// Looks, while each message waits for the user, whether the busy indication shows.
+class BusyProbe final : public kvelv::Prompter {
+ public:
+  explicit BusyProbe(QWidget& owner) : owner_(owner) {}
+  std::vector<bool> busyDuringMessage;
+  void ShowMessage(const std::string&) override { Look(); }
+  void ShowMessageBox(const std::string&, const std::string&) override { Look(); }
+  bool AskYesNo(const std::string&, const std::string&) override {
+    Look();
+    return true;
+  }
+
+ private:
+  void Look() {
+    // A message runs an event loop: an armed indication would get its turn here.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    busyDuringMessage.push_back(owner_.findChild<QProgressDialog*>() != nullptr);
+  }
+  QWidget& owner_;
 };
 
 }  // namespace
@@ -64,6 +90,43 @@ class PrompterTest : public QObject {
 
     // Called on the user-interface thread itself it answers directly.
     QVERIFY(prompter.AskYesNo("ja?", "spørsmål"));
+  }
+
+  void busyIndicationStepsAsideForEveryMessageAndEndsWithTheWork() {
+    QWidget owner;
+    kvelv::BusyIndicator busy(&owner, 0);  // no delay: it shows at the first chance it gets
+    BusyProbe target(owner);
+    kvelv::GuiThreadPrompter prompter(target, &owner, &busy);
+    bool shownBetween = false;
+    kvelv::RunInBackground(&busy, [&] {
+      prompter.ShowMessage("første");
+      // Work that goes on after an answer shows the indication again (bounded wait).
+      for (int i = 0; i < 3000 && !shownBetween; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        QMetaObject::invokeMethod(&owner, [&] { shownBetween = busy.IsShown(); },
+                                  Qt::BlockingQueuedConnection);
+      }
+      prompter.AskYesNo("andre?", "spørsmål");
+      prompter.ShowMessageBox("tredje", "tittel");
+    });
+    QVERIFY(shownBetween);
+    QCOMPARE(target.busyDuringMessage, (std::vector<bool>{false, false, false}));
+    QCoreApplication::processEvents();
+    QVERIFY(!owner.findChild<QProgressDialog*>());
+  }
+
+  void messageBoxIsAsWideAsItsCaptionAndEscapeAnswersNo() {
+    kvelv::QtPrompter prompter;
+    int width = 0;
+    QTimer::singleShot(0, [&] {
+      QWidget* box = QApplication::activeModalWidget();
+      QVERIFY(box);
+      width = box->width();
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+    QVERIFY(!prompter.AskYesNo("Overskrive gamle filer?", "Filen(e) finnes fra før"));
+    QVERIFY2(width >= kvelv::CaptionWidth(QStringLiteral("Filen(e) finnes fra før")),
+             qPrintable(QString::number(width)));
   }
 
   void failuresCrossBackToTheCaller() {

@@ -187,18 +187,27 @@ class SelectFolderTest : public QObject {
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.SelectPath(S(dir.path()));
-    QTest::mouseClick(form.findChild<QToolButton*>("btnNewFolder"), Qt::LeftButton);
+    // Enter presses the focused tool button, not the dialog's default OK.
+    auto* create = form.findChild<QToolButton*>("btnNewFolder");
+    create->setFocus();
+    QTest::keyClick(create, Qt::Key_Return);
+    QVERIFY(form.isVisible());
     QVERIFY(QFileInfo(dir.filePath("New Folder (3)")).isDir());
     QCOMPARE(form.SelectedPath(), S(dir.filePath("New Folder (3)")));
     QVERIFY(prompter.log.isEmpty());
 
-    // The new node's name is open for editing in place.
+    // The new node's name is open for editing in place; after the rename the list is sorted
+    // again and the status line shows the new path.
     auto* editor = form.ShellTree()->findChild<QLineEdit*>();
     QVERIFY(editor);
     QCOMPARE(editor->text(), QStringLiteral("New Folder (3)"));
     editor->setText("Arkiv");
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_VERIFY(QFileInfo(dir.filePath("Arkiv")).isDir());
+    const QModelIndex parent = form.Model()->index(dir.path());
+    QTRY_COMPARE(form.Model()->index(0, 0, parent).data().toString(), QStringLiteral("Arkiv"));
+    QTRY_VERIFY(form.findChild<QLabel*>("StatusBar1")->text().endsWith("/Arkiv"));
+    QCOMPARE(form.SelectedPath(), S(dir.filePath("Arkiv")));
   }
 
   void createFolderFallsBackToFldrAndReportsWhenAllNamesAreTaken() {
@@ -224,18 +233,16 @@ class SelectFolderTest : public QObject {
     QVERIFY(prompter.log[0].startsWith("warning: Unable to create the folder 'New Folder'\n\n"));
   }
 
-  void deleteMovesToTheTrashAfterAsking() {
+  void deleteMovesToTheTrashMadeWhereItWasMissing() {
     QTemporaryDir dir;
-    // The trash of this test lives in the test's own folder, on the same file system.
-    const QString dataHome = dir.filePath("xdg");
-    QVERIFY(QDir().mkpath(dataHome));
+    // No data folder yet; the trash lives on the test's own file system.
+    const QString dataHome = dir.filePath("home/.local/share");
     qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+    const QString current = QDir::currentPath();
+    QVERIFY(QDir().mkdir(dir.filePath("start")));
+    QVERIFY(QDir::setCurrent(dir.filePath("start")));
     const QString doomed = dir.filePath("gammel");
-    QVERIFY(QDir().mkdir(doomed));
-    QFile marker(doomed + "/fil.txt");
-    QVERIFY(marker.open(QIODevice::WriteOnly));
-    marker.write("innhold");
-    marker.close();
+    QVERIFY(QDir().mkpath(doomed + "/under"));
 
     ScriptedPrompter prompter;
     SelectFolderForm form(prompter, kMainWindowOptions, false);
@@ -247,14 +254,36 @@ class SelectFolderTest : public QObject {
     QVERIFY(!QFileInfo::exists(doomed));
     QCOMPARE(prompter.log, (QStringList{"yesno: Delete Folder | Move the folder '" + doomed + "' to the trash?",
                                         "yesno: Delete Folder | Move the folder '" + doomed + "' to the trash?"}));
-    QVERIFY(QFileInfo(dataHome + "/Trash/files/gammel/fil.txt").isFile());
+    QVERIFY(QFileInfo(dataHome + "/Trash/files/gammel/under").isDir());
+    QVERIFY(QFileInfo(dataHome + "/Trash/info/gammel.trashinfo").isFile());
+    QCOMPARE(QDir(dir.filePath("start")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 
     // The first node is never deleted, and nobody is asked about it.
     prompter.log.clear();
     form.SelectPath("/");
     form.DeleteBtnClick();
     QVERIFY(prompter.log.isEmpty());
-    QVERIFY(QFileInfo("/").isDir());
+    QVERIFY(QDir::setCurrent(current));
+    qunsetenv("XDG_DATA_HOME");
+  }
+
+  void withoutATrashDeletingPermanentlyIsAskedFirst() {
+    QTemporaryDir dir;
+    qputenv("XDG_DATA_HOME", "/proc/kvelv/share");  // can never be made
+    const QString doomed = dir.filePath("gammel");
+    QVERIFY(QDir().mkpath(doomed + "/under"));
+    ScriptedPrompter prompter;
+    SelectFolderForm form(prompter, kMainWindowOptions, false);
+    form.SelectPath(S(doomed));
+    prompter.yesNoAnswers = {true, false, true, true};
+    form.DeleteBtnClick();
+    QVERIFY(QFileInfo(doomed).isDir());
+    form.DeleteBtnClick();
+    QVERIFY(!QFileInfo::exists(doomed));
+    const QString trash = "yesno: Delete Folder | Move the folder '" + doomed + "' to the trash?";
+    const QString permanently = "yesno: Delete Folder | The folder '" + doomed +
+                                "' cannot be moved to the trash.\n\nDelete it permanently?";
+    QCOMPARE(prompter.log, (QStringList{trash, permanently, trash, permanently}));
     qunsetenv("XDG_DATA_HOME");
   }
 

@@ -1,0 +1,465 @@
+#!/usr/bin/env python3
+"""The interactive build on a real X server, driven as a person would drive it.
+
+Starts Xvfb with the openbox window manager, runs the real kvelv-gui and works it with real
+input events (xdotool): the login with a wrong and a right password, encryption and decryption
+by keyboard only, the lock message, the overwrite question, the folder chooser with the mouse
+(create, rename, delete to the trash), and a decrypt with a wrong password started from the
+command line. Every message and question must come on top of the program's windows with the
+focus, stay there after the busy indication's delay, and close with Enter, Escape or a click.
+
+Usage: real_display_test.py --gui <kvelv-gui> [--screenshots <folder>]
+Exit code 0 on success, 1 on a failure, 77 when the tools are missing and cannot be installed.
+"""
+
+import argparse
+import fcntl
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+# Tool -> Debian package. Installed when missing (as root); fonts-liberation is what the main
+# window's layout is made for.
+TOOLS = {
+    "Xvfb": "xvfb",
+    "openbox": "openbox",
+    "xdotool": "xdotool",
+    "xprop": "x11-utils",
+    "xwininfo": "x11-utils",
+    "import": "imagemagick",
+    "convert": "imagemagick",
+    "fc-match": "fontconfig",
+}
+FONT_FILE = "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf"
+SKIP = 77
+# The program, its files, the containers, the decrypted files, the current folder.
+FOLDERS = ("app", "Dokumenter", "Kryptert", "Dekryptert", "start")
+
+HASH_HEMMELIG = "+x1Y3pm+CrYzYm9OaPcSnQ=="  # Base64 of MD5 of "hemmelig"
+LOGIN_CAPTION = " Orv Kvelv: Oppgi passord"
+APP_TITLE = "Orv krypterings klient"
+# Longer than the busy indication's one-second delay: a message must still be on top after it.
+PAST_BUSY_DELAY = 1.6
+
+
+class Failure(Exception):
+    pass
+
+
+def ensure_tools():
+    missing = sorted({pkg for tool, pkg in TOOLS.items() if not shutil.which(tool)})
+    if not os.path.exists(FONT_FILE):
+        missing.append("fonts-liberation")
+    if not missing:
+        return True
+    if os.geteuid() != 0:
+        print("real display test: missing packages %s and not root" % " ".join(missing))
+        return False
+    print("real display test: installing %s" % " ".join(missing), flush=True)
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    subprocess.run(["apt-get", "update"], env=env, stdin=subprocess.DEVNULL, check=True)
+    subprocess.run(["apt-get", "install", "-y", "--no-install-recommends"] + missing, env=env,
+                   stdin=subprocess.DEVNULL, check=True)
+    return True
+
+
+class Desktop:
+    """Xvfb with openbox, and the little that the test needs from them."""
+
+    def __init__(self, home, shots):
+        self.home = home
+        self.shots = shots
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise Failure("Xvfb did not start")
+        runtime = os.path.join(home, "runtime")
+        os.makedirs(runtime, mode=0o700)
+        self.env = dict(os.environ, DISPLAY=":" + number, HOME=home, XDG_RUNTIME_DIR=runtime)
+        for name in ("XDG_DATA_HOME", "XDG_CONFIG_HOME", "WAYLAND_DISPLAY"):
+            self.env.pop(name, None)
+        self.openbox = subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        wait_for(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
+                 "openbox to manage the screen")
+
+    def close(self):
+        for process in (self.openbox, self.xvfb):
+            process.terminate()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+
+    def run(self, *args):
+        result = subprocess.run(list(args), env=self.env, capture_output=True, text=True,
+                                stdin=subprocess.DEVNULL)
+        return result.stdout
+
+    def key(self, *keys):
+        self.run("xdotool", "key", "--delay", "40", *keys)
+
+    def type(self, text):
+        self.run("xdotool", "type", "--delay", "15", text)
+
+    def click(self, window, x, y):
+        self.run("xdotool", "mousemove", "--window", str(window), str(x), str(y), "click", "1")
+
+    def active(self):
+        out = self.run("xdotool", "getactivewindow").strip()
+        return int(out) if out.isdigit() else None
+
+    def name(self, window):
+        return self.run("xdotool", "getwindowname", str(window)).rstrip("\n")
+
+    def windows(self, pid):
+        """The program's windows that are shown, as {id: caption}."""
+        out = self.run("xdotool", "search", "--onlyvisible", "--pid", str(pid))
+        return {int(w): self.name(w) for w in out.split()}
+
+    def stacking(self):
+        """Client windows from bottom to top."""
+        out = self.run("xprop", "-root", "_NET_CLIENT_LIST_STACKING")
+        return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
+
+    def frame(self, window):
+        """(x, y, width, height) of the window with the frame the window manager gives it."""
+        out = self.run("xwininfo", "-id", str(window))
+        field = lambda label: int(re.search(label + r":\s+(-?\d+)", out).group(1))
+        left, right, top, bottom = self.extents(window)
+        return (field("Absolute upper-left X") - left, field("Absolute upper-left Y") - top,
+                field("Width") + left + right, field("Height") + top + bottom)
+
+    def extents(self, window):
+        out = self.run("xprop", "-id", str(window), "_NET_FRAME_EXTENTS")
+        numbers = [int(n) for n in re.findall(r"\d+", out.split("=", 1)[-1])] if "=" in out else []
+        return numbers or [0, 0, 0, 0]
+
+    def screenshot(self, name, window):
+        if not self.shots:
+            return
+        x, y, width, height = self.frame(window)
+        self.run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, x, y),
+                 "+repage", os.path.join(self.shots, name + ".png"))
+
+
+def wait_for(condition, what, timeout=15.0):
+    end = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(0.1)
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+    print("ok: " + what, flush=True)
+
+
+def caption_text_width(desktop, caption):
+    """Width of a caption in openbox's title font (sans, bold, 8 points at 96 dpi)."""
+    font = desktop.run("fc-match", "-f", "%{file}", "sans:bold")
+    out = desktop.run("convert", "-density", "96", "-font", font, "-pointsize", "8",
+                      "label:" + caption, "-format", "%w", "info:")
+    if not out.strip().isdigit():
+        raise Failure("cannot measure the caption '%s' in %s" % (caption, font))
+    return int(out)
+
+
+class Session:
+    """One run of kvelv-gui."""
+
+    def __init__(self, desktop, gui, arguments, cwd, log):
+        self.desktop = desktop
+        self.process = subprocess.Popen([gui] + arguments, cwd=cwd, env=dict(
+            desktop.env, QT_QPA_PLATFORM="xcb", LC_ALL="C.UTF-8"),
+            stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+        self.main = None
+
+    def window(self, caption):
+        """Waits for a shown window of the program with this caption; gives its id."""
+        def find():
+            for window, name in self.desktop.windows(self.process.pid).items():
+                if name == caption and window != self.main:
+                    return window
+            return None
+        return wait_for(find, "the window '%s'" % caption)
+
+    def expect_on_top(self, caption, text_hint="", behind=()):
+        """A message or question: shown, active, above every other window of the program, and
+        still so once the busy indication's delay has passed. Only the main window and the
+        windows `behind` may be shown besides it."""
+        box = self.window(caption)
+        wait_for(lambda: self.desktop.active() == box, "'%s' to get the focus" % caption)
+        time.sleep(PAST_BUSY_DELAY)
+        mine = self.desktop.windows(self.process.pid)
+        check(self.desktop.active() == box,
+              "'%s'%s has the focus after the busy delay" % (caption, text_hint))
+        order = [w for w in self.desktop.stacking() if w in mine]
+        check(order and order[-1] == box, "'%s' is on top of the program's windows" % caption)
+        others = sorted(name for w, name in mine.items() if w not in (box, self.main) + tuple(behind))
+        check(not others, "no other window (busy indication) is shown with '%s': %s" % (caption, others))
+        return box
+
+    def answer(self, box, key):
+        self.desktop.key(key)
+        wait_for(lambda: box not in self.desktop.windows(self.process.pid),
+                 "the message to close on " + key)
+
+    def click_ok(self, box):
+        """Clicks the box's only button, at the right end of its bottom row."""
+        out = self.desktop.run("xwininfo", "-id", str(box))
+        width = int(re.search(r"Width:\s+(\d+)", out).group(1))
+        height = int(re.search(r"Height:\s+(\d+)", out).group(1))
+        self.desktop.click(box, width - 50, height - 24)
+        wait_for(lambda: box not in self.desktop.windows(self.process.pid), "the message to close on a click")
+
+    def expect_message_answered_by(self, caption, key, text_hint="", behind=()):
+        box = self.expect_on_top(caption, text_hint, behind)
+        self.answer(box, key)
+        check(True, "'%s'%s closes with %s" % (caption, text_hint, key))
+
+    def back_to_main(self):
+        wait_for(lambda: self.desktop.active() == self.main, "the main window to get the focus back")
+
+    def close_main(self):
+        self.desktop.key("alt+F4")
+        try:
+            code = self.process.wait(15)
+        except subprocess.TimeoutExpired:
+            raise Failure("kvelv-gui did not end when its main window was closed")
+        check(code == 0, "kvelv-gui ends with exit code 0 (%d)" % code)
+
+    def kill(self):
+        if sys.exc_info()[0] is not None and self.desktop.shots:
+            # The screen as it was when the failure was seen, before the program goes.
+            self.desktop.run("import", "-window", "root", os.path.join(self.desktop.shots, "failure.png"))
+            print("screen at the failure: " + os.path.join(self.desktop.shots, "failure.png"))
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+def write_ini(path, lines):
+    with open(path, "w", newline="") as ini:
+        ini.write("".join(line + "\r\n" for line in lines))
+
+
+def read_ini_value(path, key):
+    with open(path, encoding="utf-8") as ini:
+        for line in ini:
+            if line.split("=", 1)[0].strip().lower() == key.lower():
+                return line.split("=", 1)[1].strip()
+    return None
+
+
+def first_session(desktop, gui, work, log):
+    """Login, keyboard-only encrypt and decrypt, lock and overwrite questions, folder chooser."""
+    app, data, sealed, opened, start = (os.path.join(work, n) for n in FOLDERS)
+    exe = os.path.join(app, "kvelv-gui")
+    ini = exe + ".ini"
+    source = os.path.join(data, "rapport.txt")
+    with open(source, "w") as f:
+        f.write("Årsrapport\n" * 1000)
+    write_ini(ini, ["[Password]", "hash=" + HASH_HEMMELIG, "[Placement]", "Top=40", "Left=40",
+                    "[LastUsedPaths]", "FileToEncrypt=" + source, "EncryptToFolder=" + sealed,
+                    "EncryptedFile=", "DecryptToFolder=" + opened])
+
+    s = Session(desktop, exe, [], start, log)
+    try:
+        login = s.window(LOGIN_CAPTION)
+        wait_for(lambda: desktop.active() == login, "the password dialog to get the focus")
+        check(desktop.extents(login) == [0, 0, 0, 0],
+              "the password dialog has no window manager title bar (no buttons, no window menu)")
+        desktop.type("feil")
+        desktop.screenshot("password-dialog", login)
+        desktop.key("Return")
+        s.expect_message_answered_by(APP_TITLE, "Return", " (wrong password)")
+        login = s.window(LOGIN_CAPTION)
+        wait_for(lambda: desktop.active() == login, "the password dialog to come back")
+        desktop.type("hemmelig")  # the rejected text is selected, so this replaces it
+        desktop.key("Return")
+
+        s.main = s.window("Orv Kvelv")
+        s.back_to_main()
+        check(True, "the right password opens the main window")
+
+        # Keyboard only from here: "Krypter fil" has the focus, Enter presses it.
+        desktop.key("Return")
+        s.expect_message_answered_by(APP_TITLE, "Return", " (encrypted)")
+        containers = [n for n in os.listdir(sealed) if n.endswith(".orvkvelv")]
+        check(len(containers) == 1, "Enter on the focused button encrypted the file")
+        container = os.path.join(sealed, containers[0])
+        s.back_to_main()
+        desktop.screenshot("main-window", s.main)
+
+        # Tab to "Kryptert fil" (seven steps along the tab order), type the container, back
+        # to "Dekrypter fil" with Shift+Tab twice.
+        desktop.key(*["Tab"] * 7)
+        desktop.key("ctrl+a")
+        desktop.type(container)
+        desktop.key("shift+Tab", "shift+Tab", "KP_Enter")
+        s.expect_message_answered_by(APP_TITLE, "Return", " (decrypted)")
+        decrypted = os.path.join(opened, "rapport.txt")
+        check(os.path.isfile(decrypted) and open(decrypted).read() == open(source).read(),
+              "keypad Enter decrypted the container by keyboard only")
+        s.back_to_main()
+
+        # Again, with the target held open by "another program": the lock message, then the
+        # overwrite question, both within one job.
+        with open(decrypted, "rb+") as held:
+            fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            desktop.key("Return")
+            box = s.expect_on_top("Filen er låst av ett annet program")
+            check(desktop.frame(box)[2] >= caption_text_width(desktop, "Filen er låst av ett annet program") + 100,
+                  "the lock message is wide enough for its caption")
+            fcntl.flock(held, fcntl.LOCK_UN)
+        s.answer(box, "Return")
+        box = s.expect_on_top("Filen(e) finnes fra før")
+        check(desktop.frame(box)[2] >= caption_text_width(desktop, "Filen(e) finnes fra før") + 100,
+              "the overwrite question is wide enough for its caption")
+        desktop.screenshot("overwrite-question", box)
+        s.answer(box, "Return")
+        s.expect_message_answered_by(APP_TITLE, "Return", " (decrypted after Yes)")
+        s.back_to_main()
+        desktop.key("Return")
+        s.expect_message_answered_by("Filen(e) finnes fra før", "Escape", " (No)")
+        s.back_to_main()
+
+        # The folder chooser, with the mouse: "..." of "Mappe for kryptert fil".
+        desktop.click(s.main, 4 + 563 + 15, 93 + 47 + 10)
+        chooser = s.window("Velg mappe for kryptert fil")
+        wait_for(lambda: desktop.active() == chooser, "the folder chooser to get the focus")
+        desktop.click(chooser, 8 + 40, 4 + 12)  # "Create Folder"
+        wait_for(lambda: os.path.isdir(os.path.join(sealed, "New Folder")), "New Folder to be made")
+        # The name editor opens in the same click handler that made the folder, so the keys
+        # below reach the program after it.
+        desktop.key("ctrl+a")
+        desktop.type("Arkiv")
+        desktop.key("Return")
+        renamed = os.path.join(sealed, "Arkiv")
+        wait_for(lambda: os.path.isdir(renamed), "the new folder to be renamed in place")
+        check(True, "a new folder is made and renamed in place")
+        time.sleep(0.5)
+        desktop.screenshot("folder-chooser", chooser)
+        desktop.click(chooser, 137 + 30, 4 + 12)  # "Delete"
+        s.expect_message_answered_by("Delete Folder", "Return", " (delete question)", (chooser,))
+        trash = os.path.join(desktop.home, ".local", "share", "Trash")
+        wait_for(lambda: not os.path.exists(renamed), "the folder to be moved away")
+        check(os.path.isdir(os.path.join(trash, "files", "Arkiv")) and
+              os.path.isfile(os.path.join(trash, "info", "Arkiv.trashinfo")),
+              "Delete moved the folder to the user's trash, made where it was missing")
+        check(os.listdir(start) == [], "nothing was written into the current folder")
+        wait_for(lambda: desktop.active() == chooser, "the folder chooser to get the focus back")
+        desktop.key("Return")  # OK: the parent folder is selected again
+        wait_for(lambda: chooser not in desktop.windows(s.process.pid), "the folder chooser to close")
+        s.back_to_main()
+
+        s.close_main()
+        check(read_ini_value(ini, "EncryptToFolder") == sealed,
+              "the chosen folder went into the edit (and the settings)")
+        return container
+    finally:
+        s.kill()
+
+
+def second_session(desktop, gui, work, container, log):
+    """A decrypt with a wrong password from the command line; placement and minimum size."""
+    app2 = os.path.join(work, "app2")
+    os.makedirs(app2)
+    exe = os.path.join(app2, "kvelv-gui")
+    shutil.copy2(gui, exe)
+    write_ini(exe + ".ini", ["[Password]", "hash=qj", "[Placement]", "Top=100", "Left=3000",
+                             "[LastUsedPaths]", "DecryptToFolder=" + os.path.join(work, FOLDERS[3])])
+    s = Session(desktop, exe, [container], os.path.join(work, FOLDERS[4]), log)
+    try:
+        login = s.window(LOGIN_CAPTION)
+        wait_for(lambda: desktop.active() == login, "the password dialog to get the focus")
+        desktop.type("feil")
+        desktop.key("Return")
+        s.main = s.window("Orv Kvelv")
+        box = s.expect_on_top(APP_TITLE, " (wrong password, from the command line)")
+        s.click_ok(box)
+        check(True, "the message closes with a click on OK")
+        s.back_to_main()
+        x, y, width, height = desktop.frame(s.main)
+        check(x >= 0 and y >= 0 and x + width <= 1024 and y + height <= 768,
+              "a stored Left=3000 is brought onto the screen (%d,%d %dx%d)" % (x, y, width, height))
+        desktop.run("xdotool", "windowsize", str(s.main), "300", "120")
+        time.sleep(0.5)
+        _, _, width, height = desktop.frame(s.main)
+        check(width >= 420 and height >= 176, "the main window keeps a minimum size (%dx%d)" % (width, height))
+        s.close_main()
+    finally:
+        s.kill()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--gui", required=True)
+    parser.add_argument("--screenshots", default="")
+    options = parser.parse_args()
+    if not ensure_tools():
+        if os.environ.get("CI"):
+            print("FAILED: the real display test cannot run in CI without its tools")
+            return 1
+        print("SKIPPED")
+        return SKIP
+    if options.screenshots:
+        os.makedirs(options.screenshots, exist_ok=True)
+
+    work = tempfile.mkdtemp(prefix="kvelv-display-")
+    home = os.path.join(work, "home")  # no ~/.local/share: the trash must be made
+    for name in FOLDERS + ("home", "bin"):
+        os.makedirs(os.path.join(work, name))
+    shutil.copy2(options.gui, os.path.join(work, "app", "kvelv-gui"))
+    # The decrypt opens the folder in the desktop shell; record that instead of opening one.
+    opener = os.path.join(work, "bin", "xdg-open")
+    with open(opener, "w") as f:
+        f.write('#!/bin/sh\necho "$1" >> "%s"\n' % os.path.join(work, "opened.log"))
+    os.chmod(opener, 0o755)
+    os.environ["PATH"] = os.path.join(work, "bin") + os.pathsep + os.environ.get("PATH", "")
+
+    desktop = None
+    log = open(os.path.join(work, "kvelv-gui.log"), "w")
+    try:
+        desktop = Desktop(home, options.screenshots)
+        container = first_session(desktop, options.gui, work, log)
+        second_session(desktop, options.gui, work, container, log)
+        with open(os.path.join(work, "opened.log")) as f:
+            opened = [line.replace("file://", "", 1) for line in f.read().split()]
+        check(opened.count(os.path.join(work, FOLDERS[3])) == 4,
+              "every decrypt opened the target folder in the shell (%d times)" % len(opened))
+        print("1 passed, 0 failed")
+        return 0
+    except Failure as failure:
+        print("FAILED: %s" % failure)
+        log.flush()
+        with open(os.path.join(work, "kvelv-gui.log")) as f:
+            output = f.read().strip()
+        if output:
+            print("kvelv-gui said:\n" + output)
+        print("0 passed, 1 failed")
+        return 1
+    finally:
+        log.close()
+        if desktop:
+            desktop.close()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
