@@ -35,6 +35,10 @@ void GuiThreadPrompter::ShowMessage(const std::string& text) {
   OnGuiThread([&] { target_.ShowMessage(text); });
 }
 
+void GuiThreadPrompter::Notice(const std::string& text) {
+  OnGuiThread([&] { target_.Notice(text); });
+}
+
 void GuiThreadPrompter::ShowMessageBox(const std::string& text, const std::string& caption) {
   OnGuiThread([&] { target_.ShowMessageBox(text, caption); });
 }

@@ -19,6 +19,7 @@ class GuiThreadPrompter final : public Prompter {
   void ShowMessage(const std::string& text) override;
   void ShowMessageBox(const std::string& text, const std::string& caption) override;
   bool AskYesNo(const std::string& text, const std::string& caption) override;
+  void Notice(const std::string& text) override;
 
  private:
   template <typename Call>

@@ -73,6 +73,8 @@ void QtPrompter::ShowMessageBox(const std::string& text, const std::string& capt
   RunBox(Owner(), QMessageBox::NoIcon, Q(caption), text, QMessageBox::Ok);
 }
 
+void QtPrompter::Notice(const std::string& text) { ShowMessage(text); }
+
 bool QtPrompter::AskYesNo(const std::string& text, const std::string& caption) {
   return RunBox(Owner(), QMessageBox::NoIcon, Q(caption), text,
                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;

@@ -23,6 +23,8 @@ class QtPrompter final : public UiPrompter {
   void ShowMessage(const std::string& text) override;
   void ShowMessageBox(const std::string& text, const std::string& caption) override;
   bool AskYesNo(const std::string& text, const std::string& caption) override;
+  // A file the job left out on purpose: a simple message, so the user knows before the result.
+  void Notice(const std::string& text) override;
   bool Confirm(const std::string& text) override;
   void ShowWarning(const std::string& text) override;
   void ShowError(const std::string& text) override;
