@@ -39,7 +39,7 @@ bool BitReader::Has(unsigned count) {
 
 void BitReader::Skip(unsigned count) {
   if (bitCount_ < count) Fill();
-  if (bitCount_ < count) throw EFatalUnzipError("Premature end of file reached");
+  if (bitCount_ < count) throw EFatalUnzipError(zip_text::kPrematureEnd);
   bits_ >>= count;
   bitCount_ -= count;
 }

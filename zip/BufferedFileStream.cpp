@@ -8,7 +8,6 @@
 namespace kvelv {
 
 namespace {
-const char kNoRoom[] = "Not enough room to write archive";
 }
 
 BufferedFileStream::BufferedFileStream(size_t bufferSize)
@@ -169,7 +168,7 @@ int64_t BufferedFileStream::Write(const void* data, int64_t count) {
 }
 
 void BufferedFileStream::WriteAll(const void* data, int64_t count) {
-  if (count > 0 && Write(data, count) != count) throw ENotEnoughRoom(kNoRoom);
+  if (count > 0 && Write(data, count) != count) throw ENotEnoughRoom(zip_text::kNotEnoughRoom);
 }
 
 void BufferedFileStream::WriteU16(uint16_t v) {

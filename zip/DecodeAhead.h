@@ -15,7 +15,7 @@
 
 #include "zip/ArchiveSource.h"
 #include "zip/EntryDecoder.h"
-#include "zip/Lookahead.h"
+#include "zip/Concurrency.h"
 #include "zip/ZipHeaderInfo.h"
 
 namespace kvelv {

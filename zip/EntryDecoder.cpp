@@ -21,7 +21,7 @@ void CopyStored(ByteSource& in, ByteSink& out, uint64_t uncompressedSize) {
     out.Write(block.data(), got);
     copied += got;
   }
-  if (copied < uncompressedSize) throw EFatalUnzipError("Premature end of file reached");
+  if (copied < uncompressedSize) throw EFatalUnzipError(zip_text::kPrematureEnd);
 }
 
 bool EntryDecoder::Decode(uint16_t method, uint16_t flags, ByteSource& in, ByteSink& out,

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "zip/Lookahead.h"
+#include "zip/Concurrency.h"
 #include "zip/ParallelDeflate.h"
 
 namespace kvelv {

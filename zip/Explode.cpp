@@ -37,7 +37,7 @@ class ShannonFanoTree {
     uint16_t entry = table_[bits.Peek(maxLength_)];
     if (entry == 0) {
       // Zero bits padded past the end may look undefined: report the real cause.
-      if (!bits.Has(maxLength_)) throw EFatalUnzipError("Premature end of file reached");
+      if (!bits.Has(maxLength_)) throw EFatalUnzipError(zip_text::kPrematureEnd);
       throw EBadCompressedData("Imploded data has an undefined code");
     }
     bits.Skip(entry >> 8);

@@ -4,9 +4,10 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "zip/Concurrency.h"
+#include "zip/LittleEndian.h"
 #include "zip/ZipExceptions.h"
 
 namespace kvelv {
@@ -16,14 +17,27 @@ constexpr uint64_t kBlockSize = 32768;
 // Entries from this size on get the second thread; below it the thread costs more than it saves.
 constexpr uint64_t kWorkerThreshold = uint64_t{1} << 20;
 constexpr size_t kWorkerBuffer = 256 * 1024;
-const char kCantWrite[] = "Cant write uncompressed file";
 }  // namespace
+
+void SeekToEntryData(BufferedFileStream& archive, uint64_t localHeader) {
+  uint8_t header[kLocalHeaderSize];
+  if (localHeader > static_cast<uint64_t>(INT64_MAX) - 0x30000 || !archive.Seek(static_cast<int64_t>(localHeader)) ||
+      !archive.ReadExact(header, kLocalHeaderSize)) {
+    throw EFatalUnzipError(zip_text::kPrematureEnd);
+  }
+  const uint64_t data = localHeader + kLocalHeaderSize + GetU16(&header[26]) + GetU16(&header[28]);
+  if (!archive.Seek(static_cast<int64_t>(data))) throw EFatalUnzipError(zip_text::kPrematureEnd);
+}
+
+void CheckDeclaredSize(uint64_t written, size_t count, uint64_t declared) {
+  if (count > declared - written) throw EBiggerThanUncompressed(zip_text::kBiggerThanUncompressed);
+}
 
 size_t EntryDataSource::Read(uint8_t* buffer, size_t max) {
   const uint64_t want = std::min<uint64_t>({max, remaining_, kBlockSize});
   if (want == 0) return 0;
   if (archive_.Read(buffer, static_cast<int64_t>(want)) != static_cast<int64_t>(want)) {
-    throw EFatalUnzipError("Premature end of file reached");
+    throw EFatalUnzipError(zip_text::kPrematureEnd);
   }
   remaining_ -= want;
   return static_cast<size_t>(want);
@@ -33,15 +47,8 @@ size_t EntryDataSource::Read(uint8_t* buffer, size_t max) {
 class EntryOutput::Worker {
  public:
   explicit Worker(EntryOutput& owner)
-      : owner_(owner), filling_(kWorkerBuffer), handed_(kWorkerBuffer), thread_([this] { Run(); }) {}
-  ~Worker() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
+      : owner_(owner), filling_(kWorkerBuffer), handed_(kWorkerBuffer), thread_(1, [this] { Run(); }, [this] { Stop(); }) {}
+  ~Worker() { Stop(); }
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
 
@@ -83,6 +90,15 @@ class EntryOutput::Worker {
   }
 
  private:
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.Join();
+  }
+
   void Hand() {
     {
       std::unique_lock<std::mutex> lock(mutex_);
@@ -125,7 +141,7 @@ class EntryOutput::Worker {
   bool pending_ = false;
   bool failed_ = false;
   bool stop_ = false;
-  std::thread thread_;  // last: started once the rest is ready
+  ThreadGroup thread_;  // last: started once the rest is ready
 };
 
 EntryOutput::EntryOutput(BufferedFileStream* file, uint64_t declaredSize, std::function<void(size_t)> progress)
@@ -141,12 +157,12 @@ bool EntryOutput::Consume(const uint8_t* data, size_t count) {
 }
 
 void EntryOutput::Write(const uint8_t* data, size_t count) {
-  if (count > declared_ - written_) throw EBiggerThanUncompressed("File is larger than uncompressed size!");
+  CheckDeclaredSize(written_, count, declared_);
   if (worker_) {
-    if (worker_->Failed()) throw ECantWriteUCF(kCantWrite);
+    if (worker_->Failed()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
     worker_->Append(data, count);
   } else if (!Consume(data, count)) {
-    throw ECantWriteUCF(kCantWrite);
+    throw ECantWriteUCF(zip_text::kCantWriteUcf);
   }
   written_ += count;
   if (progress_) progress_(count);
@@ -161,7 +177,7 @@ void EntryOutput::Finish() {
   if (!worker_) return;
   const bool ok = worker_->Drain();
   worker_.reset();
-  if (!ok) throw ECantWriteUCF(kCantWrite);
+  if (!ok) throw ECantWriteUCF(zip_text::kCantWriteUcf);
 }
 
 }  // namespace kvelv

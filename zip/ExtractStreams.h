@@ -11,6 +11,16 @@
 
 namespace kvelv {
 
+// Moves `archive` to the data of the entry whose local header starts at `localHeader`, past the
+// header's name and extra field (nothing else of the header is checked); EFatalUnzipError
+// "Premature end of file reached" when the archive ends first.
+void SeekToEntryData(BufferedFileStream& archive, uint64_t localHeader);
+
+// The output step's size check: `count` more bytes after `written` may not pass `declared`, or
+// EBiggerThanUncompressed "File is larger than uncompressed size!" is raised (so a hostile entry
+// cannot write without bound).
+void CheckDeclaredSize(uint64_t written, size_t count, uint64_t declared);
+
 // Reads the archive from its current position, in blocks of at most 32768 bytes and never past
 // `compressedSize`; a short read raises EFatalUnzipError "Premature end of file reached".
 class EntryDataSource : public ByteSource {

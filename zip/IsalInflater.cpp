@@ -60,7 +60,7 @@ void IsalInflater::Inflate(ByteSource& in, ByteSink& out) {
     for (size_t at = 0; at < produced; at += kBlock) out.Write(target + at, std::min(kBlock, produced - at));
     if (zs->block_state == ISAL_BLOCK_FINISH) return;
     // Nothing more came out of all the input there is: the stream was cut short.
-    if (inputEnded && zs->avail_in == 0 && produced == 0) throw EFatalUnzipError("Premature end of file reached");
+    if (inputEnded && zs->avail_in == 0 && produced == 0) throw EFatalUnzipError(zip_text::kPrematureEnd);
   }
 }
 

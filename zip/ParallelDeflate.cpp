@@ -3,16 +3,13 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
-#include "zip/Lookahead.h"
+#include "zip/Concurrency.h"
 #include "zip/ZipExceptions.h"
 
 namespace kvelv {
@@ -91,79 +88,9 @@ namespace {
 using parallel_deflate::Chunk;
 using parallel_deflate::Deflater;
 
-// Workers take chunks in submission order and mark them done; the caller writes them in order.
-class WorkerPool {
- public:
-  WorkerPool(int level, unsigned threads) : level_(level) {
-    workers_.reserve(threads);
-    try {
-      for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
-    } catch (...) {
-      Stop();  // threads already started must not outlive the pool
-      throw;
-    }
-  }
-  ~WorkerPool() { Stop(); }
-  WorkerPool(const WorkerPool&) = delete;
-  WorkerPool& operator=(const WorkerPool&) = delete;
-
-  void Submit(Chunk* c) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      queue_.push_back(c);
-    }
-    queued_.notify_one();
-  }
-
-  void Wait(Chunk* c) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [c] { return c->done; });
-  }
-
- private:
-  void Stop() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    queued_.notify_all();
-    for (auto& t : workers_) t.join();
-  }
-
-  void Work() {
-    std::unique_ptr<Deflater> deflater;
-    for (;;) {
-      Chunk* c = nullptr;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        queued_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-        if (stop_) return;
-        c = queue_.front();
-        queue_.pop_front();
-      }
-      try {
-        if (!deflater) deflater = std::make_unique<Deflater>(level_);
-        deflater->Compress(*c);
-      } catch (...) {
-        c->error = std::current_exception();
-        deflater.reset();  // a failed state is not reused
-      }
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        c->done = true;
-      }
-      finished_.notify_all();
-    }
-  }
-
-  int level_;
-  std::mutex mutex_;
-  std::condition_variable queued_;
-  std::condition_variable finished_;
-  std::deque<Chunk*> queue_;
-  bool stop_ = false;
-  std::vector<std::thread> workers_;
-};
+// Workers deflate chunks in submission order; the caller writes them in order. Each worker keeps
+// its deflate state from one chunk to the next.
+using DeflatePool = TaskPool<Chunk, std::unique_ptr<Deflater>>;
 
 // Reads until the chunk is full or the source ends.
 void Fill(Chunk& c, size_t chunkSize, const SourceReader& read) {
@@ -253,7 +180,11 @@ void ParallelDeflater::Deflate(int level, const SourceReader& read, const Archiv
   }
 
   std::deque<std::unique_ptr<Chunk>> inFlight;
-  WorkerPool pool(level, threads);  // declared after inFlight: joined before the chunks go
+  // Declared after inFlight: joined before the chunks go.
+  DeflatePool pool(threads, [level](Chunk& chunk, std::unique_ptr<Deflater>& deflater) {
+    if (!deflater) deflater = std::make_unique<Deflater>(level);
+    deflater->Compress(chunk);
+  });
   auto writeOldest = [&] {
     std::unique_ptr<Chunk> c = std::move(inFlight.front());
     inFlight.pop_front();

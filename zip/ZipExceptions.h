@@ -41,4 +41,16 @@ KVELV_ZIP_EXCEPTION(EDestDirError, EZipException)            // the target folde
 
 #undef KVELV_ZIP_EXCEPTION
 
+// The library's fixed messages, each defined here once.
+namespace zip_text {
+inline constexpr const char kPrematureEnd[] = "Premature end of file reached";
+inline constexpr const char kNotEnoughRoom[] = "Not enough room to write archive";
+inline constexpr const char kBiggerThanUncompressed[] = "File is larger than uncompressed size!";
+inline constexpr const char kCantWriteUcf[] = "Cant write uncompressed file";
+inline constexpr const char kUserAborted[] = "User Aborted Operation";
+inline constexpr const char kIncompleteZip[] = "Incomplete Zip File";
+inline constexpr const char kNotAZip[] = "Not a valid zip file!";
+inline constexpr const char kCompressionError[] = "error";
+}  // namespace zip_text
+
 }  // namespace kvelv

@@ -1,7 +1,6 @@
 #include "zip/ZipExtractor.h"
 
 #include <algorithm>
-#include <array>
 #include <unordered_map>
 #include <utility>
 
@@ -10,7 +9,6 @@
 #include "zip/DosDateTime.h"
 #include "zip/ExtractPaths.h"
 #include "zip/ExtractStreams.h"
-#include "zip/LittleEndian.h"
 #include "zip/StagingFolder.h"
 #include "zip/WildcardMatch.h"
 #include "zip/ZipExceptions.h"
@@ -19,7 +17,6 @@ namespace kvelv {
 
 namespace {
 
-const char kPrematureEnd[] = "Premature end of file reached";
 constexpr size_t kReplayBlock = 32768;
 
 // Cuts UTF-8 text to at most `limit` bytes without splitting a character.
@@ -254,17 +251,6 @@ bool ZipExtractor::MayReplace(int index, const ZipHeaderInfo& entry, const std::
   return false;
 }
 
-void ZipExtractor::SeekToData(const ZipHeaderInfo& entry) {
-  std::array<uint8_t, kLocalHeaderSize> header{};
-  const uint64_t offset = entry.RelativeOffset();
-  if (offset > static_cast<uint64_t>(INT64_MAX) - 0x30000 || !archive_.Seek(static_cast<int64_t>(offset)) ||
-      !archive_.ReadExact(header.data(), kLocalHeaderSize)) {
-    throw EFatalUnzipError(kPrematureEnd);
-  }
-  const uint64_t data = offset + kLocalHeaderSize + GetU16(&header[26]) + GetU16(&header[28]);
-  if (!archive_.Seek(static_cast<int64_t>(data))) throw EFatalUnzipError(kPrematureEnd);
-}
-
 bool ZipExtractor::CanDecode(int index, const ZipHeaderInfo& work, bool showMessages) {
   if (work.IsEncrypted()) {
     // No decryption here: a password a handler offers cannot help.
@@ -308,7 +294,7 @@ ZipExtractor::Decoded ZipExtractor::Decode(int index, const ZipHeaderInfo& work,
       }
       if (decoded->error) std::rethrow_exception(decoded->error);
     } else {
-      SeekToData(work);
+      SeekToEntryData(archive_, work.RelativeOffset());
       EntryDataSource source(archive_, work.CompressedSize());
       decoder_.Decode(work.CompressionMethod(), work.Flag(), source, output, work.UncompressedSize());
     }
@@ -476,17 +462,17 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
 
   std::error_code ec;
   platform::File file = result.staging_->NewFile(static_cast<size_t>(index), staged.stagedName, ec);
-  if (!file.IsOpen()) throw ECantWriteUCF("Cant write uncompressed file");
+  if (!file.IsOpen()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
   BufferedFileStream out(kStreamBufferSize);
   out.Adopt(std::move(file), result.staging_->PathOf(staged.stagedName));
   Decoded decoded;
   try {
     decoded = Decode(index, work_, &out);
-    if (!out.Flush() || (settings_.flushFilesOnClose && !out.Sync())) throw ECantWriteUCF("Cant write uncompressed file");
+    if (!out.Flush() || (settings_.flushFilesOnClose && !out.Sync())) throw ECantWriteUCF(zip_text::kCantWriteUcf);
     int64_t seconds = 0;
     if (UnixFromDosDateTime(NormalizeDosDateTime(work_.DateTime()), seconds)) out.Handle().SetLastWriteTime(seconds);
     if (settings_.retainAttributes) out.Handle().SetDosAttributes(work_.ExternalAttributes());
-    if (!out.Close()) throw ECantWriteUCF("Cant write uncompressed file");
+    if (!out.Close()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
   } catch (...) {
     out.Close();
     result.staging_->Drop(staged.stagedName);

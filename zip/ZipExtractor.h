@@ -153,7 +153,6 @@ class ZipExtractor {
   Decoded Decode(int index, const ZipHeaderInfo& work, BufferedFileStream* file);
   bool CanDecode(int index, const ZipHeaderInfo& work, bool showMessages);
   bool MayReplace(int index, const ZipHeaderInfo& entry, const std::string& path, const std::string& name);
-  void SeekToData(const ZipHeaderInfo& entry);
   bool Skip(SkipReason reason, int index, const std::string& name);
   void Unselect(const ZipHeaderInfo& entry);
   void ProcessMessages();

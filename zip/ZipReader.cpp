@@ -294,7 +294,7 @@ void ZipReader::ProcessMessages() {
   if (canRun) OnProcessMessages();
   if (cancel_) {
     cancel_ = false;
-    throw EUserCanceled("User Aborted Operation");
+    throw EUserCanceled(zip_text::kUserAborted);
   }
   // Only a message handler can lift a pause on this thread; without one, waiting would hang.
   while (pause_ && canRun) {
@@ -302,7 +302,7 @@ void ZipReader::ProcessMessages() {
     OnProcessMessages();
     if (cancel_) {
       cancel_ = false;
-      throw EUserCanceled("User Aborted Operation");
+      throw EUserCanceled(zip_text::kUserAborted);
     }
   }
 }

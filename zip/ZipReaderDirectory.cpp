@@ -10,7 +10,6 @@
 namespace kvelv {
 
 namespace {
-const char kNotAZip[] = "Not a valid zip file!";
 
 using DataRanges = std::vector<std::pair<uint64_t, uint64_t>>;  // local header offset, compressed size
 
@@ -123,11 +122,11 @@ void ZipReader::LoadDirectory() {
       OnInCompleteZip(mode);
       incompleteZipMode_ = mode;
     }
-    if (mode == kvelv::IncompleteZipMode::izAssumeNotAZip) throw ENotAZipFile(kNotAZip);
-    if (mode == kvelv::IncompleteZipMode::izAssumeMulti) throw EIncompleteZip("Incomplete Zip File");
+    if (mode == kvelv::IncompleteZipMode::izAssumeNotAZip) throw ENotAZipFile(zip_text::kNotAZip);
+    if (mode == kvelv::IncompleteZipMode::izAssumeMulti) throw EIncompleteZip(zip_text::kIncompleteZip);
     if (!RecoverFromLocalHeaders()) {
       ResetArchive();
-      throw EBadZipFile(kNotAZip);
+      throw EBadZipFile(zip_text::kNotAZip);
     }
   }
 
@@ -183,7 +182,7 @@ void ZipReader::LoadDirectory() {
           break;
         }
         ResetArchive();
-        throw EBadZipFile(kNotAZip);
+        throw EBadZipFile(zip_text::kNotAZip);
       }
       // Step over the extra field and the file comment.
       directory->Seek(directory->Position() + entry->CentralExtraLength() + entry->FileCommentLength());
@@ -221,13 +220,13 @@ void ZipReader::LoadDirectory() {
         continue;
       }
       ResetArchive();
-      throw EBadZipFile(kNotAZip);
+      throw EBadZipFile(zip_text::kNotAZip);
     }
   }
 
   if (entries_ && DataRangesOverlap(rebuilt_ ? RangesOf(*entries_) : std::move(ranges))) {
     ResetArchive();
-    throw EBadZipFile(kNotAZip);
+    throw EBadZipFile(zip_text::kNotAZip);
   }
 
   numberOfDisks_ = static_cast<int>(endCentral_.ThisDisk()) + 1;

@@ -233,7 +233,7 @@ void ZipWriter::Pass::WriteCentralDirectory() {
 
 void ZipWriter::Pass::CloseOutput() {
   // Bytes still in the buffer are written here: a failure now is a short write like any other.
-  if (!out_.Close()) throw ENotEnoughRoom("Not enough room to write archive");
+  if (!out_.Close()) throw ENotEnoughRoom(zip_text::kNotEnoughRoom);
 }
 
 void ZipWriter::Pass::Dispose() {

@@ -240,10 +240,10 @@ bool ZipWriter::Pass::AddFile(const std::string& item, size_t index) {
   entry->SetFlag(static_cast<uint16_t>(entry->Flag() | LevelFlags(w_.packLevel_)));
 
   // The header goes back in place with the final values; it has the same length as before.
-  if (!out_.Seek(static_cast<int64_t>(offset))) throw ENotEnoughRoom("Not enough room to write archive");
+  if (!out_.Seek(static_cast<int64_t>(offset))) throw ENotEnoughRoom(zip_text::kNotEnoughRoom);
   const int64_t rewritten = WritePackedLocalHeader(out_, *entry, reserve);
   if (rewritten != headerLength) throw EZipException("Local header changed length: " + item);
-  if (!out_.Seek(dataEnd)) throw ENotEnoughRoom("Not enough room to write archive");
+  if (!out_.Seek(dataEnd)) throw ENotEnoughRoom(zip_text::kNotEnoughRoom);
 
   // POSIX keeps no archive attribute, so ResetArchiveBitOnZip has nothing to clear.
   if (w_.OnEndZip) w_.OnEndZip(item, entry->UncompressedSize(), entry->CompressedSize());
@@ -253,7 +253,7 @@ bool ZipWriter::Pass::AddFile(const std::string& item, size_t index) {
 
 void ZipWriter::Pass::WriteArchiveBytes(const uint8_t* data, size_t count) {
   if (out_.Write(data, static_cast<int64_t>(count)) != static_cast<int64_t>(count)) {
-    throw ENotEnoughRoom("Not enough room to write archive");
+    throw ENotEnoughRoom(zip_text::kNotEnoughRoom);
   }
   bytesWritten_ += static_cast<int64_t>(count);
   w_.ProcessMessages();

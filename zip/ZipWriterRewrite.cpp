@@ -15,7 +15,7 @@ namespace {
 
 constexpr int64_t kCopyBlock = 65536;
 
-[[noreturn]] void ThrowBadArchive() { throw EBadZipFile("Not a valid zip file!"); }
+[[noreturn]] void ThrowBadArchive() { throw EBadZipFile(zip_text::kNotAZip); }
 
 }  // namespace
 

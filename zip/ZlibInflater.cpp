@@ -64,7 +64,7 @@ void ZlibInflater::Inflate(ByteSource& in, ByteSink& out) {
     zs->avail_out = static_cast<uInt>(room);
     int result = inflate(zs, Z_NO_FLUSH);
     // With output room, "no progress" only means zlib wants input that is not there.
-    if (result == Z_BUF_ERROR && inputEnded) throw EFatalUnzipError("Premature end of file reached");
+    if (result == Z_BUF_ERROR && inputEnded) throw EFatalUnzipError(zip_text::kPrematureEnd);
     if (result < 0) throw EZCompressionError("error");
     size_t produced = room - zs->avail_out;
     for (size_t at = 0; at < produced; at += kBlock) out.Write(target + at, std::min(kBlock, produced - at));

@@ -1,17 +1,22 @@
 #pragma once
-// Work on the items of a sequence done ahead of their turn, on worker threads, while the caller
-// handles the items before them in order. The caller takes each result in increasing order;
-// whatever could not be prepared it handles itself. Workers stay at most `ahead` items beyond
-// the one taken next and pause while the prepared results waiting weigh more than `heldLimit`,
-// so memory stays bounded however long the sequence.
+// The one home of the archive classes' threads. Three shapes of work run on them:
 //
-// Each worker thread has a `WorkerState` of its own (decoder or compressor state kept from one item
-// to the next), made when the thread starts and destroyed before it ends: per-thread state lives
+// - ThreadGroup: threads started together and joined together; everything below runs on one.
+// - TaskPool: tasks handed over in order, done by any worker, waited for one by one (the parallel
+//   deflate of one large entry).
+// - Lookahead: the items of a known sequence prepared ahead of their turn while the caller works
+//   through them in order (small files deflated ahead while packing, small entries decoded ahead
+//   while extracting).
+//
+// Decoders and compressors run on these threads: each thread has a state of its own (an inflater,
+// a deflater), made when the thread starts and destroyed before it ends. Per-thread state lives
 // in the worker, never in thread_local objects, whose destructors some thread runtimes run after
 // the thread's storage is gone.
 #include <algorithm>
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -25,8 +30,120 @@ namespace kvelv {
 // Worker threads to use by default: the machine's hardware threads, at least 1, at most 16.
 inline unsigned HardwareThreads() { return std::clamp(std::thread::hardware_concurrency(), 1u, 16u); }
 
+// Threads started together, each running `body`, and joined together when the group goes. The
+// body must return once the owner asks it to (its own stop flag); the group only joins.
+class ThreadGroup {
+ public:
+  ThreadGroup() = default;
+  // Starts `count` threads. When one cannot be started, `stop` is called to end the ones that
+  // were, they are joined and the error passes on.
+  ThreadGroup(unsigned count, const std::function<void()>& body, const std::function<void()>& stop) {
+    threads_.reserve(count);
+    try {
+      for (unsigned i = 0; i < count; ++i) threads_.emplace_back(body);
+    } catch (...) {
+      stop();
+      Join();
+      throw;
+    }
+  }
+  ~ThreadGroup() { Join(); }
+  ThreadGroup(const ThreadGroup&) = delete;
+  ThreadGroup& operator=(const ThreadGroup&) = delete;
+
+  // Waits for every thread (their bodies must have been told to return).
+  void Join() {
+    for (auto& thread : threads_) thread.join();
+    threads_.clear();
+  }
+  size_t Size() const { return threads_.size(); }
+
+ private:
+  std::vector<std::thread> threads_;
+};
+
+// Tasks done by a fixed set of workers, each with a `WorkerState` of its own. The caller hands
+// tasks over and waits for each; tasks are started in the order given. `Task` must have the
+// members `bool done` and `std::exception_ptr error`, which the pool sets (the error of a task
+// whose work threw; a worker whose work threw starts the next task with a fresh state).
+template <typename Task, typename WorkerState>
+class TaskPool {
+ public:
+  using Work = std::function<void(Task& task, WorkerState& state)>;
+
+  TaskPool(unsigned threads, Work work)
+      : work_(std::move(work)),
+        threads_(std::max(threads, 1u), [this] { Run(); }, [this] { Stop(); }) {}
+  ~TaskPool() { Stop(); }
+  TaskPool(const TaskPool&) = delete;
+  TaskPool& operator=(const TaskPool&) = delete;
+
+  void Submit(Task* task) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(task);
+    }
+    queued_.notify_one();
+  }
+
+  // Waits until `task` is done (successfully or with its error set).
+  void Wait(const Task* task) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [task] { return task->done; });
+  }
+
+ private:
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    queued_.notify_all();
+    threads_.Join();
+  }
+
+  void Run() {
+    std::optional<WorkerState> state;
+    for (;;) {
+      Task* task = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        queued_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        if (stop_) return;
+        task = queue_.front();
+        queue_.pop_front();
+      }
+      try {
+        if (!state) state.emplace();
+        work_(*task, *state);
+      } catch (...) {
+        task->error = std::current_exception();
+        state.reset();  // a failed state is not reused
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        task->done = true;
+      }
+      finished_.notify_all();
+    }
+  }
+
+  const Work work_;
+  std::mutex mutex_;
+  std::condition_variable queued_;
+  std::condition_variable finished_;
+  std::deque<Task*> queue_;
+  bool stop_ = false;
+  ThreadGroup threads_;  // last: started once everything above is ready
+};
+
 struct NoWorkerState {};
 
+// Work on the items of a sequence done ahead of their turn, on worker threads, while the caller
+// handles the items before them in order. The caller takes each result in increasing order;
+// whatever could not be prepared it handles itself. Workers stay at most `ahead` items beyond
+// the one taken next and pause while the prepared results waiting weigh more than `heldLimit`,
+// so memory stays bounded however long the sequence.
 template <typename Result, typename WorkerState = NoWorkerState>
 class Lookahead {
   static_assert(std::is_nothrow_default_constructible_v<WorkerState>,
@@ -51,12 +168,12 @@ class Lookahead {
         heldLimit_(heldLimit),
         state_(wanted_.size(), State::Waiting),
         ready_(wanted_.size()) {
-    threads = std::max(threads, 1u);
     try {
-      for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+      threads_.emplace(std::max(threads, 1u), [this] { Work(); }, [this] { Stop(); });
     } catch (...) {
       // Without threads the caller simply handles every item itself.
-      Stop();
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
     }
   }
   ~Lookahead() { Stop(); }
@@ -95,8 +212,7 @@ class Lookahead {
     }
     workAvailable_.notify_all();
     resultReady_.notify_all();
-    for (auto& worker : workers_) worker.join();
-    workers_.clear();
+    if (threads_) threads_->Join();
   }
 
   // With mutex_ held: moves next_ on to the next wanted item and says whether it may be claimed.
@@ -156,7 +272,7 @@ class Lookahead {
   size_t taken_ = 0;  // items below this were taken or passed over
   size_t held_ = 0;   // weight of the results prepared and not taken yet
   bool stop_ = false;
-  std::vector<std::thread> workers_;
+  std::optional<ThreadGroup> threads_;  // last: started once everything above is ready
 };
 
 }  // namespace kvelv
