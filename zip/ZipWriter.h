@@ -13,11 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "zip/ZipPacker.h"
 #include "zip/ZipReader.h"
 
 namespace kvelv {
-
-enum class ZipAction { zaUpdate, zaReplace, zaFreshen };
 
 class ZipWriter : public ZipReader {
  public:
@@ -26,55 +25,55 @@ class ZipWriter : public ZipReader {
 
   // --- Published settings --------------------------------------------------------------------
   // Deflate level 0-9 (values outside are clamped); 0 stores every entry.
-  int PackLevel() const { return packLevel_; }
+  int PackLevel() const { return pack_.packLevel; }
   void SetPackLevel(int level);
   // Whether items with wildcard characters that name no existing file are expanded as patterns
   // (true by default). An item that names an existing file is always packed as that file.
-  bool ExpandWildcards() const { return expandWildcards_; }
-  void SetExpandWildcards(bool v) { expandWildcards_ = v; }
-  bool Recurse() const { return recurse_; }
-  void SetRecurse(bool v) { recurse_ = v; }
+  bool ExpandWildcards() const { return pack_.expandWildcards; }
+  void SetExpandWildcards(bool v) { pack_.expandWildcards = v; }
+  bool Recurse() const { return pack_.recurse; }
+  void SetRecurse(bool v) { pack_.recurse = v; }
   // Deletes each packed source file after the archive is complete (OnDisposeFile may veto).
-  bool Dispose() const { return dispose_; }
-  void SetDispose(bool v) { dispose_ = v; }
-  bool StorePaths() const { return storePaths_; }
-  void SetStorePaths(bool v) { storePaths_ = v; }
-  bool RelativePaths() const { return relativePaths_; }
-  void SetRelativePaths(bool v) { relativePaths_ = v; }
+  bool Dispose() const { return pack_.dispose; }
+  void SetDispose(bool v) { pack_.dispose = v; }
+  bool StorePaths() const { return pack_.storePaths; }
+  void SetStorePaths(bool v) { pack_.storePaths = v; }
+  bool RelativePaths() const { return pack_.relativePaths; }
+  void SetRelativePaths(bool v) { pack_.relativePaths = v; }
   // With StorePaths: would keep the drive of the stored folder. POSIX paths have none, and a
   // leading "/" is never stored, so the setting changes nothing here.
   bool StoreVolumes() const { return storeVolumes_; }
   void SetStoreVolumes(bool v) { storeVolumes_ = v; }
-  kvelv::ZipAction ZipAction() const { return zipAction_; }
-  void SetZipAction(kvelv::ZipAction v) { zipAction_ = v; }
+  kvelv::ZipAction ZipAction() const { return pack_.zipAction; }
+  void SetZipAction(kvelv::ZipAction v) { pack_.zipAction = v; }
   // Folder of the temporary file when an existing archive is rewritten; "" or a missing folder
   // means the system's temporary folder.
-  const std::string& TempPath() const { return tempPath_; }
-  void SetTempPath(const std::string& v) { tempPath_ = v; }
-  bool SkipIfArchiveBitNotSet() const { return skipIfArchiveBitNotSet_; }
-  void SetSkipIfArchiveBitNotSet(bool v) { skipIfArchiveBitNotSet_ = v; }
+  const std::string& TempPath() const { return pack_.tempPath; }
+  void SetTempPath(const std::string& v) { pack_.tempPath = v; }
+  bool SkipIfArchiveBitNotSet() const { return pack_.skipIfArchiveBitNotSet; }
+  void SetSkipIfArchiveBitNotSet(bool v) { pack_.skipIfArchiveBitNotSet = v; }
   // POSIX keeps no archive attribute: the setting is accepted and changes nothing.
   bool ResetArchiveBitOnZip() const { return resetArchiveBitOnZip_; }
   void SetResetArchiveBitOnZip(bool v) { resetArchiveBitOnZip_ = v; }
   // Patterns of files to leave out: one with a separator is matched against the whole path,
   // any other against the file name.
-  std::vector<std::string>& ExcludeList() { return excludeList_; }
-  void SetExcludeList(const std::vector<std::string>& v) { excludeList_ = v; }
+  std::vector<std::string>& ExcludeList() { return pack_.excludeList; }
+  void SetExcludeList(const std::vector<std::string>& v) { pack_.excludeList = v; }
   // Patterns of file names to store instead of deflating.
-  std::vector<std::string>& NoCompressList() { return noCompressList_; }
-  void SetNoCompressList(const std::vector<std::string>& v) { noCompressList_ = v; }
-  bool AddDirEntriesOnRecurse() const { return addDirEntriesOnRecurse_; }
-  void SetAddDirEntriesOnRecurse(bool v) { addDirEntriesOnRecurse_ = v; }
+  std::vector<std::string>& NoCompressList() { return pack_.noCompressList; }
+  void SetNoCompressList(const std::vector<std::string>& v) { pack_.noCompressList = v; }
+  bool AddDirEntriesOnRecurse() const { return pack_.addDirEntriesOnRecurse; }
+  void SetAddDirEntriesOnRecurse(bool v) { pack_.addDirEntriesOnRecurse = v; }
   // The search attribute mask (0x1F9 by default: hidden and system files are not seen).
-  bool IncludeHiddenFiles() const { return (searchAttributes_ & 0x02) != 0; }
+  bool IncludeHiddenFiles() const { return (pack_.searchAttributes & 0x02) != 0; }
   void SetIncludeHiddenFiles(bool v) { SetSearchBit(0x02, v); }
-  bool IncludeSysFiles() const { return (searchAttributes_ & 0x04) != 0; }
+  bool IncludeSysFiles() const { return (pack_.searchAttributes & 0x04) != 0; }
   void SetIncludeSysFiles(bool v) { SetSearchBit(0x04, v); }
-  bool IncludeReadOnlyFiles() const { return (searchAttributes_ & 0x01) != 0; }
+  bool IncludeReadOnlyFiles() const { return (pack_.searchAttributes & 0x01) != 0; }
   void SetIncludeReadOnlyFiles(bool v) { SetSearchBit(0x01, v); }
-  bool IncludeArchiveFiles() const { return (searchAttributes_ & 0x20) != 0; }
+  bool IncludeArchiveFiles() const { return (pack_.searchAttributes & 0x20) != 0; }
   void SetIncludeArchiveFiles(bool v) { SetSearchBit(0x20, v); }
-  uint32_t SearchAttributes() const { return searchAttributes_; }
+  uint32_t SearchAttributes() const { return pack_.searchAttributes; }
 
   // --- Hooks (called only when assigned) ---------------------------------------------------------
   std::function<void(int fileCount, int64_t totalBytes, bool& stop)> OnStartZipInfo;
@@ -95,26 +94,13 @@ class ZipWriter : public ZipReader {
   int PackFiles();
 
  private:
-  class Pass;
-  friend class Pass;
-
   void SetSearchBit(uint32_t bit, bool on);
+  // One pass of the packing engine; the archive written becomes this object's directory.
+  int Pack();
 
-  int packLevel_ = 6;
-  bool expandWildcards_ = true;
-  bool recurse_ = false;
-  bool dispose_ = false;
-  bool storePaths_ = false;
-  bool relativePaths_ = false;
+  PackSettings pack_;  // ZipName, FilesList, RootDir and OEMConvert are filled in for each pass
   bool storeVolumes_ = false;
-  kvelv::ZipAction zipAction_ = kvelv::ZipAction::zaUpdate;
-  std::string tempPath_;
-  bool skipIfArchiveBitNotSet_ = false;
   bool resetArchiveBitOnZip_ = false;
-  std::vector<std::string> excludeList_;
-  std::vector<std::string> noCompressList_;
-  bool addDirEntriesOnRecurse_ = false;
-  uint32_t searchAttributes_ = 0x1F9;
 };
 
 }  // namespace kvelv

@@ -14,7 +14,7 @@
 #include "zip/ParallelDeflate.h"
 #include "zip/WildcardMatch.h"
 #include "zip/ZipExceptions.h"
-#include "zip/ZipWriterPass.h"
+#include "zip/ZipPacker.h"
 
 namespace kvelv {
 
@@ -42,13 +42,13 @@ constexpr int kFileShrankMessage = 208;
 
 }  // namespace
 
-std::string ZipWriter::Pass::StoredDirectoryFor(const std::string& path) const {
-  if (!w_.storePaths_) return std::string();
+std::string ZipPacker::StoredDirectoryFor(const std::string& path) const {
+  if (!settings_.storePaths) return std::string();
   std::string folder = platform::FolderPart(path);
   if (folder.empty()) return std::string();
   folder += '/';
-  const std::string& root = w_.rootDir_;
-  if (w_.relativePaths_ && !root.empty() && folder.compare(0, root.size(), root) == 0) {
+  const std::string& root = settings_.rootDir;
+  if (settings_.relativePaths && !root.empty() && folder.compare(0, root.size(), root) == 0) {
     folder.erase(0, root.size());
   } else {
     // POSIX paths have no volume to keep (StoreVolumes), and an absolute folder stored as such
@@ -59,7 +59,7 @@ std::string ZipWriter::Pass::StoredDirectoryFor(const std::string& path) const {
   return ToEntrySeparators(NameBytesAsText(folder));
 }
 
-std::string ZipWriter::Pass::StoredNameFor(const std::string& item) const {
+std::string ZipPacker::StoredNameFor(const std::string& item) const {
   if (IsFolderItem(item)) {
     // The folder itself is the stored directory; no file name.
     return StoredDirectoryFor(item.substr(0, item.size() - 1) + "/x");
@@ -67,7 +67,7 @@ std::string ZipWriter::Pass::StoredNameFor(const std::string& item) const {
   return StoredDirectoryFor(item) + NameBytesAsText(platform::FileNamePart(item));
 }
 
-void ZipWriter::Pass::SetStoredName(ZipHeaderInfo& entry, const std::string& item) const {
+void ZipPacker::SetStoredName(ZipHeaderInfo& entry, const std::string& item) const {
   if (IsFolderItem(item)) {
     std::string directory = StoredNameFor(item);
     if (!directory.empty()) entry.SetDirectory(directory);
@@ -79,19 +79,19 @@ void ZipWriter::Pass::SetStoredName(ZipHeaderInfo& entry, const std::string& ite
   entry.SetFileName(NameBytesAsText(platform::FileNamePart(item)));
 }
 
-bool ZipWriter::Pass::OpenSource(const std::string& path, platform::File& source) {
+bool ZipPacker::OpenSource(const std::string& path, platform::File& source) {
   for (;;) {
     std::error_code ec;
     source = platform::File::Open(path, platform::OpenMode::ReadDenyNone, ec);
     if (source.IsOpen()) return true;
     bool retry = false;
-    if (w_.OnSkippingFile) w_.OnSkippingFile(SkipReason::srFileOpenError, retry, -1, path);
+    if (events_.skippingFile) events_.skippingFile(SkipReason::srFileOpenError, retry, -1, path);
     if (!retry) return false;
   }
 }
 
-bool ZipWriter::Pass::AddFolderEntry(const std::string& item) {
-  auto entry = std::make_unique<ZipHeaderInfo>(w_.oemConvert_);
+bool ZipPacker::AddFolderEntry(const std::string& item) {
+  auto entry = std::make_unique<ZipHeaderInfo>(settings_.oemConvert);
   auto info = platform::GetFileInfo(item.substr(0, item.size() - 1));
   entry->SetDateTime(DosDateTimeFromUnix(info ? info->lastWriteTime : platform::NowUnixSeconds()));
   entry->SetUncompressedSize(0);
@@ -109,34 +109,34 @@ bool ZipWriter::Pass::AddFolderEntry(const std::string& item) {
     Skip(SkipReason::srNoOverwrite, item);
     return false;
   }
-  if (w_.OnStartZip) {
+  if (events_.startZip) {
     bool skip = false;
-    w_.OnStartZip(item, skip);
+    events_.startZip(item, skip);
     if (skip) {
       Skip(SkipReason::srSkippedInStartZip, item);
       return false;
     }
   }
   WritePackedLocalHeader(out_, *entry, false);
-  if (w_.OnEndZip) w_.OnEndZip(item, 0, 0);
+  if (events_.endZip) events_.endZip(item, 0, 0);
   entry_ = std::move(entry);
   return true;
 }
 
-bool ZipWriter::Pass::StoresItem(const std::string& item) const {
-  if (w_.packLevel_ == 0) return true;
+bool ZipPacker::StoresItem(const std::string& item) const {
+  if (settings_.packLevel == 0) return true;
   const std::string name = platform::FileNamePart(item);
-  for (const auto& pattern : w_.noCompressList_) {
+  for (const auto& pattern : settings_.noCompressList) {
     if (!pattern.empty() && FileNameMatches(name, pattern)) return true;
   }
   return false;
 }
 
-void ZipWriter::Pass::StartPrefetch() {
+void ZipPacker::StartPrefetch() {
   if (HardwareThreads() < 2) return;  // one core gains nothing from working ahead
   // OnStartZip runs after a file was opened and before it is read; a file read ahead would not
   // show what the hook did to it.
-  if (w_.OnStartZip) return;
+  if (events_.startZip) return;
   std::vector<bool> wanted(items_.size(), false);
   size_t count = 0;
   for (size_t i = 0; i < items_.size(); ++i) {
@@ -144,10 +144,10 @@ void ZipWriter::Pass::StartPrefetch() {
     if (wanted[i]) ++count;
   }
   if (count < 2) return;
-  prefetch_ = std::make_unique<EntryPrefetcher>(items_, std::move(wanted), w_.packLevel_);
+  prefetch_ = std::make_unique<EntryPrefetcher>(items_, std::move(wanted), settings_.packLevel);
 }
 
-bool ZipWriter::Pass::AddFile(const std::string& item, size_t index) {
+bool ZipPacker::AddFile(const std::string& item, size_t index) {
   if (IsFolderItem(item)) return AddFolderEntry(item);
 
   // Only regular files: a folder named without its trailing separator counts as missing, and a
@@ -155,7 +155,7 @@ bool ZipWriter::Pass::AddFile(const std::string& item, size_t index) {
   std::optional<platform::FileInfo> info;
   if (platform::FileExists(item)) info = platform::GetFileInfo(item);
   if (!info) {
-    if (w_.OnNoSuchFile) w_.OnNoSuchFile(item);
+    if (events_.noSuchFile) events_.noSuchFile(item);
     return false;
   }
   // Data a worker prepared from the file as it still is needs no opening and reading here.
@@ -166,7 +166,7 @@ bool ZipWriter::Pass::AddFile(const std::string& item, size_t index) {
   const int64_t measured = prepared ? prepared->size : source.Size();
   const int64_t sizeAtOpen = measured >= 0 ? measured : info->size;
 
-  auto entry = std::make_unique<ZipHeaderInfo>(w_.oemConvert_);
+  auto entry = std::make_unique<ZipHeaderInfo>(settings_.oemConvert);
   entry->SetExternalAttributes(info->attributes);
   entry->SetDateTime(DosDateTimeFromUnix(info->lastWriteTime));
   entry->SetUncompressedSize(static_cast<uint64_t>(sizeAtOpen));
@@ -181,9 +181,9 @@ bool ZipWriter::Pass::AddFile(const std::string& item, size_t index) {
     totalBytes_ -= sizeAtOpen;
     return false;
   }
-  if (w_.OnStartZip) {
+  if (events_.startZip) {
     bool skip = false;
-    w_.OnStartZip(item, skip);
+    events_.startZip(item, skip);
     if (skip) {
       Skip(SkipReason::srSkippedInStartZip, item);
       return false;
@@ -225,19 +225,21 @@ bool ZipWriter::Pass::AddFile(const std::string& item, size_t index) {
     entry->SetCompressionMethod(kMethodStored);
   } else {
     // Large files are deflated on every core; one chunk or less stays a single stream.
-    deflater_.Deflate(w_.packLevel_, read, write);
+    deflater_.Deflate(settings_.packLevel, read, write);
   }
   source.Close();
 
   if (bytesRead < static_cast<uint64_t>(sizeAtOpen)) {
     // The file shrank while it was read; the entry holds what was read. Only a hook hears of it.
-    w_.HandleMessage(kFileShrankMessage, std::string(), item, MessageButtons::Ok, MessageResult::Ok);
+    if (events_.handleMessage) {
+      events_.handleMessage(kFileShrankMessage, std::string(), item, MessageButtons::Ok, MessageResult::Ok);
+    }
   }
   const int64_t dataEnd = out_.Position();
   entry->SetUncompressedSize(bytesRead);
   entry->SetCompressedSize(static_cast<uint64_t>(dataEnd - dataStart));
   entry->SetCrc32(~crc);
-  entry->SetFlag(static_cast<uint16_t>(entry->Flag() | LevelFlags(w_.packLevel_)));
+  entry->SetFlag(static_cast<uint16_t>(entry->Flag() | LevelFlags(settings_.packLevel)));
 
   // The header goes back in place with the final values; it has the same length as before.
   if (!out_.Seek(static_cast<int64_t>(offset))) throw ENotEnoughRoom(zip_text::kNotEnoughRoom);
@@ -246,17 +248,17 @@ bool ZipWriter::Pass::AddFile(const std::string& item, size_t index) {
   if (!out_.Seek(dataEnd)) throw ENotEnoughRoom(zip_text::kNotEnoughRoom);
 
   // POSIX keeps no archive attribute, so ResetArchiveBitOnZip has nothing to clear.
-  if (w_.OnEndZip) w_.OnEndZip(item, entry->UncompressedSize(), entry->CompressedSize());
+  if (events_.endZip) events_.endZip(item, entry->UncompressedSize(), entry->CompressedSize());
   entry_ = std::move(entry);
   return true;
 }
 
-void ZipWriter::Pass::WriteArchiveBytes(const uint8_t* data, size_t count) {
+void ZipPacker::WriteArchiveBytes(const uint8_t* data, size_t count) {
   if (out_.Write(data, static_cast<int64_t>(count)) != static_cast<int64_t>(count)) {
     throw ENotEnoughRoom(zip_text::kNotEnoughRoom);
   }
   bytesWritten_ += static_cast<int64_t>(count);
-  w_.ProcessMessages();
+  ProcessMessages();
 }
 
 }  // namespace kvelv

@@ -7,7 +7,7 @@
 #include "zip/LittleEndian.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipText.h"
-#include "zip/ZipWriterPass.h"
+#include "zip/ZipPacker.h"
 
 namespace kvelv {
 
@@ -19,25 +19,21 @@ constexpr int64_t kCopyBlock = 65536;
 
 }  // namespace
 
-void ZipWriter::Pass::LoadOldNames() {
-  if (w_.entries_) {
-    int index = 0;
-    for (const ZipHeaderInfo* old : *w_.entries_) {
-      oldNames_.emplace(LowerAscii(old->FullName()), index++);
-    }
-  }
+void ZipPacker::LoadOldNames() {
+  int index = 0;
+  for (const ZipHeaderInfo* old : old_->entries) oldNames_.emplace(LowerAscii(old->FullName()), index++);
   // The reader leaves the archive comment on disk; the rewritten archive keeps it.
-  const EndCentral& end = w_.endCentral_;
-  if (end.CommentLength() != 0 && w_.archive_) {
+  const EndCentral& end = old_->end;
+  if (end.CommentLength() != 0) {
     std::string comment(end.CommentLength(), '\0');
-    if (w_.archive_->Seek(end.CommentPosition()) &&
-        w_.archive_->ReadExact(comment.data(), static_cast<int64_t>(comment.size()))) {
+    if (old_->stream.Seek(end.CommentPosition()) &&
+        old_->stream.ReadExact(comment.data(), static_cast<int64_t>(comment.size()))) {
       oldComment_ = std::move(comment);
     }
   }
 }
 
-bool ZipWriter::Pass::FileIsNewer(const std::string& item, const ZipHeaderInfo& old) const {
+bool ZipPacker::FileIsNewer(const std::string& item, const ZipHeaderInfo& old) const {
   std::string path = item;
   if (!path.empty() && (path.back() == '/' || path.back() == '\\')) path.pop_back();
   auto info = platform::GetFileInfo(path);
@@ -46,24 +42,23 @@ bool ZipWriter::Pass::FileIsNewer(const std::string& item, const ZipHeaderInfo& 
   return NormalizeDosDateTime(DosDateTimeFromUnix(info->lastWriteTime)) > old.DateTime();
 }
 
-void ZipWriter::Pass::CopyOldEntries() {
-  if (!w_.entries_) return;
+void ZipPacker::CopyOldEntries() {
   std::unordered_map<std::string, size_t> itemByName;
   for (size_t i = 0; i < items_.size(); ++i) {
     itemByName.emplace(LowerAscii(StoredNameFor(items_[i])), i);
   }
   // The reader's list is replaced at the end of the pass; until then it is only read.
-  for (const ZipHeaderInfo* old : *w_.entries_) {
+  for (const ZipHeaderInfo* old : old_->entries) {
     auto match = itemByName.find(LowerAscii(old->FullName()));
     if (match != itemByName.end() && !itemDone_[match->second]) {
       const size_t i = match->second;
       itemDone_[i] = true;
-      const bool replace = w_.zipAction_ == kvelv::ZipAction::zaReplace || FileIsNewer(items_[i], *old);
+      const bool replace = settings_.zipAction == kvelv::ZipAction::zaReplace || FileIsNewer(items_[i], *old);
       // An item that cannot be packed after all leaves the old entry in place.
       if (replace && AddFile(items_[i])) {
         Adopt(std::move(entry_), false);
         ++count_;
-        if (w_.dispose_) disposeList_.push_back(items_[i]);
+        if (settings_.dispose) disposeList_.push_back(items_[i]);
         continue;
       }
     }
@@ -71,8 +66,8 @@ void ZipWriter::Pass::CopyOldEntries() {
   }
 }
 
-void ZipWriter::Pass::CopyOldEntry(const ZipHeaderInfo& old) {
-  BufferedFileStream& in = *w_.archive_;
+void ZipPacker::CopyOldEntry(const ZipHeaderInfo& old) {
+  BufferedFileStream& in = old_->stream;
   uint8_t header[kLocalHeaderSize];
   if (!in.Seek(static_cast<int64_t>(old.RelativeOffset())) || !in.ReadExact(header, kLocalHeaderSize) ||
       GetU32(header) != kLocalHeaderSignature) {
@@ -108,9 +103,9 @@ void ZipWriter::Pass::CopyOldEntry(const ZipHeaderInfo& old) {
   Adopt(std::move(entry), true);
 }
 
-void ZipWriter::Pass::MoveOutputToArchive() {
-  const std::string& target = w_.zipName_;
-  w_.CloseArchive();
+void ZipPacker::MoveOutputToArchive() {
+  const std::string& target = settings_.zipName;
+  old_->close();
   // Same file system: one atomic rename replaces the archive.
   if (platform::RenameFile(outPath_, target)) {
     outCreated_ = false;
@@ -122,7 +117,7 @@ void ZipWriter::Pass::MoveOutputToArchive() {
     platform::DeleteFile(staging);
     throw EZipException("Cannot move file \"" + outPath_ + "\" to \"" + target + "\"");
   };
-  BufferedFileStream from(ZipReader::StreamBufferSize), to(ZipReader::StreamBufferSize);
+  BufferedFileStream from(kStreamBufferSize), to(kStreamBufferSize);
   std::error_code ec;
   if (!from.Open(outPath_, platform::OpenMode::ReadDenyWrite, ec)) fail();
   if (!to.Open(staging, platform::OpenMode::CreateAlways, ec)) fail();
