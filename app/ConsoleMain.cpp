@@ -1,23 +1,12 @@
-// Start-up of the console build: batch mode only, never a window.
+// Start-up of the console build: batch mode only, never a window. Which mode runs is fixed by
+// the executable (kvelv or kvelv-gui), before anything else happens.
 #include <string>
 #include <vector>
 
 #include "app/BatchMode.h"
-#include "app/ConsoleMode.h"
 #include "app/LastChance.h"
 #include "platform/Console.h"
 #include "platform/CrashExit.h"
-
-namespace {
-
-// Runs before every other static initialiser of default priority, so no library start-up code
-// ever sees the flag false in the console build.
-struct ConsoleModeSetter {
-  ConsoleModeSetter() { kvelv::ConsoleMode = true; }
-};
-[[gnu::init_priority(101)]] ConsoleModeSetter consoleModeSetter;
-
-}  // namespace
 
 int main(int argc, char** argv) {
   // A crash on any thread is an unhandled error like any other: never a success.

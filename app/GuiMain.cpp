@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/ConsoleMode.h"
 #include "app/LastChance.h"
 #include "app/SettingsFile.h"
 #include "ui/Hoved.h"
@@ -13,7 +12,6 @@
 #include "ui/QtPrompter.h"
 
 int main(int argc, char** argv) {
-  kvelv::ConsoleMode = false;
   // Qt needs its application object for the password dialog already; no window shows before it.
   QApplication app(argc, argv);
   // The application title; it is also the caption of the simple message dialogs.

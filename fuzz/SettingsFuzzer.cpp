@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/IniDocument.h"
+#include "platform/IniDocument.h"
 #include "app/SettingsFile.h"
 #include "fuzz/FuzzSupport.h"
 

@@ -1,5 +1,6 @@
 #pragma once
-// Entry data as the writer produces it: raw deflate (no zlib header or trailer) or stored bytes.
+// Entry data as the writer hands it over: the reading and writing callbacks, stored bytes, and the
+// bound of raw deflate output (the deflating itself is zip/ParallelDeflate.h).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,12 +12,7 @@ using SourceReader = std::function<size_t(uint8_t* buffer, size_t max)>;
 // Takes all `count` bytes or throws (a short write is an error).
 using ArchiveWriter = std::function<void(const uint8_t* data, size_t count)>;
 
-inline constexpr size_t kDeflateBufferSize = 65535;
 inline constexpr size_t kStoreBlockSize = 32768;
-
-// Deflates everything `read` yields at `level` (1-9; 0 gives stored deflate blocks) through
-// 65535-byte buffers. A negative zlib result throws EZCompressionError("error").
-void DeflateEntryData(int level, const SourceReader& read, const ArchiveWriter& write);
 
 // Copies everything `read` yields in 32768-byte blocks.
 void StoreEntryData(const SourceReader& read, const ArchiveWriter& write);

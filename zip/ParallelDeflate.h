@@ -36,7 +36,7 @@ class ParallelDeflater {
   ParallelDeflater(const ParallelDeflater&) = delete;
   ParallelDeflater& operator=(const ParallelDeflater&) = delete;
 
-  // Deflates everything `read` yields at `level` (1-9), like DeflateEntryData. `read` and `write`
+  // Deflates everything `read` yields at `level` (1-9) into one raw deflate stream. `read` and `write`
   // are called on the calling thread only, in order; an exception from either stops the workers
   // and passes through. A zlib failure throws EZCompressionError("error"). Input that fits one
   // chunk is compressed on the calling thread as a single stream. At most 2 * threads + 2 chunks

@@ -65,8 +65,8 @@ int CompareEntries(ZipSortMode mode, const ZipHeaderInfo& a, const ZipHeaderInfo
   return 0;
 }
 
-SortedZip::SortedZip(ZipSortMode mode, DuplicatePolicy duplicates, bool ownsEntries)
-    : mode_(mode), duplicates_(duplicates), owns_(ownsEntries) {}
+SortedZip::SortedZip(ZipSortMode mode, DuplicatePolicy duplicates, EntryOwnership ownership)
+    : mode_(mode), duplicates_(duplicates), owns_(ownership == EntryOwnership::Owns) {}
 
 SortedZip::~SortedZip() { Clear(); }
 

@@ -16,9 +16,13 @@ enum class DuplicatePolicy {
   Refuse,  // adding an equal entry raises EListError "Duplicate Object index"
 };
 
+// Whether a list frees its entries (the reader's directory) or only points at entries another
+// list owns (a sorted view).
+enum class EntryOwnership { Owns, Views };
+
 class SortedZip {
  public:
-  SortedZip(ZipSortMode mode, DuplicatePolicy duplicates, bool ownsEntries);
+  SortedZip(ZipSortMode mode, DuplicatePolicy duplicates, EntryOwnership ownership);
   ~SortedZip();
   SortedZip(const SortedZip&) = delete;
   SortedZip& operator=(const SortedZip&) = delete;

@@ -34,8 +34,6 @@ KVELV_ZIP_EXCEPTION(ECantWriteUCF, EZipException)            // "Cant write unco
 KVELV_ZIP_EXCEPTION(EMultiPartUnsupported, EZipException)    // archive is one part of a set
 KVELV_ZIP_EXCEPTION(EZLibError, EZipException)
 KVELV_ZIP_EXCEPTION(EZCompressionError, EZLibError)          // "error"
-KVELV_ZIP_EXCEPTION(EConfigFileSaveError, EZipException)
-KVELV_ZIP_EXCEPTION(ECanceledUnzipToBuffer, EZipException)
 KVELV_ZIP_EXCEPTION(EBadCompressedData, EZipException)       // shrink/reduce/implode data that cannot be decoded
 KVELV_ZIP_EXCEPTION(EDestDirError, EZipException)            // the target folder cannot be used
 

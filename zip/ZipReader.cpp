@@ -129,7 +129,7 @@ void ZipReader::ResetArchive() {
 void ZipReader::BuildSortedView() {
   sortedView_.reset();
   if (!entries_ || sortMode_ == ZipSortMode::ByNone) return;
-  auto view = std::make_unique<SortedZip>(sortMode_, DuplicatePolicy::Accept, false);
+  auto view = std::make_unique<SortedZip>(sortMode_, DuplicatePolicy::Accept, EntryOwnership::Views);
   view->Assign(std::vector<ZipHeaderInfo*>(entries_->begin(), entries_->end()));
   sortedView_ = std::move(view);
 }
@@ -238,7 +238,7 @@ bool ZipReader::TestEntry(int index) {
   settings.recreateDirs = true;
   settings.destDir.clear();
   settings.filesList.clear();
-  SortedZip none(ZipSortMode::ByNone, DuplicatePolicy::Accept, false);
+  SortedZip none(ZipSortMode::ByNone, DuplicatePolicy::Accept, EntryOwnership::Views);
   SortedZip& list = View() != nullptr ? *View() : none;
   const int passed = ZipExtractor(*archive_, list, std::move(settings), PassEvents()).Test();
   if (passed == 0) return false;
@@ -280,7 +280,7 @@ StagedExtraction ZipReader::StageAll() {
     ~CloseOnExit() { r.CloseArchive(); }
   } close{*this};
   OpenArchive();
-  SortedZip none(ZipSortMode::ByNone, DuplicatePolicy::Accept, false);
+  SortedZip none(ZipSortMode::ByNone, DuplicatePolicy::Accept, EntryOwnership::Views);
   SortedZip& list = View() != nullptr ? *View() : none;
   StagedExtraction staged = ZipExtractor(*archive_, list, PassSettings(), PassEvents()).Stage();
   filesList_.clear();

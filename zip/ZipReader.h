@@ -80,8 +80,6 @@ class ZipReader {
   void SetFlushFilesOnClose(bool v) { flushFilesOnClose_ = v; }
   kvelv::OEMConvert OEMConvert() const { return oemConvert_; }
   void SetOEMConvert(kvelv::OEMConvert v) { oemConvert_ = v; }
-  kvelv::BlockMode BlockMode() const { return blockMode_; }
-  void SetBlockMode(kvelv::BlockMode v) { blockMode_ = v; }
   kvelv::MultiMode MultiMode() const { return multiMode_; }
 
   // Cooperative requests, checked between blocks of work (see ProcessMessages()).
@@ -221,7 +219,6 @@ class ZipReader {
   bool replaceReadOnly_ = false;
   bool flushFilesOnClose_ = false;
   kvelv::OEMConvert oemConvert_ = kvelv::OEMConvert::oemFlexible;
-  kvelv::BlockMode blockMode_ = kvelv::BlockMode::bmStandard;
   kvelv::MultiMode multiMode_ = kvelv::MultiMode::mmNone;
 
   // The open archive stream (null when closed).

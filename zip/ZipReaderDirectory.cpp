@@ -133,7 +133,7 @@ void ZipReader::LoadDirectory() {
   currentDisk_ = 0;
   multiMode_ = kvelv::MultiMode::mmNone;
   const int64_t directorySize = directory->Size();
-  if (!entries_) entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, true);
+  if (!entries_) entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
 
   // A hostile entry count never reserves more than the file could hold.
   const uint64_t headersThatFit =

@@ -70,7 +70,7 @@ bool ZipReader::RecoverFromLocalHeaders() {
   improper_ = true;
   rebuilt_ = true;
   sortedView_.reset();
-  entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, true);
+  entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
   if (!archive_) return false;
   BufferedFileStream& in = *archive_;
   const int64_t size = in.Size();

@@ -19,7 +19,6 @@ enum class SkipReason {
 };
 enum class OEMConvert { oemNever, oemFlexible };
 enum class MultiMode { mmNone, mmSpan, mmBlocks };
-enum class BlockMode { bmStandard, bmClassic };
 enum class EncryptStrength { esPKStandard, esAES128, esAES192, esAES256 };
 
 // Record signatures and fixed sizes of the archive format.

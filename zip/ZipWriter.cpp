@@ -51,7 +51,7 @@ int ZipWriter::Pack() {
   if (platform::FileExists(zipName_)) {
     // An existing file that is no readable archive raises here and stays untouched.
     OpenArchive();
-    if (!entries_) entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, true);
+    if (!entries_) entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
     old.emplace(OldArchive{*entries_, *archive_, endCentral_, [this] { CloseArchive(); }});
   }
   PackResult result = ZipPacker(settings, events, old ? &*old : nullptr).Run();

@@ -1,4 +1,4 @@
-// POSIX files: share modes become flock advisory locks, see the platform decisions.
+// POSIX files: the share modes of the design become flock advisory locks (see OpenMode).
 #include "platform/File.h"
 
 #include <fcntl.h>

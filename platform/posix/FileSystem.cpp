@@ -1,4 +1,4 @@
-// POSIX file-system queries in the program's DOS terms (see the platform decisions).
+// POSIX file-system queries in the program's DOS terms: attribute bits from the mode and the name.
 #include "platform/FileSystem.h"
 
 #include <dirent.h>

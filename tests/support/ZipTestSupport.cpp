@@ -7,7 +7,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "zip/EntryCompressor.h"
 #include "zip/ParallelDeflate.h"
 
 namespace kvelv::test {
@@ -22,12 +21,44 @@ std::string WriterDeflate(const std::string& data, bool parallel) {
   };
   std::string out;
   ArchiveWriter write = [&](const uint8_t* p, size_t n) { out.append(reinterpret_cast<const char*>(p), n); };
-  if (parallel) {
-    ParallelDeflateEntryData(6, read, write);
-  } else {
-    DeflateEntryData(6, read, write);
-  }
+  if (!parallel) return RawDeflate(data, 6);
+  ParallelDeflateEntryData(6, read, write);
   return out;
+}
+
+std::string RawDeflate(const std::string& data, int level) {
+  z_stream zs{};
+  if (deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflate");
+  std::string out(deflateBound(&zs, static_cast<uLong>(data.size())) + 16, '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  zs.avail_in = static_cast<uInt>(data.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  const int result = deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  if (result != Z_STREAM_END) throw std::runtime_error("deflate");
+  return out;
+}
+
+std::string RawInflate(const std::string& deflated) {
+  z_stream zs{};
+  if (inflateInit2(&zs, -15) != Z_OK) throw std::runtime_error("inflate");
+  std::string out;
+  std::string block(1 << 16, '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
+  zs.avail_in = static_cast<uInt>(deflated.size());
+  int result = Z_OK;
+  while (result == Z_OK) {
+    zs.next_out = reinterpret_cast<Bytef*>(block.data());
+    zs.avail_out = static_cast<uInt>(block.size());
+    result = inflate(&zs, Z_NO_FLUSH);
+    out.append(block.data(), block.size() - zs.avail_out);
+    if (result == Z_BUF_ERROR && zs.avail_in == 0) break;
+  }
+  const bool whole = result == Z_STREAM_END && zs.avail_in == 0;
+  inflateEnd(&zs);
+  return whole ? out : "<not one whole stream>";
 }
 
 std::string Sha256Hex(std::string_view bytes) {

@@ -27,20 +27,6 @@ namespace fs = std::filesystem;
 using test::MemorySource;
 using test::StringSink;
 
-std::string RawDeflate(const std::string& data, int level) {
-  z_stream zs{};
-  deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, static_cast<uLong>(data.size())) + 16, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  zs.avail_in = static_cast<uInt>(data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
 // What an inflater makes of `data` read in `chunk`-byte pieces: the bytes, then the error.
 template <typename InflaterType>
 std::string Outcome(InflaterType& inflater, const std::string& data, size_t chunk) {
@@ -70,7 +56,7 @@ TYPED_TEST(InflaterTest, ReadsRawDeflateInAnyChunksAndStopsAtItsEnd) {
   TypeParam inflater;  // one object for every stream, as the extraction uses it
   for (const std::string& data : {std::string(), text, test::RandomBytes(70000, 7), std::string(300000, 'z')}) {
     for (int level : {0, 1, 9}) {
-      const std::string packed = RawDeflate(data, level);
+      const std::string packed = test::RawDeflate(data, level);
       const std::string withTrailer = packed + "trailing bytes";  // the source only views it
       for (size_t chunk : {size_t{1}, size_t{7}, size_t{4096}}) {
         MemorySource in(withTrailer, chunk);
@@ -91,7 +77,7 @@ TYPED_TEST(InflaterTest, RaisesTheLibrarysErrorsAndRecovers) {
   TypeParam inflater;
   EXPECT_EQ(Outcome(inflater, std::string("\xFF\xFF\xFF\xFF", 4), 4), "|EZCompressionError: error");  // block type 3
   EXPECT_EQ(Outcome(inflater, "", 1), "|EFatalUnzipError: Premature end of file reached");
-  EXPECT_EQ(Outcome(inflater, RawDeflate("after an error", 6), 3), "after an error|ended");
+  EXPECT_EQ(Outcome(inflater, test::RawDeflate("after an error", 6), 3), "after an error|ended");
 }
 
 // Every raw deflate stream the tests know: the inflate corpus, and the deflated entries of the

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/ZipTestSupport.h"
 #include "zip/ZipExceptions.h"
 
 namespace kvelv {
@@ -49,27 +50,6 @@ SourceReader Reader(const std::string& data, size_t& pos, unsigned seed = 1) {
 }
 
 // Inflates a raw deflate stream that must end exactly at the end of `deflated`.
-std::string RawInflate(const std::string& deflated) {
-  z_stream zs{};
-  EXPECT_EQ(inflateInit2(&zs, -15), Z_OK);
-  std::string out;
-  std::string block(1 << 16, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
-  zs.avail_in = static_cast<uInt>(deflated.size());
-  int rc = Z_OK;
-  while (rc == Z_OK) {
-    zs.next_out = reinterpret_cast<Bytef*>(block.data());
-    zs.avail_out = static_cast<uInt>(block.size());
-    rc = inflate(&zs, Z_NO_FLUSH);
-    out.append(block.data(), block.size() - zs.avail_out);
-    if (rc == Z_BUF_ERROR && zs.avail_in == 0) break;
-  }
-  EXPECT_EQ(rc, Z_STREAM_END) << "the stream must end with a final block";
-  EXPECT_EQ(zs.avail_in, 0u) << "bytes after the end of the deflate stream";
-  inflateEnd(&zs);
-  return out;
-}
-
 std::string Parallel(const std::string& data, unsigned threads, size_t chunk, int level = 6) {
   size_t pos = 0;
   std::string out;
@@ -77,15 +57,6 @@ std::string Parallel(const std::string& data, unsigned threads, size_t chunk, in
     out.append(reinterpret_cast<const char*>(p), n);
   }, threads, chunk);
   EXPECT_EQ(pos, data.size()) << "every byte must be read";
-  return out;
-}
-
-std::string Single(const std::string& data, int level = 6) {
-  size_t pos = 0;
-  std::string out;
-  DeflateEntryData(level, Reader(data, pos), [&](const uint8_t* p, size_t n) {
-    out.append(reinterpret_cast<const char*>(p), n);
-  });
   return out;
 }
 
@@ -98,7 +69,7 @@ TEST(ParallelDeflateTest, InflatesToTheInputAtEverySizeAroundChunkBoundaries) {
       const std::string data = source->substr(0, size);
       for (unsigned threads : {1u, 2u, 5u}) {
         const std::string packed = Parallel(data, threads, kChunk);
-        ASSERT_EQ(RawInflate(packed), data) << "size " << size << " threads " << threads
+        ASSERT_EQ(test::RawInflate(packed), data) << "size " << size << " threads " << threads
                                              << (source == &text ? " text" : " random");
       }
     }
@@ -108,29 +79,29 @@ TEST(ParallelDeflateTest, InflatesToTheInputAtEverySizeAroundChunkBoundaries) {
 TEST(ParallelDeflateTest, EveryLevelGivesAValidStream) {
   const std::string data = Text(5 * kChunk + 7, 8) + RandomBytes(kChunk, 9);
   for (int level = 1; level <= 9; ++level) {
-    EXPECT_EQ(RawInflate(Parallel(data, 3, kChunk, level)), data) << "level " << level;
+    EXPECT_EQ(test::RawInflate(Parallel(data, 3, kChunk, level)), data) << "level " << level;
   }
 }
 
 TEST(ParallelDeflateTest, OneChunkIsTheSingleStream) {
   for (size_t size : {size_t{0}, size_t{1}, size_t{1000}, kChunk}) {
     const std::string data = Text(size, 12);
-    EXPECT_EQ(Parallel(data, 2, kChunk), Single(data)) << "size " << size;
+    EXPECT_EQ(Parallel(data, 2, kChunk), test::RawDeflate(data, 6)) << "size " << size;
   }
 }
 
 TEST(ParallelDeflateTest, DefaultChunksStayCloseToTheSingleStreamAndWithinTheBound) {
   const std::string text = Text(5 * kParallelDeflateChunk + 12345, 21);
   const std::string parallel = Parallel(text, 2, kParallelDeflateChunk);
-  const std::string single = Single(text);
-  EXPECT_EQ(RawInflate(parallel), text);
+  const std::string single = test::RawDeflate(text, 6);
+  EXPECT_EQ(test::RawInflate(parallel), text);
   EXPECT_LE(static_cast<double>(parallel.size()), static_cast<double>(single.size()) * 1.01)
       << "parallel " << parallel.size() << " single " << single.size();
 
   // Incompressible data is where the per-chunk cost shows most.
   const std::string random = RandomBytes(8 * kParallelDeflateChunk + 1, 22);
   const std::string packed = Parallel(random, 2, kParallelDeflateChunk);
-  EXPECT_EQ(RawInflate(packed), random);
+  EXPECT_EQ(test::RawInflate(packed), random);
   EXPECT_LE(packed.size(), DeflateBound(random.size()));
   // Without the bound's fixed slack too: the chunks' own cost fits, however many there are.
   EXPECT_LE(packed.size(), random.size() + random.size() / 16000 * 5);
@@ -181,7 +152,7 @@ TEST(ParallelDeflateTest, PiecesArriveInOrderAndMemoryIsBounded) {
     out.append(reinterpret_cast<const char*>(p), n);
     written = std::min(data.size(), written + n);  // random data: output about as long as input
   }, threads, kChunk);
-  EXPECT_EQ(RawInflate(out), data);
+  EXPECT_EQ(test::RawInflate(out), data);
   EXPECT_LE(worstLead, (2 * threads + 3) * kChunk);
 }
 

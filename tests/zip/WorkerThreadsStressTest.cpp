@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/ZipTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "zip/ParallelDeflate.h"
 #include "zip/ZipReader.h"
@@ -30,20 +31,6 @@ std::string Text(size_t size, int seed) {
   while (text.size() < size) text += "line " + std::to_string(seed * 7919 + text.size() % 977) + " of the log\n";
   text.resize(size);
   return text;
-}
-
-std::string RawInflate(const std::string& deflated, size_t size) {
-  std::string out(size, '\0');
-  z_stream zs{};
-  inflateInit2(&zs, -MAX_WBITS);
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
-  zs.avail_in = static_cast<uInt>(deflated.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  const int result = inflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  inflateEnd(&zs);
-  return result == Z_STREAM_END ? out : std::string("inflate failed");
 }
 
 // Deflates `data` in small chunks, with at least two compressor threads, on a thread that ends.
@@ -86,7 +73,7 @@ TEST(WorkerThreadsStressTest, ThreadsOfPackingAndExtractionComeAndGo) {
       writer.SetFilesList(items);
       ASSERT_EQ(writer.PackFiles(), kSmallFiles);
     }
-    ASSERT_EQ(RawInflate(DeflateOnPassingThread(large), large.size()), large);
+    ASSERT_EQ(test::RawInflate(DeflateOnPassingThread(large)), large);
 
     const std::string out = dir.Join("out" + std::to_string(round % 2));
     ZipReader reader;

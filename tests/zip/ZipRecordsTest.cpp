@@ -519,7 +519,7 @@ ZipHeaderInfo* Named(const std::string& dir, const std::string& name, uint64_t o
 }
 
 TEST(SortedZipTest, ByNameRefusesAsciiCaseDuplicatesOnly) {
-  SortedZip list(ZipSortMode::ByName, DuplicatePolicy::Refuse, true);
+  SortedZip list(ZipSortMode::ByName, DuplicatePolicy::Refuse, EntryOwnership::Owns);
   list.Add(std::unique_ptr<ZipHeaderInfo>(Named("", "report.txt")));
   try {
     list.Add(std::unique_ptr<ZipHeaderInfo>(Named("", "REPORT.TXT")));
@@ -541,7 +541,7 @@ TEST(SortedZipTest, ByNameRefusesAsciiCaseDuplicatesOnly) {
 }
 
 TEST(SortedZipTest, ByNoneOrdersByDiskThenOffset) {
-  SortedZip list(ZipSortMode::ByNone, DuplicatePolicy::Refuse, true);
+  SortedZip list(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
   for (uint64_t offset : {500u, 0u, 250u}) list.Add(std::unique_ptr<ZipHeaderInfo>(Named("", "x", offset)));
   EXPECT_EQ(list[0].RelativeOffset(), 0u);
   EXPECT_EQ(list[1].RelativeOffset(), 250u);
@@ -551,12 +551,12 @@ TEST(SortedZipTest, ByNoneOrdersByDiskThenOffset) {
 }
 
 TEST(SortedZipTest, PoliciesAndListErrors) {
-  SortedZip ignore(ZipSortMode::ByFileName, DuplicatePolicy::Ignore, false);
+  SortedZip ignore(ZipSortMode::ByFileName, DuplicatePolicy::Ignore, EntryOwnership::Views);
   std::unique_ptr<ZipHeaderInfo> a(Named("x", "a")), b(Named("y", "a"));
   EXPECT_EQ(ignore.Add(a.get()), 0);
   EXPECT_EQ(ignore.Add(b.get()), -1);
 
-  SortedZip accept(ZipSortMode::ByFileName, DuplicatePolicy::Accept, false);
+  SortedZip accept(ZipSortMode::ByFileName, DuplicatePolicy::Accept, EntryOwnership::Views);
   accept.Add(a.get());
   accept.Add(b.get());
   EXPECT_EQ(accept.Items(0), b.get());  // a new equal entry goes before the equal ones
@@ -576,7 +576,7 @@ TEST(SortedZipTest, PoliciesAndListErrors) {
 }
 
 TEST(SortedZipTest, SizeOrderKeepsPhysicalOrderOfEqualSizes) {
-  SortedZip list(ZipSortMode::ByCompressedSize, DuplicatePolicy::Accept, false);
+  SortedZip list(ZipSortMode::ByCompressedSize, DuplicatePolicy::Accept, EntryOwnership::Views);
   std::unique_ptr<ZipHeaderInfo> a(Named("", "a")), b(Named("", "b")), c(Named("", "c"));
   a->SetCompressedSize(10);
   b->SetCompressedSize(10);
@@ -606,20 +606,20 @@ TEST(SortedZipTest, AssignOrdersLikeOneByOneInsertion) {
                            ZipSortMode::ByDate, ZipSortMode::ByCompressedSize,
                            ZipSortMode::ByUnCompressedSize, ZipSortMode::ByRate, ZipSortMode::ByNone}) {
     for (DuplicatePolicy policy : {DuplicatePolicy::Accept, DuplicatePolicy::Ignore}) {
-      SortedZip oneByOne(mode, policy, false);
+      SortedZip oneByOne(mode, policy, EntryOwnership::Views);
       std::vector<ZipHeaderInfo*> raw;
       for (auto& e : pool) {
         oneByOne.Add(e.get());
         raw.push_back(e.get());
       }
-      SortedZip bulk(mode, policy, false);
+      SortedZip bulk(mode, policy, EntryOwnership::Views);
       bulk.Assign(raw);
       ASSERT_EQ(bulk.Count(), oneByOne.Count());
       for (int i = 0; i < bulk.Count(); ++i)
         ASSERT_EQ(bulk.Items(i), oneByOne.Items(i)) << static_cast<int>(mode) << " at " << i;
     }
   }
-  SortedZip refuse(ZipSortMode::ByNone, DuplicatePolicy::Refuse, false);
+  SortedZip refuse(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Views);
   std::vector<ZipHeaderInfo*> raw;
   for (auto& e : pool) raw.push_back(e.get());
   EXPECT_THROW(refuse.Assign(raw), EListError);

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "platform/FileSystem.h"
+#include "tests/support/ZipTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipLayout.h"
 #include "zip/ZipExceptions.h"
@@ -28,26 +29,6 @@ std::string RandomBytes(size_t n, unsigned seed) {
 
 uint32_t Crc(const std::string& s) {
   return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
-}
-
-std::string RawInflate(const std::string& deflated) {
-  z_stream zs{};
-  EXPECT_EQ(inflateInit2(&zs, -15), Z_OK);
-  std::string out;
-  char buffer[65536];
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
-  zs.avail_in = static_cast<uInt>(deflated.size());
-  int rc = Z_OK;
-  while (rc == Z_OK) {
-    zs.next_out = reinterpret_cast<Bytef*>(buffer);
-    zs.avail_out = sizeof(buffer);
-    rc = inflate(&zs, Z_NO_FLUSH);
-    out.append(buffer, sizeof(buffer) - zs.avail_out);
-  }
-  EXPECT_EQ(rc, Z_STREAM_END);
-  EXPECT_EQ(zs.avail_in, 0u);
-  inflateEnd(&zs);
-  return out;
 }
 
 class ZipWriterTest : public ::testing::Test {
@@ -137,7 +118,7 @@ TEST_F(ZipWriterTest, LayoutOfTwoEntriesFieldByField) {
     EXPECT_EQ(l.uncompressedSize, contents[i].size());
     EXPECT_EQ(l.name, names[i]);
     EXPECT_EQ(l.extraLength, 0);
-    EXPECT_EQ(RawInflate(EntryData(c)), contents[i]);
+    EXPECT_EQ(test::RawInflate(EntryData(c)), contents[i]);
     // Central header.
     EXPECT_EQ(c.versionMadeBy, 0x002D);
     EXPECT_EQ(c.versionNeeded, 20);
@@ -185,7 +166,7 @@ TEST_F(ZipWriterTest, FlagBitsAndMethodFollowThePackLevel) {
       EXPECT_EQ(c.compressedSize, content.size());
       EXPECT_EQ(EntryData(c), content);
     } else {
-      EXPECT_EQ(RawInflate(EntryData(c)), content);
+      EXPECT_EQ(test::RawInflate(EntryData(c)), content);
     }
     std::filesystem::remove(Archive());
   }
@@ -285,7 +266,7 @@ TEST_F(ZipWriterTest, SilentOmissions) {
   EXPECT_EQ(reader.EntryFileName(1), "Æ.txt");
   EXPECT_EQ(reader.EntryFileName(2), "æ.txt");
   const auto central = test::ReadCentralViews(Archive());
-  EXPECT_EQ(RawInflate(EntryData(central[0])), "first");
+  EXPECT_EQ(test::RawInflate(EntryData(central[0])), "first");
   EXPECT_EQ(skipped, (std::vector<std::string>{"2:" + locked, "1:" + second}));  // open error, duplicate
 }
 
@@ -391,7 +372,7 @@ TEST_F(ZipWriterTest, FileThatShrinksOrGrowsWhileReadRecordsWhatWasRead) {
             2);
   const auto central = test::ReadCentralViews(Archive());
   EXPECT_EQ(central[0].uncompressedSize, 10u);
-  EXPECT_EQ(RawInflate(EntryData(central[0])), std::string(10, 's'));
+  EXPECT_EQ(test::RawInflate(EntryData(central[0])), std::string(10, 's'));
   EXPECT_EQ(central[1].uncompressedSize, 5000u);
   EXPECT_EQ(central[1].crc, Crc(std::string(5000, 'G')));
   EXPECT_EQ(messages, std::vector<std::string>{"208:" + shrinking});
