@@ -1,7 +1,9 @@
 #include "app/BatchMode.h"
 
+#include "jobs/ConsoleTexts.h"
 #include "jobs/DecryptJob.h"
 #include "jobs/EncryptJob.h"
+#include "jobs/ExitCodes.h"
 #include "jobs/FileProbes.h"
 #include "jobs/Prompter.h"
 
@@ -9,7 +11,7 @@ namespace kvelv {
 
 namespace {
 
-constexpr const char* kCrLf = "\r\n";
+using console_text::kLineBreak;
 
 struct Options {
   std::string mode;
@@ -41,9 +43,9 @@ void Say(std::ostream& out, const std::string& text) {
 }
 
 int MissingParameter(std::ostream& out, const std::string& option) {
-  Say(out, "Missing parameter: " + option + kCrLf);
+  Say(out, console_text::kMissingParameter + option + kLineBreak);
   Say(out, UsageText());
-  return kExitMissingParameter;
+  return exit_code::kMissingParameter;
 }
 
 std::string* ValueSlot(Options& options, const std::string& name) {
@@ -62,8 +64,8 @@ class ConsolePrompter final : public Prompter {
   void ShowMessage(const std::string&) override {}
   void ShowMessageBox(const std::string&, const std::string&) override {}
   bool AskYesNo(const std::string&, const std::string&) override { return false; }
-  void Notice(const std::string& text) override { Say(err_, text + kCrLf); }
-  void ReportFailure(const std::string& reason) override { Say(err_, reason + kCrLf); }
+  void Notice(const std::string& text) override { Say(err_, text + kLineBreak); }
+  void ReportFailure(const std::string& reason) override { Say(err_, reason + kLineBreak); }
 
  private:
   std::ostream& err_;
@@ -84,10 +86,7 @@ int BatchJobRunner::Decrypt(const std::string& password, const std::string& cont
 }
 
 const std::string& UsageText() {
-  static const std::string text =
-      "Usage: kvelv.exe -decrypt|-encrypt -password=<password>\r\n"
-      "[-file=<file to decrypt>|-files=<;-sep list of files to encrypt>]\r\n"
-      "[-to_folder=<folder to decrypt files to>|-to_file=<filename of encrypted file>]\r\n";
+  static const std::string text = console_text::kUsage;
   return text;
 }
 
@@ -100,12 +99,12 @@ int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRun
     if (name == "-encrypt" || name == "-decrypt") {
       options.mode = name.substr(1);
     } else if (std::string* slot = ValueSlot(options, name)) {
-      if (items.size() < 2) throw EConvertError("Missing value for option " + items[0]);
+      if (items.size() < 2) throw EConvertError(console_text::kMissingValue + items[0]);
       *slot = WithoutDoubleQuotes(items[1]);
     } else {
-      Say(out, "Illegal parameter:" + items[0] + kCrLf + kCrLf);
+      Say(out, console_text::kIllegalParameter + items[0] + kLineBreak + kLineBreak);
       Say(out, UsageText());
-      return kExitIllegalParameter;
+      return exit_code::kIllegalParameter;
     }
   }
 
@@ -113,8 +112,8 @@ int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRun
   if (options.mode == "decrypt") {
     if (options.password.empty()) return MissingParameter(out, "-password");
     if (!FileExists(options.file)) {
-      Say(out, "Wrong parameter: -file=" + options.file + kCrLf + "File does not exist.");
-      return kExitFileMissing;
+      Say(out, console_text::kWrongFileParameter + options.file + kLineBreak + console_text::kFileDoesNotExist);
+      return exit_code::kFileMissing;
     }
     if (options.toFolder.empty()) return MissingParameter(out, "-to_folder");
     return jobs.Decrypt(options.password, options.file, options.toFolder);
@@ -124,8 +123,8 @@ int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRun
     const std::vector<std::string> files = SplitString(options.files, ";");
     for (const std::string& item : files) {
       if (!FileExists(item)) {
-        Say(out, "Wrong parameter: -files=" + item + kCrLf + "File does not exist." + kCrLf);
-        return kExitFileMissing;
+        Say(out, console_text::kWrongFilesParameter + item + kLineBreak + console_text::kFileDoesNotExist + kLineBreak);
+        return exit_code::kFileMissing;
       }
     }
     if (options.toFile.empty()) return MissingParameter(out, "-to_file");

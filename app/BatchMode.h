@@ -9,11 +9,6 @@
 
 namespace kvelv {
 
-// Exit codes that batch mode itself ends with; the jobs add 0, 2 and 3.
-inline constexpr int kExitMissingParameter = 1;
-inline constexpr int kExitIllegalParameter = 4;
-inline constexpr int kExitFileMissing = 5;
-
 // A value option given without a value ("-password", "-password="). Not caught by batch mode:
 // it ends the run through the last-chance handler, before any job.
 class EConvertError : public Error {

@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv) {
   // A crash on any thread is an unhandled error like any other: never a success.
-  kvelv::platform::EndProcessOnCrash(kvelv::kUnhandledErrorExitCode);
+  kvelv::platform::EndProcessOnCrash(kvelv::exit_code::kUnhandledError);
   // UTF-8 arguments; on Windows read from the UTF-16 command line.
   std::vector<std::string> args = kvelv::platform::CommandLineArguments(argc, argv);
   // The password stays in `args` only, not in what the process list shows.

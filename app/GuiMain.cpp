@@ -35,6 +35,6 @@ int main(int argc, char** argv) {
   } catch (...) {
     QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
                           QString::fromStdString(kvelv::DescribeException(std::current_exception())));
-    return kvelv::kUnhandledErrorExitCode;
+    return kvelv::exit_code::kUnhandledError;
   }
 }

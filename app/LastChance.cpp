@@ -41,7 +41,7 @@ int RunWithLastChance(const std::function<int()>& body, std::ostream& err) {
     std::string text = DescribeException(std::current_exception()) + "\r\n";
     err.write(text.data(), static_cast<std::streamsize>(text.size()));
     err.flush();
-    return kUnhandledErrorExitCode;
+    return exit_code::kUnhandledError;
   }
 }
 

@@ -5,9 +5,9 @@
 #include <ostream>
 #include <string>
 
-namespace kvelv {
+#include "jobs/ExitCodes.h"
 
-inline constexpr int kUnhandledErrorExitCode = 1;
+namespace kvelv {
 
 // "<class>: <message>" for the exception: the program's own errors give their ClassName(),
 // other standard exceptions their type name, anything else "Exception" and a fixed text.

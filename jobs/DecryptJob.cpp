@@ -5,7 +5,9 @@
 #include <optional>
 #include <vector>
 
+#include "jobs/ConsoleTexts.h"
 #include "jobs/CryptComponent.h"
+#include "jobs/ExitCodes.h"
 #include "jobs/FileProbes.h"
 #include "jobs/JobCrypto.h"
 #include "jobs/JobTexts.h"
@@ -15,10 +17,6 @@
 
 namespace kvelv {
 namespace {
-
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 2;
-constexpr int kExitNoComponent = 3;
 
 enum class ScanResult { NothingExists, SomethingExists, StillLocked };
 
@@ -46,8 +44,8 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component) {
     if (!interactive) {
-      prompter.ReportFailure(texts::kConsoleNoComponent);
-      return kExitNoComponent;
+      prompter.ReportFailure(console_text::kNoComponent);
+      return exit_code::kNoComponent;
     }
     prompter.ShowMessage(texts::kComponentNotRegistered);
     return 0;
@@ -59,8 +57,8 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   std::shared_ptr<ArchiveSource> plaintext = component->OpenDecrypted(container);
   if (!plaintext) {
     if (!interactive) {
-      prompter.ReportFailure(texts::kConsoleDecryptFailed + component->FailureText());
-      return kExitFailed;
+      prompter.ReportFailure(std::string(console_text::kDecryptFailed) + component->FailureText());
+      return exit_code::kFailed;
     }
     prompter.ShowMessage(texts::kDecryptFailed + component->FailureText());
     return 0;
@@ -73,16 +71,16 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   reader.SetOverwriteMode(UZOverwriteMode::Always);
   auto fail = [&](const std::string& reason) {
     if (!interactive) {
-      prompter.ReportFailure(texts::kConsoleDecryptFailed + reason);
-      return kExitFailed;
+      prompter.ReportFailure(std::string(console_text::kDecryptFailed) + reason);
+      return exit_code::kFailed;
     }
     prompter.ShowMessage(texts::kDecryptFailed + reason);
     return 0;
   };
   auto damaged = [&](const std::string& detail) {
     if (!interactive) {
-      prompter.ReportFailure(texts::kConsoleArchiveDamaged + (detail.empty() ? detail : " (" + detail + ")"));
-      return kExitFailed;
+      prompter.ReportFailure(std::string(console_text::kArchiveDamaged) + (detail.empty() ? detail : " (" + detail + ")"));
+      return exit_code::kFailed;
     }
     prompter.ShowMessage(texts::kArchiveDamaged);
     return 0;
@@ -117,7 +115,7 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
 
   (void)staged->Commit();
   if (staged->MoveFailures() > 0) return fail(staged->FirstMoveFailure());
-  if (!interactive) return kExitDone;
+  if (!interactive) return exit_code::kDone;
   prompter.ShowMessage(texts::kDecryptDone);
   return 0;
 }

@@ -3,7 +3,9 @@
 #include <exception>
 #include <memory>
 
+#include "jobs/ConsoleTexts.h"
 #include "jobs/CryptComponent.h"
+#include "jobs/ExitCodes.h"
 #include "jobs/FileProbes.h"
 #include "jobs/JobCrypto.h"
 #include "jobs/JobTexts.h"
@@ -16,14 +18,10 @@
 namespace kvelv {
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 2;
-constexpr int kExitNoComponent = 3;
-
 int Report(bool interactive, Prompter& prompter, bool ok, const std::string& target, const std::string& failure) {
   if (!interactive) {
-    if (!ok) prompter.ReportFailure(texts::kConsoleEncryptFailed + failure);
-    return ok ? kExitDone : kExitFailed;
+    if (!ok) prompter.ReportFailure(std::string(console_text::kEncryptFailed) + failure);
+    return ok ? exit_code::kDone : exit_code::kFailed;
   }
   prompter.ShowMessage(ok ? texts::kEncryptDone + target : texts::kEncryptFailed + failure);
   return 0;
@@ -36,9 +34,9 @@ std::vector<std::string> PackableFiles(const std::vector<std::string>& files, Pr
   for (const std::string& path : files) {
     const auto info = platform::GetFileInfo(path);
     if (info && (info->attributes & platform::kAttrHidden) != 0) {
-      prompter.Notice(texts::kLeftOutHidden + path);
+      prompter.Notice(std::string(console_text::kLeftOutHidden) + path);
     } else if (info && (info->attributes & platform::kAttrSystem) != 0) {
-      prompter.Notice(texts::kLeftOutSystem + path);
+      prompter.Notice(std::string(console_text::kLeftOutSystem) + path);
     } else {
       packable.push_back(path);
     }
@@ -53,15 +51,15 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component) {
     if (!interactive) {
-      prompter.ReportFailure(texts::kConsoleNoComponent);
-      return kExitNoComponent;
+      prompter.ReportFailure(console_text::kNoComponent);
+      return exit_code::kNoComponent;
     }
     prompter.ShowMessage(texts::kComponentNotRegistered);
     return 0;
   }
 
   TempArchive archive;
-  if (!archive.Guarded()) prompter.Notice(texts::kNotGuarded + archive.Path());
+  if (!archive.Guarded()) prompter.Notice(std::string(console_text::kNotGuarded) + archive.Path());
   std::string failure;  // the first listed file that could not be packed, and why
   try {
     ZipWriter writer;
@@ -69,15 +67,15 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
     writer.SetExpandWildcards(false);  // a path is that file, whatever characters it holds
     writer.SetFilesList(PackableFiles(files, prompter));
     writer.OnNoSuchFile = [&](const std::string& item) {
-      if (failure.empty()) failure = texts::kFileVanished + item;
+      if (failure.empty()) failure = std::string(console_text::kFileVanished) + item;
     };
     writer.OnSkippingFile = [&](SkipReason reason, bool&, int, const std::string& path) {
       if (reason == SkipReason::srNoOverwrite) {
-        prompter.Notice(texts::kLeftOutSameName + path);
+        prompter.Notice(std::string(console_text::kLeftOutSameName) + path);
       } else if (failure.empty()) {
         std::error_code ec;
         (void)platform::File::Open(path, platform::OpenMode::ReadDenyNone, ec);  // for the reason
-        failure = texts::kCannotOpenFile + ("\"" + path + "\": ") +
+        failure = std::string(console_text::kCannotOpenFile) + ("\"" + path + "\": ") +
                   (ec ? ec.message() : std::string("another program holds it"));
       }
     };

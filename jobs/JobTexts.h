@@ -1,7 +1,7 @@
 #pragma once
-// The texts of the jobs: the Norwegian ones they show in interactive mode, whose line breaks are a
-// line feed followed by a carriage return as the program has always written them, and the English
-// lines batch mode writes to standard error.
+// The Norwegian texts the jobs show in interactive mode. Their line breaks are a line feed
+// followed by a carriage return, as the program has always written them. (The console's English
+// texts are in jobs/ConsoleTexts.h.)
 namespace kvelv::texts {
 
 inline constexpr const char* kComponentNotRegistered =
@@ -19,19 +19,5 @@ inline constexpr const char* kStillLocked = "Filen fremdeles låst av ett annet 
 inline constexpr const char* kOverwrite = "Overskrive gamle filer?";
 inline constexpr const char* kOverwriteCaption = "Filen(e) finnes fra før";
 inline constexpr const char* kDecryptDone = "Filen er ferdig dekryptert";
-
-// Batch mode's lines on standard error: the reason of a failure, and files left out on purpose.
-inline constexpr const char* kConsoleEncryptFailed = "Encryption failed: ";
-inline constexpr const char* kConsoleDecryptFailed = "Decryption failed: ";
-inline constexpr const char* kConsoleArchiveDamaged = "Decryption failed: the archive in the container is damaged";
-inline constexpr const char* kConsoleNoComponent = "The crypto component cannot be created";
-inline constexpr const char* kLeftOutHidden = "Left out (a hidden file): ";
-inline constexpr const char* kLeftOutSystem = "Left out (not a regular file): ";
-inline constexpr const char* kLeftOutSameName = "Left out (a file of the same name is already packed): ";
-inline constexpr const char* kNotGuarded =
-    "Warning: the temporary archive is not guarded against the program being killed: ";
-// Reasons for a listed file that cannot be packed; the path and the system's reason follow.
-inline constexpr const char* kFileVanished = "File does not exist: ";
-inline constexpr const char* kCannotOpenFile = "Cannot open file ";
 
 }  // namespace kvelv::texts

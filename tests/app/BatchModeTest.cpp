@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/LastChance.h"
+#include "tests/support/ConsoleMessages.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvelv {
@@ -117,7 +118,7 @@ TEST_F(BatchModeTest, MissingPasswordInEitherMode) {
 TEST_F(BatchModeTest, MissingTargetComesAfterTheInputs) {
   // A missing input wins over a missing target, as with the original order of the checks.
   EXPECT_EQ(Run({"-encrypt", "-password=p", "-files=" + dir_.Join("none")}), 5);
-  EXPECT_EQ(Out(), "Wrong parameter: -files=" + dir_.Join("none") + "\r\nFile does not exist.\r\n");
+  EXPECT_EQ(Out(), test::MissingFilesItem(dir_.Join("none")));
   EXPECT_EQ(Run({"-encrypt", "-password=p", "-files=" + fileA_, "-to_file=\"\""}), 1);
   EXPECT_EQ(Out(), "Missing parameter: -to_file\r\n" + kUsage);
   // -to_folder belongs to the other mode and does not count.
@@ -125,7 +126,7 @@ TEST_F(BatchModeTest, MissingTargetComesAfterTheInputs) {
   EXPECT_EQ(Out(), "Missing parameter: -to_file\r\n" + kUsage);
 
   EXPECT_EQ(Run({"-decrypt", "-password=p", "-file=" + dir_.Join("none")}), 5);
-  EXPECT_EQ(Out(), "Wrong parameter: -file=" + dir_.Join("none") + "\r\nFile does not exist.");
+  EXPECT_EQ(Out(), test::MissingFile(dir_.Join("none")));
   EXPECT_EQ(Run({"-decrypt", "-password=p", "-file=" + fileA_, "-to_file=x"}), 1);
   EXPECT_EQ(Out(), "Missing parameter: -to_folder\r\n" + kUsage);
 
@@ -136,13 +137,13 @@ TEST_F(BatchModeTest, MissingTargetComesAfterTheInputs) {
 
 TEST_F(BatchModeTest, DecryptSourceMustBeAnExistingFile) {
   EXPECT_EQ(Run({"-decrypt", "-password=p", "-to_folder=out", "-file=" + dir_.Path()}), 5);
-  EXPECT_EQ(Out(), "Wrong parameter: -file=" + dir_.Path() + "\r\nFile does not exist.");
+  EXPECT_EQ(Out(), test::MissingFile(dir_.Path()));
 
   EXPECT_EQ(Run({"-decrypt", "-password=p", "-to_folder=out", "-file=" + dir_.Join("gone")}), 5);
-  EXPECT_EQ(Out(), "Wrong parameter: -file=" + dir_.Join("gone") + "\r\nFile does not exist.");
+  EXPECT_EQ(Out(), test::MissingFile(dir_.Join("gone")));
 
   EXPECT_EQ(Run({"-decrypt", "-password=p", "-to_folder=out"}), 5);
-  EXPECT_EQ(Out(), "Wrong parameter: -file=\r\nFile does not exist.");
+  EXPECT_EQ(Out(), test::MissingFile(""));
   EXPECT_TRUE(jobs_.calls.empty());
 }
 
@@ -151,19 +152,19 @@ TEST_F(BatchModeTest, EncryptStopsAtTheFirstMissingItem) {
   EXPECT_EQ(Run({"-encrypt", "-password=p", "-to_file=x",
                  "-files=" + fileA_ + ";" + missing + ";" + dir_.Join("other")}),
             5);
-  EXPECT_EQ(Out(), "Wrong parameter: -files=" + missing + "\r\nFile does not exist.\r\n");
+  EXPECT_EQ(Out(), test::MissingFilesItem(missing));
 
   // The empty middle item names no file.
   EXPECT_EQ(Run({"-encrypt", "-password=p", "-to_file=x", "-files=" + fileA_ + ";;" + fileB_}), 5);
-  EXPECT_EQ(Out(), "Wrong parameter: -files=\r\nFile does not exist.\r\n");
+  EXPECT_EQ(Out(), test::MissingFilesItem(""));
 
   // A leading blank is part of the item.
   EXPECT_EQ(Run({"-encrypt", "-password=p", "-to_file=x", "-files=" + fileA_ + "; " + fileB_}), 5);
-  EXPECT_EQ(Out(), "Wrong parameter: -files= " + fileB_ + "\r\nFile does not exist.\r\n");
+  EXPECT_EQ(Out(), test::MissingFilesItem(" " + fileB_));
 
   // A folder is not a file.
   EXPECT_EQ(Run({"-encrypt", "-password=p", "-to_file=x", "-files=" + dir_.Path()}), 5);
-  EXPECT_EQ(Out(), "Wrong parameter: -files=" + dir_.Path() + "\r\nFile does not exist.\r\n");
+  EXPECT_EQ(Out(), test::MissingFilesItem(dir_.Path()));
   EXPECT_TRUE(jobs_.calls.empty());
 }
 
@@ -190,7 +191,7 @@ TEST_F(BatchModeTest, ArgumentsThatAreNotUtf8AreEchoedUnchanged) {
   EXPECT_EQ(Run({raw + "=v"}), 4);
   EXPECT_EQ(Out(), "Illegal parameter:" + raw + "\r\n\r\n" + kUsage);
   EXPECT_EQ(Run({"-encrypt", "-password=p", "-to_file=x", "-files=\xFF\xFE"}), 5);
-  EXPECT_EQ(Out(), "Wrong parameter: -files=\xFF\xFE\r\nFile does not exist.\r\n");
+  EXPECT_EQ(Out(), test::MissingFilesItem("\xFF\xFE"));
 }
 
 TEST_F(BatchModeTest, ValueOptionWithoutValueEndsWithoutAJob) {
@@ -317,10 +318,19 @@ TEST_F(BatchModeTest, EachMessageIsOneFlushedWrite) {
   recorder.flushed.clear();
   EXPECT_EQ(RunBatchMode({"-decrypt", "-password=p", "-to_folder=f", "-file=nope"}, out, jobs_), 5);
   EXPECT_EQ(recorder.flushed,
-            (std::vector<std::string>{"Wrong parameter: -file=nope\r\nFile does not exist."}));
+            (std::vector<std::string>{test::MissingFile("nope")}));
 }
 
 TEST(UsageText, IsTheThreeLines) { EXPECT_EQ(UsageText(), kUsage); }
+
+// The fixed texts themselves, as the design words them; the other tests build on them.
+TEST(ConsoleTexts, AreTheDesignsOwn) {
+  EXPECT_STREQ(console_text::kFileDoesNotExist, "File does not exist.");
+  EXPECT_EQ(test::MissingFilesItem("a.txt"), "Wrong parameter: -files=a.txt\r\nFile does not exist.\r\n");
+  EXPECT_EQ(test::MissingFile("c.kvl"), "Wrong parameter: -file=c.kvl\r\nFile does not exist.");
+  EXPECT_STREQ(console_text::kMissingParameter, "Missing parameter: ");
+  EXPECT_STREQ(console_text::kIllegalParameter, "Illegal parameter:");
+}
 
 }  // namespace
 }  // namespace kvelv

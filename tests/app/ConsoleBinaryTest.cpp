@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ConsoleMessages.h"
 #include "tests/support/RunProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -72,19 +73,19 @@ TEST_F(ConsoleBinaryTest, IllegalParameter) {
 TEST_F(ConsoleBinaryTest, MissingInputFiles) {
   auto r = Kvelv({"-decrypt", "-password=p", "-to_folder=" + dir_.Path(), "-file=" + dir_.Path()});
   EXPECT_EQ(r.exitCode, 5);
-  EXPECT_EQ(r.out, "Wrong parameter: -file=" + dir_.Path() + "\r\nFile does not exist.");
+  EXPECT_EQ(r.out, test::MissingFile(dir_.Path()));
 
   r = Kvelv({"-encrypt", "-password=p", "-to_file=x.orvkvelv", "-files=" + plain_ + ";;" + plain_},
             dir_.Path());
   EXPECT_EQ(r.exitCode, 5);
-  EXPECT_EQ(r.out, "Wrong parameter: -files=\r\nFile does not exist.\r\n");
+  EXPECT_EQ(r.out, test::MissingFilesItem(""));
   EXPECT_FALSE(std::filesystem::exists(dir_.Join("x.orvkvelv")));
 
   // Relative names are taken from the working folder.
   r = Kvelv({"-encrypt", "-password=p", "-to_file=x.orvkvelv", "-files=plain.txt;nope.txt"},
             dir_.Path());
   EXPECT_EQ(r.exitCode, 5);
-  EXPECT_EQ(r.out, "Wrong parameter: -files=nope.txt\r\nFile does not exist.\r\n");
+  EXPECT_EQ(r.out, test::MissingFilesItem("nope.txt"));
   EXPECT_EQ(r.err, "");
 }
 

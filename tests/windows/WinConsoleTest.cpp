@@ -8,6 +8,7 @@
 #include "jobs/CryptComponent.h"
 #include "platform/FileSystem.h"
 #include "platform/win32/WinApi.h"
+#include "tests/support/ConsoleMessages.h"
 #include "tests/support/RunProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -115,7 +116,7 @@ TEST_F(WinConsole, MissingFileNamesItWithItsCharacters) {
   const std::string missing = dir_.Join("mangler-\xC3\xB8.txt");
   auto r = Kvelv({"-encrypt", "-password=p", "-files=" + missing, "-to_file=" + dir_.Join("c.kvl")});
   EXPECT_EQ(r.exitCode, 5);
-  EXPECT_EQ(r.out, "Wrong parameter: -files=" + missing + "\r\nFile does not exist.\r\n");
+  EXPECT_EQ(r.out, test::MissingFilesItem(missing));
 }
 
 TEST_F(WinConsole, ArchiveNamesTakeTheOemOrTheUtf8Road) {
