@@ -86,13 +86,6 @@ std::vector<std::string> ListTree(const std::string& folder) {
   return names;
 }
 
-std::string RandomBytes(size_t count, uint32_t seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(count, '\0');
-  for (char& c : bytes) c = static_cast<char>(generator() & 0xFF);
-  return bytes;
-}
-
 void WriteContainer(const std::string& path, const std::string& zipBytes, const std::string& password) {
   TempDir work;
   const std::string zip = work.Join("plain.zip");

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestData.h"
+
 namespace kvelv::test {
 
 struct FaultOptions {
@@ -28,8 +30,6 @@ FaultResult RunUnderFault(const std::string& program, const std::vector<std::str
 
 // Names (relative, "/" separated) of everything below `folder`, sorted; "" for an empty one.
 std::vector<std::string> ListTree(const std::string& folder);
-// `count` pseudo-random bytes (fixed seed per `seed`): incompressible content.
-std::string RandomBytes(size_t count, uint32_t seed);
 // Encrypts `zipBytes` into a container at `path` exactly as the encrypt job would.
 void WriteContainer(const std::string& path, const std::string& zipBytes, const std::string& password);
 // Waits (bounded, a few seconds) until `folder` is empty; true when it is. The watcher that

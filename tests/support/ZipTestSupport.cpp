@@ -7,6 +7,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tests/support/RunProcess.h"
+#include "tests/support/ZipLayout.h"
 #include "zip/ParallelDeflate.h"
 
 namespace kvelv::test {
@@ -223,6 +225,32 @@ void StringSink::Write(const uint8_t* data, size_t count) {
   largestBlock = std::max(largestBlock, count);
   if (bytes.size() + count > limit_) throw std::length_error("sink limit exceeded");
   bytes.append(reinterpret_cast<const char*>(data), count);
+}
+
+std::string PeersDisagree(const std::string& archive, const std::string& listing) {
+  auto run = [](const std::string& tool, std::vector<std::string> args) {
+    const std::string program = FindProgram(tool);
+    args.insert(args.begin(), tool);
+    return program.empty() ? ProcessResult{127, "", tool + " is not installed"} : RunProcess(program, args);
+  };
+  std::string problems;
+  const ProcessResult unzip = run("unzip", {"-t", archive});
+  if (unzip.exitCode != 0 || unzip.out.find("No errors detected") == std::string::npos) {
+    problems += "unzip -t: " + unzip.out + unzip.err + "\n";
+  }
+  const ProcessResult sevenZip = run("7z", {"t", archive});
+  if (sevenZip.exitCode != 0 || sevenZip.out.find("Everything is Ok") == std::string::npos) {
+    problems += "7z t: " + sevenZip.out + sevenZip.err + "\n";
+  }
+  const ProcessResult python = run("python3", {"-c",
+      "import sys, zipfile, hashlib\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "assert z.testzip() is None\n"
+      "for i in z.infolist():\n"
+      "    print(i.filename, hashlib.sha256(z.read(i)).hexdigest())\n",
+      archive});
+  if (python.exitCode != 0 || python.out != listing) problems += "zipfile: " + python.out + python.err + "\n";
+  return problems;
 }
 
 }  // namespace kvelv::test

@@ -58,6 +58,11 @@ std::string MakeArchive(const std::vector<ArchiveEntrySpec>& entries);
 // An Info-ZIP Unicode path extra field (0x7075) giving `utf8Name` for the header name `headerName`.
 std::string UnicodePathExtra(const std::string& headerName, const std::string& utf8Name);
 
+// Other ZIP tools on `archive`: unzip -t and 7z t test every entry, and Python's zipfile tests it
+// and lists "name sha256" lines in archive order, which must be `listing`. Returns what went
+// wrong ("" when all agree); a tool that is not installed is a failure too.
+std::string PeersDisagree(const std::string& archive, const std::string& listing);
+
 // Hands out `data` at most `chunk` bytes per Read.
 class MemorySource : public ByteSource {
  public:

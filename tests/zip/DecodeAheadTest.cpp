@@ -12,6 +12,7 @@
 #include "zip/DecodeAhead.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipReader.h"
+#include "tests/support/TestData.h"
 
 namespace kvelv {
 namespace {
@@ -24,14 +25,6 @@ ArchiveEntrySpec Entry(std::string name, std::string content, uint16_t method = 
   e.content = std::move(content);
   e.method = method;
   return e;
-}
-
-std::string Text(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s;
-  while (s.size() < n) s += "entry text " + std::to_string(gen() % 997) + "\n";
-  s.resize(n);
-  return s;
 }
 
 // An archive on disk, its directory loaded, and a decoder ahead over all of its entries.
@@ -69,9 +62,9 @@ bool Raised(const DecodedEntry& d) {
 TEST(DecodeAheadTest, DecodesDeflatedAndStoredEntriesToTheirBytes) {
   std::vector<ArchiveEntrySpec> specs;
   for (int i = 0; i < 60; ++i) {
-    specs.push_back(Entry("f" + std::to_string(i), Text(static_cast<size_t>(i * 1777 % 70000), i), i % 3 ? 8 : 0));
+    specs.push_back(Entry("f" + std::to_string(i), test::LogText(static_cast<size_t>(i * 1777 % 70000), i), i % 3 ? 8 : 0));
   }
-  specs.push_back(Entry("limit", Text(DecodeAhead::kMaxEntrySize, 7)));
+  specs.push_back(Entry("limit", test::LogText(DecodeAhead::kMaxEntrySize, 7)));
   Loaded a(specs);
   DecodeAhead ahead(a.Source(), a.entries, 2);
   for (size_t i = 0; i < specs.size(); ++i) {
@@ -85,9 +78,9 @@ TEST(DecodeAheadTest, DecodesDeflatedAndStoredEntriesToTheirBytes) {
 TEST(DecodeAheadTest, EndsDamagedEntriesWithTheErrorThePassWouldRaise) {
   std::vector<ArchiveEntrySpec> specs = {
       Entry("sound", "fine"),
-      Entry("longer than declared", Text(50000, 1)),
+      Entry("longer than declared", test::LogText(50000, 1)),
       Entry("not deflate data", "x"),
-      Entry("runs past the end", Text(3000, 2), 0),
+      Entry("runs past the end", test::LogText(3000, 2), 0),
   };
   specs[1].uncompressedSize = 40000;
   specs[2].data = std::string(64, '\xff');
@@ -115,7 +108,7 @@ TEST(DecodeAheadTest, EndsDamagedEntriesWithTheErrorThePassWouldRaise) {
 
 TEST(DecodeAheadTest, LeavesToThePassWhatDoesNotSuit) {
   std::vector<ArchiveEntrySpec> specs = {
-      Entry("big", Text(DecodeAhead::kMaxEntrySize + 1, 3)),
+      Entry("big", test::LogText(DecodeAhead::kMaxEntrySize + 1, 3)),
       Entry("encrypted", "secret"),
       Entry("unknown method", "??", 99),
       Entry("folder/", ""),
@@ -139,7 +132,7 @@ TEST(DecodeAheadTest, LeavesToThePassWhatDoesNotSuit) {
 // The whole pass with entries decoded ahead: every outcome is the one the pass reaches alone.
 TEST(DecodeAheadTest, ExtractionOfManySmallEntriesIncludingDamagedOnes) {
   std::vector<ArchiveEntrySpec> specs;
-  for (int i = 0; i < 80; ++i) specs.push_back(Entry("f" + std::to_string(i) + ".txt", Text(900 + 37 * i, i)));
+  for (int i = 0; i < 80; ++i) specs.push_back(Entry("f" + std::to_string(i) + ".txt", test::LogText(900 + 37 * i, i)));
   specs[10].crc = 0x12345678;           // bad CRC: fails, no file
   specs[20].uncompressedSize = 500;     // more data than declared: fails, no file
   specs[30].data = std::string(40, 'z');  // not deflate data: the pass ends with an error

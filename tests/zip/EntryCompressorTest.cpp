@@ -13,16 +13,10 @@
 #include "zip/ZipHeaderInfo.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipLayout.h"
+#include "tests/support/TestData.h"
 
 namespace kvelv {
 namespace {
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(gen());
-  return s;
-}
 
 // Feeds `data` in reads of at most `chunk` bytes.
 SourceReader ChunkedReader(const std::string& data, size_t chunk, size_t& pos) {
@@ -35,7 +29,7 @@ SourceReader ChunkedReader(const std::string& data, size_t chunk, size_t& pos) {
 }
 
 TEST(EntryCompressorTest, StoreCopiesIn32KiBBlocks) {
-  const std::string data = RandomBytes(100000, 11);
+  const std::string data = test::RandomBytes(100000, 11);
   size_t pos = 0;
   std::string out;
   std::vector<size_t> blocks;

@@ -15,17 +15,10 @@
 #include "zip/EntryPrefetcher.h"
 #include "zip/ParallelDeflate.h"
 #include "zip/ZipWriter.h"
+#include "tests/support/TestData.h"
 
 namespace kvelv {
 namespace {
-
-std::string Text(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s;
-  while (s.size() < n) s += "line " + std::to_string(gen() % 1000) + " of the small file set\n";
-  s.resize(n);
-  return s;
-}
 
 struct Files {
   test::TempDir dir;
@@ -48,7 +41,7 @@ TEST(EntryPrefetcherTest, PreparesTheSingleStreamAndCrcForSizesUpToOneChunk) {
   Files files;
   const size_t chunk = kParallelDeflateChunk;
   for (size_t size : {size_t{0}, size_t{1}, size_t{100}, chunk - 1, chunk}) {
-    files.Add("f" + std::to_string(size), Text(size, static_cast<unsigned>(size)));
+    files.Add("f" + std::to_string(size), test::LogText(size, static_cast<unsigned>(size)));
   }
   EntryPrefetcher prefetch(files.paths, std::vector<bool>(files.paths.size(), true), 6, 2);
   for (size_t i = 0; i < files.paths.size(); ++i) {
@@ -63,7 +56,7 @@ TEST(EntryPrefetcherTest, PreparesTheSingleStreamAndCrcForSizesUpToOneChunk) {
 
 TEST(EntryPrefetcherTest, LeavesToThePassWhatItCannotVouchFor) {
   Files files;
-  files.Add("big.txt", Text(kParallelDeflateChunk + 1, 1));  // deflated in chunks by the pass
+  files.Add("big.txt", test::LogText(kParallelDeflateChunk + 1, 1));  // deflated in chunks by the pass
   files.Add("unwanted.txt", "stored, say");
   files.Add("gone.txt", "deleted before its turn");
   files.Add("grown.txt", "shorter");
@@ -89,7 +82,7 @@ TEST(EntryPrefetcherTest, LeavesToThePassWhatItCannotVouchFor) {
 
 TEST(EntryPrefetcherTest, ItemsPassedOverAreDroppedAndCannotBeTakenLater) {
   Files files;
-  for (int i = 0; i < 40; ++i) files.Add("f" + std::to_string(i), Text(5000, static_cast<unsigned>(i)));
+  for (int i = 0; i < 40; ++i) files.Add("f" + std::to_string(i), test::LogText(5000, static_cast<unsigned>(i)));
   // A small window and a tiny held limit: workers keep pausing and resuming as items are taken.
   EntryPrefetcher prefetch(files.paths, std::vector<bool>(files.paths.size(), true), 6, 3, 4, 1);
   EXPECT_TRUE(files.Take(prefetch, 0));
@@ -101,7 +94,7 @@ TEST(EntryPrefetcherTest, ItemsPassedOverAreDroppedAndCannotBeTakenLater) {
 
 TEST(EntryPrefetcherTest, StopsPromptlyWithWorkLeft) {
   Files files;
-  for (int i = 0; i < 200; ++i) files.Add("f" + std::to_string(i), Text(20000, static_cast<unsigned>(i)));
+  for (int i = 0; i < 200; ++i) files.Add("f" + std::to_string(i), test::LogText(20000, static_cast<unsigned>(i)));
   {
     EntryPrefetcher prefetch(files.paths, std::vector<bool>(files.paths.size(), true), 6, 2);
     EXPECT_TRUE(files.Take(prefetch, 1));
@@ -116,7 +109,7 @@ class PrefetchedArchiveTest : public ::testing::Test {
     std::filesystem::create_directories(dir_.Join("in"));
     for (int i = 0; i < 120; ++i) {
       const std::string name = "s" + std::to_string(i) + ".txt";
-      contents_.push_back(Text(static_cast<size_t>(i * 397 % 20000), static_cast<unsigned>(i)));
+      contents_.push_back(test::LogText(static_cast<size_t>(i * 397 % 20000), static_cast<unsigned>(i)));
       items_.push_back(dir_.Join("in/" + name));
       test::WriteFile(items_.back(), contents_.back());
     }
@@ -148,7 +141,7 @@ TEST_F(PrefetchedArchiveTest, EveryEntryHoldsTheSingleStreamOfItsFile) {
 TEST_F(PrefetchedArchiveTest, FilesChangedMissingOrLockedOnTheWayArePackedAsWithoutIt) {
   // After entry 10, entry 11 (read ahead by then) is rewritten longer and entry 20 is deleted;
   // entry 30 is locked by another process, so its open fails and is reported once.
-  const std::string grown = Text(30000, 99);
+  const std::string grown = test::LogText(30000, 99);
   writer_.OnEndZip = [&](const std::string& path, uint64_t, uint64_t) {
     if (path == items_[10]) {
       test::WriteFile(items_[11], grown);

@@ -15,16 +15,10 @@
 #include "tests/support/TestSupport.h"
 #include "zip/Crc32.h"
 #include "zip/ZipExceptions.h"
+#include "tests/support/TestData.h"
 
 namespace kvelv {
 namespace {
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(gen());
-  return s;
-}
 
 // Writes `data` in blocks of varying size up to 32768 bytes; returns the progress total.
 size_t Feed(EntryOutput& output, const std::string& data, unsigned seed) {
@@ -41,7 +35,7 @@ size_t Feed(EntryOutput& output, const std::string& data, unsigned seed) {
 TEST(ExtractStreamsTest, FileAndCrcGetEveryByteInOrderForSmallAndLargeEntries) {
   test::TempDir dir;
   for (size_t size : {size_t{0}, size_t{1000}, (size_t{1} << 20) - 1, size_t{1} << 20, (size_t{5} << 20) + 17}) {
-    const std::string data = RandomBytes(size, static_cast<unsigned>(size));
+    const std::string data = test::RandomBytes(size, static_cast<unsigned>(size));
     const std::string path = dir.Join("out" + std::to_string(size));
     size_t reported = 0;
     {
@@ -68,7 +62,7 @@ TEST(ExtractStreamsTest, FileAndCrcGetEveryByteInOrderForSmallAndLargeEntries) {
 TEST(ExtractStreamsTest, BlocksDecodedIntoTheRoomArriveWithoutLoss) {
   // As the inflater does: decode into Room(), then Write() it in blocks; mixed with plain writes.
   test::TempDir dir;
-  const std::string data = RandomBytes((3 << 20) + 4321, 12);
+  const std::string data = test::RandomBytes((3 << 20) + 4321, 12);
   const std::string path = dir.Join("room.bin");
   BufferedFileStream file;
   file.OpenOrThrow(path, platform::OpenMode::CreateAlways);
@@ -102,7 +96,7 @@ TEST(ExtractStreamsTest, BlocksDecodedIntoTheRoomArriveWithoutLoss) {
 }
 
 TEST(ExtractStreamsTest, MoreThanDeclaredIsRefusedOnTheCallersThread) {
-  const std::string data = RandomBytes(3 << 20, 8);
+  const std::string data = test::RandomBytes(3 << 20, 8);
   EntryOutput output(nullptr, data.size() - 1, nullptr);
   EXPECT_THROW(Feed(output, data, 5), EBiggerThanUncompressed);
   output.Finish();  // what was taken is summed; nothing hangs
@@ -110,7 +104,7 @@ TEST(ExtractStreamsTest, MoreThanDeclaredIsRefusedOnTheCallersThread) {
 }
 
 TEST(ExtractStreamsTest, AbandonedOutputStopsItsThread) {
-  const std::string data = RandomBytes(2 << 20, 9);
+  const std::string data = test::RandomBytes(2 << 20, 9);
   for (int i = 0; i < 20; ++i) {
     EntryOutput output(nullptr, 8 << 20, nullptr);
     Feed(output, data, static_cast<unsigned>(i));
@@ -124,7 +118,7 @@ TEST(ExtractStreamsTest, AbandonedOutputStopsItsThread) {
 TEST(ExtractStreamsTest, WriteFailureOfALargeEntryRaisesCantWrite) {
   test::TempDir dir;
   const std::string path = dir.Join("full.bin");
-  const std::string data = RandomBytes(4 << 20, 10);
+  const std::string data = test::RandomBytes(4 << 20, 10);
   for (rlim_t limit : {rlim_t{0}, rlim_t{100000}, rlim_t{(3 << 20) + 5}}) {
     pid_t pid = fork();
     if (pid == 0) {

@@ -11,33 +11,14 @@
 
 #include "tests/support/ZipTestSupport.h"
 #include "zip/ZipExceptions.h"
+#include "tests/support/TestData.h"
 
 namespace kvelv {
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
 
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(gen());
-  return s;
-}
-
 // Log-like text: compressible, but with matches reaching across chunk boundaries.
-std::string Text(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  static const char* words[] = {"request", "session", "worker", "cache", "retry", "status=200", "timeout"};
-  std::string s;
-  while (s.size() < n) {
-    s += "2026-03-01 12:" + std::to_string(gen() % 60) + " INFO ";
-    for (int i = 0; i < 6; ++i) s += std::string(words[gen() % 7]) + " ";
-    s += std::to_string(gen() % 100000) + "\n";
-  }
-  s.resize(n);
-  return s;
-}
-
 // Hands out `data` in reads of varying length, never more than asked.
 SourceReader Reader(const std::string& data, size_t& pos, unsigned seed = 1) {
   auto gen = std::make_shared<std::mt19937>(seed);
@@ -61,8 +42,8 @@ std::string Parallel(const std::string& data, unsigned threads, size_t chunk, in
 }
 
 TEST(ParallelDeflateTest, InflatesToTheInputAtEverySizeAroundChunkBoundaries) {
-  const std::string text = Text(9 * kChunk + 100, 3);
-  const std::string random = RandomBytes(9 * kChunk + 100, 4);
+  const std::string text = test::LogText(9 * kChunk + 100, 3);
+  const std::string random = test::RandomBytes(9 * kChunk + 100, 4);
   for (size_t size : {size_t{0}, size_t{1}, kChunk - 1, kChunk, kChunk + 1, 2 * kChunk - 1, 2 * kChunk,
                       2 * kChunk + 1, 9 * kChunk + 100}) {
     for (const std::string* source : {&text, &random}) {
@@ -77,7 +58,7 @@ TEST(ParallelDeflateTest, InflatesToTheInputAtEverySizeAroundChunkBoundaries) {
 }
 
 TEST(ParallelDeflateTest, EveryLevelGivesAValidStream) {
-  const std::string data = Text(5 * kChunk + 7, 8) + RandomBytes(kChunk, 9);
+  const std::string data = test::LogText(5 * kChunk + 7, 8) + test::RandomBytes(kChunk, 9);
   for (int level = 1; level <= 9; ++level) {
     EXPECT_EQ(test::RawInflate(Parallel(data, 3, kChunk, level)), data) << "level " << level;
   }
@@ -85,13 +66,13 @@ TEST(ParallelDeflateTest, EveryLevelGivesAValidStream) {
 
 TEST(ParallelDeflateTest, OneChunkIsTheSingleStream) {
   for (size_t size : {size_t{0}, size_t{1}, size_t{1000}, kChunk}) {
-    const std::string data = Text(size, 12);
+    const std::string data = test::LogText(size, 12);
     EXPECT_EQ(Parallel(data, 2, kChunk), test::RawDeflate(data, 6)) << "size " << size;
   }
 }
 
 TEST(ParallelDeflateTest, DefaultChunksStayCloseToTheSingleStreamAndWithinTheBound) {
-  const std::string text = Text(5 * kParallelDeflateChunk + 12345, 21);
+  const std::string text = test::LogText(5 * kParallelDeflateChunk + 12345, 21);
   const std::string parallel = Parallel(text, 2, kParallelDeflateChunk);
   const std::string single = test::RawDeflate(text, 6);
   EXPECT_EQ(test::RawInflate(parallel), text);
@@ -99,7 +80,7 @@ TEST(ParallelDeflateTest, DefaultChunksStayCloseToTheSingleStreamAndWithinTheBou
       << "parallel " << parallel.size() << " single " << single.size();
 
   // Incompressible data is where the per-chunk cost shows most.
-  const std::string random = RandomBytes(8 * kParallelDeflateChunk + 1, 22);
+  const std::string random = test::RandomBytes(8 * kParallelDeflateChunk + 1, 22);
   const std::string packed = Parallel(random, 2, kParallelDeflateChunk);
   EXPECT_EQ(test::RawInflate(packed), random);
   EXPECT_LE(packed.size(), DeflateBound(random.size()));
@@ -108,7 +89,7 @@ TEST(ParallelDeflateTest, DefaultChunksStayCloseToTheSingleStreamAndWithinTheBou
 }
 
 TEST(ParallelDeflateTest, ReadErrorStopsTheWorkersAndPassesThrough) {
-  const std::string data = Text(20 * kChunk, 5);
+  const std::string data = test::LogText(20 * kChunk, 5);
   for (size_t failAt : {size_t{0}, kChunk / 2, 3 * kChunk, 15 * kChunk}) {
     size_t pos = 0;
     SourceReader inner = Reader(data, pos);
@@ -124,7 +105,7 @@ TEST(ParallelDeflateTest, ReadErrorStopsTheWorkersAndPassesThrough) {
 }
 
 TEST(ParallelDeflateTest, WriteErrorStopsTheWorkersAndPassesThrough) {
-  const std::string data = RandomBytes(20 * kChunk, 6);
+  const std::string data = test::RandomBytes(20 * kChunk, 6);
   for (int failOn : {1, 2, 7}) {
     size_t pos = 0;
     int calls = 0;
@@ -137,7 +118,7 @@ TEST(ParallelDeflateTest, WriteErrorStopsTheWorkersAndPassesThrough) {
 
 TEST(ParallelDeflateTest, PiecesArriveInOrderAndMemoryIsBounded) {
   // The reader never runs more than the in-flight limit ahead of the writer.
-  const std::string data = RandomBytes(40 * kChunk, 7);
+  const std::string data = test::RandomBytes(40 * kChunk, 7);
   const unsigned threads = 2;
   size_t pos = 0;
   size_t written = 0;

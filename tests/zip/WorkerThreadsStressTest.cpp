@@ -18,6 +18,7 @@
 #include "zip/ZipReader.h"
 #include "zip/ZipTypes.h"
 #include "zip/ZipWriter.h"
+#include "tests/support/TestData.h"
 
 namespace kvelv {
 namespace {
@@ -25,13 +26,6 @@ namespace {
 constexpr int kRounds = 200;
 constexpr int kSmallFiles = 4;
 constexpr size_t kSmallChunk = 32768;  // the smallest chunk: a few workers for a short entry
-
-std::string Text(size_t size, int seed) {
-  std::string text;
-  while (text.size() < size) text += "line " + std::to_string(seed * 7919 + text.size() % 977) + " of the log\n";
-  text.resize(size);
-  return text;
-}
 
 // Deflates `data` in small chunks, with at least two compressor threads, on a thread that ends.
 std::string DeflateOnPassingThread(const std::string& data) {
@@ -57,11 +51,11 @@ TEST(WorkerThreadsStressTest, ThreadsOfPackingAndExtractionComeAndGo) {
   std::vector<std::string> items;
   std::vector<std::string> contents;
   for (int i = 0; i < kSmallFiles; ++i) {
-    contents.push_back(Text(3000 + 1000 * static_cast<size_t>(i), i));
+    contents.push_back(test::LogText(3000 + 1000 * static_cast<size_t>(i), i));
     items.push_back(dir.Join("small" + std::to_string(i) + ".txt"));
     test::WriteFile(items.back(), contents.back());
   }
-  const std::string large = Text(5 * kSmallChunk + 123, 99);
+  const std::string large = test::LogText(5 * kSmallChunk + 123, 99);
 
   for (int round = 0; round < kRounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));

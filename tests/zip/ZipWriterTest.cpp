@@ -13,19 +13,13 @@
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipLayout.h"
 #include "zip/ZipExceptions.h"
+#include "tests/support/TestData.h"
 
 namespace kvelv {
 namespace {
 
 using test::CentralHeaderView;
 using test::LocalHeaderView;
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(gen());
-  return s;
-}
 
 uint32_t Crc(const std::string& s) {
   return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
@@ -87,7 +81,7 @@ TEST_F(ZipWriterTest, BlankZipNameWritesNothing) {
 
 TEST_F(ZipWriterTest, LayoutOfTwoEntriesFieldByField) {
   const std::string text = "hello hello hello hello, the same words again and again\n";
-  const std::string binary = RandomBytes(5000, 1);
+  const std::string binary = test::RandomBytes(5000, 1);
   const std::string a = Make("a.txt", text);
   const std::string b = Make("b.bin", binary);
   const int64_t mtime = 1623764730;  // 2021-06-15, some time of day in any zone
@@ -173,7 +167,7 @@ TEST_F(ZipWriterTest, FlagBitsAndMethodFollowThePackLevel) {
 }
 
 TEST_F(ZipWriterTest, NoCompressListStoresWithTheLevelsFlags) {
-  const std::string photo = Make("photo.JPG", RandomBytes(1000, 2));
+  const std::string photo = Make("photo.JPG", test::RandomBytes(1000, 2));
   const std::string text = Make("t.txt", std::string(1000, 't'));
   ASSERT_EQ(Pack({photo, text}, [](ZipWriter& w) {
               w.SetPackLevel(9);
@@ -402,7 +396,7 @@ TEST_F(ZipWriterTest, HooksCanSkipStopAndVetoDisposal) {
 }
 
 TEST_F(ZipWriterTest, CancelWhileWritingLeavesNoArchive) {
-  const std::string big = Make("big.bin", RandomBytes(300000, 4));
+  const std::string big = Make("big.bin", test::RandomBytes(300000, 4));
   ZipWriter writer;
   writer.SetZipName(Archive());
   writer.SetFilesList({big});
