@@ -25,8 +25,7 @@ class DiskFullTest : public ::testing::Test {
     FaultOptions options;
     options.fileSizeLimit = limit;
     options.tmpDir = tmp_.Path();
-    auto result = RunUnderFault(KVELV_BINARY, {"-encrypt", "-password=pw", "-files=" + source, "-to_file=" + target},
-                                options);
+    auto result = test::Encrypt(source, target, options);
     EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
     return result.exitCode;
   }
@@ -34,8 +33,7 @@ class DiskFullTest : public ::testing::Test {
     FaultOptions options;
     options.fileSizeLimit = limit;
     options.tmpDir = tmp_.Path();
-    auto result = RunUnderFault(KVELV_BINARY, {"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder},
-                                options);
+    auto result = test::Decrypt(container, folder, options);
     EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
     return result.exitCode;
   }

@@ -98,9 +98,7 @@ TEST_F(KillTest, EncryptionKilledLeavesNoPartialContainerAndNoPlaintext) {
 // no plaintext archive in $TMPDIR, wherever $TMPDIR points.
 TEST_F(KillTest, DecryptionKilledKeepsEachFileOldOrCompleteNew) {
   const std::string container = work_.Join("c.kvelv");
-  ASSERT_EQ(RunUnderFault(KVELV_BINARY, {"-encrypt", "-password=pw", "-files=" + files_, "-to_file=" + container}, {})
-                .exitCode,
-            0);
+  ASSERT_EQ(test::Encrypt(files_, container).exitCode, 0);
   const std::string folder = targets_.Join("out");
   const std::vector<std::string> args{"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder};
   const int64_t full = TimeFullRun(args);

@@ -34,15 +34,12 @@ class StagedExtractionTest : public ::testing::Test {
       list += (list.empty() ? "" : ";") + sources.Join(name);
     }
     const std::string container = work_.Join("c" + std::to_string(++containers_) + ".kvelv");
-    EXPECT_EQ(RunUnderFault(KVELV_BINARY, {"-encrypt", "-password=pw", "-files=" + list, "-to_file=" + container}, {})
-                  .exitCode,
-              0);
+    EXPECT_EQ(test::Encrypt(list, container).exitCode, 0);
     return container;
   }
   test::FaultResult Decrypt(const std::string& container, const std::string& folder, FaultOptions options = {}) {
     options.tmpDir = tmp_.Path();
-    return RunUnderFault(KVELV_BINARY, {"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder},
-                         options);
+    return test::Decrypt(container, folder, options);
   }
 
   TempDir work_;

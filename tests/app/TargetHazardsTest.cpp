@@ -29,15 +29,14 @@ class TargetHazardsTest : public ::testing::Test {
   int Encrypt(const std::string& target) {
     FaultOptions options;
     options.tmpDir = tmp_.Path();
-    auto r = RunUnderFault(KVELV_BINARY, {"-encrypt", "-password=pw", "-files=" + source_, "-to_file=" + target}, options);
+    auto r = test::Encrypt(source_, target, options);
     EXPECT_EQ(r.signal, 0);
     return r.exitCode;
   }
   int Decrypt(const std::string& container, const std::string& folder) {
     FaultOptions options;
     options.tmpDir = tmp_.Path();
-    auto r = RunUnderFault(KVELV_BINARY, {"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder},
-                           options);
+    auto r = test::Decrypt(container, folder, options);
     EXPECT_EQ(r.signal, 0);
     return r.exitCode;
   }
@@ -134,9 +133,7 @@ TEST_F(TargetHazardsTest, TargetFolderRemovedDuringExtraction) {
     files += (files.empty() ? "" : ";") + name;
   }
   const std::string container = work_.Join("many.kvelv");
-  ASSERT_EQ(RunUnderFault(KVELV_BINARY, {"-encrypt", "-password=pw", "-files=" + files, "-to_file=" + container}, {})
-                .exitCode,
-            0);
+  ASSERT_EQ(test::Encrypt(files, container).exitCode, 0);
   TempDir parent;
   for (int delayMs : {0, 20, 80, 200}) {
     const std::string folder = parent.Join("out");

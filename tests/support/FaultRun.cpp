@@ -76,6 +76,15 @@ FaultResult RunUnderFault(const std::string& program, const std::vector<std::str
   return result;
 }
 
+FaultResult Encrypt(const std::string& files, const std::string& target, const FaultOptions& options) {
+  return RunUnderFault(KVELV_BINARY, {"-encrypt", "-password=pw", "-files=" + files, "-to_file=" + target}, options);
+}
+
+FaultResult Decrypt(const std::string& container, const std::string& folder, const FaultOptions& options) {
+  return RunUnderFault(KVELV_BINARY, {"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder},
+                       options);
+}
+
 std::vector<std::string> ListTree(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code ec;

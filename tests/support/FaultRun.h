@@ -27,6 +27,10 @@ struct FaultResult {
 // Runs `program` with `args` (program name excluded), stdin/stdout/stderr on /dev/null.
 FaultResult RunUnderFault(const std::string& program, const std::vector<std::string>& args,
                           const FaultOptions& options);
+// The console binary's two jobs with the password "pw": the ";"-separated `files` into the
+// container `target`, and the container into `folder`.
+FaultResult Encrypt(const std::string& files, const std::string& target, const FaultOptions& options = {});
+FaultResult Decrypt(const std::string& container, const std::string& folder, const FaultOptions& options = {});
 
 // Names (relative, "/" separated) of everything below `folder`, sorted; "" for an empty one.
 std::vector<std::string> ListTree(const std::string& folder);
