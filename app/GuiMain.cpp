@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/LastChance.h"
-#include "app/SettingsFile.h"
+#include "jobs/SettingsFile.h"
 #include "ui/Hoved.h"
 #include "ui/InteractiveStartup.h"
 #include "ui/QtPrompter.h"

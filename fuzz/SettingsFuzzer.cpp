@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/IniDocument.h"
-#include "app/SettingsFile.h"
+#include "jobs/SettingsFile.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QLineEdit>
 
-#include "app/SettingsFile.h"
+#include "jobs/SettingsFile.h"
 #include "jobs/Prompter.h"
 #include "ui/PasswordDlg.h"
 

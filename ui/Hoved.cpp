@@ -13,7 +13,7 @@
 #include <climits>
 #include <exception>
 
-#include "app/SettingsFile.h"
+#include "jobs/SettingsFile.h"
 #include "jobs/DecryptJob.h"
 #include "jobs/EncryptJob.h"
 #include "jobs/FileProbes.h"

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "app/BatchMode.h"
-#include "app/SettingsFile.h"
+#include "jobs/SettingsFile.h"
 #include "platform/Error.h"
 
 namespace kvelv {

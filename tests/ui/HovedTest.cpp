@@ -16,7 +16,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/SettingsFile.h"
+#include "jobs/SettingsFile.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"

@@ -2,7 +2,7 @@
 // what the program wrote, and the reading rules hold for files written by hand.
 #include <gtest/gtest.h>
 
-#include "app/SettingsFile.h"
+#include "jobs/SettingsFile.h"
 #include "platform/FileSystem.h"
 #include "platform/win32/WinApi.h"
 #include "tests/support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "app/SettingsFile.h"
+#include "jobs/SettingsFile.h"
 
 #include <limits>
 #include <optional>

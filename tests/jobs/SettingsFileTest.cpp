@@ -1,6 +1,6 @@
 // The settings file: private-profile reading rules, integer forms, CRLF writes that replace the
 // file atomically, refused writes, and where the file lives.
-#include "app/SettingsFile.h"
+#include "jobs/SettingsFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,6 +1,7 @@
 #pragma once
-// The interactive mode's settings: one INI file read and written with the rules of the Windows
-// private-profile functions. Every call opens the file by name; nothing is cached between calls.
+// The interactive mode's settings, which the login check and the main window read and write: one
+// INI file with the rules of the Windows private-profile functions. Every call opens the file by
+// name; nothing is cached between calls.
 #include <cstdint>
 #include <string>
 
