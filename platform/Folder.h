@@ -20,6 +20,9 @@ struct FolderEntryInfo {
   bool IsFile() const { return kind == Kind::File; }
 };
 
+// What the path names, the last component not followed when it is a link; nullopt when nothing.
+std::optional<FolderEntryInfo> LookupPath(const std::string& path);
+
 class Folder {
  public:
   Folder() = default;

@@ -435,13 +435,14 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
 
   const bool ownPath = path == defaultPath;
   result.targets_.push_back(path);
-  // Decided now on what the target is, and checked again when the file goes into place.
-  if (platform::FolderExists(path) && !platform::IsSymlink(path)) {
+  // Decided now on what the target is (a link is replaced, never followed), and checked again
+  // when the file goes into place.
+  const auto existing = ownPath && folders->empty() ? result.target_->Lookup(name) : platform::LookupPath(path);
+  if (existing && existing->kind == platform::FolderEntryInfo::Kind::Folder) {
     return checkOnly(Skip(SkipReason::srCreateError, index, work_.FullName()));
   }
-  if (!platform::IsSymlink(path) && platform::FileExists(path)) {
-    const auto info = platform::GetFileInfo(path);
-    if (info && (info->attributes & platform::kAttrReadOnly) != 0 && !settings_.replaceReadOnly) {
+  if (existing && existing->IsFile()) {
+    if (existing->readOnly && !settings_.replaceReadOnly) {
       return checkOnly(Skip(SkipReason::srCreateError, index, work_.FullName()));
     }
     if (!MayReplace(index, work_, path, name)) {

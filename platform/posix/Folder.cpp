@@ -116,9 +116,11 @@ Folder Folder::OpenSubfolder(const std::string& name, std::error_code& ec) const
   return Folder(fd, PathOf(name));
 }
 
-std::optional<FolderEntryInfo> Folder::Lookup(const std::string& name) const {
+namespace {
+
+std::optional<FolderEntryInfo> LookupAt(int folder, const char* name) {
   struct stat st {};
-  if (::fstatat(static_cast<int>(handle_), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
   FolderEntryInfo info;
   if (S_ISREG(st.st_mode)) {
     info.kind = FolderEntryInfo::Kind::File;
@@ -129,6 +131,14 @@ std::optional<FolderEntryInfo> Folder::Lookup(const std::string& name) const {
     info.kind = FolderEntryInfo::Kind::Link;
   }
   return info;
+}
+
+}  // namespace
+
+std::optional<FolderEntryInfo> LookupPath(const std::string& path) { return LookupAt(AT_FDCWD, path.c_str()); }
+
+std::optional<FolderEntryInfo> Folder::Lookup(const std::string& name) const {
+  return LookupAt(static_cast<int>(handle_), name.c_str());
 }
 
 bool Folder::Rename(const std::string& name, const Folder& to, const std::string& toName,

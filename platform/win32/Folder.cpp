@@ -114,8 +114,10 @@ Folder Folder::OpenSubfolder(const std::string& name, std::error_code& ec) const
   return Open(PathOf(name), ec);
 }
 
-std::optional<FolderEntryInfo> Folder::Lookup(const std::string& name) const {
-  const DWORD attributes = GetFileAttributesW(Widen(PathOf(name)).c_str());
+std::optional<FolderEntryInfo> Folder::Lookup(const std::string& name) const { return LookupPath(PathOf(name)); }
+
+std::optional<FolderEntryInfo> LookupPath(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   FolderEntryInfo info;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
