@@ -40,6 +40,10 @@ class ChunkedSource : public ByteSource {
  public:
   ChunkedSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   size_t Read(uint8_t* buffer, size_t max) override;
+  bool Rewind() override {
+    pos_ = 0;
+    return true;
+  }
 
  private:
   const uint8_t* data_;

@@ -11,6 +11,8 @@ class ByteSource {
   virtual ~ByteSource() = default;
   // Up to `max` bytes of compressed input; 0 only when the entry's compressed data is used up.
   virtual size_t Read(uint8_t* buffer, size_t max) = 0;
+  // Back to the first byte, where the source can; false when it cannot.
+  virtual bool Rewind() { return false; }
 };
 
 class ByteSink {

@@ -43,6 +43,12 @@ size_t EntryDataSource::Read(uint8_t* buffer, size_t max) {
   return static_cast<size_t>(want);
 }
 
+bool EntryDataSource::Rewind() {
+  if (!archive_.Seek(start_)) return false;
+  remaining_ = size_;
+  return true;
+}
+
 // Two buffers: the caller fills one while the thread sums and writes the other, in order.
 class EntryOutput::Worker {
  public:

@@ -26,11 +26,14 @@ void CheckDeclaredSize(uint64_t written, size_t count, uint64_t declared);
 class EntryDataSource : public ByteSource {
  public:
   EntryDataSource(BufferedFileStream& archive, uint64_t compressedSize)
-      : archive_(archive), remaining_(compressedSize) {}
+      : archive_(archive), start_(archive.Position()), size_(compressedSize), remaining_(compressedSize) {}
   size_t Read(uint8_t* buffer, size_t max) override;
+  bool Rewind() override;
 
  private:
   BufferedFileStream& archive_;
+  int64_t start_;
+  uint64_t size_;
   uint64_t remaining_;
 };
 

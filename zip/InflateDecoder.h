@@ -22,7 +22,8 @@ class Inflater {
   // Inflates one raw deflate stream from `in` to `out` (32768-byte blocks) and stops at its end;
   // input after the end is left unread or ignored. Raises EZCompressionError "error" for data
   // that is not deflate and EFatalUnzipError "Premature end of file reached" when `in` ends
-  // before the stream does. The object can be used again afterwards, whatever the outcome.
+  // before the stream does; what was written before an error is not defined. The object can be
+  // used again afterwards, whatever the outcome.
   void Inflate(ByteSource& in, ByteSink& out);
 
   // "isa-l" or "zlib": which library this build inflates with.

@@ -68,6 +68,10 @@ class MemorySource : public ByteSource {
  public:
   MemorySource(std::string_view data, size_t chunk) : data_(data), chunk_(chunk) {}
   size_t Read(uint8_t* buffer, size_t max) override;
+  bool Rewind() override {
+    pos_ = 0;
+    return true;
+  }
   size_t Consumed() const { return pos_; }
 
  private:

@@ -40,6 +40,14 @@ std::string Outcome(InflaterType& inflater, const std::string& data, size_t chun
   }
 }
 
+// The outcome as the inflaters promise it alike: the bytes of a stream that ends well, only the
+// error of one that does not (what came out before it is thrown away by every caller).
+template <typename InflaterType>
+std::string Ending(InflaterType& inflater, const std::string& data, size_t chunk) {
+  const std::string outcome = Outcome(inflater, data, chunk);
+  return outcome.ends_with("|ended") ? outcome : outcome.substr(outcome.rfind('|'));
+}
+
 template <typename InflaterType>
 class InflaterTest : public ::testing::Test {};
 
@@ -121,7 +129,7 @@ TEST(InflatersAgree, OnEveryKnownStreamAndDamagedVariants) {
     }
     for (const std::string& variant : variants) {
       for (size_t chunk : {size_t{5}, size_t{32768}}) {
-        ASSERT_EQ(Outcome(isal, variant, chunk), Outcome(zlib, variant, chunk)) << "stream of " << stream.size();
+        ASSERT_EQ(Ending(isal, variant, chunk), Ending(zlib, variant, chunk)) << "stream of " << stream.size();
         ++compared;
       }
     }
