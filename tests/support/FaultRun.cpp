@@ -90,7 +90,7 @@ std::vector<std::string> ListTree(const std::string& folder) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec))
-    names.push_back(fs::relative(it->path(), folder).generic_string());
+    names.push_back(it->path().lexically_relative(folder).generic_string());  // may vanish meanwhile
   std::sort(names.begin(), names.end());
   return names;
 }
