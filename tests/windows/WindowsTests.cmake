@@ -53,6 +53,13 @@ foreach(item IN LISTS KVELV_WINDOWS_TEST_TARGETS)
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
 endforeach()
 
+# Holds a temporary archive until killed (WinTempArchiveTest).
+add_executable(windows_HoldTempArchive ${CMAKE_CURRENT_LIST_DIR}/support/HoldTempArchive.cpp)
+target_link_libraries(windows_HoldTempArchive PRIVATE kvelv_jobs kvelv_warnings)
+add_dependencies(windows_WinTempArchiveTest windows_HoldTempArchive)
+target_compile_definitions(windows_WinTempArchiveTest PRIVATE
+  KVELV_HOLD_TEMP_ARCHIVE="$<TARGET_FILE:windows_HoldTempArchive>")
+
 # Containers exchanged with the Linux build and with `openssl enc`, run on the host.
 set(KVELV_HOST_BINARY "" CACHE FILEPATH "The Linux build's kvelv, for the exchange test")
 add_test(NAME windows_exchange
