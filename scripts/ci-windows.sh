@@ -19,6 +19,7 @@ PACKAGES=(
   libgnutls30  # Wine's bcrypt does AES through it (only recommended by wine64)
   fonts-wine   # Tahoma and MS Sans Serif for the windows under Wine
   ninja-build  # the Qt build (scripts/build-qt-windows.sh)
+  xvfb openbox xdotool imagemagick  # kvelv-gui.exe in real windows (windows-window-run.sh)
 )
 
 step() { printf '\n== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
@@ -86,6 +87,9 @@ echo "Wine ready after $(( $(date +%s) - start )) s"
 
 step "Windows tests under Wine"
 ctest --test-dir "$WIN_BUILD" --output-on-failure -j "$JOBS" </dev/null
+
+step "kvelv-gui.exe in real windows under Wine (Xvfb, openbox, key presses)"
+bash "$ROOT/scripts/windows-window-run.sh" "$WIN_BUILD"
 
 step "packages: Debian (.deb) and Windows (.zip)"
 (cd "$HOST_BUILD" && cpack -G DEB)
