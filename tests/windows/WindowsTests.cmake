@@ -66,6 +66,8 @@ if(KVELV_BUILD_GUI)
     ${CMAKE_CURRENT_SOURCE_DIR}/ui/InteractiveStartupTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WinGuiTest.cpp)
   set(trash ${CMAKE_BINARY_DIR}/xdg-data)
+  # Without the trash folder Wine deletes outright, as Windows does without a Recycle Bin.
+  file(MAKE_DIRECTORY ${trash}/Trash/files ${trash}/Trash/info)
   foreach(src IN LISTS KVELV_PORTABLE_UI_TESTS)
     get_filename_component(name ${src} NAME_WE)
     set(target windows_ui_${name})
