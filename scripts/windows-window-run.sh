@@ -91,7 +91,6 @@ xdotool key Return
 
 # The first activation decrypts the parameter; the file exists, so the system's box asks.
 question=$(wait_window "Filen\\(e\\) finnes fra")
-main=$(wait_window "^Orv Kvelv$")
 import -window root "$SHOTS/windows-overwrite-question.png"
 log "picture windows-overwrite-question.png"
 # Buttons are clicked with the mouse at their centre, in per cent of the window's size.
@@ -118,6 +117,14 @@ click "$question" 68 73
 close_shell_window "Dekryptert"
 [[ $(cat "$DRIVE/Data/Dekryptert/Årsrapport.txt") == "eldre utgave" ]] || fail "the older copy was replaced"
 
+# The main window: the job's busy indicator has the same caption, but not the width.
+main=
+for id in $(xdotool search --onlyvisible --name "^Orv Kvelv$" 2>/dev/null); do
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  [[ $WIDTH -gt 600 ]] && main=$id
+done
+[[ -n $main ]] || fail "no main window"
+
 # Real typing: another target folder, kept in the settings file when the window closes.
 click_main $((4 + 128 + 200)) $((6 + 42 + 10))  # txtDecryptToFolder
 xdotool key ctrl+a
@@ -125,7 +132,8 @@ xdotool type --delay 30 'C:\Data\Ny mappe'
 activate "$main"
 picture "$main" windows-main-window
 
-xdotool key --window "$main" alt+F4
+activate "$main"
+xdotool key alt+F4
 for _ in $(seq 60); do kill -0 "$gui" 2>/dev/null || break; sleep 0.5; done
 kill -0 "$gui" 2>/dev/null && fail "kvelv-gui.exe did not end when its window was closed"
 iconv -f UTF-16 -t UTF-8 "$DRIVE/Orv Kvelv/kvelv-gui.ini" | grep -q "DecryptToFolder=C:.Data.Ny mappe" ||
