@@ -1,5 +1,6 @@
 // Start-up of the interactive build: the password dialog, then the main window.
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <exception>
 #include <string>
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
     kvelv::LoginServices login;
     login.prompter = &prompter;
     login.settingsPath =
-        kvelv::SettingsFile::DefaultPath(QCoreApplication::applicationFilePath().toStdString());
+        kvelv::SettingsFile::DefaultPath(
+            QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toStdString());
     std::vector<std::string> arguments;
     const QStringList args = QCoreApplication::arguments();
     for (qsizetype i = 1; i < args.size(); ++i) arguments.push_back(args[i].toStdString());

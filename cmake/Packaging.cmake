@@ -1,6 +1,6 @@
 # Installation rules beyond the executables (which their own folders install) and CPack:
 # a Debian package on Linux (console and interactive build, man page, desktop entry, icon) and
-# a ZIP package of the console build on Windows (kvelv.exe and a README).
+# a ZIP package on Windows (kvelv.exe, kvelv-gui.exe and a README).
 set(CPACK_PACKAGE_NAME "orv-kvelv")
 set(CPACK_PACKAGE_VENDOR "Orv Kvelv")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -14,6 +14,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# The static Qt for Windows made by scripts/build-qt-windows.sh (KVELV_QT_PREFIX, for the
+# interactive build). Its moc, uic and rcc are the host's Qt tools of the same version.
+if(KVELV_QT_PREFIX)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${KVELV_QT_PREFIX})
+  list(APPEND CMAKE_PREFIX_PATH ${KVELV_QT_PREFIX})
+  set(QT_HOST_PATH /usr)
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KVELV_QT_PREFIX)
+
 # One self-contained executable: no libstdc++, libgcc, winpthread or zlib DLL beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(ZLIB_USE_STATIC_LIBS ON)

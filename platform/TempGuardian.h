@@ -3,7 +3,9 @@
 // every guarded folder when this process ends without doing it itself, even when it is killed
 // (SIGKILL) or crashes. Plaintext kept in such a folder is gone shortly after the end. The
 // watcher holds the folder's parent open and knows the folder by name, so neither a relative nor
-// a long path, nor a parent renamed meanwhile, stops it.
+// a long path, nor a parent renamed meanwhile, stops it. On Windows the system does it instead:
+// each file created inside is also held delete-on-close (platform/win32/GuardedFiles.h), and
+// only the emptied folder can remain.
 #include <string>
 
 #include "platform/Folder.h"

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -10,6 +11,7 @@
 #include <QSpacerItem>
 #include <QUrl>
 
+#include "platform/Desktop.h"
 #include "ui/FocusCues.h"
 #include "ui/SelectFolderDialog.h"
 
@@ -70,12 +72,15 @@ void QtPrompter::ShowMessage(const std::string& text) {
 }
 
 void QtPrompter::ShowMessageBox(const std::string& text, const std::string& caption) {
+  if (platform::SystemMessageBox(text, caption, platform::MessageButtons::Ok)) return;
   RunBox(Owner(), QMessageBox::NoIcon, Q(caption), text, QMessageBox::Ok);
 }
 
 void QtPrompter::Notice(const std::string& text) { ShowMessage(text); }
 
 bool QtPrompter::AskYesNo(const std::string& text, const std::string& caption) {
+  if (const auto yes = platform::SystemMessageBox(text, caption, platform::MessageButtons::YesNo))
+    return *yes;
   return RunBox(Owner(), QMessageBox::NoIcon, Q(caption), text,
                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
@@ -107,12 +112,14 @@ std::optional<std::string> QtPrompter::AskOpenFile(const std::string& title,
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().first().toStdString();
+  return QDir::toNativeSeparators(dialog.selectedFiles().first()).toStdString();
 }
 
 bool QtPrompter::RunFolderChooser(SelectFolderDialog& chooser) { return chooser.Execute(); }
 
 void QtPrompter::OpenFolder(const std::string& path) {
+  const platform::NativeWindow owner = parent_ ? parent_->window()->winId() : 0;
+  if (platform::ShellOpenFolder(path, owner)) return;
   QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
 }
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,7 +18,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/Desktop.h"
 #include "platform/FileSystem.h"
+#include "platform/Folder.h"
 #include "ui/FocusCues.h"
 #include "ui/ShortenPath.h"
 #include "ui/UiPrompter.h"
@@ -41,12 +44,21 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 enum class MakeResult { Created, Exists, Failed };
 
-MakeResult MakeFolder(const std::filesystem::path& path, std::string& error) {
+MakeResult MakeFolder(const platform::Folder& parent, const std::string& name, std::string& error) {
   std::error_code ec;
-  if (std::filesystem::create_directory(path, ec)) return MakeResult::Created;
-  if (!ec || ec == std::errc::file_exists) return MakeResult::Exists;
-  error = ec.message();
+  if (parent.IsOpen() && parent.CreateSubfolder(name, false, ec)) return MakeResult::Created;
+  if (ec == std::errc::file_exists) return MakeResult::Exists;
+  if (ec) error = ec.message();
   return MakeResult::Failed;
+}
+
+// MS Sans Serif 8 point (11 pixels at 96 pixels per inch) where the system has it.
+void UseDesignedFont(QWidget& form) {
+  const QString family = QStringLiteral("MS Sans Serif");
+  if (!QFontDatabase::families().contains(family, Qt::CaseInsensitive)) return;
+  QFont font(family);
+  font.setPixelSize(11);
+  form.setFont(font);
 }
 
 std::string CreateWarning(const std::string& name, const std::string& error) {
@@ -84,6 +96,7 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
       btnCancel_(new QPushButton(QStringLiteral("Cancel"), ButtonPanel_)),
       StatusBar1_(new QLabel(this)) {
   setObjectName(QStringLiteral("SelectFolderForm"));
+  UseDesignedFont(*this);
   resize(kDesignWidth, kDesignHeight);
   setMinimumSize(kMinClientWidth, kMinClientHeight);
   setSizeGripEnabled(false);
@@ -170,8 +183,11 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
 }
 
 void SelectFolderForm::SelectPath(const std::string& path) {
-  QString wanted = Q(path);
-  while (wanted.size() > 1 && wanted.endsWith(QLatin1Char('/'))) wanted.chop(1);
+  QString wanted = QDir::fromNativeSeparators(Q(path));
+  // A drive's root keeps its separator ("C:/").
+  while (wanted.size() > 1 && wanted.endsWith(QLatin1Char('/')) &&
+         !(wanted.size() == 3 && wanted[1] == QLatin1Char(':')))
+    wanted.chop(1);
   QModelIndex index;
   if (!wanted.isEmpty() && QDir(wanted).exists()) index = model_->index(wanted);
   if (!index.isValid()) index = model_->index(0, 0, QModelIndex());
@@ -183,7 +199,7 @@ void SelectFolderForm::SelectPath(const std::string& path) {
 std::string SelectFolderForm::SelectedPath() const {
   const QModelIndex index = ShellTree_->currentIndex();
   if (!index.isValid()) return "";
-  return model_->filePath(index).toStdString();
+  return QDir::toNativeSeparators(model_->filePath(index)).toStdString();
 }
 
 bool SelectFolderForm::IsFirstNode(const QModelIndex& index) const {
@@ -202,7 +218,7 @@ void SelectFolderForm::ShowStatusPath() {
   const int limit = StatusBar1_->width() - 20;
   StatusBar1_->setText(Q(ShortenPath(SelectedPath(), [&](const std::string& text) {
     return metrics.horizontalAdvance(Q(text)) <= limit;
-  })));
+  }, platform::kSeparator)));
 }
 
 void SelectFolderForm::LayOut() {
@@ -256,12 +272,13 @@ void SelectFolderForm::showEvent(QShowEvent* event) {
 void SelectFolderForm::CreateBtnClick() {
   std::string parent = SelectedPath();
   if (parent.empty()) parent = platform::CurrentFolder();
-  const std::filesystem::path base(parent);
+  std::error_code openError;
+  const platform::Folder base = platform::Folder::Open(parent, openError);
 
   std::string created;
   auto attempt = [&](const std::string& name) {
-    std::string error;
-    switch (MakeFolder(base / name, error)) {
+    std::string error = openError.message();
+    switch (MakeFolder(base, name, error)) {
       case MakeResult::Created:
         created = name;
         return true;
@@ -289,8 +306,8 @@ void SelectFolderForm::CreateBtnClick() {
   }
 
   // The model learns of the new folder at once when asked for it by path.
-  const QModelIndex parentIndex = model_->index(Q(parent));
-  const QModelIndex child = model_->index(Q((base / created).string()));
+  const QModelIndex parentIndex = model_->index(QDir::fromNativeSeparators(Q(parent)));
+  const QModelIndex child = model_->index(QDir::fromNativeSeparators(Q(base.PathOf(created))));
   if (parentIndex.isValid()) ShellTree_->expand(parentIndex);
   if (!child.isValid()) return;
   ShellTree_->setCurrentIndex(child);
@@ -302,6 +319,11 @@ void SelectFolderForm::DeleteBtnClick() {
   const QModelIndex index = ShellTree_->currentIndex();
   const std::string path = SelectedPath();
   if (path.empty() || IsFirstNode(index)) return;
+  // Where the system has a shell, its own delete with its own confirmation: the Recycle Bin.
+  if (const auto recycled = platform::ShellRecycleFolder(path, winId(), true)) {
+    if (*recycled && index.parent().isValid()) ShellTree_->setCurrentIndex(index.parent());
+    return;
+  }
   if (!prompter_.AskYesNo("Move the folder '" + path + "' to the trash?", "Delete Folder")) return;
   if (!MoveToTrash(Q(path))) {
     if (!prompter_.AskYesNo("The folder '" + path + "' cannot be moved to the trash.\n\n"

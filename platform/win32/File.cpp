@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/win32/GuardedFiles.h"
 #include "platform/win32/WinApi.h"
 
 namespace kvelv::platform {
@@ -73,7 +74,10 @@ File File::Open(const std::string& path, OpenMode mode, std::error_code& ec) {
       return File();
     }
   }
-  const OpenSpec spec = SpecFor(mode);
+  OpenSpec spec = SpecFor(mode);
+  // A temporary file's delete-on-close keeper holds it open with delete access.
+  const bool guarded = win32::InGuardedFolder(wide);
+  if (guarded) spec.share |= FILE_SHARE_DELETE;
   HANDLE handle = CreateFileW(wide.c_str(), spec.access, spec.share, nullptr, spec.disposition,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -88,6 +92,8 @@ File File::Open(const std::string& path, OpenMode mode, std::error_code& ec) {
     ec = Errno(ENXIO);
   } else if (mode == OpenMode::CreateAlways && !created && !SetEndOfFile(handle)) {
     ec = ErrorFromWin32(GetLastError());
+  } else if (created && guarded && !win32::KeepUntilFolderRemoved(wide)) {
+    ec = ErrorFromWin32(GetLastError());  // never plaintext that could outlive a kill
   }
   if (ec) {
     file.Close();

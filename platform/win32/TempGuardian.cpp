@@ -1,26 +1,112 @@
-// Private temporary folders on Windows. There is no watcher process here: a file inside is
-// opened without sharing while in use and removed on every way out the program controls; a
-// process killed outright leaves the folder to the system's temporary-files cleanup.
+// Private temporary folders on Windows. There is no watcher process: the system itself removes
+// the files. Every file created in a guarded folder gets a second, delete-on-close handle
+// (GuardedFiles.h) that is held until the folder is removed; when the process ends, however it
+// ends, the system closes that handle and deletes the file. Only the emptied folder can remain
+// after a kill.
 #include "platform/TempGuardian.h"
 
+#include <mutex>
+#include <vector>
+
 #include "platform/TempFiles.h"
+#include "platform/win32/GuardedFiles.h"
+#include "platform/win32/WinApi.h"
 
 namespace kvelv::platform {
+
+namespace {
+
+struct GuardedFolder {
+  std::wstring path;  // full path, no trailing separator
+  std::vector<HANDLE> keepers;
+};
+
+// Worker threads open files too (decoding ahead), so the list has a lock.
+std::mutex gMutex;
+std::vector<GuardedFolder> gFolders;
+
+std::wstring FullPath(const std::wstring& path) {
+  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring full(size, L'\0');
+  size = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  full.resize(size);
+  while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+  return full;
+}
+
+std::wstring ParentOf(const std::wstring& fullPath) {
+  const auto separator = fullPath.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? std::wstring() : fullPath.substr(0, separator);
+}
+
+// Names compare as the file system does: without regard to case.
+GuardedFolder* Find(const std::wstring& folder) {
+  for (GuardedFolder& guarded : gFolders) {
+    if (CompareStringOrdinal(guarded.path.data(), static_cast<int>(guarded.path.size()), folder.data(),
+                             static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL)
+      return &guarded;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+namespace win32 {
+
+bool InGuardedFolder(const std::wstring& path) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return !gFolders.empty() && Find(ParentOf(FullPath(path))) != nullptr;
+}
+
+bool KeepUntilFolderRemoved(const std::wstring& path) {
+  const std::wstring full = FullPath(path);
+  std::lock_guard<std::mutex> lock(gMutex);
+  GuardedFolder* folder = Find(ParentOf(full));
+  if (folder == nullptr) return true;
+  // Delete access only, so that it stands in the way of no reader or writer that shares
+  // deletion.
+  HANDLE keeper = CreateFileW(full.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (keeper == INVALID_HANDLE_VALUE) return false;
+  folder->keepers.push_back(keeper);
+  return true;
+}
+
+}  // namespace win32
 
 std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix, const std::string& suffix) {
   if (!parent.IsOpen()) return {};
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = prefix + RandomHex() + suffix;
     std::error_code ec;
-    if (parent.CreateSubfolder(name, true, ec)) return name;
+    if (parent.CreateSubfolder(name, true, ec)) {
+      std::lock_guard<std::mutex> lock(gMutex);
+      gFolders.push_back({FullPath(win32::Widen(parent.PathOf(name))), {}});
+      return name;
+    }
     if (ec != std::errc::file_exists) return {};
   }
   return {};
 }
 
 bool RemoveGuardedFolder(const Folder& parent, const std::string& name) {
+  {
+    // Closing the keepers deletes the files, unless another handle still holds one open.
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (GuardedFolder* folder = Find(FullPath(win32::Widen(parent.PathOf(name))))) {
+      for (HANDLE keeper : folder->keepers) CloseHandle(keeper);
+      folder->keepers.clear();
+    }
+  }
   parent.RemoveSubfolderWithFiles(name);
-  return !parent.Lookup(name).has_value();
+  const bool gone = !parent.Lookup(name).has_value();
+  if (gone) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (GuardedFolder* folder = Find(FullPath(win32::Widen(parent.PathOf(name)))))
+      gFolders.erase(gFolders.begin() + (folder - gFolders.data()));
+  }
+  return gone;
 }
 
 }  // namespace kvelv::platform

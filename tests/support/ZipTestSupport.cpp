@@ -28,41 +28,6 @@ std::string WriterDeflate(const std::string& data, bool parallel) {
   return out;
 }
 
-std::string RawDeflate(const std::string& data, int level) {
-  z_stream zs{};
-  if (deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflate");
-  std::string out(deflateBound(&zs, static_cast<uLong>(data.size())) + 16, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  zs.avail_in = static_cast<uInt>(data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  const int result = deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  if (result != Z_STREAM_END) throw std::runtime_error("deflate");
-  return out;
-}
-
-std::string RawInflate(const std::string& deflated) {
-  z_stream zs{};
-  if (inflateInit2(&zs, -15) != Z_OK) throw std::runtime_error("inflate");
-  std::string out;
-  std::string block(1 << 16, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
-  zs.avail_in = static_cast<uInt>(deflated.size());
-  int result = Z_OK;
-  while (result == Z_OK) {
-    zs.next_out = reinterpret_cast<Bytef*>(block.data());
-    zs.avail_out = static_cast<uInt>(block.size());
-    result = inflate(&zs, Z_NO_FLUSH);
-    out.append(block.data(), block.size() - zs.avail_out);
-    if (result == Z_BUF_ERROR && zs.avail_in == 0) break;
-  }
-  const bool whole = result == Z_STREAM_END && zs.avail_in == 0;
-  inflateEnd(&zs);
-  return whole ? out : "<not one whole stream>";
-}
-
 std::string Sha256Hex(std::string_view bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -132,20 +97,6 @@ uint32_t Crc(std::string_view bytes) {
   return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
 
-std::string RawDeflate(const std::string& data) {
-  z_stream zs{};
-  if (deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
-  std::string out(deflateBound(&zs, data.size()), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  zs.avail_in = static_cast<uInt>(data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  int result = deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  if (result != Z_STREAM_END) throw std::runtime_error("deflate");
-  return out;
-}
 
 }  // namespace
 
@@ -153,7 +104,7 @@ std::string MakeArchive(const std::vector<ArchiveEntrySpec>& entries) {
   std::string archive;
   std::string central;
   for (const ArchiveEntrySpec& e : entries) {
-    const std::string data = e.data ? *e.data : (e.method == 8 ? RawDeflate(e.content) : e.content);
+    const std::string data = e.data ? *e.data : (e.method == 8 ? RawDeflate(e.content, 6) : e.content);
     const uint32_t crc = e.crc ? *e.crc : Crc(e.content);
     const uint32_t csize = e.compressedSize ? *e.compressedSize : static_cast<uint32_t>(data.size());
     const uint32_t usize = e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.content.size());

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/RawDeflate.h"
 #include "zip/ByteStreams.h"
 
 namespace kvelv::test {
@@ -18,12 +19,6 @@ std::string Sha256Hex(std::string_view bytes);
 // The entry data the archive writer makes of `data` at level 6: ParallelDeflateEntryData's
 // stream (a single stream up to one chunk), or one zlib stream when `parallel` is false.
 std::string WriterDeflate(const std::string& data, bool parallel = true);
-// One raw deflate stream of `data` at `level`, made by zlib in one call (zlib's output does not
-// depend on how the input is handed over, so this is the single stream of any writer).
-std::string RawDeflate(const std::string& data, int level);
-// zlib's raw inflate of one whole stream. The result is "<not one whole stream>" unless the stream
-// ends exactly at the end of `deflated`.
-std::string RawInflate(const std::string& deflated);
 
 struct RawEntry {
   std::string name;

@@ -116,6 +116,9 @@ class PrompterTest : public QObject {
   }
 
   void messageBoxIsAsWideAsItsCaptionAndEscapeAnswersNo() {
+#ifdef Q_OS_WIN
+    QSKIP("questions go to the system's message box here");
+#endif
     kvelv::QtPrompter prompter;
     int width = 0;
     QTimer::singleShot(0, [&] {

@@ -6,7 +6,8 @@
 # Windows twins of the shared helpers (no fork, no flock).
 add_library(kvelv_test_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/TestSupport.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/support/RunProcess.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/support/RunProcess.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/RawDeflate.cpp)
 target_include_directories(kvelv_test_support PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(kvelv_test_support PUBLIC kvelv_app GTest::gtest PRIVATE kvelv_warnings)
 add_library(kvelv_test_main STATIC ${CMAKE_CURRENT_LIST_DIR}/support/TestMain.cpp)
@@ -28,6 +29,7 @@ set(KVELV_PORTABLE_TESTS
 )
 
 file(GLOB KVELV_WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*Test.cpp)
+list(FILTER KVELV_WINDOWS_TEST_SOURCES EXCLUDE REGEX ".*/WinGuiTest\\.cpp$")
 set(KVELV_WINDOWS_TEST_TARGETS)
 foreach(src IN LISTS KVELV_WINDOWS_TEST_SOURCES)
   get_filename_component(name ${src} NAME_WE)
@@ -52,6 +54,41 @@ foreach(item IN LISTS KVELV_WINDOWS_TEST_TARGETS)
   # Listed when the tests run, not at build time: the build needs no Wine.
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
 endforeach()
+
+# Qt tests of the windows, on the offscreen platform with Wine's fonts (Tahoma, MS Sans Serif):
+# the portable ones of tests/ui and the Windows one. Wine keeps the host's QT_* variables from
+# Windows programs and passes WINEQT_* as QT_*; without a console, Qt Test would write to the
+# debugger instead of standard output. Wine's Recycle Bin is the desktop's trash folder, kept
+# inside the build folder here.
+if(KVELV_BUILD_GUI)
+  set(KVELV_PORTABLE_UI_TESTS
+    ${CMAKE_CURRENT_SOURCE_DIR}/ui/AskPasswordTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/ui/PrompterTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/ui/InteractiveStartupTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WinGuiTest.cpp)
+  set(trash ${CMAKE_BINARY_DIR}/xdg-data)
+  # Without the trash folder Wine deletes outright, as Windows does without a Recycle Bin.
+  file(MAKE_DIRECTORY ${trash}/Trash/files ${trash}/Trash/info)
+  foreach(src IN LISTS KVELV_PORTABLE_UI_TESTS)
+    get_filename_component(name ${src} NAME_WE)
+    set(target windows_ui_${name})
+    add_executable(${target} ${src})
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} PRIVATE kvelv_ui Qt6::Test kvelv_warnings)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+    kvelv_link_qt_plugins(${target})
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES TIMEOUT 300 ENVIRONMENT
+      "WINEQT_QPA_PLATFORM=offscreen;WINEQT_QPA_FONTDIR=Z:/usr/share/wine/fonts;WINEQT_FORCE_STDERR_LOGGING=1;XDG_DATA_HOME=${trash};KVELV_TRASH_FILES=Z:${trash}/Trash/files")
+  endforeach()
+endif()
+
+# Holds a temporary archive until killed (WinTempArchiveTest).
+add_executable(windows_HoldTempArchive ${CMAKE_CURRENT_LIST_DIR}/support/HoldTempArchive.cpp)
+target_link_libraries(windows_HoldTempArchive PRIVATE kvelv_jobs kvelv_warnings)
+add_dependencies(windows_WinTempArchiveTest windows_HoldTempArchive)
+target_compile_definitions(windows_WinTempArchiveTest PRIVATE
+  KVELV_HOLD_TEMP_ARCHIVE="$<TARGET_FILE:windows_HoldTempArchive>")
 
 # Containers exchanged with the Linux build and with `openssl enc`, run on the host.
 set(KVELV_HOST_BINARY "" CACHE FILEPATH "The Linux build's kvelv, for the exchange test")
