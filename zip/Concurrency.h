@@ -165,6 +165,7 @@ class Lookahead {
         prepare_(std::move(prepare)),
         weigh_(std::move(weigh)),
         ahead_(ahead > 0 ? ahead : 8 * static_cast<size_t>(std::max(threads, 1u))),
+        resume_(std::max<size_t>(1, ahead_ / 2)),
         heldLimit_(heldLimit),
         state_(wanted_.size(), State::Waiting),
         ready_(wanted_.size()) {
@@ -185,20 +186,22 @@ class Lookahead {
   // passed over are dropped.
   std::optional<Result> Take(size_t index) {
     std::optional<Result> result;
+    bool wake = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       if (index >= wanted_.size() || index < taken_ || !wanted_[index]) return std::nullopt;
       DropBefore(index);
       // Workers claim items in order, so nothing after this one is held now and a worker is
       // free to take it if none has yet.
-      workAvailable_.notify_all();
+      if (HasWork(resume_)) workAvailable_.notify_all();
       resultReady_.wait(lock, [&] { return stop_ || state_[index] == State::Ready; });
       result = std::move(ready_[index]);
       ready_[index].reset();
       if (result) held_ -= weigh_(*result);
       taken_ = index + 1;
+      wake = HasWork(resume_);
     }
-    workAvailable_.notify_all();
+    if (wake) workAvailable_.notify_all();
     return result;
   }
 
@@ -215,11 +218,12 @@ class Lookahead {
     if (threads_) threads_->Join();
   }
 
-  // With mutex_ held: moves next_ on to the next wanted item and says whether it may be claimed.
-  bool HasWork() {
+  // With mutex_ held: moves next_ on to the next wanted item and says whether it may be claimed
+  // with room for `room` items in the window.
+  bool HasWork(size_t room = 1) {
     next_ = std::max(next_, taken_);
     while (next_ < wanted_.size() && !wanted_[next_]) ++next_;
-    return next_ < wanted_.size() && next_ < taken_ + ahead_ && held_ <= heldLimit_;
+    return next_ < wanted_.size() && next_ + room <= taken_ + ahead_ && held_ <= heldLimit_;
   }
 
   void Work() {
@@ -228,7 +232,11 @@ class Lookahead {
       size_t index = 0;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        workAvailable_.wait(lock, [this] { return stop_ || HasWork() || next_ >= wanted_.size(); });
+        // A worker that finds the window full sleeps until half of it is free again: small items
+        // are then prepared in runs, not one wake-up each.
+        if (!HasWork()) {
+          workAvailable_.wait(lock, [this] { return stop_ || HasWork(resume_) || next_ >= wanted_.size(); });
+        }
         if (stop_ || next_ >= wanted_.size()) return;
         index = next_++;
         state_[index] = State::Working;
@@ -261,6 +269,7 @@ class Lookahead {
   const Prepare prepare_;
   const Weigh weigh_;
   const size_t ahead_;
+  const size_t resume_;  // free room in the window that wakes a sleeping worker
   const size_t heldLimit_;
 
   std::mutex mutex_;
