@@ -67,11 +67,12 @@ foreach(item IN LISTS KVELV_WINDOWS_TEST_TARGETS)
   if(target IN_LIST KVELV_WINDOWS_THREADED_TESTS)
     list(APPEND labels threaded)
   endif()
-  string(REPLACE ";" "\\;" labels "${labels}")
   # Listed when the tests run, not at build time: the build needs no Wine.
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       PROPERTIES TIMEOUT 300 LABELS "${labels}")
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
+  kvelv_label_gtests(${target} ${labels})
 endforeach()
+
+kvelv_write_gtest_labels()
 
 # Qt tests of the windows, on the offscreen platform with Wine's fonts (Tahoma, MS Sans Serif):
 # the portable ones of tests/ui and the Windows one. Wine keeps the host's QT_* variables from
