@@ -2,11 +2,12 @@
 # Hardening checks for CI, on top of the normal build (scripts/test.sh):
 #  1. builds everything (tests and interactive build) with AddressSanitizer and
 #     UndefinedBehaviorSanitizer (KVELV_SANITIZE=ON) and runs the whole test suite under them;
-#  2. builds the tests of the multi-threaded parts (parallel deflate, files deflated ahead,
-#     entries decoded ahead, the extraction output thread, and the writer and extractor passes
-#     that use them) with ThreadSanitizer (KVELV_TSAN=ON) and runs them;
+#  2. builds the tests of the multi-threaded parts (CTest label threaded: parallel deflate, files
+#     deflated ahead, entries decoded ahead, the extraction output thread, and the writer and
+#     extractor passes that use them) with ThreadSanitizer (KVELV_TSAN=ON) and runs them;
 #  3. builds the libFuzzer harnesses with clang (KVELV_BUILD_FUZZERS=ON), replays the seed
 #     corpora and the regression inputs, and runs each harness for a short time.
+# The build folders are configured from the presets asan, tsan and fuzz (CMakePresets.json).
 # Exits non-zero when any step, test, replay or fuzz run fails.
 # Environment: KVELV_ASAN_BUILD_DIR, KVELV_TSAN_BUILD_DIR, KVELV_FUZZ_BUILD_DIR (build folders),
 # KVELV_FUZZ_SECONDS (seconds per harness, default 8), KVELV_SKIP_INSTALL=1 (no apt-get).
@@ -22,21 +23,12 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 # --- Packages: the project's own plus clang and its sanitizer/libFuzzer runtimes (idempotent).
 if [ "${KVELV_SKIP_INSTALL:-0}" != 1 ]; then
   bash "$ROOT/scripts/install-deps.sh"
-  need=()
-  for pkg in clang libclang-rt-14-dev; do
-    dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-  done
-  if [ ${#need[@]} -gt 0 ]; then
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO=sudo
-    $SUDO apt-get update
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${need[@]}"
-  fi
+  source "$ROOT/scripts/packages.sh"
+  kvelv_install_packages ci-hardening "${KVELV_PACKAGES_HARDENING[@]}"
 fi
 
 # --- 1. Sanitizer build and the whole suite under it.
-cmake -S "$ROOT" -B "$ASAN_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKVELV_BUILD_TESTS=ON -DKVELV_BUILD_GUI=ON -DKVELV_SANITIZE=ON
+cmake --preset asan -S "$ROOT" -B "$ASAN_BUILD"
 cmake --build "$ASAN_BUILD" -j "$JOBS"
 
 export QT_QPA_PLATFORM=offscreen
@@ -46,20 +38,15 @@ export LSAN_OPTIONS="suppressions=$ROOT/scripts/sanitizers/lsan.supp:print_suppr
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 ctest --test-dir "$ASAN_BUILD" --output-on-failure -j "$JOBS" --timeout 900 </dev/null
 
-# --- 2. Data races and lock misuse in the threaded parts.
-THREADED_TESTS=(zip_ParallelDeflateTest zip_ParallelArchiveTest zip_EntryPrefetcherTest zip_DecodeAheadTest
-                zip_ExtractStreamsTest zip_ZipWriterTest zip_ZipExtractorTest jobs_SourceChangeTest
-                zip_WorkerThreadsStressTest)
-cmake -S "$ROOT" -B "$TSAN_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKVELV_BUILD_TESTS=ON -DKVELV_BUILD_GUI=OFF -DKVELV_TSAN=ON
-cmake --build "$TSAN_BUILD" -j "$JOBS" --target "${THREADED_TESTS[@]}"
-for test in "${THREADED_TESTS[@]}"; do
-  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" "$TSAN_BUILD/tests/$test" --gtest_brief=1 </dev/null
-done
+# --- 2. Data races and lock misuse in the threaded parts: the tests labelled threaded, and
+# only the programs they need.
+cmake --preset tsan -S "$ROOT" -B "$TSAN_BUILD"
+cmake --build "$TSAN_BUILD" -j "$JOBS" --target kvelv_threaded_tests
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+  ctest --test-dir "$TSAN_BUILD" -L threaded --no-tests=error --output-on-failure -j "$JOBS" --timeout 900 </dev/null
 
 # --- 3. Fuzz harnesses: replay, then a short run each.
-CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKVELV_BUILD_TESTS=OFF -DKVELV_BUILD_GUI=OFF -DKVELV_BUILD_FUZZERS=ON
+cmake --preset fuzz -S "$ROOT" -B "$FUZZ_BUILD"
 cmake --build "$FUZZ_BUILD" -j "$JOBS"
 
 unset LSAN_OPTIONS

@@ -12,34 +12,11 @@ HOST_BUILD=${KVELV_WINHOST_BUILD_DIR:-"$ROOT/build-winhost"}  # Linux build: pac
 JOBS=$(nproc 2>/dev/null || echo 2)
 WINE_LOCALE=nb_NO.UTF-8  # Wine's ANSI and OEM code pages follow it: 1252 and 850
 
-PACKAGES=(
-  build-essential cmake dpkg-dev file locales openssl zip unzip
-  zlib1g-dev libssl-dev qt6-base-dev libgl-dev
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 googletest
-  libgnutls30  # Wine's bcrypt does AES through it (only recommended by wine64)
-  fonts-wine   # Tahoma and MS Sans Serif for the windows under Wine
-  ninja-build  # the Qt build (scripts/build-qt-windows.sh)
-  xvfb openbox xdotool imagemagick  # kvelv-gui.exe in real windows (windows-window-run.sh)
-)
-
 step() { printf '\n== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
 
 step "packages"
-missing=()
-for package in "${PACKAGES[@]}"; do
-  status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
-  [[ "$status" == "installed" ]] || missing+=("$package")
-done
-if [[ ${#missing[@]} -gt 0 ]]; then
-  as_root=()
-  [[ $(id -u) -eq 0 ]] || as_root=(sudo)
-  echo "installing ${missing[*]}"
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y --no-install-recommends "${missing[@]}" </dev/null
-else
-  echo "all ${#PACKAGES[@]} packages installed"
-fi
+source "$ROOT/scripts/packages.sh"
+kvelv_install_packages packages "${KVELV_PACKAGES_WINDOWS[@]}"
 if ! locale -a 2>/dev/null | grep -qix 'nb_NO.utf8'; then
   echo "generating the locale $WINE_LOCALE"
   localedef -i nb_NO -f UTF-8 "$WINE_LOCALE"
@@ -48,8 +25,7 @@ fi
 step "Linux build for the Debian package (console and interactive build)"
 # Only the two executables are built here; KVELV_WINHOST_BUILD_DIR may name the main build.
 # The package takes what is built; installing must not build every test first.
-cmake -S "$ROOT" -B "$HOST_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVELV_BUILD_GUI=ON \
-  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
+cmake --preset default -S "$ROOT" -B "$HOST_BUILD" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
 cmake --build "$HOST_BUILD" --target kvelv kvelv-gui -j "$JOBS"
 
 step "Qt for Windows (static, cached outside the repository)"
@@ -58,9 +34,8 @@ QT_PREFIX=$(bash "$ROOT/scripts/build-qt-windows.sh" | tail -1)
 cat "$QT_PREFIX/.complete"
 
 step "Windows cross build (mingw-w64, static)"
-cmake -S "$ROOT" -B "$WIN_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DKVELV_BUILD_GUI=ON -DKVELV_QT_PREFIX="$QT_PREFIX" \
-  -DKVELV_BUILD_TESTS=ON -DKVELV_HOST_BINARY="$HOST_BUILD/app/kvelv"
+cmake --preset mingw -S "$ROOT" -B "$WIN_BUILD" -DKVELV_QT_PREFIX="$QT_PREFIX" \
+  -DKVELV_HOST_BINARY="$HOST_BUILD/app/kvelv"
 cmake --build "$WIN_BUILD" -j "$JOBS"
 # Both executables must run on a bare Windows: only DLLs that every Windows has.
 check_imports() {
@@ -75,7 +50,7 @@ check_imports() {
 CONSOLE_DLLS="kernel32.dll user32.dll shell32.dll bcrypt.dll msvcrt.dll"
 check_imports "$WIN_BUILD/app/kvelv.exe" "$CONSOLE_DLLS"
 # Qt 6 needs Windows 10: its API sets, shcore, Direct3D 11 and DXGI are there.
-check_imports "$WIN_BUILD/ui/kvelv-gui.exe" "$CONSOLE_DLLS advapi32.dll authz.dll comdlg32.dll \
+check_imports "$WIN_BUILD/app/kvelv-gui.exe" "$CONSOLE_DLLS advapi32.dll authz.dll comdlg32.dll \
   d3d9.dll d3d11.dll dwmapi.dll dxgi.dll gdi32.dll imm32.dll netapi32.dll ole32.dll oleaut32.dll \
   shcore.dll shlwapi.dll userenv.dll uxtheme.dll version.dll winmm.dll ws2_32.dll wtsapi32.dll \
   api-ms-win-core-synch-l1-2-0.dll api-ms-win-core-winrt-l1-1-0.dll api-ms-win-core-winrt-string-l1-1-0.dll"
@@ -95,12 +70,14 @@ step "packages: Debian (.deb) and Windows (.zip)"
 (cd "$HOST_BUILD" && cpack -G DEB)
 (cd "$WIN_BUILD" && cpack -G ZIP)
 deb=$(ls -t "$HOST_BUILD"/orv-kvelv_*.deb | head -1)
-zip=$WIN_BUILD/kvelv-1.0.0-win64.zip
+# The version is the project's (CMakeLists.txt), which the build writes to version.txt.
+name=kvelv-$(cat "$WIN_BUILD/version.txt")-win64
+zip=$WIN_BUILD/$name.zip
 dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
 unzip -l "$zip"
 contents=$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')
-files="kvelv-1.0.0-win64/README.txt kvelv-1.0.0-win64/kvelv-gui.exe kvelv-1.0.0-win64/kvelv.exe "
-[[ "$contents" == "$files" || "$contents" == "kvelv-1.0.0-win64/ $files" ]] ||
+files="$name/README.txt $name/kvelv-gui.exe $name/kvelv.exe "
+[[ "$contents" == "$files" || "$contents" == "$name/ $files" ]] ||
   { echo "unexpected ZIP package contents: $contents" >&2; exit 1; }
 
 step "Debian package install test"

@@ -21,7 +21,7 @@ cmake --build "$BUILD" -j "$JOBS"
 KVELV="$BUILD/app/kvelv"
 [[ -x "$KVELV" ]] || fail "the console program was not built ($KVELV missing)"
 echo "Built: $KVELV"
-[[ -x "$BUILD/ui/kvelv-gui" ]] && echo "Built: $BUILD/ui/kvelv-gui"
+[[ -x "$BUILD/app/kvelv-gui" ]] && echo "Built: $BUILD/app/kvelv-gui"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/kvelv-quickstart-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT

@@ -11,8 +11,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 bash "$ROOT/scripts/install-deps.sh"
 
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKVELV_BUILD_TESTS=ON -DKVELV_BUILD_GUI=ON
+cmake --preset default -S "$ROOT" -B "$BUILD"
 cmake --build "$BUILD" -j "$JOBS"
 
 export QT_QPA_PLATFORM=offscreen

@@ -68,7 +68,7 @@ mkdir -p "$WORK"
 
 # The program in its own folder with its settings file, as unpacked from the ZIP package.
 mkdir -p "$DRIVE/Orv Kvelv" "$DRIVE/Data/Kryptert" "$DRIVE/Data/Dekryptert"
-cp "$BUILD/ui/kvelv-gui.exe" "$BUILD/app/kvelv.exe" "$DRIVE/Orv Kvelv/"
+cp "$BUILD/app/kvelv-gui.exe" "$BUILD/app/kvelv.exe" "$DRIVE/Orv Kvelv/"
 printf '%s\r\n' '[Password]' 'hash=kAFQmDzST7DWlj99KOF/cg==' '[Placement]' 'Top=60' 'Left=80' \
   '[LastUsedPaths]' 'FileToEncrypt=C:\Data\Årsrapport.txt' 'EncryptToFolder=C:\Data\Kryptert' \
   'EncryptedFile=' 'DecryptToFolder=C:\Data\Dekryptert' |

@@ -13,5 +13,17 @@ while IFS= read -r line; do
   breach "thread_local storage (keep per-thread state in the worker): $line"
 done < <(grep -rnE '^\s*(static\s+)?thread_local\s' app jobs platform ui zip --include='*.cpp' --include='*.h')
 
+# Layers from the bottom up; a layer includes its own headers and those of the layers below,
+# never one above (tests/, fuzz/ and bench/ may include any).
+layers=(platform zip jobs ui app)
+for ((i = 0; i < ${#layers[@]}; i++)); do
+  above=("${layers[@]:i+1}")
+  [[ ${#above[@]} -eq 0 ]] && break
+  pattern="^\s*#\s*include\s*[\"<]($(IFS='|'; echo "${above[*]}"))/"
+  while IFS= read -r line; do
+    breach "${layers[i]} includes a layer above it: $line"
+  done < <(grep -rnE "$pattern" "${layers[i]}" --include='*.cpp' --include='*.h')
+done
+
 [[ $breaches -eq 0 ]] && echo "source rules: all kept"
 [[ $breaches -eq 0 ]]

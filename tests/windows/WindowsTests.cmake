@@ -28,13 +28,20 @@ set(KVELV_PORTABLE_TESTS
   app/ConsoleBinaryTest
 )
 
-file(GLOB KVELV_WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*Test.cpp)
-list(FILTER KVELV_WINDOWS_TEST_SOURCES EXCLUDE REGEX ".*/WinGuiTest\\.cpp$")
+# The Windows-specific suites (WinGuiTest is a Qt test, below).
+set(KVELV_WINDOWS_TESTS
+  WinConsoleTest
+  WinCryptoTest
+  WinPlatformTest
+  WinSettingsTest
+  WinTempArchiveTest)
 set(KVELV_WINDOWS_TEST_TARGETS)
-foreach(src IN LISTS KVELV_WINDOWS_TEST_SOURCES)
-  get_filename_component(name ${src} NAME_WE)
-  list(APPEND KVELV_WINDOWS_TEST_TARGETS "windows_${name}|${src}")
+foreach(name IN LISTS KVELV_WINDOWS_TESTS)
+  list(APPEND KVELV_WINDOWS_TEST_TARGETS "windows_${name}|${CMAKE_CURRENT_LIST_DIR}/${name}.cpp")
 endforeach()
+# Labels as in the Linux build (see tests/CMakeLists.txt), wine on every test.
+set(KVELV_WINDOWS_SYSTEM_TESTS windows_WinConsoleTest windows_WinTempArchiveTest app_ConsoleBinaryTest)
+set(KVELV_WINDOWS_THREADED_TESTS zip_ParallelDeflateTest zip_WorkerThreadsStressTest)
 foreach(item IN LISTS KVELV_PORTABLE_TESTS)
   string(REPLACE "/" "_" target ${item})
   list(APPEND KVELV_WINDOWS_TEST_TARGETS "${target}|${CMAKE_CURRENT_SOURCE_DIR}/${item}.cpp")
@@ -51,9 +58,21 @@ foreach(item IN LISTS KVELV_WINDOWS_TEST_TARGETS)
     KVELV_TESTDATA_DIR="${KVELV_TESTDATA_DIR}"
     KVELV_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
   add_dependencies(${target} kvelv)
+  set(labels wine)
+  if(target IN_LIST KVELV_WINDOWS_SYSTEM_TESTS)
+    list(APPEND labels system)
+  else()
+    list(APPEND labels unit)
+  endif()
+  if(target IN_LIST KVELV_WINDOWS_THREADED_TESTS)
+    list(APPEND labels threaded)
+  endif()
   # Listed when the tests run, not at build time: the build needs no Wine.
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
+  kvelv_label_gtests(${target} ${labels})
 endforeach()
+
+kvelv_write_gtest_labels()
 
 # Qt tests of the windows, on the offscreen platform with Wine's fonts (Tahoma, MS Sans Serif):
 # the portable ones of tests/ui and the Windows one. Wine keeps the host's QT_* variables from
@@ -78,7 +97,7 @@ if(KVELV_BUILD_GUI)
     set_target_properties(${target} PROPERTIES AUTOMOC ON)
     kvelv_link_qt_plugins(${target})
     add_test(NAME ${target} COMMAND ${target})
-    set_tests_properties(${target} PROPERTIES TIMEOUT 300 ENVIRONMENT
+    set_tests_properties(${target} PROPERTIES TIMEOUT 300 LABELS "wine;gui;unit" ENVIRONMENT
       "WINEQT_QPA_PLATFORM=offscreen;WINEQT_QPA_FONTDIR=Z:/usr/share/wine/fonts;WINEQT_FORCE_STDERR_LOGGING=1;XDG_DATA_HOME=${trash};KVELV_TRASH_FILES=Z:${trash}/Trash/files")
   endforeach()
 endif()
@@ -95,9 +114,11 @@ set(KVELV_HOST_BINARY "" CACHE FILEPATH "The Linux build's kvelv, for the exchan
 add_test(NAME windows_exchange
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/exchange.sh
     "$<TARGET_FILE:kvelv>" "${KVELV_HOST_BINARY}" ${CMAKE_CROSSCOMPILING_EMULATOR})
-set_tests_properties(windows_exchange PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
+set_tests_properties(windows_exchange PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77
+  LABELS "wine;system;peers")
 
 # Non-ASCII text on a real console (a pseudo-terminal under Wine), run on the host.
 add_test(NAME windows_console_tty
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/console-tty.sh "$<TARGET_FILE:kvelv>" ${CMAKE_CROSSCOMPILING_EMULATOR})
-set_tests_properties(windows_console_tty PROPERTIES TIMEOUT 180 SKIP_RETURN_CODE 77)
+set_tests_properties(windows_console_tty PROPERTIES TIMEOUT 180 SKIP_RETURN_CODE 77
+  LABELS "wine;system")
