@@ -6,6 +6,7 @@
 KVELV_PACKAGES_BUILD=(
   build-essential cmake g++ clang pkg-config ccache
   zlib1g-dev libssl-dev openssl
+  libisal-dev  # the fast inflater on Linux (the build falls back to zlib without it)
   libgtest-dev googletest libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   zip unzip p7zip-full libarchive-tools python3 ca-certificates
