@@ -9,12 +9,16 @@ loader=${KVELV_WINE_LOADER:-/usr/lib/wine/wine64}
 export WINEPREFIX="$prefix" WINEDEBUG=-all DISPLAY= WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=nb_NO.UTF-8 LC_ALL=nb_NO.UTF-8
 mkdir -p "$prefix"
-# One server for the whole run, kept for a minute after its last program: with the default of
-# three seconds a program starting just as the server leaves loses its connection ("wine client
-# error ... recvmsg"). When a server is running already this one just exits.
-"${KVELV_WINESERVER:-/usr/lib/wine/wineserver64}" -p60 >/dev/null 2>&1 || true
-if [ ! -f "$prefix/system.reg" ]; then
-  # First use: create the prefix once, whoever comes first.
-  flock "$prefix.lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || "$0" wineboot -i >/dev/null 2>&1' "$loader"
-fi
+# One Wine session for the whole run, kept for a minute after its last program: with the default
+# of three seconds a program starting just as the server leaves loses its connection ("wine
+# client error ... recvmsg"). The session's own processes (services, explorer) are started here
+# with their output sent nowhere: started by a test program they would inherit its output, and
+# whoever reads that (CTest, its test discovery) would wait until the session ends. wineserver
+# exits with 0 only when it started a new server. Serialised by a lock, as is creating the prefix
+# (-o: the session's processes must not inherit the lock).
+flock -o "$prefix.lock" sh -c '
+  if "$1" -p60; then fresh=1; else fresh=0; fi
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then "$0" wineboot -i
+  elif [ $fresh = 1 ]; then "$0" wineboot; fi
+' "$loader" "${KVELV_WINESERVER:-/usr/lib/wine/wineserver64}" </dev/null >/dev/null 2>&1 || true
 exec "$loader" "$@"
