@@ -33,7 +33,8 @@ fail() {
 display=90
 while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
 export DISPLAY=:$display
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# No auto-repeat: a key release that comes late on a busy machine must not repeat the key.
+Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp -r -ardelay 30000 >/dev/null 2>&1 &
 xvfb=$!
 openbox_pid=
 cleanup() {

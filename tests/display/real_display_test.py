@@ -74,8 +74,11 @@ class Desktop:
         self.home = home
         self.shots = shots
         read_end, write_end = os.pipe()
+        # No auto-repeat: on a busy machine xdotool's key release can come late, and the server
+        # would repeat the key (a second Return that closes the dialog behind an editor).
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+             "-r", "-ardelay", "30000"],
             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
