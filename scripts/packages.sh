@@ -4,7 +4,7 @@
 
 # Building and testing on Linux: compilers, libraries, the peers the tests compare with.
 KVELV_PACKAGES_BUILD=(
-  build-essential cmake g++ clang pkg-config ccache
+  build-essential cmake ninja-build g++ clang pkg-config ccache
   zlib1g-dev libssl-dev openssl
   libisal-dev  # the fast inflater on Linux (the build falls back to zlib without it)
   libgtest-dev googletest libbenchmark-dev
@@ -26,7 +26,7 @@ KVELV_PACKAGES_WINDOWS=(
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 googletest
   libgnutls30  # Wine's bcrypt does AES through it (only recommended by wine64)
   fonts-wine   # Tahoma and MS Sans Serif for the windows under Wine
-  ninja-build  # the Qt build (scripts/build-qt-windows.sh)
+  ninja-build  # the presets' generator, and the Qt build (scripts/build-qt-windows.sh)
   xvfb openbox xdotool imagemagick  # kvelv-gui.exe in real windows (windows-window-run.sh)
 )
 

@@ -8,6 +8,7 @@
 
 #include "tests/support/ConsoleMessages.h"
 #include "tests/support/RunProcess.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvelv {
@@ -19,9 +20,9 @@ const std::string kUsage =
     "[-to_folder=<folder to decrypt files to>|-to_file=<filename of encrypted file>]\r\n";
 
 test::ProcessResult Kvelv(const std::vector<std::string>& args, const std::string& cwd = "") {
-  std::vector<std::string> argv{KVELV_BINARY};
+  std::vector<std::string> argv{test::KvelvBinary()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return test::RunProcess(KVELV_BINARY, argv, cwd);
+  return test::RunProcess(test::KvelvBinary(), argv, cwd);
 }
 
 class ConsoleBinaryTest : public ::testing::Test {

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "tests/support/FaultRun.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
 
@@ -162,7 +163,7 @@ class HostileContainerTest : public ::testing::Test {
     options.tmpDir = tmp_.Path();
     options.memoryLimit = int64_t{1} << 30;
     auto result = test::RunUnderFault(
-        KVELV_BINARY, {"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder}, options);
+        test::KvelvBinary(), {"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder}, options);
     EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
     EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 2) << "exit code " << result.exitCode;
     // Only the folders on the way may exist outside the target folder.

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tests/support/FaultRun.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvelv {
@@ -43,7 +44,7 @@ class KillTest : public ::testing::Test {
     auto start = std::chrono::steady_clock::now();
     FaultOptions options;
     options.tmpDir = tmp_.Path();
-    auto result = RunUnderFault(KVELV_BINARY, args, options);
+    auto result = RunUnderFault(test::KvelvBinary(), args, options);
     EXPECT_EQ(result.exitCode, 0);
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
   }
@@ -77,7 +78,7 @@ TEST_F(KillTest, EncryptionKilledLeavesNoPartialContainerAndNoPlaintext) {
     FaultOptions options;
     options.tmpDir = tmp_.Path();
     options.killAfterMicros = static_cast<int>(std::uniform_int_distribution<int64_t>(0, full)(random_));
-    auto result = RunUnderFault(KVELV_BINARY, args, options);
+    auto result = RunUnderFault(test::KvelvBinary(), args, options);
     SCOPED_TRACE("killed after " + std::to_string(options.killAfterMicros) + " us");
     if (result.signal == 0) {
       EXPECT_EQ(result.exitCode, 0);
@@ -134,7 +135,7 @@ TEST_F(KillTest, DecryptionKilledKeepsEachFileOldOrCompleteNew) {
       options.killAfterMicros = static_cast<int>(std::uniform_int_distribution<int64_t>(0, full)(random_));
       SCOPED_TRACE("signal " + std::to_string(signal) + " after " + std::to_string(options.killAfterMicros) +
                    " us, TMPDIR " + place.tmpDir.substr(0, 40));
-      const auto result = RunUnderFault(KVELV_BINARY, args, options);
+      const auto result = RunUnderFault(test::KvelvBinary(), args, options);
       if (result.signal == 0) {
         EXPECT_EQ(result.exitCode, 0);
       }

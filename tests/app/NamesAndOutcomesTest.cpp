@@ -18,6 +18,7 @@
 #include "tests/support/FaultRun.h"
 #include "tests/support/RunProcess.h"
 #include "tests/support/ScriptedPrompter.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
 
@@ -31,8 +32,8 @@ using test::TempDir;
 class NamesAndOutcomesTest : public ::testing::Test {
  protected:
   test::ProcessResult Kvelv(std::vector<std::string> args) {
-    args.insert(args.begin(), KVELV_BINARY);
-    return test::RunProcess(KVELV_BINARY, args, work_.Path());
+    args.insert(args.begin(), test::KvelvBinary());
+    return test::RunProcess(test::KvelvBinary(), args, work_.Path());
   }
   // Writes the named files into `folder` (content: the name) and lists them for -files.
   static std::string Files(const TempDir& folder, const std::vector<std::string>& names) {
@@ -181,7 +182,7 @@ TEST_F(NamesAndOutcomesTest, ThePasswordLeavesTheProcessList) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    execl(KVELV_BINARY, KVELV_BINARY, "-encrypt", password.c_str(), ("-files=" + in.Join("big.bin")).c_str(),
+    execl(test::KvelvBinary(), test::KvelvBinary(), "-encrypt", password.c_str(), ("-files=" + in.Join("big.bin")).c_str(),
           ("-to_file=" + work_.Join("big.kvelv")).c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }

@@ -13,6 +13,7 @@
 
 #include "tests/support/RunProcess.h"
 #include "tests/support/ScopedTempDirEnv.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvelv::test {
@@ -22,9 +23,9 @@ namespace fs = std::filesystem;
 constexpr const char* kPassword = "Sommer2026!";
 
 ProcessResult Kvelv(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{KVELV_BINARY};
+  std::vector<std::string> argv{test::KvelvBinary()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunProcess(KVELV_BINARY, argv);
+  return RunProcess(test::KvelvBinary(), argv);
 }
 
 ProcessResult Encrypt(const std::string& files, const std::string& target,

@@ -13,6 +13,7 @@
 #include "jobs/JobCrypto.h"
 #include "tests/support/FaultRun.h"
 #include "tests/support/ScopedTempDirEnv.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipReader.h"
@@ -112,8 +113,8 @@ std::string Outcome(ZipReader& reader, const std::string& out) {
 
 TEST_F(ContainerSourceTest, EveryArchiveReadsAsItsDecryptedFileDoes) {
   std::vector<std::string> archives;
-  for (const std::string& folder : {std::string(KVELV_SOURCE_DIR) + "/fuzz/corpus/zip_extract",
-                                    std::string(KVELV_TESTDATA_DIR) + "/zip-legacy"}) {
+  for (const std::string& folder : {std::string(test::SourceDir()) + "/fuzz/corpus/zip_extract",
+                                    std::string(test::SharedTestDataDir()) + "/zip-legacy"}) {
     if (!fs::exists(folder)) continue;
     for (const auto& entry : fs::directory_iterator(folder)) {
       if (entry.path().extension() == ".zip") archives.push_back(entry.path().string());
@@ -140,7 +141,7 @@ TEST_F(ContainerSourceTest, DecryptionLeavesTheTemporaryFolderUntouched) {
   test::ScopedTempDirEnv tmp;
   struct stat before {};
   ASSERT_EQ(stat(tmp.Path().c_str(), &before), 0);
-  const std::string zip = test::ReadFile(std::string(KVELV_SOURCE_DIR) + "/fuzz/corpus/zip_extract/deflated.zip");
+  const std::string zip = test::ReadFile(std::string(test::SourceDir()) + "/fuzz/corpus/zip_extract/deflated.zip");
   const std::string container = Encrypt(zip);
   SilentPrompter silent;
   ASSERT_EQ(DecryptFileToFolder("pw", container, dir_.Join("out"), false, silent), 0);

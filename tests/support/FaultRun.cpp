@@ -1,4 +1,5 @@
 #include "tests/support/FaultRun.h"
+#include "tests/support/TestPaths.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -77,11 +78,11 @@ FaultResult RunUnderFault(const std::string& program, const std::vector<std::str
 }
 
 FaultResult Encrypt(const std::string& files, const std::string& target, const FaultOptions& options) {
-  return RunUnderFault(KVELV_BINARY, {"-encrypt", "-password=pw", "-files=" + files, "-to_file=" + target}, options);
+  return RunUnderFault(test::KvelvBinary(), {"-encrypt", "-password=pw", "-files=" + files, "-to_file=" + target}, options);
 }
 
 FaultResult Decrypt(const std::string& container, const std::string& folder, const FaultOptions& options) {
-  return RunUnderFault(KVELV_BINARY, {"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder},
+  return RunUnderFault(test::KvelvBinary(), {"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder},
                        options);
 }
 

@@ -10,6 +10,7 @@
 #include "platform/win32/WinApi.h"
 #include "tests/support/ConsoleMessages.h"
 #include "tests/support/RunProcess.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvelv {
@@ -18,9 +19,9 @@ namespace {
 using platform::win32::Widen;
 
 test::ProcessResult Kvelv(const std::vector<std::string>& args, const std::string& cwd = "") {
-  std::vector<std::string> argv{KVELV_BINARY};
+  std::vector<std::string> argv{test::KvelvBinary()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return test::RunProcess(KVELV_BINARY, argv, cwd);
+  return test::RunProcess(test::KvelvBinary(), argv, cwd);
 }
 
 uint16_t Word(const std::string& bytes, size_t at) {

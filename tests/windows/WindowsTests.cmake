@@ -9,11 +9,10 @@ add_library(kvelv_test_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/RunProcess.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/RawDeflate.cpp)
 target_include_directories(kvelv_test_support PUBLIC ${PROJECT_SOURCE_DIR})
+kvelv_add_test_paths(kvelv_test_support)
 target_link_libraries(kvelv_test_support PUBLIC kvelv_app GTest::gtest PRIVATE kvelv_warnings)
 add_library(kvelv_test_main STATIC ${CMAKE_CURRENT_LIST_DIR}/support/TestMain.cpp)
 target_link_libraries(kvelv_test_main PUBLIC kvelv_test_support PRIVATE kvelv_warnings)
-
-set(KVELV_TESTDATA_DIR "${PROJECT_SOURCE_DIR}/../shared/testdata" CACHE PATH "Shared test data (optional)")
 
 # Suites from the other areas that use nothing POSIX-only. (platform/CodePagesTest checks the
 # table implementation; on Windows the system's conversions are checked by WinPlatformTest.)
@@ -53,11 +52,6 @@ foreach(item IN LISTS KVELV_WINDOWS_TEST_TARGETS)
   list(GET parts 1 src)
   add_executable(${target} ${src})
   target_link_libraries(${target} PRIVATE kvelv_test_main ZLIB::ZLIB kvelv_warnings)
-  target_compile_definitions(${target} PRIVATE
-    KVELV_BINARY="$<TARGET_FILE:kvelv>"
-    KVELV_TESTDATA_DIR="${KVELV_TESTDATA_DIR}"
-    KVELV_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
-  add_dependencies(${target} kvelv)
   set(labels wine)
   if(target IN_LIST KVELV_WINDOWS_SYSTEM_TESTS)
     list(APPEND labels system)

@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 
+#include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
 #include "zip/EntryDecoder.h"
@@ -25,7 +26,7 @@ using test::MemorySource;
 using test::RawEntry;
 using test::StringSink;
 
-const std::string kLegacyDir = std::string(KVELV_TESTDATA_DIR) + "/zip-legacy";
+const std::string kLegacyDir = std::string(test::SharedTestDataDir()) + "/zip-legacy";
 
 struct ManifestRow {
   std::string archive, entry, sha256;
@@ -71,7 +72,7 @@ std::string Decode(const RawEntry& e, size_t chunk, std::string_view data) {
 
 #define SKIP_WITHOUT_TESTDATA()                                                                   \
   if (!std::filesystem::exists(kLegacyDir + "/MANIFEST.tsv"))                                      \
-  GTEST_SKIP() << "shared test data not found at " << kLegacyDir << " (KVELV_TESTDATA_DIR)"
+  GTEST_SKIP() << "shared test data not found at " << kLegacyDir << " (the shared test data)"
 
 TEST(DecodersTest, EveryManifestEntryDecodesWithAnyChunking) {
   SKIP_WITHOUT_TESTDATA();

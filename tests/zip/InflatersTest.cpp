@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/FaultRun.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
 #include "zip/InflateDecoder.h"
@@ -92,11 +93,11 @@ TYPED_TEST(InflaterTest, RaisesTheLibrarysErrorsAndRecovers) {
 // archives in the fuzz corpora and the shared test data.
 std::vector<std::string> KnownStreams() {
   std::vector<std::string> streams;
-  for (const auto& entry : fs::directory_iterator(std::string(KVELV_SOURCE_DIR) + "/fuzz/corpus/inflate")) {
+  for (const auto& entry : fs::directory_iterator(std::string(test::SourceDir()) + "/fuzz/corpus/inflate")) {
     streams.push_back(test::ReadFile(entry.path().string()));
   }
-  for (const std::string& folder : {std::string(KVELV_SOURCE_DIR) + "/fuzz/corpus/zip_extract",
-                                    std::string(KVELV_TESTDATA_DIR) + "/zip-legacy"}) {
+  for (const std::string& folder : {std::string(test::SourceDir()) + "/fuzz/corpus/zip_extract",
+                                    std::string(test::SharedTestDataDir()) + "/zip-legacy"}) {
     if (!fs::exists(folder)) continue;
     for (const auto& file : fs::directory_iterator(folder)) {
       if (file.path().extension() != ".zip") continue;

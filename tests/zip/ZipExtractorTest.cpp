@@ -11,6 +11,7 @@
 
 #include "platform/FileSystem.h"
 #include "tests/support/RunProcess.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
 #include "zip/DosDateTime.h"
@@ -422,7 +423,7 @@ TEST_F(ZipExtractorTest, EncryptedEntriesAreNeverExtracted) {
 }
 
 TEST_F(ZipExtractorTest, EveryLegacyArchiveExtractsToTheManifestContents) {
-  const std::string dir = std::string(KVELV_TESTDATA_DIR) + "/zip-legacy";
+  const std::string dir = std::string(test::SharedTestDataDir()) + "/zip-legacy";
   if (!fs::exists(dir + "/MANIFEST.tsv")) GTEST_SKIP() << "shared test data not found at " << dir;
   std::ifstream manifest(dir + "/MANIFEST.tsv");
   std::string line;
