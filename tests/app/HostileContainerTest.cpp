@@ -9,6 +9,7 @@
 #include <map>
 
 #include "tests/support/FaultRun.h"
+#include "tests/support/RawDeflate.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
@@ -24,20 +25,6 @@ using test::TempDir;
 
 void Put(std::string& out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-std::string RawDeflate(const std::string& data) {
-  z_stream z{};
-  deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, data.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
 }
 
 uint32_t Crc(const std::string& data) {
@@ -249,7 +236,7 @@ TEST_F(HostileContainerTest, OverlappingEntriesCannotMultiplyTheData) {
   // One deflated megabyte shared by many central entries: extracting them all would write
   // hundreds of megabytes from a tiny archive.
   const std::string content(1 << 20, 'z');
-  const std::string data = RawDeflate(content);
+  const std::string data = test::RawDeflate(content, 9);
   Header local = MakeHeader("shared.bin", content, data, 8);
   std::string zip = Local(local, data);
   std::string central;
