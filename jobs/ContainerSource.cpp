@@ -50,7 +50,7 @@ std::shared_ptr<ContainerSource> ContainerSource::Open(const std::string& path,
   for (int i = 0; valid && i < padding; ++i) valid = last[kBlock - 1 - i] == padding;
   crypto::SecureWipe(last, sizeof last);
   if (!valid) {
-    failure = "Decryption failed: wrong password or damaged file (the padding is not valid)";
+    failure = "wrong password or damaged file (the padding is not valid)";
     return nullptr;
   }
   source->plainSize_ = size - padding;

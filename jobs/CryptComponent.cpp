@@ -295,7 +295,7 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
   size_t length = 0;
   bool badPadding = false;
   if (!cipher->Final(output.bytes.data(), length, badPadding, error)) {
-    if (badPadding) return Fail("Decryption failed: wrong password or damaged file (the padding is not valid)");
+    if (badPadding) return Fail("wrong password or damaged file (the padding is not valid)");
     return Fail(error);
   }
   if (!write(length)) return writeFailure();
@@ -422,7 +422,7 @@ std::shared_ptr<ArchiveSource> CryptComponent::OpenDecrypted(const std::string& 
     if (!plaintext) impl_->Fail(error);
     return plaintext;
   } catch (const std::exception& e) {
-    impl_->Fail(std::string("Decryption failed: ") + e.what());
+    impl_->Fail(e.what());
     return nullptr;
   }
 }
@@ -431,7 +431,7 @@ int CryptComponent::DecryptFileTo(const std::string& source, const std::string& 
   try {
     return impl_->TransformFile(false, source, target);
   } catch (const std::exception& e) {
-    return impl_->Fail(std::string("Decryption failed: ") + e.what());
+    return impl_->Fail(e.what());
   }
 }
 

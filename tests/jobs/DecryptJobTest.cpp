@@ -114,8 +114,11 @@ TEST_F(DecryptJobTest, WrongPasswordReportsTheComponentFailure) {
   EXPECT_TRUE(std::filesystem::is_empty(out_.Path()));
   EXPECT_TRUE(tmp_.IsEmpty());
 
-  SilentPrompter silent;
-  EXPECT_EQ(DecryptFileToFolder("feil", container_, out_.Path(), false, silent), 2);
+  // Batch mode: one line with the reason, said once.
+  ScriptedPrompter batch;
+  EXPECT_EQ(DecryptFileToFolder("feil", container_, out_.Path(), false, batch), 2);
+  EXPECT_EQ(batch.failures,
+            std::vector<std::string>{"Decryption failed: wrong password or damaged file (the padding is not valid)"});
   EXPECT_TRUE(std::filesystem::is_empty(out_.Path()));
 }
 

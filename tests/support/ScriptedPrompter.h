@@ -30,7 +30,10 @@ class ScriptedPrompter : public Prompter {
     return answer;
   }
 
+  void ReportFailure(const std::string& reason) override { failures.push_back(reason); }
+
   std::vector<Shown> shown;
+  std::vector<std::string> failures;  // batch mode's reasons, one a failure
   std::deque<bool> answers;
   // Runs while a message box is "open", e.g. to release a lock before the user presses OK.
   std::function<void()> onMessageBox;
