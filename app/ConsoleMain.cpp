@@ -7,6 +7,7 @@
 #include "app/LastChance.h"
 #include "platform/Console.h"
 #include "platform/CrashExit.h"
+#include "platform/TempGuardian.h"
 
 int main(int argc, char** argv) {
   // A crash on any thread is an unhandled error like any other: never a success.
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = kvelv::platform::CommandLineArguments(argc, argv);
   // The password stays in `args` only, not in what the process list shows.
   kvelv::platform::WipeOptionValues(argc, argv, "-password");
+  // While the process is small and has one thread; after the wipe, as the watcher gets a copy.
+  kvelv::platform::StartTempGuardian();
   return kvelv::RunWithLastChance(
       [&args] {
         kvelv::BatchJobRunner jobs(kvelv::platform::ConsoleErr());

@@ -8,11 +8,13 @@
 
 #include "app/LastChance.h"
 #include "jobs/SettingsFile.h"
+#include "platform/TempGuardian.h"
 #include "ui/Hoved.h"
 #include "ui/InteractiveStartup.h"
 #include "ui/QtPrompter.h"
 
 int main(int argc, char** argv) {
+  kvelv::platform::StartTempGuardian();  // while the process is small and has one thread
   // Qt needs its application object for the password dialog already; no window shows before it.
   QApplication app(argc, argv);
   // The application title; it is also the caption of the simple message dialogs.

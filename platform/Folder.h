@@ -55,6 +55,9 @@ class Folder {
   std::optional<FolderEntryInfo> Lookup(const std::string& name) const;
   // Renames `name` to `toName` in `to`, replacing a file (or link) there in one step.
   bool Rename(const std::string& name, const Folder& to, const std::string& toName, std::error_code& ec) const;
+  // The same only while nothing has the name `toName` in `to`; false otherwise, and false too
+  // where the file system cannot tell in the same step (then nothing was renamed either).
+  bool RenameToNewName(const std::string& name, const Folder& to, const std::string& toName) const;
   // Removes the file or link `name`; the empty subfolder `name`.
   bool RemoveFile(const std::string& name) const;
   bool RemoveSubfolder(const std::string& name) const;

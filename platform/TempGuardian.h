@@ -12,6 +12,11 @@
 
 namespace kvelv::platform {
 
+// Starts the watcher now, while the process is small; otherwise the first guarded folder starts
+// it. A watcher forked later shares every page the process had then, so each later write to one
+// of them costs a page copy. Call early in main(), before other threads. Nothing on Windows.
+void StartTempGuardian();
+
 // Creates a new folder "<prefix><random hex><suffix>" in `parent` (only the owner may enter it),
 // guarded as above; returns its name, "" when it cannot be created or cannot be guarded.
 std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix, const std::string& suffix);

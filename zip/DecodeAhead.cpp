@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "zip/Crc32.h"
 #include "zip/ExtractStreams.h"
+#include "zip/StagingFolder.h"
 #include "zip/ZipExceptions.h"
 
 namespace kvelv {
@@ -36,8 +38,8 @@ bool DecodeAhead::Suits(const ZipHeaderInfo& entry) {
 }
 
 DecodeAhead::DecodeAhead(std::shared_ptr<const ArchiveSource> archive,
-                         const std::vector<const ZipHeaderInfo*>& entries, unsigned threads)
-    : archive_(std::move(archive)) {
+                         const std::vector<const ZipHeaderInfo*>& entries, unsigned threads, AheadFiles files)
+    : archive_(std::move(archive)), files_(std::move(files)) {
   if (!archive_) return;
   jobs_.resize(entries.size());
   std::vector<bool> wanted(entries.size(), false);
@@ -46,11 +48,12 @@ DecodeAhead::DecodeAhead(std::shared_ptr<const ArchiveSource> archive,
     if (entry == nullptr || !Suits(*entry)) continue;
     wanted[i] = true;
     jobs_[i] = Job{entry->RelativeOffset(), entry->CompressedSize(), entry->UncompressedSize(),
-                   entry->CompressionMethod(), entry->Flag()};
+                   entry->CompressionMethod(), entry->Flag(), entry->DateTime(), entry->ExternalAttributes()};
   }
+  files_.write.resize(entries.size(), false);
   lookahead_ = std::make_unique<Lookahead<DecodedEntry, EntryDecoder>>(
-      std::move(wanted), [this](size_t index, EntryDecoder& decoder) { return Decode(jobs_[index], decoder); },
-      [](const DecodedEntry& entry) { return entry.size; }, threads);
+      std::move(wanted), [this](size_t index, EntryDecoder& decoder) { return Decode(index, jobs_[index], decoder); },
+      [](const DecodedEntry& entry) { return entry.data ? entry.size : 0; }, threads);
 }
 
 std::optional<DecodedEntry> DecodeAhead::Take(size_t index) {
@@ -58,7 +61,7 @@ std::optional<DecodedEntry> DecodeAhead::Take(size_t index) {
   return lookahead_->Take(index);
 }
 
-std::optional<DecodedEntry> DecodeAhead::Decode(const Job& job, EntryDecoder& decoder) const {
+std::optional<DecodedEntry> DecodeAhead::Decode(size_t index, const Job& job, EntryDecoder& decoder) const {
   DecodedEntry entry;
   try {
     try {
@@ -72,10 +75,32 @@ std::optional<DecodedEntry> DecodeAhead::Decode(const Job& job, EntryDecoder& de
     } catch (const EZipException&) {
       entry.error = std::current_exception();
     }
+    entry.crc = ComputeCrc32(entry.data.get(), entry.size);
+    if (!entry.error && files_.staging != nullptr && files_.write[index]) {
+      entry.stagedName = WriteStaged(index, job, entry);
+      if (!entry.stagedName.empty()) entry.data.reset();
+    }
   } catch (...) {
     return std::nullopt;  // out of memory and the like: the pass meets it again and reports it
   }
   return entry;
+}
+
+std::string DecodeAhead::WriteStaged(size_t index, const Job& job, const DecodedEntry& entry) const {
+  std::string name;
+  std::error_code ec;
+  platform::File file = files_.staging->NewFile(index, name, ec);
+  if (!file.IsOpen()) return {};
+  const auto size = static_cast<int64_t>(entry.size);
+  bool ok = size == 0 || file.Write(entry.data.get(), size) == size;
+  if (ok) {
+    StagingFolder::Stamp(file, job.dateTime, files_.retainAttributes, job.attributes);
+    ok = !files_.flushOnClose || file.Sync();
+  }
+  ok = file.Close() && ok;
+  if (ok) return name;
+  files_.staging->Drop(name);
+  return {};
 }
 
 }  // namespace kvelv

@@ -174,6 +174,16 @@ void EntryOutput::Write(const uint8_t* data, size_t count) {
   if (progress_) progress_(count);
 }
 
+void EntryOutput::WriteSummed(const uint8_t* data, size_t count) {
+  CheckDeclaredSize(written_, count, declared_);
+  // Never through the worker: it has nothing of this entry to write before these bytes.
+  if (data != nullptr && file_ != nullptr && file_->Write(data, static_cast<int64_t>(count)) != static_cast<int64_t>(count)) {
+    throw ECantWriteUCF(zip_text::kCantWriteUcf);
+  }
+  written_ += count;
+  if (progress_) progress_(count);
+}
+
 uint8_t* EntryOutput::Room(size_t& size) {
   if (!worker_) return ByteSink::Room(size);
   return worker_->Room(size);

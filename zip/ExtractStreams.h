@@ -50,6 +50,10 @@ class EntryOutput : public ByteSink {
   EntryOutput& operator=(const EntryOutput&) = delete;
 
   void Write(const uint8_t* data, size_t count) override;
+  // Bytes decoded and summed ahead: written to the file when `data` is given (null: they are in a
+  // file already), otherwise handled as Write handles them; the CRC comes from SetCrc.
+  void WriteSummed(const uint8_t* data, size_t count);
+  void SetCrc(uint32_t crc) { crc_ = crc ^ 0xFFFFFFFFu; }
   // Large entries: the buffer the second thread will sum and write next.
   uint8_t* Room(size_t& size) override;
   // Waits until every block written so far is summed and in the file; raises ECantWriteUCF when

@@ -1,6 +1,7 @@
 #include "zip/StagingFolder.h"
 
 #include "platform/TempGuardian.h"
+#include "zip/DosDateTime.h"
 #include "zip/ZipExceptions.h"
 
 namespace kvelv {
@@ -36,11 +37,22 @@ platform::File StagingFolder::NewFile(size_t item, std::string& name, std::error
   return staging_.CreateNewFile(name, false, ec);
 }
 
+void StagingFolder::Stamp(platform::File& file, uint32_t dosDateTime, bool retainAttributes, uint32_t attributes) {
+  int64_t seconds = 0;
+  if (UnixFromDosDateTime(NormalizeDosDateTime(dosDateTime), seconds)) file.SetLastWriteTime(seconds);
+  if (retainAttributes) file.SetDosAttributes(attributes);
+}
+
 void StagingFolder::Drop(const std::string& name) { staging_.RemoveFile(name); }
 
 bool StagingFolder::MoveIntoPlace(const std::string& name, const platform::Folder& folder,
                                   const std::string& finalName, std::error_code& ec) {
   return staging_.Rename(name, folder, finalName, ec);
+}
+
+bool StagingFolder::MoveToNewName(const std::string& name, const platform::Folder& folder,
+                                  const std::string& finalName) const {
+  return staging_.RenameToNewName(name, folder, finalName);
 }
 
 }  // namespace kvelv

@@ -4,6 +4,7 @@
 // are new files in a folder only the owner may enter; nothing that already sits in the target
 // folder is opened for writing. The folder goes, with whatever is still in it, when the object
 // does, and with the process if that is killed (platform/TempGuardian.h).
+#include <cstdint>
 #include <string>
 #include <system_error>
 
@@ -29,6 +30,11 @@ class StagingFolder {
   // the link itself, never what a link points to).
   bool MoveIntoPlace(const std::string& name, const platform::Folder& folder, const std::string& finalName,
                      std::error_code& ec);
+  // The same when nothing has the name `finalName` in `folder` yet; false otherwise (nothing moved).
+  bool MoveToNewName(const std::string& name, const platform::Folder& folder, const std::string& finalName) const;
+  // Gives a staged file the entry's time (a DOS date and time) and, when `retainAttributes`, its
+  // DOS attributes; what the file system cannot take is left as it is.
+  static void Stamp(platform::File& file, uint32_t dosDateTime, bool retainAttributes, uint32_t attributes);
   // The staged file's path, for moves that only a path can describe.
   std::string PathOf(const std::string& name) const { return staging_.PathOf(name); }
 

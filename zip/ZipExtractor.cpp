@@ -130,6 +130,8 @@ bool StagedExtraction::MoveOne(const Staged& staged, std::string& path) {
   }
 
   path = folder->PathOf(staged.name);
+  // Most names are new: then one step moves the file there, and only a name in use is looked at.
+  if (staging_->MoveToNewName(staged.stagedName, *folder, staged.name)) return true;
   const auto existing = folder->Lookup(staged.name);
   if (existing && existing->kind == platform::FolderEntryInfo::Kind::Folder) return skip({});
   if (existing && existing->IsFile() && existing->readOnly) {
@@ -199,7 +201,7 @@ std::vector<int> ZipExtractor::SelectEntries(Mode mode) {
 
 // With several small entries to decode, workers decode them ahead while this thread writes.
 // What an entry decodes to depends only on the archive, which is not written while it is open.
-void ZipExtractor::StartDecodeAhead(const std::vector<int>& selected) {
+void ZipExtractor::StartDecodeAhead(const std::vector<int>& selected, StagingFolder* staging) {
   if (HardwareThreads() < 2) return;
   std::vector<const ZipHeaderInfo*> ahead(static_cast<size_t>(entries_.Count()), nullptr);
   size_t count = 0;
@@ -208,7 +210,22 @@ void ZipExtractor::StartDecodeAhead(const std::vector<int>& selected) {
     ahead[static_cast<size_t>(index)] = &entries_[index];
     ++count;
   }
-  if (count >= 2 && archive_.Source()) ahead_ = std::make_unique<DecodeAhead>(archive_.Source(), ahead);
+  if (count < 2 || !archive_.Source()) return;
+  AheadFiles files;
+  if (staging != nullptr) {
+    // The workers write the files too, except those only checked (a later entry has the path).
+    files.staging = staging;
+    files.retainAttributes = settings_.retainAttributes;
+    files.flushOnClose = settings_.flushFilesOnClose;
+    files.write.assign(ahead.size(), false);
+    for (size_t i = 0; i < ahead.size(); ++i) files.write[i] = ahead[i] != nullptr && !superseded_[i];
+  }
+  ahead_ = std::make_unique<DecodeAhead>(archive_.Source(), ahead, HardwareThreads(), std::move(files));
+}
+
+std::optional<DecodedEntry> ZipExtractor::TakeAhead(int index) {
+  if (!ahead_) return std::nullopt;
+  return ahead_->Take(static_cast<size_t>(index));
 }
 
 void ZipExtractor::Unselect(const ZipHeaderInfo& entry) {
@@ -271,7 +288,8 @@ bool ZipExtractor::CanDecode(int index, const ZipHeaderInfo& work, bool showMess
   return true;
 }
 
-ZipExtractor::Decoded ZipExtractor::Decode(int index, const ZipHeaderInfo& work, BufferedFileStream* file) {
+ZipExtractor::Decoded ZipExtractor::Decode(const ZipHeaderInfo& work, BufferedFileStream* file,
+                                           std::optional<DecodedEntry> decoded) {
   uint64_t entryDone = 0;
   EntryOutput output(file, work.UncompressedSize(), [&](size_t count) {
     entryDone += count;
@@ -285,13 +303,14 @@ ZipExtractor::Decoded ZipExtractor::Decode(int index, const ZipHeaderInfo& work,
   });
   Decoded result;
   try {
-    std::optional<DecodedEntry> decoded;
-    if (ahead_) decoded = ahead_->Take(static_cast<size_t>(index));
     if (decoded) {
-      // What a worker decoded goes through the same output step, then its ending is raised.
+      // What a worker decoded (and summed, and perhaps wrote) goes through the same output step,
+      // then its ending is raised.
+      const uint8_t* data = decoded->data.get();
       for (size_t at = 0; at < decoded->size; at += kReplayBlock) {
-        output.Write(decoded->data.get() + at, std::min(kReplayBlock, decoded->size - at));
+        output.WriteSummed(data != nullptr ? data + at : nullptr, std::min(kReplayBlock, decoded->size - at));
       }
+      output.SetCrc(decoded->crc);
       if (decoded->error) std::rethrow_exception(decoded->error);
     } else {
       SeekToEntryData(archive_, work.RelativeOffset());
@@ -336,7 +355,7 @@ bool ZipExtractor::TestEntry(int index, ZipHeaderInfo& entry) {
       }
     }
     if (!CanDecode(index, work_, false)) return false;
-    const Decoded decoded = Decode(index, work_, nullptr);
+    const Decoded decoded = Decode(work_, nullptr, TakeAhead(index));
     if (!Sound(work_, decoded.complete, decoded.crc)) {
       if (events_.badCrc) events_.badCrc(decoded.crc, index, work_.Crc32());
       return false;
@@ -376,7 +395,7 @@ StagedExtraction ZipExtractor::Stage() {
     }
   }
 
-  StartDecodeAhead(selected);
+  StartDecodeAhead(selected, result.staging_.get());
   for (int index : selected) {
     while (StageEntry(index, entries_[index], result)) {
     }
@@ -390,7 +409,7 @@ bool ZipExtractor::CheckOnly(int index, StagedExtraction& result) {
     ++result.failed_;
     return false;
   }
-  const Decoded decoded = Decode(index, work_, nullptr);
+  const Decoded decoded = Decode(work_, nullptr, TakeAhead(index));
   const bool sound = Sound(work_, decoded.complete, decoded.crc);
   ++(sound ? result.passed_ : result.failed_);
   return sound;
@@ -436,8 +455,11 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
   const bool ownPath = path == defaultPath;
   result.targets_.push_back(path);
   // Decided now on what the target is (a link is replaced, never followed), and checked again
-  // when the file goes into place.
-  const auto existing = ownPath && folders->empty() ? result.target_->Lookup(name) : platform::LookupPath(path);
+  // when the file goes into place. A target folder this pass made has nothing of the user's.
+  std::optional<platform::FolderEntryInfo> existing;
+  if (!ownPath || !result.targetCreated_) {
+    existing = ownPath && folders->empty() ? result.target_->Lookup(name) : platform::LookupPath(path);
+  }
   if (existing && existing->kind == platform::FolderEntryInfo::Kind::Folder) {
     return checkOnly(Skip(SkipReason::srCreateError, index, work_.FullName()));
   }
@@ -461,23 +483,33 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
 
   StagedExtraction::Staged staged{index, {}, *folders, name, ownPath ? std::string() : path, false};
 
-  std::error_code ec;
-  platform::File file = result.staging_->NewFile(static_cast<size_t>(index), staged.stagedName, ec);
-  if (!file.IsOpen()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
-  BufferedFileStream out(kStreamBufferSize);
-  out.Adopt(std::move(file), result.staging_->PathOf(staged.stagedName));
+  std::optional<DecodedEntry> ahead = TakeAhead(index);
   Decoded decoded;
-  try {
-    decoded = Decode(index, work_, &out);
-    if (!out.Flush() || (settings_.flushFilesOnClose && !out.Sync())) throw ECantWriteUCF(zip_text::kCantWriteUcf);
-    int64_t seconds = 0;
-    if (UnixFromDosDateTime(NormalizeDosDateTime(work_.DateTime()), seconds)) out.Handle().SetLastWriteTime(seconds);
-    if (settings_.retainAttributes) out.Handle().SetDosAttributes(work_.ExternalAttributes());
-    if (!out.Close()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
-  } catch (...) {
-    out.Close();
-    result.staging_->Drop(staged.stagedName);
-    throw;
+  if (ahead && !ahead->stagedName.empty()) {
+    // A worker wrote the staged file; what is left is the output step's accounting.
+    staged.stagedName = ahead->stagedName;
+    try {
+      decoded = Decode(work_, nullptr, std::move(ahead));
+    } catch (...) {
+      result.staging_->Drop(staged.stagedName);
+      throw;
+    }
+  } else {
+    std::error_code ec;
+    platform::File file = result.staging_->NewFile(static_cast<size_t>(index), staged.stagedName, ec);
+    if (!file.IsOpen()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
+    BufferedFileStream out(kStreamBufferSize);
+    out.Adopt(std::move(file), result.staging_->PathOf(staged.stagedName));
+    try {
+      decoded = Decode(work_, &out, std::move(ahead));
+      if (!out.Flush() || (settings_.flushFilesOnClose && !out.Sync())) throw ECantWriteUCF(zip_text::kCantWriteUcf);
+      StagingFolder::Stamp(out.Handle(), work_.DateTime(), settings_.retainAttributes, work_.ExternalAttributes());
+      if (!out.Close()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
+    } catch (...) {
+      out.Close();
+      result.staging_->Drop(staged.stagedName);
+      throw;
+    }
   }
   if (!Sound(work_, decoded.complete, decoded.crc)) {
     if (events_.badCrc) events_.badCrc(decoded.crc, index, work_.Crc32());

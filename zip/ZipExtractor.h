@@ -27,6 +27,7 @@ namespace kvelv {
 
 class DecodeAhead;
 class StagingFolder;
+struct DecodedEntry;
 
 // Buttons of a library message and the answers.
 enum class MessageButtons { Ok, YesNo };
@@ -144,13 +145,17 @@ class ZipExtractor {
 
   std::vector<int> SelectEntries(Mode mode);
   bool Select(ZipHeaderInfo& entry, Mode mode) const;
-  void StartDecodeAhead(const std::vector<int>& selected);
+  // Starts the workers decoding ahead; with `staging` they write the staged files too.
+  void StartDecodeAhead(const std::vector<int>& selected, StagingFolder* staging = nullptr);
+  // What a worker prepared for entry `index`, nullopt when the pass decodes it itself.
+  std::optional<DecodedEntry> TakeAhead(int index);
   bool TestEntry(int index, ZipHeaderInfo& entry);
   bool StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction& result);
   // Decodes the working entry only to check it; counts it passed or failed and says which.
   bool CheckOnly(int index, StagedExtraction& result);
-  // Decodes `work` into `file` (nullptr: nowhere) through the output step.
-  Decoded Decode(int index, const ZipHeaderInfo& work, BufferedFileStream* file);
+  // Decodes `work` into `file` (nullptr: nowhere) through the output step, or replays what a
+  // worker decoded ahead.
+  Decoded Decode(const ZipHeaderInfo& work, BufferedFileStream* file, std::optional<DecodedEntry> decoded);
   bool CanDecode(int index, const ZipHeaderInfo& work, bool showMessages);
   bool MayReplace(int index, const ZipHeaderInfo& entry, const std::string& path, const std::string& name);
   bool Skip(SkipReason reason, int index, const std::string& name);

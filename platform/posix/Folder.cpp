@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -149,6 +150,11 @@ bool Folder::Rename(const std::string& name, const Folder& to, const std::string
   }
   ec = Errno(errno);
   return false;
+}
+
+bool Folder::RenameToNewName(const std::string& name, const Folder& to, const std::string& toName) const {
+  return ::renameat2(static_cast<int>(handle_), name.c_str(), static_cast<int>(to.handle_), toName.c_str(),
+                     RENAME_NOREPLACE) == 0;
 }
 
 bool Folder::RemoveFile(const std::string& name) const {

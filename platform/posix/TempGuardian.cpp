@@ -145,14 +145,33 @@ int gCount = 0;
 uint64_t gNextId = 1;
 pid_t gOwner = 0;  // the process the watcher serves
 
-// Starts the watcher once per process; false when it cannot run.
-bool EnsureWatcher() {
+pid_t gStarter = 0;  // the child that forks the watcher, until it is reaped
+
+// Waits for the child that forks the watcher; false when it could not.
+bool ReapStarter() {
+  if (gStarter <= 0) return gSocket >= 0;
+  int status = 0;
+  while (waitpid(gStarter, &status, 0) < 0 && errno == EINTR) {
+  }
+  gStarter = 0;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    close(gSocket);
+    gSocket = -1;
+    return false;
+  }
+  return true;
+}
+
+// Forks the watcher once per process (not waiting for it: see ReapStarter); false when it
+// cannot be started.
+bool StartWatcher() {
   if (gSocket >= 0 && gOwner == getpid()) return true;
   if (gSocket >= 0) {
     // A forked copy of the process: the inherited watcher serves the parent and would only act
     // when the parent ends, so this process gets its own.
     close(gSocket);
     gSocket = -1;
+    gStarter = 0;  // the parent's child
     gCount = 0;
     for (Registration& r : gRegistrations) r = Registration{};
   }
@@ -172,17 +191,14 @@ bool EnsureWatcher() {
     _exit(watcher < 0 ? 1 : 0);
   }
   close(ends[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    close(ends[1]);
-    return false;
-  }
   gSocket = ends[1];
   gOwner = getpid();
+  gStarter = pid;
   return true;
 }
+
+// Starts the watcher once per process and waits until it runs; false when it cannot run.
+bool EnsureWatcher() { return StartWatcher() && ReapStarter(); }
 
 bool Send(char kind, uint64_t id, const std::string& name, int descriptor) {
   Record record{};
@@ -216,6 +232,11 @@ bool SameParent(const Folder& parent, const Registration& r) {
 }
 
 }  // namespace
+
+void StartTempGuardian() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  StartWatcher();  // the first guarded folder waits for it (or, when it failed, tries again)
+}
 
 std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix, const std::string& suffix) {
   if (!parent.IsOpen()) return {};

@@ -142,6 +142,10 @@ bool Folder::Rename(const std::string& name, const Folder& to, const std::string
   return false;
 }
 
+bool Folder::RenameToNewName(const std::string& name, const Folder& to, const std::string& toName) const {
+  return MoveFileExW(Widen(PathOf(name)).c_str(), Widen(to.PathOf(toName)).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool Folder::RemoveFile(const std::string& name) const { return DeleteFileW(Widen(PathOf(name)).c_str()) != 0; }
 
 bool Folder::RemoveSubfolder(const std::string& name) const {

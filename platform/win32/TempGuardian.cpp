@@ -75,6 +75,8 @@ bool KeepUntilFolderRemoved(const std::wstring& path) {
 
 }  // namespace win32
 
+void StartTempGuardian() {}
+
 std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix, const std::string& suffix) {
   if (!parent.IsOpen()) return {};
   for (int attempt = 0; attempt < 100; ++attempt) {

@@ -84,11 +84,19 @@ TEST_F(StagedExtractionTest, FullFileSystemKeepsTheOldFile) {
     std::string path;
     ~Unmount() { umount(path.c_str()); }
   } unmount{mountPoint.Path()};
-  const std::string container = Container({{"large.bin", kLarge}});
-  test::WriteFile(mountPoint.Join("large.bin"), "old large.bin");
-  EXPECT_EQ(Decrypt(container, mountPoint.Path()).exitCode, 2);
-  EXPECT_EQ(test::ReadFile(mountPoint.Join("large.bin")), "old large.bin");
-  EXPECT_EQ(ListTree(mountPoint.Path()), std::vector<std::string>{"large.bin"});
+  // One large file, and many small ones (written by the workers that decode them).
+  std::vector<std::pair<std::string, std::string>> small;
+  for (int i = 0; i < 60; ++i) small.emplace_back("f" + std::to_string(i) + ".bin", test::RandomBytes(48 << 10, 500 + i));
+  for (const auto& files : {std::vector<std::pair<std::string, std::string>>{{"large.bin", kLarge}}, small}) {
+    const std::string& name = files.front().first;
+    SCOPED_TRACE(name);
+    const std::string container = Container(files);
+    test::WriteFile(mountPoint.Join(name), "old " + name);
+    EXPECT_EQ(Decrypt(container, mountPoint.Path()).exitCode, 2);
+    EXPECT_EQ(test::ReadFile(mountPoint.Join(name)), "old " + name);
+    EXPECT_EQ(ListTree(mountPoint.Path()), std::vector<std::string>{name});
+    fs::remove(mountPoint.Join(name));
+  }
 }
 
 TEST_F(StagedExtractionTest, LinksAndOtherUsersFilesAtTargetNamesAreReplaced) {

@@ -1,5 +1,6 @@
 // DOS attributes, listings, times and path parts as the archive code sees them.
 #include "platform/FileSystem.h"
+#include "platform/Folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -115,6 +116,18 @@ TEST(FileSystemTest, DeleteRenameAndCreateFolders) {
   EXPECT_EQ(test::ReadFile(dir.Join("to")), "new");
   EXPECT_FALSE(FileExists(dir.Join("from")));
   EXPECT_FALSE(RenameFile(dir.Join("from"), dir.Join("x")));
+
+  // To a new name only: a file or link there stays, and so does the file to move.
+  WriteFile(dir.Join("from"), "newer");
+  ASSERT_EQ(symlink("to", dir.Join("to-link").c_str()), 0);
+  std::error_code ec;
+  const Folder folder = Folder::Open(dir.Path(), ec);
+  EXPECT_FALSE(folder.RenameToNewName("from", folder, "to"));
+  EXPECT_FALSE(folder.RenameToNewName("from", folder, "to-link"));
+  EXPECT_EQ(test::ReadFile(dir.Join("to")), "new");
+  EXPECT_TRUE(folder.RenameToNewName("from", folder, "fresh"));
+  EXPECT_EQ(test::ReadFile(dir.Join("fresh")), "newer");
+  EXPECT_FALSE(FileExists(dir.Join("from")));
 
   ASSERT_TRUE(CreateFolders(dir.Join("a/b/c")));
   EXPECT_TRUE(FolderExists(dir.Join("a/b/c")));

@@ -98,6 +98,13 @@ TEST_F(WinConsole, RoundTripWithUnicodeNamesPasswordAndBackslashPaths) {
   EXPECT_EQ(test::ReadFile(out + "\\br\xC3\xB8" "d.txt"), "ost og br\xC3\xB8" "d\r\n");
   EXPECT_EQ(test::ReadFile(out + "\\\xE2\x82\xAC \xE6\xBC\xA2.txt"), std::string(70000, 'k'));
   EXPECT_TRUE(TempFolderEmpty());
+
+  // Again into the same folder: the files there are replaced.
+  test::WriteFile(out + "\\br\xC3\xB8" "d.txt", "older");
+  r = Kvelv({"-decrypt", "-password=" + password, "-file=" + container, "-to_folder=" + out});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(test::ReadFile(out + "\\br\xC3\xB8" "d.txt"), "ost og br\xC3\xB8" "d\r\n");
+  EXPECT_EQ(platform::ListFolder(out).value().size(), 2u);
 }
 
 TEST_F(WinConsole, WrongPasswordFailsAndLeavesNothing) {

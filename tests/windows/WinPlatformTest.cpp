@@ -11,6 +11,7 @@
 #include "platform/CodePages.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
+#include "platform/Folder.h"
 #include "platform/LocalTime.h"
 #include "platform/TempFiles.h"
 #include "platform/win32/WinApi.h"
@@ -221,6 +222,13 @@ TEST_F(WinFiles, RenameReplacesAndDeleteRefusesFolders) {
   test::WriteFile(dir_.Join("b.txt"), "B");
   EXPECT_TRUE(platform::RenameFile(dir_.Join("a.txt"), dir_.Join("b.txt")));
   EXPECT_EQ(test::ReadFile(dir_.Join("b.txt")), "A");
+  test::WriteFile(dir_.Join("c.txt"), "C");
+  std::error_code ec;
+  const platform::Folder folder = platform::Folder::Open(dir_.Path(), ec);
+  EXPECT_FALSE(folder.RenameToNewName("c.txt", folder, "b.txt"));  // to a new name only
+  EXPECT_EQ(test::ReadFile(dir_.Join("b.txt")), "A");
+  EXPECT_TRUE(folder.RenameToNewName("c.txt", folder, "d.txt"));
+  EXPECT_EQ(test::ReadFile(dir_.Join("d.txt")), "C");
   EXPECT_FALSE(platform::DeleteFile(dir_.Path()));
   EXPECT_TRUE(platform::CreateFolders(dir_.Join("x\\y\\z")));
   EXPECT_TRUE(platform::FolderExists(dir_.Join("x\\y")));

@@ -9,7 +9,9 @@
 
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
+#include "platform/FileSystem.h"
 #include "zip/DecodeAhead.h"
+#include "zip/DosDateTime.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipReader.h"
 #include "tests/support/TestData.h"
@@ -166,6 +168,46 @@ TEST(DecodeAheadTest, ExtractionOfManySmallEntriesIncludingDamagedOnes) {
       EXPECT_EQ(test::ReadFile(out), specs[static_cast<size_t>(i)].content) << i;
     }
   }
+}
+
+// Files the workers write: their bytes, time and read-only attribute as the pass would set them,
+// and nothing left of those the pass does not keep (an existing file kept, an entry superseded).
+TEST(DecodeAheadTest, StagedFilesWrittenByWorkersAreThoseThePassWouldWrite) {
+  std::vector<ArchiveEntrySpec> specs;
+  for (int i = 0; i < 40; ++i) specs.push_back(Entry("f" + std::to_string(i) + ".txt", test::LogText(700 + 53 * i, i)));
+  specs[5].externalAttributes = 0x21;  // read-only
+  specs[6].dosDateTime = 0x3C2A5B1E;   // 2010-01-10 11:24:60
+  specs.push_back(Entry("f7.txt", "the later f7"));
+  test::TempDir dir;
+  const std::string archive = dir.Join("a.zip");
+  test::WriteFile(archive, test::MakeArchive(specs));
+  const std::string out = dir.Join("out");
+  std::filesystem::create_directory(out);
+  test::WriteFile(out + "/f9.txt", "kept");
+
+  ZipReader reader;
+  reader.SetZipName(archive);
+  reader.SetDestDir(out);
+  reader.SetDoAll(true);
+  reader.SetOverwriteMode(UZOverwriteMode::Never);
+  EXPECT_EQ(reader.ExtractAll(), 40);
+
+  size_t names = 0;
+  for (const auto& file : std::filesystem::directory_iterator(out)) {
+    ++names;
+    EXPECT_TRUE(file.is_regular_file()) << file.path();
+  }
+  EXPECT_EQ(names, 40u);
+  for (int i = 0; i < 40; ++i) {
+    const std::string path = out + "/f" + std::to_string(i) + ".txt";
+    const std::string expected = i == 9 ? "kept" : i == 7 ? "the later f7" : specs[static_cast<size_t>(i)].content;
+    EXPECT_EQ(test::ReadFile(path), expected) << i;
+  }
+  const auto perms = std::filesystem::status(out + "/f5.txt").permissions();
+  EXPECT_EQ(perms & std::filesystem::perms::owner_write, std::filesystem::perms::none);
+  int64_t seconds = 0;
+  ASSERT_TRUE(UnixFromDosDateTime(NormalizeDosDateTime(specs[6].dosDateTime), seconds));
+  EXPECT_EQ(platform::GetFileInfo(out + "/f6.txt")->lastWriteTime, seconds);
 }
 
 }  // namespace
