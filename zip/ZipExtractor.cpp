@@ -199,8 +199,9 @@ std::vector<int> ZipExtractor::SelectEntries(Mode mode) {
   return selected;
 }
 
-// With several small entries to decode, workers decode them ahead while this thread writes.
-// What an entry decodes to depends only on the archive, which is not written while it is open.
+// With several small entries to decode, workers decode them ahead while this thread handles the
+// entries before them; when staging, they write the staged files too. What an entry decodes to
+// depends only on the archive, which is not written while it is open.
 void ZipExtractor::StartDecodeAhead(const std::vector<int>& selected, StagingFolder* staging) {
   if (HardwareThreads() < 2) return;
   std::vector<const ZipHeaderInfo*> ahead(static_cast<size_t>(entries_.Count()), nullptr);
