@@ -2,10 +2,6 @@
 
 #include <array>
 
-#ifdef KVELV_HAVE_ISAL
-#include <isa-l/crc.h>
-#endif
-
 namespace kvelv {
 
 namespace {
@@ -44,15 +40,6 @@ uint32_t Crc32UpdateBytewise(uint32_t reg, const uint8_t* data, size_t n) {
 }
 
 uint32_t Crc32Update(uint32_t reg, const uint8_t* data, size_t n) {
-#ifdef KVELV_HAVE_ISAL
-  // ISA-L folds with carry-less multiplication, several times faster than the tables; it takes
-  // and gives the complemented register.
-  if (n >= 64) return ~crc32_gzip_refl(~reg, data, n);
-#endif
-  return Crc32UpdateTables(reg, data, n);
-}
-
-uint32_t Crc32UpdateTables(uint32_t reg, const uint8_t* data, size_t n) {
   const auto& t = kTables;
   while (n >= 16) {
     const uint32_t a = Load32(data) ^ reg;
