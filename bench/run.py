@@ -57,9 +57,20 @@ def case_files(corpus, case):
     return found
 
 
-def timed(argv, cwd, stdin_text=None):
-    """Runs one command; returns (seconds, max RSS in KiB, CPU seconds). Fails loudly on a
-    non-zero exit."""
+def warm(paths, cwd):
+    """Reads the files once, so that they are in the page cache. The machine's memory reclaim
+    pages out files left alone for some seconds, and whichever tool came first after that would
+    read them from the disk while the next found them cached."""
+    for path in paths:
+        with open(os.path.join(cwd, path), "rb") as f:
+            while f.read(1 << 20):
+                pass
+
+
+def timed(argv, cwd, stdin_text=None, inputs=()):
+    """Runs one command, its `inputs` read beforehand (see warm); returns (seconds, max RSS in
+    KiB, CPU seconds). Fails loudly on a non-zero exit."""
+    warm(inputs, cwd)
     # Dirty pages of the command before are written out first, so that no command pays for them.
     os.sync()
     with tempfile.NamedTemporaryFile(mode="r", suffix=".time") as t:
@@ -113,14 +124,14 @@ class Bench:
         remove(kv)
         self.record(case, "encrypt", "kvelv", timed(
             [self.args.kvelv, "-encrypt", f"-password={PASSWORD}", "-files=" + ";".join(files), f"-to_file={kv}"],
-            self.corpus))
+            self.corpus, inputs=files))
         self.sizes[(case, "kvelv")] = os.path.getsize(kv)
         if self.args.baseline:
             kb = os.path.join(o, f"{case}.baseline.orvkvelv")
             remove(kb)
             self.record(case, "encrypt", "kvelv-baseline", timed(
                 [self.args.baseline, "-encrypt", f"-password={PASSWORD}", "-files=" + ";".join(files),
-                 f"-to_file={kb}"], self.corpus))
+                 f"-to_file={kb}"], self.corpus, inputs=files))
             self.sizes[(case, "kvelv-baseline")] = os.path.getsize(kb)
             remove(kb)
 
@@ -128,7 +139,7 @@ class Bench:
         enc = os.path.join(o, f"{case}.zip.enc")
         remove(z)
         remove(enc)
-        first = timed(["zip", "-6", "-q", "-j", z, "-@"], self.corpus, "\n".join(files) + "\n")
+        first = timed(["zip", "-6", "-q", "-j", z, "-@"], self.corpus, "\n".join(files) + "\n", inputs=files)
         second = timed(self.openssl(False, z, enc), self.corpus)
         self.record(case, "encrypt", "zip+openssl", both(first, second))
         self.sizes[(case, "zip+openssl")] = os.path.getsize(enc)
@@ -142,7 +153,7 @@ class Bench:
                 f.write("\n".join(files) + "\n")
             self.record(case, "encrypt", "7z", timed(
                 ["7z", "a", "-tzip", "-mx=5", "-mem=AES256", f"-p{PASSWORD}", "-bd", "-bso0", "-bsp0", s,
-                 f"@{listing}"], self.corpus))
+                 f"@{listing}"], self.corpus, inputs=files))
             self.sizes[(case, "7z")] = os.path.getsize(s)
 
     def done_with(self, folder, files):
@@ -163,7 +174,8 @@ class Bench:
         tmp_before = sorted(os.listdir(self.tmp))
         tmp_stamp = os.stat(self.tmp).st_mtime_ns
         self.record(case, "decrypt", "kvelv", timed(
-            [self.args.kvelv, "-decrypt", f"-password={PASSWORD}", f"-file={kv}", f"-to_folder={xk}"], self.corpus))
+            [self.args.kvelv, "-decrypt", f"-password={PASSWORD}", f"-file={kv}", f"-to_folder={xk}"], self.corpus,
+            inputs=[kv]))
         if sorted(os.listdir(self.tmp)) != tmp_before or os.stat(self.tmp).st_mtime_ns != tmp_stamp:
             raise SystemExit("kvelv -decrypt wrote into the temporary folder")
         if check:
@@ -177,14 +189,14 @@ class Bench:
             remove(xb)
             self.record(case, "decrypt", "kvelv-baseline", timed(
                 [self.args.baseline, "-decrypt", f"-password={PASSWORD}", f"-file={kv}", f"-to_folder={xb}"],
-                self.corpus))
+                self.corpus, inputs=[kv]))
             self.done_with(xb, files)
 
         z = os.path.join(o, f"{case}.dec.zip")
         xu = os.path.join(o, f"{case}.x-unzip.{r}")
         remove(z)
         remove(xu)
-        first = timed(self.openssl(True, kv, z), self.corpus)
+        first = timed(self.openssl(True, kv, z), self.corpus, inputs=[kv])
         second = timed(["unzip", "-q", "-o", z, "-d", xu], self.corpus)
         self.record(case, "decrypt", "openssl+unzip", both(first, second))
         self.done_with(xu, files)
@@ -202,7 +214,8 @@ class Bench:
             x7 = os.path.join(o, f"{case}.x-7z.{r}")
             remove(x7)
             self.record(case, "decrypt", "7z", timed(
-                ["7z", "x", f"-p{PASSWORD}", "-y", "-bd", "-bso0", "-bsp0", f"-o{x7}", s], self.corpus))
+                ["7z", "x", f"-p{PASSWORD}", "-y", "-bd", "-bso0", "-bsp0", f"-o{x7}", s], self.corpus,
+                inputs=[s]))
             self.done_with(x7, files)
 
     def run(self, cases):
@@ -260,7 +273,8 @@ def report(bench, lists, args, load_before, load_after, started):
     lines.append("")
     lines.append("`kvelv` against packing and encrypting by hand, on the same files, measured by the harness in "
                  "`bench/` (`bash bench/run.sh`; `--quick` for a small corpus). Each round runs every tool once, in "
-                 "turn, so that load on the machine hits them alike; the table shows the median over the rounds "
+                 "turn, so that load on the machine hits them alike, each with its input files read just before (in the "
+                 "page cache, as for a file just written); the table shows the median over the rounds "
                  "with the fastest and slowest run, and the peer's median divided by ours (above 1: `kvelv` is "
                  "faster). CPU s is the median user plus system time of the commands, all threads counted. Peak "
                  "memory is the largest maximum resident set size of the commands involved (`/usr/bin/time`).")
