@@ -396,12 +396,17 @@ StagedExtraction ZipExtractor::Stage() {
     }
   }
 
+  // The workers write into the staging folder: they are stopped before it goes, however this
+  // pass ends (an error unwinds `result`, and the folder with it, right after this guard).
+  struct StopWorkers {
+    std::unique_ptr<DecodeAhead>& ahead;
+    ~StopWorkers() { ahead.reset(); }
+  } stopWorkers{ahead_};
   StartDecodeAhead(selected, result.staging_.get());
   for (int index : selected) {
     while (StageEntry(index, entries_[index], result)) {
     }
   }
-  ahead_.reset();
   return result;
 }
 
