@@ -177,9 +177,8 @@ void EntryOutput::Write(const uint8_t* data, size_t count) {
 void EntryOutput::WriteSummed(const uint8_t* data, size_t count) {
   CheckDeclaredSize(written_, count, declared_);
   // Never through the worker: it has nothing of this entry to write before these bytes.
-  if (data != nullptr && file_ != nullptr && file_->Write(data, static_cast<int64_t>(count)) != static_cast<int64_t>(count)) {
-    throw ECantWriteUCF(zip_text::kCantWriteUcf);
-  }
+  const auto size = static_cast<int64_t>(count);
+  if (data != nullptr && file_ != nullptr && file_->Write(data, size) != size) throw ECantWriteUCF(zip_text::kCantWriteUcf);
   written_ += count;
   if (progress_) progress_(count);
 }

@@ -86,7 +86,9 @@ TEST_F(StagedExtractionTest, FullFileSystemKeepsTheOldFile) {
   } unmount{mountPoint.Path()};
   // One large file, and many small ones (written by the workers that decode them).
   std::vector<std::pair<std::string, std::string>> small;
-  for (int i = 0; i < 60; ++i) small.emplace_back("f" + std::to_string(i) + ".bin", test::RandomBytes(48 << 10, 500 + i));
+  for (int i = 0; i < 60; ++i) {
+    small.emplace_back("f" + std::to_string(i) + ".bin", test::RandomBytes(48 << 10, 500 + i));
+  }
   for (const auto& files : {std::vector<std::pair<std::string, std::string>>{{"large.bin", kLarge}}, small}) {
     const std::string& name = files.front().first;
     SCOPED_TRACE(name);
