@@ -43,6 +43,12 @@ void GuiThreadPrompter::ShowMessageBox(const std::string& text, const std::strin
   OnGuiThread([&] { target_.ShowMessageBox(text, caption); });
 }
 
+void GuiThreadPrompter::Progress(const JobProgress& progress) {
+  if (busy_) busy_->Status().Report(progress);
+}
+
+bool GuiThreadPrompter::CancelRequested() { return busy_ && busy_->Status().CancelRequested(); }
+
 bool GuiThreadPrompter::AskYesNo(const std::string& text, const std::string& caption) {
   bool answer = false;
   OnGuiThread([&] { answer = target_.AskYesNo(text, caption); });

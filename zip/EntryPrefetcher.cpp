@@ -28,6 +28,8 @@ EntryPrefetcher::EntryPrefetcher(const std::vector<std::string>& items, std::vec
           [this](size_t index, ParallelDeflater& deflater) { return Prepare(items_[index], deflater); },
           [](const PrefetchedEntry& entry) { return entry.deflated.size(); }, threads, ahead, heldLimit) {}
 
+EntryPrefetcher::~EntryPrefetcher() { stopping_ = true; }
+
 std::optional<PrefetchedEntry> EntryPrefetcher::Take(size_t index, int64_t size, int64_t lastWriteTime) {
   std::optional<PrefetchedEntry> entry = lookahead_.Take(index);
   if (entry && (entry->size != size || entry->lastWriteTime != lastWriteTime)) return std::nullopt;
@@ -49,7 +51,7 @@ std::optional<PrefetchedEntry> EntryPrefetcher::Prepare(const std::string& path,
     // Never more than one chunk, so the deflate below is the single stream the pass would make.
     SourceReader read = [&](uint8_t* buffer, size_t max) -> size_t {
       const auto room = static_cast<size_t>(kMaxFileSize - entry.size);
-      if (failed || room == 0) return 0;
+      if (failed || room == 0 || stopping_.load(std::memory_order_relaxed)) return 0;
       const int64_t got = source.Read(buffer, static_cast<int64_t>(std::min(max, room)));
       if (got < 0) {
         failed = true;

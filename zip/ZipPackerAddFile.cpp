@@ -212,6 +212,8 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
     }
     crc = Crc32Update(crc, buffer, static_cast<size_t>(got));
     bytesRead += static_cast<uint64_t>(got);
+    bytesDone_ += got;
+    Progress(item);  // between chunks, not only between files: a cancel request raises here
     return static_cast<size_t>(got);
   };
   ArchiveWriter write = [this](const uint8_t* data, size_t count) { WriteArchiveBytes(data, count); };
@@ -220,6 +222,8 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
     WriteArchiveBytes(prepared->deflated.data(), prepared->deflated.size());
     crc = ~prepared->crc;
     bytesRead = static_cast<uint64_t>(prepared->size);
+    bytesDone_ += prepared->size;
+    Progress(item);
   } else if (StoresItem(item)) {
     StoreEntryData(read, write);
     entry->SetCompressionMethod(kMethodStored);

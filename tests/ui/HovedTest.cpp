@@ -6,7 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressDialog>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
@@ -22,6 +22,7 @@
 #include "platform/LocalTime.h"
 #include "tests/ui/ScriptedPrompter.h"
 #include "ui/EncryptTarget.h"
+#include "ui/BackgroundJob.h"
 #include "ui/Hoved.h"
 
 using kvelv::Hoved;
@@ -309,18 +310,21 @@ class HovedTest : public QObject {
     f.Click("btnEncrypt");
     QCOMPARE(f.prompter.log, QStringList{"message: Filen finnes ikke! Velg fil."});
 
-    // 61 minutes old: asked before the folder is looked at; No ends the action.
+    // 61 minutes old: asked once the target folder passed its checks (a missing folder is
+    // reported without a question); No ends the action.
     f.prompter.log.clear();
     QVERIFY(kvelv::platform::SetLastWriteTime(S(file), now - 61 * 60));
     f.Set("txtFileToEncrypt", file);
     f.Set("txtEncryptToFolder", f.Path("mangler"));
-    f.prompter.confirmAnswers = {false, true};
     f.Click("btnEncrypt");
+    f.Set("txtEncryptToFolder", f.dir.path());
+    f.prompter.confirmAnswers = {false};
     f.Click("btnEncrypt");
     QCOMPARE(f.prompter.log,
-             (QStringList{"confirm: Filen er gamlere enn en time, er det riktig fil?",
-                          "confirm: Filen er gamlere enn en time, er det riktig fil?",
-                          "message: Mappe finnes ikke! Velg mappe."}));
+             (QStringList{"message: Mappe finnes ikke! Velg mappe.",
+                          "confirm: Filen er gamlere enn en time, er det riktig fil?"}));
+    QVERIFY(f.encryptCalls.empty());
+    f.Set("txtEncryptToFolder", f.Path("mangler"));
 
     // 59 minutes old: no question.
     f.prompter.log.clear();
@@ -332,12 +336,16 @@ class HovedTest : public QObject {
                                           "message: Har ikke skrivetilgang til valgt mappe! Velg mappe."}));
     QVERIFY(f.encryptCalls.empty());
 
-    // A future date is not old either; the job gets the target named after the clock.
+    // A future date is not old either; the job gets the target named after the clock. Pasted
+    // paths lose the blanks and the one pair of quotes around them, in the fields too.
     f.prompter.log.clear();
     QVERIFY(kvelv::platform::SetLastWriteTime(S(file), now + 3600));
-    f.Set("txtEncryptToFolder", f.dir.path() + "/");
+    f.Set("txtFileToEncrypt", "  \"" + file + "\" \t");
+    f.Set("txtEncryptToFolder", " '" + f.dir.path() + "/'");
     f.Click("btnEncrypt");
     QVERIFY(f.prompter.log.isEmpty());
+    QCOMPARE(f.Edit("txtFileToEncrypt")->text(), file);
+    QCOMPARE(f.Edit("txtEncryptToFolder")->text(), f.dir.path() + "/");
     QCOMPARE(f.encryptCalls.size(), std::size_t(1));
     QCOMPARE(Q(f.encryptCalls[0].source), file);
     QCOMPARE(Q(f.encryptCalls[0].target),
@@ -366,37 +374,109 @@ class HovedTest : public QObject {
     f.Set("txtDecryptToFolder", f.dir.path());
     f.Set("txtFileToEncrypt", container);
     f.Set("txtEncryptToFolder", f.dir.path());
-    bool buttonsEnabled = true, closed = true, busyShown = false;
+    bool buttonsEnabled = true, editable = true, closed = true, busyShown = false;
     f.duringJob = [&](Prompter&) {
       QMetaObject::invokeMethod(
           &w,
           [&] {
             buttonsEnabled = f.Button("btnEncrypt")->isEnabled() || f.Button("btnDecrypt")->isEnabled();
+            editable = !f.Edit("txtEncryptedFile")->isReadOnly();
             w.btnEncryptClick();
-            closed = w.close();
+            closed = w.close();  // asks; unanswered is No
           },
           Qt::BlockingQueuedConnection);
-      // Work longer than a second shows the busy indicator; wait for it (bounded).
+      // Work longer than a second shows the progress dialog; wait for it (bounded).
       for (int i = 0; i < 600 && !busyShown; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        QMetaObject::invokeMethod(
-            &w,
-            [&] {
-              auto* busy = w.findChild<QProgressDialog*>(QStringLiteral("BusyIndicator"));
-              busyShown = busy && busy->isVisible();
-            },
-            Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(&w, [&] { busyShown = w.Indicator() && w.Indicator()->IsShown(); },
+                                  Qt::BlockingQueuedConnection);
       }
     };
     f.Click("btnDecrypt");
     QVERIFY(!buttonsEnabled);
+    QVERIFY(!editable);
     QVERIFY(!closed);
+    QCOMPARE(f.prompter.log.mid(0, 2),
+             (QStringList{"question: Jobben er ikke ferdig. Vil du avbryte den og lukke programmet?", "unanswered"}));
     QVERIFY(busyShown);
     QVERIFY(f.encryptCalls.empty());
     QCOMPARE(f.decryptCalls.size(), std::size_t(1));
     QVERIFY(w.isVisible());
     QVERIFY(f.Button("btnEncrypt")->isEnabled());
-    QVERIFY(!w.findChild<QProgressDialog*>(QStringLiteral("BusyIndicator")));
+    QVERIFY(!f.Edit("txtEncryptedFile")->isReadOnly());
+    QVERIFY(!w.Indicator());
+    QVERIFY(!w.findChild<kvelv::ProgressDialog*>());
+  }
+
+  void progressDialogShowsTheJobAndOnlyAsksItToStop() {
+    Fixture f;
+    Hoved& w = f.Make();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString file = f.Path("stor.bin");
+    WriteText(file, "x");
+    f.Set("txtFileToEncrypt", file);
+    f.Set("txtEncryptToFolder", f.dir.path());
+    // A job that reports and runs until it is asked to stop (bounded).
+    bool stopped = false;
+    auto work = [&](Prompter& p) {
+      stopped = false;
+      for (uint64_t done = 0; done < 20000 && !stopped; ++done) {
+        p.Progress({done, 40000, "stor.bin"});
+        stopped = p.CancelRequested();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    };
+    // Each way of asking, from the user-interface thread once the dialog shows; the dialog must
+    // still be there right after it, and the job must end stopped.
+    const std::vector<std::function<void(kvelv::ProgressDialog&)>> asks = {
+        [](kvelv::ProgressDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); },
+        [](kvelv::ProgressDialog& d) { d.close(); },
+        [](kvelv::ProgressDialog& d) { QTest::mouseClick(d.CancelButton(), Qt::LeftButton); },
+    };
+    for (const auto& ask : asks) {
+      bool stillShown = false;
+      QString shownFile;
+      int shownTenths = 0;
+      f.duringJob = [&](Prompter& p) {
+        std::thread asker([&] {
+          bool asked = false;
+          for (int i = 0; i < 600 && !asked; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            QMetaObject::invokeMethod(
+                &w,
+                [&] {
+                  kvelv::ProgressDialog* d = w.Indicator() ? w.Indicator()->Dialog() : nullptr;
+                  if (!d || !d->isVisible() || d->Bar()->value() == 0) return;
+                  shownFile = d->FileLabel()->text();
+                  shownTenths = d->Bar()->value();
+                  ask(*d);
+                  stillShown = d->isVisible() && !d->CancelButton()->isEnabled();
+                  asked = true;
+                },
+                Qt::BlockingQueuedConnection);
+          }
+        });
+        work(p);
+        asker.join();
+      };
+      f.Click("btnEncrypt");
+      QVERIFY(stopped);
+      QVERIFY(stillShown);
+      QCOMPARE(shownFile, QStringLiteral("stor.bin"));
+      QVERIFY(shownTenths > 0 && shownTenths < 500);
+      QVERIFY(!w.Indicator());
+    }
+
+    // Closing the window asks; Yes stops the job, and the window closes once it has ended.
+    f.prompter.questionAnswers = {true};
+    f.duringJob = [&](Prompter& p) {
+      QMetaObject::invokeMethod(&w, [&] { w.close(); }, Qt::QueuedConnection);
+      work(p);
+    };
+    f.Click("btnEncrypt");
+    QVERIFY(stopped);
+    QTRY_VERIFY(!w.isVisible());
   }
 
   void fileButtonsStartInTheRightFolder() {

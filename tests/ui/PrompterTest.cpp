@@ -2,7 +2,6 @@
 // from a worker thread answered on the user-interface thread.
 #include <QApplication>
 #include <QEventLoop>
-#include <QProgressDialog>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -54,7 +53,8 @@ class BusyProbe final : public kvelv::Prompter {
     // A message runs an event loop: an armed indication would get its turn here.
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
-    busyDuringMessage.push_back(owner_.findChild<QProgressDialog*>() != nullptr);
+    const auto* dialog = owner_.findChild<kvelv::ProgressDialog*>();
+    busyDuringMessage.push_back(dialog != nullptr && dialog->isVisible());
   }
   QWidget& owner_;
 };
@@ -112,7 +112,7 @@ class PrompterTest : public QObject {
     QVERIFY(shownBetween);
     QCOMPARE(target.busyDuringMessage, (std::vector<bool>{false, false, false}));
     QCoreApplication::processEvents();
-    QVERIFY(!owner.findChild<QProgressDialog*>());
+    QVERIFY(!owner.findChild<kvelv::ProgressDialog*>());
   }
 
   void messageBoxIsAsWideAsItsCaptionAndEscapeAnswersNo() {
