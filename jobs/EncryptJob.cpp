@@ -39,8 +39,9 @@ int ReportCancelled(bool interactive, Prompter& prompter) {
 }
 
 // The progress of both steps as one: the bytes of the files packed, then the bytes of the
-// archive encrypted. Until the archive is complete its size is estimated from how well the
-// files packed so far compressed.
+// archive encrypted. Until the archive is complete it counts as large as the files (it is at
+// most a little larger), so the share done never goes back; it jumps ahead when the files
+// compressed well.
 class EncryptProgress {
  public:
   EncryptProgress(Prompter& prompter, std::string container)
@@ -48,9 +49,7 @@ class EncryptProgress {
 
   void Packing(const PassProgress& pass) {
     packTotal_ = std::max<int64_t>(pass.total, 0);
-    const int64_t archive =
-        pass.done > 0 ? static_cast<int64_t>(static_cast<double>(pass.written) / pass.done * packTotal_) : packTotal_;
-    report_.Send(std::min(pass.done, packTotal_), packTotal_ + archive, platform::FileNamePart(pass.name));
+    report_.Send(std::min(pass.done, packTotal_), 2 * packTotal_, platform::FileNamePart(pass.name));
   }
   void Encrypting(int64_t done, int64_t total) { report_.Send(packTotal_ + done, packTotal_ + total, container_); }
   bool CancelRequested() { return report_.CancelRequested(); }

@@ -48,7 +48,7 @@ void ZipPacker::ProcessMessages() const {
 }
 
 void ZipPacker::Progress(const std::string& item) {
-  if (events_.progress) events_.progress(PassProgress{item, bytesDone_, totalBytes_, out_.Position()});
+  if (events_.progress) events_.progress(PassProgress{item, bytesDone_, totalBytes_});
   ProcessMessages();
 }
 

@@ -24,10 +24,9 @@ enum class EncryptStrength { esPKStandard, esAES128, esAES192, esAES256 };
 
 // How far a pass has got, reported between blocks of work.
 struct PassProgress {
-  std::string name;     // the file being packed, or the entry being tested or extracted
-  int64_t done = 0;     // bytes read from the files (packing), or decoded (testing, extracting)
-  int64_t total = 0;    // the bytes the pass has to handle in all
-  int64_t written = 0;  // bytes of archive written so far (packing; 0 otherwise)
+  std::string name;   // the file being packed, or the entry being tested or extracted
+  int64_t done = 0;   // bytes read from the files (packing), or decoded (testing, extracting)
+  int64_t total = 0;  // the bytes the pass has to handle in all
 };
 
 // Record signatures and fixed sizes of the archive format.
