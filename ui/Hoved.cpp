@@ -368,6 +368,8 @@ void Hoved::SetActionsEnabled(bool enabled) {
 void Hoved::RunJob(const std::function<void(Prompter&)>& job) {
   busy_ = true;
   const QPointer<QWidget> focus = focusWidget();
+  // Not handed on to the next field, where a selected path would look like something to edit.
+  if (focus) focus->clearFocus();
   SetActionsEnabled(false);
   BusyIndicator indicator(this);
   indicator_ = &indicator;

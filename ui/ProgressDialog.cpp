@@ -41,7 +41,7 @@ ProgressDialog::ProgressDialog(JobStatus& status, QWidget* owner)
       bar_(new QProgressBar(this)),
       cancel_(new QPushButton(QString::fromUtf8(kCancel), this)) {
   setObjectName(QStringLiteral("ProgressDialog"));
-  setWindowTitle(QStringLiteral("Orv Kvelv"));
+  setWindowTitle(QStringLiteral("0 % – Orv Kvelv"));
   caption_->setObjectName(QStringLiteral("Caption"));
   file_->setObjectName(QStringLiteral("File"));
   file_->setTextFormat(Qt::PlainText);
@@ -114,7 +114,12 @@ void ProgressDialog::Refresh() {
   const JobProgress progress = status_.Latest();
   const uint64_t total = std::max<uint64_t>(progress.total, 1);
   const auto tenths = static_cast<int>(std::min<uint64_t>(1000, progress.done * 1000 / total));
-  if (tenths > bar_->value()) bar_->setValue(tenths);
+  if (tenths > bar_->value()) {
+    bar_->setValue(tenths);
+    // The share in the caption too, where the task bar and the window list show it.
+    const QString title = QStringLiteral("%1 % – Orv Kvelv").arg(tenths / 10);
+    if (windowTitle() != title) setWindowTitle(title);
+  }
   const QString file = QString::fromStdString(progress.file);
   const QString shown = file_->fontMetrics().elidedText(file, Qt::ElideMiddle, file_->minimumWidth());
   if (file_->text() != shown) file_->setText(shown);

@@ -52,7 +52,7 @@ std::optional<PrefetchedEntry> EntryPrefetcher::Prepare(const std::string& path,
     SourceReader read = [&](uint8_t* buffer, size_t max) -> size_t {
       const auto room = static_cast<size_t>(kMaxFileSize - entry.size);
       if (failed || room == 0 || stopping_.load(std::memory_order_relaxed)) return 0;
-      const int64_t got = source.Read(buffer, static_cast<int64_t>(std::min(max, room)));
+      const int64_t got = source.Read(buffer, static_cast<int64_t>(std::min({max, room, kSourceReadSlice})));
       if (got < 0) {
         failed = true;
         return 0;

@@ -1,5 +1,6 @@
 // Packing one list item: a folder entry or a file, its local header written before and again
 // after its data.
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -205,6 +206,7 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
   SourceReader read = [&](uint8_t* buffer, size_t max) -> size_t {
     const uint64_t room = readLimit - bytesRead;
     if (room < max) max = static_cast<size_t>(room);
+    max = std::min(max, kSourceReadSlice);
     if (max == 0) return 0;
     const int64_t got = source.Read(buffer, static_cast<int64_t>(max));
     if (got < 0) {

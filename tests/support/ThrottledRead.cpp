@@ -2,6 +2,8 @@
 // without needing huge files. Loaded into a program with LD_PRELOAD:
 //   KVELV_THROTTLE_PATH  reads of files whose path starts with this are slowed (unset: none)
 //   KVELV_THROTTLE_RATE  bytes per second for each read (default 8000000)
+//   KVELV_THROTTLE_LOG   a file that gets one line per slowed read, the CLOCK_MONOTONIC seconds at
+//                        which it returned (so a test sees when a job stopped reading)
 // Every read of such a file sleeps as long as its bytes take at that rate, after it is done.
 #include <dlfcn.h>
 #include <sys/types.h>
@@ -36,6 +38,14 @@ void Pause(int fd, ssize_t bytes) {
     const double seconds = static_cast<double>(bytes) / perSecond;
     timespec wait{static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)};
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+    if (const char* log = std::getenv("KVELV_THROTTLE_LOG")) {
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      if (FILE* file = std::fopen(log, "a")) {
+        std::fprintf(file, "%lld.%09ld\n", static_cast<long long>(now.tv_sec), now.tv_nsec);
+        std::fclose(file);
+      }
     }
   }
   errno = saved;
