@@ -31,6 +31,8 @@ class BusyIndicator {
   // Callable from any thread: the work is over, so the dialog must not show any more.
   void MarkEnded() { ended_ = true; }
   bool IsShown() const;
+  // Held by something that is not over yet (a message, a question).
+  bool IsHeld() const { return held_ > 0; }
   // The job's progress and the user's cancel request; callable from any thread.
   JobStatus& Status() { return status_; }
   // The dialog once it was shown (tests), else null.

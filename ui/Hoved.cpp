@@ -227,11 +227,18 @@ void Hoved::BuildControls() {
   FitMinimumToScreen();
 }
 
+QRect Hoved::UsableArea(const QScreen& screen) const {
+  // Scaled, the frame's few pixels are rounded to whole scaled ones, perhaps down: one more to
+  // spare keeps the frame's right edge, and the close button on it, on the screen.
+  const int slack = devicePixelRatioF() > 1.0 ? 1 : 0;
+  return screen.availableGeometry().adjusted(0, 0, -slack, -slack);
+}
+
 void Hoved::FitMinimumToScreen() {
   QSize minimum(kMinClientWidth, kMinClientHeight);
   if (const QScreen* shown = screen()) {
     // The frame is known once the window is shown; until then the minimum may be a frame too large.
-    const QSize room = shown->availableGeometry().size() - (frameGeometry().size() - size());
+    const QSize room = UsableArea(*shown).size() - (frameGeometry().size() - size());
     minimum = minimum.boundedTo(room).expandedTo(QSize(1, 1));
   }
   setMinimumSize(minimum);
@@ -285,7 +292,7 @@ void Hoved::KeepOnScreen() {
   QScreen* screen = QGuiApplication::screenAt(frame.center());
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return;
-  const QRect fitted = FitOnScreen(frame, screen->availableGeometry());
+  const QRect fitted = FitOnScreen(frame, UsableArea(*screen));
   if (fitted.size() != frame.size()) resize(size() - (frame.size() - fitted.size()));
   if (fitted.topLeft() != frame.topLeft()) move(fitted.topLeft());
 }
@@ -336,8 +343,8 @@ void Hoved::FormActivate() {
     resize(designedOuterSize_.width() > 0 ? designedOuterSize_.width() - frameExtra.width() : width(),
            designedOuterSize_.height() > 0 ? designedOuterSize_.height() - frameExtra.height()
                                            : height());
-    KeepOnScreen();
   }
+  KeepOnScreen();  // the frame is known now
   // "-encrypt <file>" (a desktop entry's action, "Open With"): the file to encrypt filled in.
   if (!arguments_.empty() && QString::fromStdString(arguments_.front()).compare(QLatin1String(kEncryptOption), Qt::CaseInsensitive) == 0) {
     if (arguments_.size() == 2) txtFileToEncrypt_->setText(QString::fromStdString(arguments_.back()));

@@ -14,6 +14,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScreen;
 
 namespace kvelv {
 
@@ -88,6 +89,8 @@ class Hoved final : public QWidget {
   void KeepOnScreen();
   // The minimum size, made smaller where the screen is smaller (a large scale factor).
   void FitMinimumToScreen();
+  // The screen's available area the window's frame must fit in.
+  QRect UsableArea(const QScreen& screen) const;
 
   UiPrompter& prompter_;
   std::string settingsPath_;
