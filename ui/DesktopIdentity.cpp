@@ -14,7 +14,8 @@ constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
 QIcon ProgramIcon() {
   QIcon icon;
-  for (const int size : kIconSizes) icon.addFile(QStringLiteral(":/icons/%1x%1/kvelv.png").arg(size), QSize(size, size));
+  for (const int size : kIconSizes)
+    icon.addFile(QStringLiteral(":/icons/%1x%1/kvelv.png").arg(size), QSize(size, size));
   return icon;
 }
 
@@ -31,8 +32,10 @@ void SetUpDesktopIdentity(QApplication& app) {
 
 bool InstallQtTranslations(QCoreApplication& app, const QLocale& locale) {
   QList<QLocale> candidates{locale};
-  if (locale.language() == QLocale::NorwegianBokmal) candidates.append(QLocale(QLocale::NorwegianNynorsk, locale.territory()));
-  if (locale.language() == QLocale::NorwegianNynorsk) candidates.append(QLocale(QLocale::NorwegianBokmal, locale.territory()));
+  if (locale.language() == QLocale::NorwegianBokmal)
+    candidates.append(QLocale(QLocale::NorwegianNynorsk, locale.territory()));
+  if (locale.language() == QLocale::NorwegianNynorsk)
+    candidates.append(QLocale(QLocale::NorwegianBokmal, locale.territory()));
   const QString folders[] = {QLibraryInfo::path(QLibraryInfo::TranslationsPath), QStringLiteral(":/translations")};
   auto* translator = new QTranslator(&app);
   for (const QLocale& candidate : candidates) {

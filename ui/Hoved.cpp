@@ -346,7 +346,8 @@ void Hoved::FormActivate() {
   }
   KeepOnScreen();  // the frame is known now
   // "-encrypt <file>" (a desktop entry's action, "Open With"): the file to encrypt filled in.
-  if (!arguments_.empty() && QString::fromStdString(arguments_.front()).compare(QLatin1String(kEncryptOption), Qt::CaseInsensitive) == 0) {
+  if (!arguments_.empty() &&
+      QString::fromStdString(arguments_.front()).compare(QLatin1String(kEncryptOption), Qt::CaseInsensitive) == 0) {
     if (arguments_.size() == 2) txtFileToEncrypt_->setText(QString::fromStdString(arguments_.back()));
     return;
   }

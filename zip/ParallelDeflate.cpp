@@ -195,8 +195,8 @@ void ParallelDeflater::Deflate(int level, const SourceReader& read, const Archiv
   }
 
   std::deque<std::unique_ptr<Chunk>> inFlight;
-  // Set when this call is left early (a read, a write or the check threw): the chunks being
-  // compressed then are stopped within a slice instead of run to their end.
+  // Set as this call ends. Only when it is left early (a read, a write or the check threw) are
+  // chunks still being compressed then: they stop within a slice instead of running to their end.
   std::atomic<bool> abandoned{false};
   // Declared after inFlight: joined before the chunks go.
   DeflatePool pool(threads, [level, &abandoned](Chunk& chunk, std::unique_ptr<Deflater>& deflater) {
