@@ -208,13 +208,16 @@ void ParallelDeflater::Deflate(int level, const SourceReader& read, const Archiv
     ~Abandon() { flag = true; }
   } abandon{abandoned};  // after the pool: set before it joins its workers
   auto writeOldest = [&] {
+    // The chunk stays in inFlight until it is done: when the check throws, a worker may still be
+    // compressing it, and it must outlive the pool's workers.
+    const Chunk* oldest = inFlight.front().get();
+    if (check_) {
+      while (!pool.WaitFor(oldest, std::chrono::milliseconds(50))) check_();
+    } else {
+      pool.Wait(oldest);
+    }
     std::unique_ptr<Chunk> c = std::move(inFlight.front());
     inFlight.pop_front();
-    if (check_) {
-      while (!pool.WaitFor(c.get(), std::chrono::milliseconds(50))) check_();
-    } else {
-      pool.Wait(c.get());
-    }
     if (c->error) std::rethrow_exception(c->error);
     write(c->output.get(), c->produced);
     GiveChunk(std::move(c));
