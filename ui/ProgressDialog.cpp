@@ -51,8 +51,9 @@ ProgressDialog::ProgressDialog(JobStatus& status, QWidget* owner)
   bar_->setValue(0);
   bar_->setFormat(QStringLiteral("%p %"));
   cancel_->setObjectName(QStringLiteral("btnCancel"));
-  cancel_->setAutoDefault(true);
-  cancel_->setDefault(true);
+  // Escape, a click or Space stop the job; an Enter meant for the window or a message does not.
+  cancel_->setAutoDefault(false);
+  cancel_->setDefault(false);
   connect(cancel_, &QPushButton::clicked, this, &ProgressDialog::RequestCancel);
 
   auto* buttons = new QHBoxLayout;

@@ -435,7 +435,7 @@ class HovedTest : public QObject {
         [](kvelv::ProgressDialog& d) { QTest::mouseClick(d.CancelButton(), Qt::LeftButton); },
     };
     for (const auto& ask : asks) {
-      bool stillShown = false;
+      bool stillShown = false, enterStopped = true;
       QString shownFile;
       int shownTenths = 0;
       f.duringJob = [&](Prompter& p) {
@@ -450,6 +450,8 @@ class HovedTest : public QObject {
                   if (!d || !d->isVisible() || d->Bar()->value() == 0) return;
                   shownFile = d->FileLabel()->text();
                   shownTenths = d->Bar()->value();
+                  QTest::keyClick(d, Qt::Key_Return);  // meant for something else: no stop
+                  enterStopped = w.Indicator()->Status().CancelRequested();
                   ask(*d);
                   stillShown = d->isVisible() && !d->CancelButton()->isEnabled();
                   asked = true;
@@ -462,6 +464,7 @@ class HovedTest : public QObject {
       };
       f.Click("btnEncrypt");
       QVERIFY(stopped);
+      QVERIFY(!enterStopped);
       QVERIFY(stillShown);
       QCOMPARE(shownFile, QStringLiteral("stor.bin"));
       QVERIFY(shownTenths > 0 && shownTenths < 500);
