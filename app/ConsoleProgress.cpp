@@ -66,7 +66,8 @@ void ConsoleProgress::Update(const JobProgress& progress) {
   const Clock::time_point now = now_();
   if (now - start_ < kDelay || (shown_ > 0 && now - drawn_ < kRedraw)) return;
   const std::string line = ProgressLine(progress.done, progress.total, Rate(now, progress.done));
-  std::string text = "\r" + line;
+  std::string text(1, '\r');
+  text += line;
   if (line.size() < shown_) text.append(shown_ - line.size(), ' ');
   out_.write(text.data(), static_cast<std::streamsize>(text.size()));
   out_.flush();
@@ -76,7 +77,9 @@ void ConsoleProgress::Update(const JobProgress& progress) {
 
 void ConsoleProgress::Erase() {
   if (shown_ == 0) return;
-  const std::string text = "\r" + std::string(shown_, ' ') + "\r";
+  std::string text(1, '\r');
+  text.append(shown_, ' ');
+  text.push_back('\r');
   out_.write(text.data(), static_cast<std::streamsize>(text.size()));
   out_.flush();
   shown_ = 0;
