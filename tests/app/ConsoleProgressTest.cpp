@@ -24,12 +24,9 @@ TEST(ConsoleProgress, LineShowsShareThroughputAndTimeLeft) {
     double rate;
     const char* line;
   } cases[] = {
-      {0, 0, 0, "  0%  -- MB/s  --:-- left"},
       {47, 100, 0, " 47%  -- MB/s  --:-- left"},
-      {470'000'000, 1'000'000'000, 12.34e6, " 47%  12 MB/s  0:43 left"},
       {1'000'000, 10'000'000, 4.5e6, " 10%  4.5 MB/s  0:02 left"},
       {1'000'000, 8'000'000'000, 600e3, "  0%  600 kB/s  3:42:12 left"},
-      {10, 10, 1e6, "100%  1.0 MB/s  0:00 left"},
   };
   for (const auto& c : cases) EXPECT_EQ(ProgressLine(c.done, c.total, c.rate), c.line);
 }

@@ -473,19 +473,13 @@ def folder_state(folder):
     return state
 
 
-class SlowReads:
-    """When the program read the slowed-down files, from the throttle library's log."""
-
-    def __init__(self, path):
-        self.path = path
-
-    def last(self):
-        try:
-            with open(self.path) as f:
-                times = [float(line) for line in f if line.strip()]
-        except FileNotFoundError:
-            return 0.0
-        return max(times) if times else 0.0
+def last_read(log):
+    """When the program last read a slowed-down file (the throttle library's log)."""
+    try:
+        with open(log) as f:
+            return max([float(line) for line in f if line.strip()] or [0.0])
+    except FileNotFoundError:
+        return 0.0
 
 
 def stop_job(s, reads, dialog, how, result_hint):
@@ -504,7 +498,7 @@ def stop_job(s, reads, dialog, how, result_hint):
     asked = how() or asked  # `how` gives the moment of its last key when it does more before it
     box = s.window(APP_TITLE)
     gone = wait_for(lambda: dialog not in desktop.windows(s.process.pid) and time.monotonic(), "the dialog to go")
-    stopped = reads.last() - asked
+    stopped = last_read(reads) - asked
     check(stopped <= STOP_WITHIN, "%s stopped the job within %.1f s (its reads ended %.2f s after, the dialog "
           "went after %.2f s)" % (result_hint, STOP_WITHIN, stopped, gone - asked))
     return box
@@ -540,9 +534,9 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
     write_ini(exe + ".ini", ["[Password]", "hash=qj", "[Placement]", "Top=40", "Left=40", "[LastUsedPaths]",
                              "FileToEncrypt=" + source, "EncryptToFolder=" + sealed, "EncryptedFile=" + container,
                              "DecryptToFolder=" + opened])
-    reads = SlowReads(os.path.join(base, "reads.log"))
+    reads = os.path.join(base, "reads.log")
     env = {"LD_PRELOAD": throttle, "KVELV_THROTTLE_PATH": data + "/", "KVELV_THROTTLE_RATE": str(THROTTLE_RATE),
-           "KVELV_THROTTLE_LOG": reads.path, "TMPDIR": tmp, "LC_ALL": "nb_NO.UTF-8", "LANG": "nb_NO.UTF-8"}
+           "KVELV_THROTTLE_LOG": reads, "TMPDIR": tmp, "LC_ALL": "nb_NO.UTF-8", "LANG": "nb_NO.UTF-8"}
     sealed_before, opened_before = folder_state(sealed), folder_state(opened)
 
     def nothing_left(what):
@@ -627,8 +621,13 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
         wait_for(lambda: question not in desktop.windows(s.process.pid), "the question to close on Alt+N")
         wait_for(lambda: dialog in desktop.windows(s.process.pid), "the progress dialog to come back")
         check(s.process.poll() is None, "Nei keeps the window and the job")
-        box = stop_job(s, reads, dialog, lambda: (ask_to_stop(), time.monotonic(), desktop.key("alt+j"))[1],
-                       "Ja to closing the window")
+        def answer_yes():
+            question = ask_to_stop()
+            asked = time.monotonic()
+            desktop.key("alt+j")
+            wait_for(lambda: question not in desktop.windows(s.process.pid), "the question to close on Alt+J")
+            return asked
+        box = stop_job(s, reads, dialog, answer_yes, "Ja to closing the window")
         s.answer(box, "Return")
         try:
             code = s.process.wait(15)

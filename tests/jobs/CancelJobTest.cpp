@@ -3,7 +3,7 @@
 // job stopped soon after the request instead of running to its end.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -38,10 +38,8 @@ class CancellingPrompter final : public ScriptedPrompter {
   std::function<bool(const JobProgress&)> when;
   bool requested = false;
   int reportsAfter = 0;
-  JobProgress last;
 
   void Progress(const JobProgress& progress) override {
-    last = progress;
     if (requested) ++reportsAfter;
     if (!requested && when(progress)) requested = true;
   }
@@ -73,78 +71,51 @@ struct Files {
   }
 };
 
-const char* const kEncryptCancelled = "Krypteringen ble avbrutt. Ingen fil er skrevet.";
-const char* const kDecryptCancelled = "Dekrypteringen ble avbrutt. Ingen filer er endret.";
-
-TEST(CancelJob, EncryptStoppedWhilePackingOrEncryptingLeavesTheOldContainer) {
-  const Files files;
-  TempDir out;
-  ScopedTempDirEnv tmp;
-  const std::string target = out.Join("pakke.orvkvelv");
-  WriteFile(target, "the old container");
-  // While packing the large file, among the small ones, and while encrypting the archive.
-  const std::vector<std::function<bool(const JobProgress&)>> moments = {
-      [](const JobProgress& p) { return p.file == "stor.bin" && p.done > (2u << 20); },
-      [](const JobProgress& p) { return p.file == "liten20.txt"; },
-      [](const JobProgress& p) { return p.file == "pakke.orvkvelv" && p.done * 4 > p.total * 3; },
-  };
-  for (size_t i = 0; i < moments.size(); ++i) {
-    for (const bool interactive : {true, false}) {
-      SCOPED_TRACE("moment " + std::to_string(i) + (interactive ? ", interactive" : ", batch"));
-      CancellingPrompter prompter;
-      prompter.when = moments[i];
-      const int code = EncryptFiles("pw", files.paths, target, interactive, prompter);
-      EXPECT_TRUE(prompter.requested);
-      EXPECT_LT(prompter.last.done, prompter.last.total);  // it stopped before the end
-      EXPECT_LE(prompter.reportsAfter, 8);
-      if (interactive) {
-        EXPECT_EQ(code, 0);
-        ASSERT_EQ(prompter.shown.size(), 1u);
-        EXPECT_EQ(prompter.shown[0].text, kEncryptCancelled);
-      } else {
-        EXPECT_EQ(code, 2);
-        EXPECT_EQ(prompter.failures, std::vector<std::string>{"Encryption cancelled: no container written"});
-      }
-      EXPECT_EQ(Contents(out.Path()), (decltype(Contents("")){{"pakke.orvkvelv", "the old container"}}));
-      EXPECT_TRUE(tmp.IsEmpty());
-    }
-  }
-}
-
-TEST(CancelJob, DecryptStoppedWhileExtractingLeavesTheFolderAsItWas) {
+TEST(CancelJob, StoppedAtEachStepLeavesEverythingAsItWas) {
   const Files files;
   TempDir out;
   TempDir folder;
   ScopedTempDirEnv tmp;
+  // The container the decrypts read is also the old container the encrypts would replace.
   const std::string container = out.Join("pakke.orvkvelv");
   SilentPrompter silent;
   ASSERT_EQ(EncryptFiles("pw", files.paths, container, false, silent), 0);
   WriteFile(folder.Join("stor.bin"), "the old stor.bin");
   WriteFile(folder.Join("liten3.txt"), "the old liten3.txt");
-  const auto before = Contents(folder.Path());
-  // In the large entry, among the small ones, and at the very end (before the files go in).
-  const std::vector<std::function<bool(const JobProgress&)>> moments = {
-      [](const JobProgress& p) { return p.file == "stor.bin" && p.done > (2u << 20); },
-      [](const JobProgress& p) { return p.file == "liten20.txt"; },
-      [](const JobProgress& p) { return p.done == p.total; },
+  const auto before = std::make_pair(Contents(out.Path()), Contents(folder.Path()));
+  const struct {
+    const char* moment;
+    bool encrypt;
+    std::function<bool(const JobProgress&)> when;
+  } cases[] = {
+      {"packing a large file", true, [](const JobProgress& p) { return p.file == "stor.bin" && p.done > (2u << 20); }},
+      {"among small files read ahead", true, [](const JobProgress& p) { return p.file == "liten20.txt"; }},
+      {"encrypting", true, [](const JobProgress& p) { return p.file == "pakke.orvkvelv" && p.done * 4 > p.total * 3; }},
+      {"extracting a large entry", false, [](const JobProgress& p) { return p.file == "stor.bin" && p.done > (2u << 20); }},
+      {"among small entries decoded ahead", false, [](const JobProgress& p) { return p.file == "liten20.txt"; }},
+      {"before the files go in", false, [](const JobProgress& p) { return p.done == p.total; }},
   };
-  for (size_t i = 0; i < moments.size(); ++i) {
+  for (const auto& c : cases) {
     for (const bool interactive : {true, false}) {
-      SCOPED_TRACE("moment " + std::to_string(i) + (interactive ? ", interactive" : ", batch"));
+      SCOPED_TRACE(std::string(c.moment) + (interactive ? ", interactive" : ", batch"));
       CancellingPrompter prompter;
-      prompter.when = moments[i];
-      const int code = DecryptFileToFolder("pw", container, folder.Path(), interactive, prompter);
+      prompter.when = c.when;
+      const int code = c.encrypt ? EncryptFiles("pw", files.paths, container, interactive, prompter)
+                                 : DecryptFileToFolder("pw", container, folder.Path(), interactive, prompter);
       EXPECT_TRUE(prompter.requested);
-      EXPECT_LE(prompter.reportsAfter, 8);
+      EXPECT_LE(prompter.reportsAfter, 8);  // it stopped soon after
+      const std::string said = interactive ? (c.encrypt ? "Krypteringen ble avbrutt. Ingen fil er skrevet."
+                                                        : "Dekrypteringen ble avbrutt. Ingen filer er endret.")
+                                           : (c.encrypt ? "Encryption cancelled: no container written"
+                                                        : "Decryption cancelled: nothing in the folder changed");
+      EXPECT_EQ(code, interactive ? 0 : 2);
       if (interactive) {
-        EXPECT_EQ(code, 0);
-        ASSERT_EQ(prompter.shown.size(), 1u);  // no overwrite question: nothing goes in
-        EXPECT_EQ(prompter.shown[0].text, kDecryptCancelled);
+        ASSERT_EQ(prompter.shown.size(), 1u);  // no overwrite question either
+        EXPECT_EQ(prompter.shown[0].text, said);
       } else {
-        EXPECT_EQ(code, 2);
-        EXPECT_EQ(prompter.failures, std::vector<std::string>{"Decryption cancelled: nothing in the folder changed"});
+        EXPECT_EQ(prompter.failures, std::vector<std::string>{said});
       }
-      EXPECT_EQ(Contents(folder.Path()), before);
+      EXPECT_EQ(std::make_pair(Contents(out.Path()), Contents(folder.Path())), before);
       EXPECT_TRUE(tmp.IsEmpty());
     }
   }

@@ -23,6 +23,7 @@
 #include "tests/ui/ScriptedPrompter.h"
 #include "ui/EncryptTarget.h"
 #include "ui/BackgroundJob.h"
+#include "ui/ProgressDialog.h"
 #include "ui/Hoved.h"
 
 using kvelv::Hoved;
@@ -409,73 +410,45 @@ class HovedTest : public QObject {
   }
 
   void progressDialogShowsTheJobAndOnlyAsksItToStop() {
+    kvelv::JobStatus status;
+    kvelv::ProgressDialog d(status, nullptr);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    status.Report({300, 1000, "stor.bin"});
+    QTRY_COMPARE(d.Bar()->value(), 300);
+    QCOMPARE(d.FileLabel()->text(), QStringLiteral("stor.bin"));
+    QCOMPARE(d.windowTitle(), QStringLiteral("30 % – Orv Kvelv"));
+    QTest::keyClick(&d, Qt::Key_Return);  // an Enter meant for something else
+    QVERIFY(!status.CancelRequested());
+    // Escape, the close button and "Avbryt" only ask; the dialog stays until the job ended.
+    for (const auto& ask : std::vector<std::function<void()>>{
+             [&] { QTest::keyClick(&d, Qt::Key_Escape); }, [&] { d.close(); },
+             [&] { QTest::mouseClick(d.CancelButton(), Qt::LeftButton); }}) {
+      ask();
+      QVERIFY(d.isVisible());
+    }
+    QVERIFY(status.CancelRequested());
+    QCOMPARE(d.Caption()->text(), QStringLiteral("Avbryter ..."));
+    d.Finish();
+    QVERIFY(!d.isVisible());
+  }
+
+  void closingTheWindowDuringAJobAsksAndYesStopsItAndCloses() {
     Fixture f;
     Hoved& w = f.Make();
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const QString file = f.Path("stor.bin");
-    WriteText(file, "x");
-    f.Set("txtFileToEncrypt", file);
+    WriteText(f.Path("stor.bin"), "x");
+    f.Set("txtFileToEncrypt", f.Path("stor.bin"));
     f.Set("txtEncryptToFolder", f.dir.path());
-    // A job that reports and runs until it is asked to stop (bounded).
+    f.prompter.questionAnswers = {true};
     bool stopped = false;
-    auto work = [&](Prompter& p) {
-      stopped = false;
-      for (uint64_t done = 0; done < 20000 && !stopped; ++done) {
-        p.Progress({done, 40000, "stor.bin"});
+    f.duringJob = [&](Prompter& p) {
+      QMetaObject::invokeMethod(&w, [&] { w.close(); }, Qt::QueuedConnection);
+      for (int i = 0; i < 20000 && !stopped; ++i) {  // bounded
         stopped = p.CancelRequested();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
-    };
-    // Each way of asking, from the user-interface thread once the dialog shows; the dialog must
-    // still be there right after it, and the job must end stopped.
-    const std::vector<std::function<void(kvelv::ProgressDialog&)>> asks = {
-        [](kvelv::ProgressDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); },
-        [](kvelv::ProgressDialog& d) { d.close(); },
-        [](kvelv::ProgressDialog& d) { QTest::mouseClick(d.CancelButton(), Qt::LeftButton); },
-    };
-    for (const auto& ask : asks) {
-      bool stillShown = false, enterStopped = true;
-      QString shownFile;
-      int shownTenths = 0;
-      f.duringJob = [&](Prompter& p) {
-        std::thread asker([&] {
-          bool asked = false;
-          for (int i = 0; i < 600 && !asked; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            QMetaObject::invokeMethod(
-                &w,
-                [&] {
-                  kvelv::ProgressDialog* d = w.Indicator() ? w.Indicator()->Dialog() : nullptr;
-                  if (!d || !d->isVisible() || d->Bar()->value() == 0) return;
-                  shownFile = d->FileLabel()->text();
-                  shownTenths = d->Bar()->value();
-                  QTest::keyClick(d, Qt::Key_Return);  // meant for something else: no stop
-                  enterStopped = w.Indicator()->Status().CancelRequested();
-                  ask(*d);
-                  stillShown = d->isVisible() && !d->CancelButton()->isEnabled();
-                  asked = true;
-                },
-                Qt::BlockingQueuedConnection);
-          }
-        });
-        work(p);
-        asker.join();
-      };
-      f.Click("btnEncrypt");
-      QVERIFY(stopped);
-      QVERIFY(!enterStopped);
-      QVERIFY(stillShown);
-      QCOMPARE(shownFile, QStringLiteral("stor.bin"));
-      QVERIFY(shownTenths > 0 && shownTenths < 500);
-      QVERIFY(!w.Indicator());
-    }
-
-    // Closing the window asks; Yes stops the job, and the window closes once it has ended.
-    f.prompter.questionAnswers = {true};
-    f.duringJob = [&](Prompter& p) {
-      QMetaObject::invokeMethod(&w, [&] { w.close(); }, Qt::QueuedConnection);
-      work(p);
     };
     f.Click("btnEncrypt");
     QVERIFY(stopped);
