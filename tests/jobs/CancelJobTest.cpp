@@ -61,7 +61,7 @@ struct Files {
   std::vector<std::string> paths;
   Files() {
     // A large file (many deflate chunks) and small ones (read ahead on worker threads).
-    WriteFile(work.Join("stor.bin"), RandomText(size_t{8} << 20, 1));
+    WriteFile(work.Join("stor.bin"), RandomText(size_t{6} << 20, 1));
     paths.push_back(work.Join("stor.bin"));
     for (int i = 0; i < 40; ++i) {
       const std::string path = work.Join("liten" + std::to_string(i) + ".txt");
