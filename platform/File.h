@@ -68,7 +68,8 @@ class File {
   const std::error_code& LastError() const { return lastError_; }
 
  private:
-  friend class Folder;  // creates files inside an open folder
+  friend class Folder;       // creates files inside an open folder
+  friend class PartialFile;  // Windows: creates its file with delete access
   explicit File(intptr_t handle) : handle_(handle) {}
   intptr_t handle_ = -1;
   std::error_code lastError_;
