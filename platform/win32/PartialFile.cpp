@@ -1,13 +1,15 @@
 // Windows: the file is created with delete access and marked for deletion at once (a pending
 // delete, FileDispositionInfo); its handle still reads and writes, nobody else can open it, and
 // the system deletes it when the handle closes, whatever ends the process (Ctrl-C, Ctrl-Break,
-// the console closed, TerminateProcess). Commit() lifts the mark, closes the file and renames it.
+// the console closed: see GuardedFiles.h; TerminateProcess). Commit() lifts the mark, closes the
+// file and renames it.
 #include "platform/PartialFile.h"
 
 #include <utility>
 
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
+#include "platform/win32/GuardedFiles.h"
 #include "platform/win32/WinApi.h"
 
 namespace kvelv::platform {
@@ -15,8 +17,8 @@ namespace kvelv::platform {
 namespace {
 
 bool MarkForDeletion(HANDLE handle, bool deleteIt) {
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = deleteIt ? TRUE : FALSE;
+  // Its one member is named by the headers' DeleteFile macro; set it by position.
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(deleteIt ? TRUE : FALSE)};
   return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
@@ -47,6 +49,7 @@ PartialFile& PartialFile::operator=(PartialFile&& other) noexcept {
 }
 
 PartialFile PartialFile::Create(const std::string& folder, const std::string& extension, std::error_code& ec) {
+  win32::EndProcessOnConsoleInterrupt();
   PartialFile partial;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string path = RandomTempName(folder, extension);
