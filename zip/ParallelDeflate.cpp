@@ -212,6 +212,7 @@ void ParallelDeflater::Deflate(int level, const SourceReader& read, const Archiv
     // compressing it, and it must outlive the pool's workers.
     const Chunk* oldest = inFlight.front().get();
     if (check_) {
+      check_();
       while (!pool.WaitFor(oldest, std::chrono::milliseconds(50))) check_();
     } else {
       pool.Wait(oldest);

@@ -44,8 +44,8 @@ class ParallelDeflater {
   // (input and output, about 2 * `chunkSize` bytes each) exist at any time.
   void Deflate(int level, const SourceReader& read, const ArchiveWriter& write, unsigned threads = DeflateThreads(),
                size_t chunkSize = kParallelDeflateChunk);
-  // Called on the calling thread every 50 ms while Deflate waits for a chunk, so that a cancel
-  // request is seen (it may throw, which ends Deflate as a read error would).
+  // Called on the calling thread before Deflate waits for a chunk and every 50 ms while it waits,
+  // so that a cancel request is seen (it may throw, which ends Deflate as a read error would).
   void SetCheckWhileWaiting(std::function<void()> check) { check_ = std::move(check); }
 
  private:

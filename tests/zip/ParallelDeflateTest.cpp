@@ -117,8 +117,8 @@ TEST(ParallelDeflateTest, WriteErrorStopsTheWorkersAndPassesThrough) {
 }
 
 TEST(ParallelDeflateTest, ACheckThatThrowsWhileWaitingStopsTheWorkersAndPassesThrough) {
-  // Chunks that take longer than the 50 ms between checks; the chunk waited for is still being
-  // compressed when the check throws, and must outlive its worker (a cancel request).
+  // The check runs before the first wait, while the chunk waited for is still being compressed
+  // (slow ones, at level 9): it must outlive its worker when the check throws (a cancel request).
   const std::string data = test::RandomBytes(8 * kParallelDeflateChunk, 8);
   ParallelDeflater deflater;
   int checks = 0;
