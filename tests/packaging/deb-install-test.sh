@@ -5,6 +5,9 @@
 set -uo pipefail
 deb=${1:?usage: deb-install-test.sh <package.deb>}
 [[ $(id -u) -eq 0 ]] || { echo "deb-install-test: SKIPPED: needs root for dpkg -i"; exit 77; }
+# The package is installed system-wide: two runs on one machine (two clones) take turns.
+exec 9>/tmp/orvkvelv-deb-install-test.lock
+flock 9
 
 passed=0
 failed=0
