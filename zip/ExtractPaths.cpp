@@ -21,7 +21,7 @@ std::string WithOneSeparator(std::string_view text) {
 }  // namespace
 
 std::string SafeEntryFileName(std::string_view name) {
-  size_t cut = name.find_last_of(kEntryNameBreaks);
+  const size_t cut = LastNameBreak(name);
   std::string_view part = cut == std::string_view::npos ? name : name.substr(cut + 1);
   if (part == "." || part == ".." || part.find('\0') != std::string_view::npos) return {};
   return std::string(part);

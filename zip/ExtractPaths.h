@@ -9,7 +9,7 @@
 namespace kvelv {
 
 // The file-name part extraction writes: what follows the last name break of `name` ("/"; on
-// Windows also "\" and ":").
+// Windows also "\" and a leading drive's ":").
 // Empty when there is none or it must not be written ("." , "..", or a NUL byte in it).
 std::string SafeEntryFileName(std::string_view name);
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "platform/CodePages.h"
+#include "platform/LongPaths.h"
 
 namespace kvelv::platform::win32 {
 
@@ -26,6 +27,20 @@ std::string Narrow(std::wstring_view wide) {
                       nullptr);
   return utf8;
 }
+
+std::wstring WidePath(std::string_view utf8) {
+  const std::wstring wide = Widen(utf8.empty() ? std::string_view(".") : utf8);
+  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;  // extended already: taken as it is
+  DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return wide;
+  std::wstring full(size, L'\0');
+  size = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (size == 0 || size >= full.size()) return wide;
+  full.resize(size);
+  return Widen(ExtendedLengthPath(Narrow(full)));
+}
+
+bool IsDevicePath(const std::wstring& widePath) { return widePath.rfind(L"\\\\.\\", 0) == 0; }
 
 std::error_code ErrorFromWin32(DWORD error) {
   int value = EIO;

@@ -122,12 +122,32 @@ TEST(FileSystemTest, DeleteRenameAndCreateFolders) {
   ASSERT_EQ(symlink("to", dir.Join("to-link").c_str()), 0);
   std::error_code ec;
   const Folder folder = Folder::Open(dir.Path(), ec);
-  EXPECT_FALSE(folder.RenameToNewName("from", folder, "to"));
-  EXPECT_FALSE(folder.RenameToNewName("from", folder, "to-link"));
+  EXPECT_FALSE(folder.RenameToNewName("from", folder, "to", ec));
+  EXPECT_EQ(ec, std::errc::file_exists);
+  EXPECT_FALSE(folder.RenameToNewName("from", folder, "to-link", ec));
   EXPECT_EQ(test::ReadFile(dir.Join("to")), "new");
-  EXPECT_TRUE(folder.RenameToNewName("from", folder, "fresh"));
+  EXPECT_TRUE(folder.RenameToNewName("from", folder, "fresh", ec));
   EXPECT_EQ(test::ReadFile(dir.Join("fresh")), "newer");
   EXPECT_FALSE(FileExists(dir.Join("from")));
+
+  // Over a file or a link, the old one kept under another name; nothing there: nothing moves.
+  for (const char* name : {"to", "to-link"}) {
+    WriteFile(dir.Join("from"), std::string("replaces ") + name);
+    ASSERT_TRUE(folder.ReplaceKeeping("from", folder, name, std::string("kept-") + name, ec)) << ec.message();
+    EXPECT_EQ(test::ReadFile(dir.Join(name)), std::string("replaces ") + name);
+    EXPECT_FALSE(IsSymlink(dir.Join(name)));
+  }
+  EXPECT_EQ(test::ReadFile(dir.Join("kept-to")), "new");
+  EXPECT_TRUE(IsSymlink(dir.Join("kept-to-link")));
+  WriteFile(dir.Join("from"), "x");
+  EXPECT_FALSE(folder.ReplaceKeeping("from", folder, "missing", "kept-missing", ec));
+  EXPECT_EQ(ec, std::errc::no_such_file_or_directory);
+  EXPECT_TRUE(FileExists(dir.Join("from")));
+  {
+    test::ChildLock lock(dir.Join("fresh"), false);
+    EXPECT_TRUE(folder.InUse("fresh"));
+  }
+  EXPECT_FALSE(folder.InUse("fresh"));
 
   ASSERT_TRUE(CreateFolders(dir.Join("a/b/c")));
   EXPECT_TRUE(FolderExists(dir.Join("a/b/c")));
