@@ -38,6 +38,7 @@ void RemoveAbandoned(const platform::Folder& target) {
   }
 }
 
+#ifndef _WIN32
 // `name` with its letters' case swapped where ASCII has one.
 std::string OtherCase(std::string name) {
   for (char& c : name) {
@@ -50,6 +51,7 @@ std::string OtherCase(std::string name) {
   }
   return name;
 }
+#endif
 
 }  // namespace
 

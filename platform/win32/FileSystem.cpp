@@ -179,6 +179,13 @@ std::string FileNamePart(const std::string& path) {
   return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
+std::string OpenedFileName(const std::string& path) {
+  std::string name = FileNamePart(path);
+  const size_t end = name.find_last_not_of(". ");
+  if (end != std::string::npos) name.resize(end + 1);
+  return name;
+}
+
 std::string FolderPart(const std::string& path) {
   auto pos = LastSeparator(path);
   return pos == std::string::npos ? std::string() : path.substr(0, pos);

@@ -34,8 +34,11 @@ std::mutex gTransientMutex;
 std::map<std::pair<intptr_t, std::string>, HANDLE> gTransient;
 
 bool SetDeleteDisposition(HANDLE handle, bool remove) {
-  FILE_DISPOSITION_INFO info{};
-  info.DeleteFile = remove ? TRUE : FALSE;
+  // FILE_DISPOSITION_INFO, whose one member the headers' DeleteFile macro renames.
+  struct {
+    BOOLEAN deleteFile;
+  } info{static_cast<BOOLEAN>(remove ? TRUE : FALSE)};
+  static_assert(sizeof info == sizeof(FILE_DISPOSITION_INFO));
   return SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof info) != 0;
 }
 

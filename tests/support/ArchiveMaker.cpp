@@ -116,9 +116,9 @@ std::vector<std::string> Listing(const std::string& folder) {
       line += "/";
     } else {
       const std::string bytes = ReadFile(std::string(reinterpret_cast<const char*>(it->path().u8string().c_str())));
-      char crc[16];
-      std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(Crc(bytes)));
-      line += " " + std::to_string(bytes.size()) + " " + crc;
+      char sizeAndCrc[48];
+      std::snprintf(sizeAndCrc, sizeof sizeAndCrc, " %zu %08x", bytes.size(), static_cast<unsigned>(Crc(bytes)));
+      line.append(sizeAndCrc);
     }
     lines.push_back(line);
   }

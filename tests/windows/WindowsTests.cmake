@@ -109,6 +109,12 @@ add_dependencies(windows_WinTempArchiveTest windows_HoldTempArchive)
 target_compile_definitions(windows_WinTempArchiveTest PRIVATE
   KVELV_HOLD_TEMP_ARCHIVE="$<TARGET_FILE:windows_HoldTempArchive>")
 
+# Holds a file open without sharing until killed (WinNamesTest).
+add_executable(windows_HoldFile ${CMAKE_CURRENT_LIST_DIR}/support/HoldFile.cpp)
+target_link_libraries(windows_HoldFile PRIVATE shell32 kvelv_warnings)
+add_dependencies(windows_WinNamesTest windows_HoldFile)
+target_compile_definitions(windows_WinNamesTest PRIVATE KVELV_HOLD_FILE="$<TARGET_FILE:windows_HoldFile>")
+
 # Containers exchanged with the Linux build and with `openssl enc`, run on the host.
 set(KVELV_HOST_BINARY "" CACHE FILEPATH "The Linux build's kvelv, for the exchange test")
 add_test(NAME windows_exchange
