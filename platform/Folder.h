@@ -48,7 +48,7 @@ class Folder {
   // Creates the new file `name` for writing; it must not exist (not even as a link). The mode is
   // the usual one for new files (0666 less the umask), or owner-only (0600) when `ownerOnly`.
   File CreateNewFile(const std::string& name, bool ownerOnly, std::error_code& ec) const;
-  // Creates the new file `name` like CreateNewFile (owner-only) for data that must not outlive
+  // Creates the new file `name` like CreateNewFile (the usual mode) for data that must not outlive
   // the process unless kept: on Windows the system deletes it when the process ends, in any way,
   // before Keep(name); on POSIX the guarded folder it is made in is removed by the watcher
   // (platform/TempGuardian.h). Closing this folder, or RemoveFile(name), drops it.

@@ -102,7 +102,7 @@ File Folder::CreateNewFile(const std::string& name, bool ownerOnly, std::error_c
 }
 
 File Folder::CreateTransientFile(const std::string& name, std::error_code& ec) const {
-  return CreateNewFile(name, true, ec);
+  return CreateNewFile(name, false, ec);
 }
 
 bool Folder::Keep(const std::string& /*name: the watcher removes only the guarded folder*/) const { return true; }
