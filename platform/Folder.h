@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/File.h"
 
@@ -85,6 +86,8 @@ class Folder {
   bool InUse(const std::string& name) const;
   // The longest name this folder's file system holds (bytes on POSIX, UTF-16 units on Windows).
   size_t NameMax() const;
+  // The names in this folder that start with `prefix` (files, folders, links alike).
+  std::vector<std::string> NamesStartingWith(const std::string& prefix) const;
   // Marks this folder as worked in by this process, until it is closed: see
   // RemoveSubfolderIfAbandoned. False when another process is removing it as abandoned.
   bool MarkInUse() const;

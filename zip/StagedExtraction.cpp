@@ -169,8 +169,9 @@ bool StagedExtraction::MoveOne(Staged& staged, const TargetCheck& check, int mov
 
   std::error_code ec;
   // A read-only file is replaced only with ReplaceReadOnly, which clears the attribute first.
-  const auto existing = folder->Lookup(name);
-  const bool readOnly = check.state == TargetCheck::State::Existing && existing && existing->readOnly;
+  std::optional<platform::FolderEntryInfo> existing;
+  if (settings_.replaceReadOnly && check.state == TargetCheck::State::Existing) existing = folder->Lookup(name);
+  const bool readOnly = existing && existing->readOnly;
   if (check.state != TargetCheck::State::Free) {
     if (readOnly) platform::SetDosAttributes(path, 0);
     const std::string kept = "kept-" + std::to_string(move);

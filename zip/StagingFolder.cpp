@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "platform/FileSystem.h"
 #include "platform/TempGuardian.h"
 #include "zip/DosDateTime.h"
 #include "zip/ZipExceptions.h"
@@ -31,10 +30,8 @@ bool IsStagingName(const std::string& name) {
 // Removes the staging folders of runs that ended without removing them (killed with no watcher
 // left, a power loss): their files are partial plaintext. A run still working holds its own.
 void RemoveAbandoned(const platform::Folder& target) {
-  const auto entries = platform::ListFolder(target.Path().empty() ? std::string(".") : target.Path());
-  if (!entries) return;
-  for (const platform::FileInfo& entry : *entries) {
-    if (entry.IsFolder() && IsStagingName(entry.name)) target.RemoveSubfolderIfAbandoned(entry.name);
+  for (const std::string& name : target.NamesStartingWith(kPrefix)) {
+    if (IsStagingName(name)) target.RemoveSubfolderIfAbandoned(name);
   }
 }
 

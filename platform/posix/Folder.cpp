@@ -243,6 +243,21 @@ size_t Folder::NameMax() const {
   return max > 0 ? static_cast<size_t>(max) : 255;
 }
 
+std::vector<std::string> Folder::NamesStartingWith(const std::string& prefix) const {
+  std::vector<std::string> names;
+  const int fd = OpenDirectory(static_cast<int>(handle_), ".", 0);
+  DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+  if (dir == nullptr) {
+    if (fd >= 0) ::close(fd);
+    return names;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) names.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
 bool Folder::MarkInUse() const {
   // A file system without locks (some network ones) cannot mark it; only a holder says no.
   return ::flock(static_cast<int>(handle_), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;

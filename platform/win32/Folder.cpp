@@ -309,6 +309,20 @@ bool Folder::InUse(const std::string& name) const {
 
 size_t Folder::NameMax() const { return 255; }
 
+std::vector<std::string> Folder::NamesStartingWith(const std::string& prefix) const {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(WidePath(PathOf(prefix + "*")).c_str(), FindExInfoBasic, &found,
+                                   FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::string name = win32::Narrow(found.cFileName);
+    if (name.compare(0, prefix.size(), prefix) == 0) names.push_back(std::move(name));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
 bool Folder::MarkInUse() const { return IsOpen(); }  // the open handle is the mark: see below
 
 bool Folder::RemoveSubfolderIfAbandoned(const std::string& name) const {

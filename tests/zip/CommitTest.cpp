@@ -100,5 +100,20 @@ TEST_F(CommitTest, ABlockedNameStopsTheCommitBeforeTheFirstMove) {
   }
 }
 
+TEST_F(CommitTest, AStagingFolderLeftBehindGoesWithTheNextRunUnlessARunWorksInIt) {
+  const std::string left = ".~kvelv-0123ABCD.tmp";
+  const std::string working = ".~kvelv-4567CDEF.tmp";
+  for (const std::string& name : {left, working}) {
+    ASSERT_TRUE(platform::CreateFolders(Out(name)));
+    test::WriteFile(Out(name) + platform::kSeparator + "0.part", "partial plaintext");
+  }
+  std::error_code ec;
+  const platform::Folder busy = platform::Folder::Open(Out(working), ec);
+  ASSERT_TRUE(busy.MarkInUse());
+  StagedExtraction staged = Stage();
+  EXPECT_FALSE(platform::FolderExists(Out(left)));
+  EXPECT_TRUE(platform::FileExists(Out(working) + platform::kSeparator + "0.part"));
+}
+
 }  // namespace
 }  // namespace kvelv
