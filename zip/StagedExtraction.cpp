@@ -187,11 +187,11 @@ bool StagedExtraction::MoveOne(Staged& staged, const TargetCheck& check, int mov
   // A new name: moved there only while nothing has it. Something that took the name meanwhile,
   // or that the file system takes for the same name (another form of the same letters), is left
   // alone: the file is numbered instead.
-  for (int n = 1; n <= kMaxNumbered; ++n) {
-    const std::string candidate = n == 1 ? name : NumberedName(name, n, rules_);
+  std::string candidate = name;
+  for (int tries = 0; tries < kMaxNumbered; ++tries) {
     if (staging_->MoveToNewName(staged.stagedName, *folder, candidate, ec)) {
       undo.push_back(Undo{Undo::Kind::NewFile, folder, candidate, {}, false});
-      if (n > 1) {
+      if (tries > 0) {
         if (staged.notice < 0) {
           staged.notice = static_cast<int>(notices_.size());
           notices_.push_back(NameNotice{NameNotice::Kind::Renamed, staged.name, {}, 0});
@@ -201,7 +201,12 @@ bool StagedExtraction::MoveOne(Staged& staged, const TargetCheck& check, int mov
       }
       return true;
     }
-    if (ec == std::errc::file_exists) continue;
+    if (ec == std::errc::file_exists) {
+      int& next = nextNumber_[path];
+      next = std::max(next, 2);
+      candidate = NumberedName(name, next++, rules_);
+      continue;
+    }
     // A file system that cannot refuse to replace in the same step: look first.
     if (!folder->Lookup(candidate) && staging_->MoveOver(staged.stagedName, *folder, candidate, ec)) {
       undo.push_back(Undo{Undo::Kind::NewFile, folder, candidate, {}, false});
@@ -263,6 +268,7 @@ int StagedExtraction::Commit(CommitMode mode) {
           break;
       }
       staging_.reset();
+      committed_ = false;
       return 0;
     }
   }
@@ -303,6 +309,7 @@ int StagedExtraction::Commit(CommitMode mode) {
         Rollback(undo);
         folders_.clear();
         staging_.reset();
+        committed_ = false;  // a target folder this extraction made goes again
         return 0;
       }
     }

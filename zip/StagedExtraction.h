@@ -6,6 +6,7 @@
 // that fails undoes the ones before it and the folder is as it was.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,6 +134,7 @@ class StagedExtraction {
   std::shared_ptr<ExtractEvents> events_;
   // Folders opened or made on the way (RecreateDirs, hook paths), by their path.
   mutable std::vector<std::pair<std::string, std::unique_ptr<platform::Folder>>> folders_;
+  std::map<std::string, int> nextNumber_;  // per path: the number a clash found at the move tries next
   std::function<bool(int)> moveFault_;
   int passed_ = 0;
   int failed_ = 0;

@@ -133,6 +133,9 @@ std::vector<NameDecision> NameTargets(const std::vector<NamedEntry>& entries, co
     }
   }
   std::set<std::string> taken;
+  // Per name that had to be numbered, the number to try next: many names that meet in one (a
+  // hostile archive's thousands) cost one try each, not one per name before them.
+  std::map<std::string, int> nextNumber;
   for (size_t i = 0; i < entries.size(); ++i) {
     NameDecision& decision = decisions[i];
     const std::string name = TargetName(entries[i].stored, rules, &decision.changes);
@@ -140,8 +143,12 @@ std::vector<NameDecision> NameTargets(const std::vector<NamedEntry>& entries, co
     if (decision.superseded || name.empty()) continue;
     auto key = [&](const std::string& candidate) { return NameKey(entries[i].folder + '/' + candidate, rules); };
     decision.name = name;
-    for (int n = 2; taken.count(key(decision.name)) != 0; ++n) {
-      decision.name = NumberedName(name, n, rules);
+    const std::string base = key(name);
+    if (taken.count(base) != 0) {
+      int& n = nextNumber.emplace(base, 2).first->second;
+      do {
+        decision.name = NumberedName(name, n++, rules);
+      } while (taken.count(key(decision.name)) != 0);
       decision.changes |= kNameNumbered;
     }
     taken.insert(key(decision.name));

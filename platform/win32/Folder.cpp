@@ -83,7 +83,8 @@ void Folder::Close() {
   {
     // Transient files not kept go with the folder's handle.
     std::lock_guard<std::mutex> lock(gTransientMutex);
-    for (auto it = gTransient.lower_bound({handle_, std::string()}); it != gTransient.end() && it->first.first == handle_;) {
+    auto it = gTransient.lower_bound({handle_, std::string()});
+    while (it != gTransient.end() && it->first.first == handle_) {
       CloseHandle(it->second);
       it = gTransient.erase(it);
     }

@@ -133,7 +133,7 @@ TEST_F(RoundTrip, ExistingTargetsAreOverwrittenAndAReadOnlyOneStopsTheRun) {
   EXPECT_EQ(Decrypt(container_, out_.Path()).exitCode, 2);
   EXPECT_EQ(ReadFile(out_.Join("a.txt")), "old a");
   EXPECT_EQ(ReadFile(out_.Join("b.txt")), "old b");
-  std::filesystem::permissions(out_.Join("b.txt"), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  fs::permissions(out_.Join("b.txt"), fs::perms::owner_write, fs::perm_options::add);
   ASSERT_EQ(Decrypt(container_, out_.Path()).exitCode, 0);
   EXPECT_EQ(ReadFile(out_.Join("a.txt")), "new a");
   EXPECT_EQ(ReadFile(out_.Join("b.txt")), "new b");

@@ -167,7 +167,8 @@ TEST(WinNames, LinuxNamesComeOutUnderNamesWindowsHolds) {
 
 TEST(WinNames, AFileHeldOpenStopsTheRunBeforeAnythingMoves) {
   TempDir work;
-  const std::string container = Container(work.Join("c.kvelv"), {"a.txt", "b.txt", "c.txt"}, {"new a", "new b", "new c"});
+  const std::string container =
+      Container(work.Join("c.kvelv"), {"a.txt", "b.txt", "c.txt"}, {"new a", "new b", "new c"});
   const std::string out = work.Join("out");
   ASSERT_TRUE(platform::CreateFolders(out));
   test::WriteFile(out + "\\a.txt", "old a");
@@ -208,7 +209,8 @@ TEST(WinNames, TheWindowNamesNoLockForADeviceNameAndSumsUpTheNames) {
   ASSERT_EQ(prompter.shown.size(), 2u);
   EXPECT_EQ(prompter.shown[0].text, "Filen er ferdig dekryptert");
   EXPECT_EQ(prompter.shown[1].text,
-            "Noen filer fikk et annet navn enn i arkivet, eller ble ikke pakket ut:\n\r«aux.txt» er lagret som «_aux.txt»");
+            "Noen filer fikk et annet navn enn i arkivet, eller ble ikke pakket ut:\n\r"
+            "«aux.txt» er lagret som «_aux.txt»");
   EXPECT_EQ(test::ReadFile(work.Join("out\\_aux.txt")), "aux");
 }
 
@@ -285,7 +287,8 @@ TEST(WinNames, ARoundTripThroughFoldersPast260Characters) {
   const std::string long255 = "\u00C5rsrapport " + Repeat("x", 239) + ".txt";  // 255 bytes, 254 characters
   ASSERT_TRUE(platform::CreateFolders(deep));
   test::WriteFile(deep + "\\" + long255, "deep and long");
-  const auto packed = Kvelv({"-encrypt", "-password=pw", "-files=" + deep + "\\" + long255, "-to_file=" + deep + "\\c.kvelv"});
+  const auto packed =
+      Kvelv({"-encrypt", "-password=pw", "-files=" + deep + "\\" + long255, "-to_file=" + deep + "\\c.kvelv"});
   ASSERT_EQ(packed.exitCode, 0) << packed.err;
   const auto opened = Decrypt(deep + "\\c.kvelv", deep + "\\ut");
   ASSERT_EQ(opened.exitCode, 0) << opened.err;

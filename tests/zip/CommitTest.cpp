@@ -29,7 +29,9 @@ class CommitTest : public ::testing::Test {
     }
     archive_ = work_.Join("t.zip");
     test::WriteFile(archive_, test::MakeArchive(entries));
-    for (const char* name : {"a.txt", "c.txt", "e.txt", "keep.txt"}) test::WriteFile(Out(name), std::string("old ") + name);
+    for (const char* name : {"a.txt", "c.txt", "e.txt", "keep.txt"}) {
+      test::WriteFile(Out(name), std::string("old ") + name);
+    }
   }
   std::string Out(const std::string& name) const { return out_.Path() + platform::kSeparator + name; }
   StagedExtraction Stage() {

@@ -3,6 +3,7 @@
 // kept apart.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -91,9 +92,11 @@ TEST(TargetNamesTest, NamesThatMeetAreKeptApartAndTheSameStoredNameSupersedes) {
     std::vector<std::string> names;  // "-" for superseded
   };
   const std::vector<Case> cases = {
-      {"letter case, on Windows", kWindows, {{"", "Rapport.txt"}, {"", "rapport.txt"}}, {"Rapport.txt", "rapport (2).txt"}},
+      {"letter case, on Windows", kWindows, {{"", "Rapport.txt"}, {"", "rapport.txt"}},
+       {"Rapport.txt", "rapport (2).txt"}},
       {"letter case, on POSIX", kPosix, {{"", "Rapport.txt"}, {"", "rapport.txt"}}, {"Rapport.txt", "rapport.txt"}},
-      {"letter case beyond ASCII", kWindows, {{"", "\u00D8l.txt"}, {"", "\u00F8l.txt"}}, {"\u00D8l.txt", "\u00F8l (2).txt"}},
+      {"letter case beyond ASCII", kWindows, {{"", "\u00D8l.txt"}, {"", "\u00F8l.txt"}},
+       {"\u00D8l.txt", "\u00F8l (2).txt"}},
       {"trailing dots and spaces",
        kWindows,
        {{"", "notat.txt"}, {"", "notat.txt."}, {"", "notat.txt "}},
@@ -114,6 +117,22 @@ TEST(TargetNamesTest, NamesThatMeetAreKeptApartAndTheSameStoredNameSupersedes) {
       EXPECT_EQ((decisions[i].changes & kNameNumbered) != 0, c.names[i].find(" (") != std::string::npos) << i;
     }
   }
+}
+
+TEST(TargetNamesTest, ThousandsOfNamesThatMeetCostLittle) {
+  // Every name of five characters Windows forbids: 16807 names, all of them "_____".
+  const std::string forbidden = "<>:\"|?*";
+  std::vector<NamedEntry> entries;
+  for (size_t i = 0; i < 16807; ++i) {
+    std::string name;
+    for (size_t k = i, n = 0; n < 5; ++n, k /= 7) name += forbidden[k % 7];
+    entries.push_back({"", name});
+  }
+  const std::vector<NameDecision> decisions = NameTargets(entries, kWindows);
+  std::set<std::string> names;
+  for (const NameDecision& decision : decisions) names.insert(decision.name);
+  EXPECT_EQ(names.size(), entries.size());
+  EXPECT_EQ(decisions.back().name, "_____ (16807)");
 }
 
 #ifdef _WIN32
