@@ -2,6 +2,7 @@
 
 #include "jobs/ConsoleTexts.h"
 #include "jobs/JobTexts.h"
+#include "platform/CodePages.h"
 #include "zip/TargetNames.h"
 
 namespace kvelv {
@@ -9,6 +10,8 @@ namespace kvelv {
 namespace {
 
 constexpr size_t kSummaryLines = 20;
+constexpr size_t kShownHead = 40;  // characters of a long name the window shows before "…"
+constexpr size_t kShownTail = 16;  // and after it
 
 // A stored name as it can be shown: control characters (a NUL, a line break) as \xNN.
 std::string Shown(const std::string& name, const char* open, const char* close) {
@@ -25,6 +28,14 @@ std::string Shown(const std::string& name, const char* open, const char* close) 
     }
   }
   return out + close;
+}
+
+// A name for the window: one too long for a message box line shows its start and its end.
+std::string Elided(const std::string& name) {
+  std::u32string text = platform::DecodeUtf8(name);
+  if (text.size() <= kShownHead + kShownTail + 1) return name;
+  return platform::EncodeUtf8(text.substr(0, kShownHead)) + "\u2026" +
+         platform::EncodeUtf8(text.substr(text.size() - kShownTail));
 }
 
 std::string Reasons(unsigned changes) {
@@ -60,10 +71,10 @@ std::string NoticeSummary(const std::vector<NameNotice>& notices) {
   std::string text = texts::kNamesHeading;
   for (size_t i = 0; i < notices.size() && i < kSummaryLines; ++i) {
     const NameNotice& notice = notices[i];
-    text += "\n\r" + Shown(notice.stored, "«", "»");
+    text += "\n\r" + Shown(Elided(notice.stored), "«", "»");
     switch (notice.kind) {
       case NameNotice::Kind::Renamed:
-        text += texts::kNameWrittenAs + Shown(notice.written, "«", "»");
+        text += texts::kNameWrittenAs + Shown(Elided(notice.written), "«", "»");
         break;
       case NameNotice::Kind::Superseded:
         text += texts::kNameSuperseded;
