@@ -68,6 +68,17 @@ TEST_F(ExtractNamesTest, NamesTooLongComeOutShortenedAndNamed) {
                             "\"\r\nRenamed (too long for the file system): \"" + norwegian + "\" -> \"" +
                             shortNorwegian + "\"\r\nRenamed (too long for the file system, another file has the "
                             "name): \"" + twin + "\" -> \"" + numbered + "\"\r\n");
+
+  // Our own container of a Linux name of 200 bytes that are not UTF-8: 400 bytes as text.
+  TempDir in, again;
+  const std::string latin = in.Join(std::string(200, '\xE9'));
+  test::WriteFile(latin, "latin");
+  ASSERT_EQ(test::RunProcess(test::KvelvBinary(), {test::KvelvBinary(), "-encrypt", "-password=pw", "-files=" + latin,
+                                                   "-to_file=" + work_.Join("latin.kvelv")})
+                .exitCode,
+            0);
+  EXPECT_EQ(Decrypt(work_.Join("latin.kvelv"), again.Path()).exitCode, 0);
+  EXPECT_EQ(test::ReadFile(again.Join(Repeat("\u00E9", 127))), "latin");
 }
 
 TEST_F(ExtractNamesTest, EntriesNotWrittenAreNamed) {
