@@ -114,8 +114,11 @@ bool StagedExtraction::SameContent(const Staged& staged, const platform::Folder&
 
 TargetCheck StagedExtraction::Check(const Staged& staged, bool closely) const {
   TargetCheck check;
+  // A target folder this extraction made holds nothing of anyone's: no name to look at (the
+  // move still refuses to replace whatever came meanwhile).
   std::string name;
-  const platform::Folder* folder = FolderOf(staged, name, false, nullptr);
+  const platform::Folder* folder =
+      targetCreated_ && staged.hookPath.empty() ? nullptr : FolderOf(staged, name, false, nullptr);
   if (folder == nullptr) {
     check.path = staged.hookPath;
     if (check.path.empty()) {
@@ -123,7 +126,7 @@ TargetCheck StagedExtraction::Check(const Staged& staged, bool closely) const {
       for (const std::string& sub : staged.subfolders) check.path = JoinOutputPath(check.path, sub);
       check.path = JoinOutputPath(check.path, staged.name);
     }
-    return check;  // its folder is still to be made: nothing has the name yet
+    return check;  // nothing has the name yet, or its folder is still to be made
   }
   check.path = folder->PathOf(name);
   const auto info = folder->Lookup(name);
