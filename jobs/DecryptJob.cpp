@@ -113,16 +113,20 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   if (staged->Failed() > 0) return damaged(std::to_string(staged->Failed()) + " entries fail their check");
   if (reader.EntryCountRead() == 0) return damaged("it holds no entries");
 
-  // Nothing moves while any name is held by what must not be replaced: a folder, or a read-only
-  // file with other content (one with the entry's very bytes counts as written).
-  const std::vector<TargetCheck> checks = staged->CheckTargets(true);
-  if (const TargetCheck* blocked = First(checks, {State::Folder, State::ReadOnly})) {
-    return fail((blocked->state == State::Folder ? "A folder has the name \"" : "A read-only file has the name \"") +
-                blocked->path + "\"." + console_text::kNothingChanged);
+  // In the window, the design's questions about the targets; a folder or a read-only file with
+  // other content at a name (one with the entry's very bytes counts as written) fails the job
+  // first, and in batch mode the commit's own check finds it.
+  if (interactive) {
+    const std::vector<TargetCheck> checks = staged->CheckTargets(true);
+    if (const TargetCheck* blocked = First(checks, {State::Folder, State::ReadOnly})) {
+      return fail((blocked->state == State::Folder ? "A folder has the name \"" : "A read-only file has the name \"") +
+                  blocked->path + "\"." + console_text::kNothingChanged);
+    }
+    if (!AskAboutTargets(*staged, prompter)) return 0;
   }
-  if (interactive && !AskAboutTargets(*staged, prompter)) return 0;
 
-  // All of the files or none: a move that fails undoes the ones before it.
+  // All of the files or none: every name is checked before the first move, and a move that fails
+  // undoes the ones before it.
   (void)staged->Commit(StagedExtraction::CommitMode::AllOrNothing);
   if (staged->MoveFailures() > 0) return fail(staged->FirstMoveFailure() + "." + console_text::kNothingChanged);
   if (!interactive) {

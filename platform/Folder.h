@@ -74,12 +74,13 @@ class Folder {
   bool RenameToNewName(const std::string& name, const Folder& to, const std::string& toName,
                        std::error_code& ec) const;
   // Moves the file `name` to `toName` in `to`, replacing the file or link there, which stays in
-  // this folder as `keptName` (a new name). Where the file system allows, `toName` names the one
-  // or the other at every moment (the two exchanged in one step, or the old file given a second
-  // name first); elsewhere it names nothing for the moment between two renames. False with `ec`
+  // this folder as `keptName` (a new name; where the two are exchanged in one step the old file
+  // takes `name` instead, and `keptName` is set to it). Where the file system allows, `toName`
+  // names the one or the other at every moment (exchanged, or the old file given a second name
+  // first); elsewhere it names nothing for the moment between two renames. False with `ec`
   // (nothing changed) when it cannot; no_such_file_or_directory when nothing has the name.
-  bool ReplaceKeeping(const std::string& name, const Folder& to, const std::string& toName,
-                      const std::string& keptName, std::error_code& ec) const;
+  bool ReplaceKeeping(const std::string& name, const Folder& to, const std::string& toName, std::string& keptName,
+                      std::error_code& ec) const;
   // Whether another program holds the file `name` open so that it cannot be replaced now:
   // Windows: any open handle with access to its data; POSIX: a lock on it (advisory, as the
   // program's locks are).

@@ -177,7 +177,7 @@ bool StagedExtraction::MoveOne(Staged& staged, const TargetCheck& check, int mov
   const bool readOnly = existing && existing->readOnly;
   if (check.state != TargetCheck::State::Free) {
     if (readOnly) platform::SetDosAttributes(path, 0);
-    const std::string kept = "kept-" + std::to_string(move);
+    std::string kept = "kept-" + std::to_string(move);
     if (staging_->ReplaceKeeping(staged.stagedName, *folder, name, kept, ec)) {
       undo.push_back(Undo{Undo::Kind::Replaced, folder, name, kept, readOnly});
       return true;
@@ -264,7 +264,7 @@ int StagedExtraction::Commit(CommitMode mode) {
           Fail("A folder has the name " + Quoted(check.path));
           break;
         case TargetCheck::State::ReadOnly:
-          Fail("A read-only file with other content has the name " + Quoted(check.path));
+          Fail("A read-only file has the name " + Quoted(check.path));
           break;
         default:
           Fail("Another program holds the file " + Quoted(check.path) + " open");

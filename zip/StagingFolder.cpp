@@ -114,7 +114,7 @@ bool StagingFolder::MoveOver(const std::string& name, const platform::Folder& fo
 }
 
 bool StagingFolder::ReplaceKeeping(const std::string& name, const platform::Folder& folder,
-                                   const std::string& finalName, const std::string& keptName,
+                                   const std::string& finalName, std::string& keptName,
                                    std::error_code& ec) const {
   ec.clear();
   if (!staging_.Keep(name)) {

@@ -39,9 +39,9 @@ class StagingFolder {
   bool MoveOver(const std::string& name, const platform::Folder& folder, const std::string& finalName,
                 std::error_code& ec) const;
   // Moves the staged file `name` over the file or link `finalName` in `folder`, which is kept
-  // here as `keptName` until this folder goes.
+  // here as `keptName` (see platform::Folder::ReplaceKeeping) until this folder goes.
   bool ReplaceKeeping(const std::string& name, const platform::Folder& folder, const std::string& finalName,
-                      const std::string& keptName, std::error_code& ec) const;
+                      std::string& keptName, std::error_code& ec) const;
   // Puts a file kept aside back to `finalName` in `folder`, over what is there now.
   bool PutBack(const std::string& keptName, const platform::Folder& folder, const std::string& finalName) const;
   // Takes `finalName` in `folder` (a file moved there) back in as `name`.

@@ -190,16 +190,14 @@ bool Folder::RenameToNewName(const std::string& name, const Folder& to, const st
 }
 
 bool Folder::ReplaceKeeping(const std::string& name, const Folder& to, const std::string& toName,
-                            const std::string& keptName, std::error_code& ec) const {
+                            std::string& keptName, std::error_code& ec) const {
   ec.clear();
   const int here = static_cast<int>(handle_);
   const int there = static_cast<int>(to.handle_);
-  // One step: the two exchanged, then the old file, now under `name` here, renamed.
+  // One step: the two exchanged; the old file now has `name` here.
   if (::renameat2(here, name.c_str(), there, toName.c_str(), RENAME_EXCHANGE) == 0) {
-    if (::renameat2(here, name.c_str(), here, keptName.c_str(), RENAME_NOREPLACE) == 0) return true;
-    ec = Errno(errno);
-    ::renameat2(here, name.c_str(), there, toName.c_str(), RENAME_EXCHANGE);
-    return false;
+    keptName = name;
+    return true;
   }
   if (errno == ENOENT) {
     ec = Errno(ENOENT);

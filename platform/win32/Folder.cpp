@@ -268,7 +268,7 @@ bool Folder::RenameToNewName(const std::string& name, const Folder& to, const st
 }
 
 bool Folder::ReplaceKeeping(const std::string& name, const Folder& to, const std::string& toName,
-                            const std::string& keptName, std::error_code& ec) const {
+                            std::string& keptName, std::error_code& ec) const {
   ec.clear();
   const std::wstring from = WidePath(PathOf(name));
   const std::wstring target = WidePath(to.PathOf(toName));

@@ -131,16 +131,20 @@ TEST(FileSystemTest, DeleteRenameAndCreateFolders) {
   EXPECT_FALSE(FileExists(dir.Join("from")));
 
   // Over a file or a link, the old one kept under another name; nothing there: nothing moves.
-  for (const char* name : {"to", "to-link"}) {
-    WriteFile(dir.Join("from"), std::string("replaces ") + name);
-    ASSERT_TRUE(folder.ReplaceKeeping("from", folder, name, std::string("kept-") + name, ec)) << ec.message();
-    EXPECT_EQ(test::ReadFile(dir.Join(name)), std::string("replaces ") + name);
+  for (const std::string name : {"to", "to-link"}) {
+    WriteFile(dir.Join("from-" + name), "replaces " + name);
+    std::string kept = "kept-" + name;
+    ASSERT_TRUE(folder.ReplaceKeeping("from-" + name, folder, name, kept, ec)) << ec.message();
+    EXPECT_EQ(test::ReadFile(dir.Join(name)), "replaces " + name);
     EXPECT_FALSE(IsSymlink(dir.Join(name)));
+    EXPECT_EQ(IsSymlink(dir.Join(kept)), name == "to-link");
+    if (name == "to") {
+      EXPECT_EQ(test::ReadFile(dir.Join(kept)), "new");
+    }
   }
-  EXPECT_EQ(test::ReadFile(dir.Join("kept-to")), "new");
-  EXPECT_TRUE(IsSymlink(dir.Join("kept-to-link")));
   WriteFile(dir.Join("from"), "x");
-  EXPECT_FALSE(folder.ReplaceKeeping("from", folder, "missing", "kept-missing", ec));
+  std::string kept = "kept-missing";
+  EXPECT_FALSE(folder.ReplaceKeeping("from", folder, "missing", kept, ec));
   EXPECT_EQ(ec, std::errc::no_such_file_or_directory);
   EXPECT_TRUE(FileExists(dir.Join("from")));
   {

@@ -236,14 +236,16 @@ TEST_F(WinFiles, RenameReplacesAndDeleteRefusesFolders) {
 
   // Over a file, the old one kept under another name; not over one another program has open.
   test::WriteFile(dir_.Join("e.txt"), "E");
-  ASSERT_TRUE(folder.ReplaceKeeping("e.txt", folder, "b.txt", "kept.txt", ec)) << ec.message();
+  std::string kept = "kept.txt";
+  ASSERT_TRUE(folder.ReplaceKeeping("e.txt", folder, "b.txt", kept, ec)) << ec.message();
   EXPECT_EQ(test::ReadFile(dir_.Join("b.txt")), "E");
   EXPECT_EQ(test::ReadFile(dir_.Join("kept.txt")), "A");
   test::WriteFile(dir_.Join("f.txt"), "F");
   {
     test::HeldFile held(dir_.Join("b.txt"), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     EXPECT_TRUE(folder.InUse("b.txt"));
-    EXPECT_FALSE(folder.ReplaceKeeping("f.txt", folder, "b.txt", "kept2.txt", ec));
+    kept = "kept2.txt";
+    EXPECT_FALSE(folder.ReplaceKeeping("f.txt", folder, "b.txt", kept, ec));
   }
   EXPECT_FALSE(folder.InUse("b.txt"));
   EXPECT_EQ(test::ReadFile(dir_.Join("b.txt")), "E");
