@@ -197,21 +197,21 @@ bool StagedExtraction::MoveOne(Staged& staged, const TargetCheck& check, int mov
       if (tries > 0) {
         if (staged.notice < 0) {
           staged.notice = static_cast<int>(notices_.size());
-          notices_.push_back(NameNotice{NameNotice::Kind::Renamed, staged.name, {}, 0});
+          notices_.push_back(NameNotice{NameNotice::Kind::Renamed, staged.stored, {}, 0});
         }
         notices_[static_cast<size_t>(staged.notice)].written = candidate;
         notices_[static_cast<size_t>(staged.notice)].changes |= kNameNumbered;
       }
       return true;
     }
-    if (ec == std::errc::file_exists) {
+    // A file system that cannot refuse to replace in the same step tells no file_exists: look.
+    if (ec == std::errc::file_exists || folder->Lookup(candidate)) {
       int& next = nextNumber_[path];
       next = std::max(next, 2);
       candidate = NumberedName(name, next++, rules_);
       continue;
     }
-    // A file system that cannot refuse to replace in the same step: look first.
-    if (!folder->Lookup(candidate) && staging_->MoveOver(staged.stagedName, *folder, candidate, ec)) {
+    if (staging_->MoveOver(staged.stagedName, *folder, candidate, ec)) {
       undo.push_back(Undo{Undo::Kind::NewFile, folder, candidate, {}, false});
       return true;
     }

@@ -110,6 +110,7 @@ class StagedExtraction {
     std::string hookPath;                 // a path OnStartUnZip chose instead, "" when none
     bool superseded = false;              // checked only: a later entry writes the same file
     std::string key;                      // the same for entries of one stored name and folder
+    std::string stored;                   // the entry's stored name, for notices
     int notice = -1;                      // its Renamed notice, -1 when none
   };
   struct Place;

@@ -359,7 +359,7 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
 
   if (work_.FileName().empty() && settings_.recreateDirs) {  // a folder entry
     if (!folders) return Skip(SkipReason::srCreateError, index, work_.FullName());
-    result.staged_.push_back(StagedExtraction::Staged{index, {}, *folders, {}, {}, false, {}, -1});
+    result.staged_.push_back(StagedExtraction::Staged{index, {}, *folders, {}, {}, false, {}, {}, -1});
     ++result.passed_;
     return false;
   }
@@ -408,13 +408,15 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
   // as extracted when that file goes into place, as if it had been written and then overwritten.
   if (ownPath && named.superseded) {
     if (CheckOnly(index, result)) {
-      result.staged_.push_back(StagedExtraction::Staged{index, {}, *folders, name, {}, true, key, -1});
+      result.staged_.push_back(
+          StagedExtraction::Staged{index, {}, *folders, name, {}, true, key, work_.FullName(), -1});
       result.notices_.push_back(NameNotice{NameNotice::Kind::Superseded, work_.FullName(), {}, 0});
     }
     return false;
   }
 
-  StagedExtraction::Staged staged{index, {}, *folders, name, ownPath ? std::string() : path, false, key, -1};
+  StagedExtraction::Staged staged{
+      index, {}, *folders, name, ownPath ? std::string() : path, false, key, work_.FullName(), -1};
 
   std::optional<DecodedEntry> ahead = TakeAhead(index);
   Decoded decoded;

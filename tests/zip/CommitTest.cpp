@@ -68,6 +68,21 @@ TEST_F(CommitTest, AFailedMoveUndoesEveryMoveBeforeIt) {
   EXPECT_EQ(test::Listing(out_.Path()).size(), 6u);
 }
 
+TEST_F(CommitTest, ANameTakenAfterTheCheckIsNeverReplaced) {
+  StagedExtraction staged = Stage();
+  // Another program makes b.txt just before the move meant to make it.
+  staged.SetMoveFaultForTesting([&](int move) {
+    if (move == 1) test::WriteFile(Out("b.txt"), "someone else's");
+    return false;
+  });
+  EXPECT_EQ(staged.Commit(StagedExtraction::CommitMode::AllOrNothing), 5);
+  EXPECT_EQ(test::ReadFile(Out("b.txt")), "someone else's");
+  EXPECT_EQ(test::ReadFile(Out("b (2).txt")), "new b.txt");
+  ASSERT_EQ(staged.Notices().size(), 1u);
+  EXPECT_EQ(staged.Notices()[0].stored, "b.txt");
+  EXPECT_EQ(staged.Notices()[0].written, "b (2).txt");
+}
+
 TEST_F(CommitTest, ABlockedNameStopsTheCommitBeforeTheFirstMove) {
   struct Case {
     const char* what;
