@@ -130,29 +130,6 @@ TEST(FileSystemTest, DeleteRenameAndCreateFolders) {
   EXPECT_EQ(test::ReadFile(dir.Join("fresh")), "newer");
   EXPECT_FALSE(FileExists(dir.Join("from")));
 
-  // Over a file or a link, the old one kept under another name; nothing there: nothing moves.
-  for (const std::string name : {"to", "to-link"}) {
-    WriteFile(dir.Join("from-" + name), "replaces " + name);
-    std::string kept = "kept-" + name;
-    ASSERT_TRUE(folder.ReplaceKeeping("from-" + name, folder, name, kept, ec)) << ec.message();
-    EXPECT_EQ(test::ReadFile(dir.Join(name)), "replaces " + name);
-    EXPECT_FALSE(IsSymlink(dir.Join(name)));
-    EXPECT_EQ(IsSymlink(dir.Join(kept)), name == "to-link");
-    if (name == "to") {
-      EXPECT_EQ(test::ReadFile(dir.Join(kept)), "new");
-    }
-  }
-  WriteFile(dir.Join("from"), "x");
-  std::string kept = "kept-missing";
-  EXPECT_FALSE(folder.ReplaceKeeping("from", folder, "missing", kept, ec));
-  EXPECT_EQ(ec, std::errc::no_such_file_or_directory);
-  EXPECT_TRUE(FileExists(dir.Join("from")));
-  {
-    test::ChildLock lock(dir.Join("fresh"), false);
-    EXPECT_TRUE(folder.InUse("fresh"));
-  }
-  EXPECT_FALSE(folder.InUse("fresh"));
-
   ASSERT_TRUE(CreateFolders(dir.Join("a/b/c")));
   EXPECT_TRUE(FolderExists(dir.Join("a/b/c")));
   EXPECT_TRUE(CreateFolders(dir.Join("a/b")));  // already there

@@ -233,44 +233,6 @@ TEST_F(WinFiles, RenameReplacesAndDeleteRefusesFolders) {
   EXPECT_FALSE(platform::DeleteFile(dir_.Path()));
   EXPECT_TRUE(platform::CreateFolders(dir_.Join("x\\y\\z")));
   EXPECT_TRUE(platform::FolderExists(dir_.Join("x\\y")));
-
-  // Over a file, the old one kept under another name; not over one another program has open.
-  test::WriteFile(dir_.Join("e.txt"), "E");
-  std::string kept = "kept.txt";
-  ASSERT_TRUE(folder.ReplaceKeeping("e.txt", folder, "b.txt", kept, ec)) << ec.message();
-  EXPECT_EQ(test::ReadFile(dir_.Join("b.txt")), "E");
-  EXPECT_EQ(test::ReadFile(dir_.Join("kept.txt")), "A");
-  test::WriteFile(dir_.Join("f.txt"), "F");
-  {
-    test::HeldFile held(dir_.Join("b.txt"), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    EXPECT_TRUE(folder.InUse("b.txt"));
-    kept = "kept2.txt";
-    EXPECT_FALSE(folder.ReplaceKeeping("f.txt", folder, "b.txt", kept, ec));
-  }
-  EXPECT_FALSE(folder.InUse("b.txt"));
-  EXPECT_EQ(test::ReadFile(dir_.Join("b.txt")), "E");
-  EXPECT_EQ(test::ReadFile(dir_.Join("f.txt")), "F");
-  EXPECT_FALSE(platform::FileExists(dir_.Join("kept2.txt")));
-}
-
-TEST_F(WinFiles, TransientFilesGoWithTheFolderUnlessKept) {
-  std::error_code ec;
-  {
-    const platform::Folder folder = platform::Folder::Open(dir_.Path(), ec);
-    for (const char* name : {"dropped.part", "kept.part"}) {
-      File file = folder.CreateTransientFile(name, ec);
-      ASSERT_TRUE(file.IsOpen()) << ec.message();
-      ASSERT_EQ(file.Write(name, 4), 4);
-      ASSERT_TRUE(file.Close());
-      File reader = folder.OpenForReading(name, ec);
-      char head[4] = {};
-      EXPECT_EQ(reader.ReadAt(0, head, 4), 4) << ec.message();
-      EXPECT_EQ(std::string(head, 4), std::string(name, 4));
-    }
-    EXPECT_TRUE(folder.Keep("kept.part"));
-    EXPECT_TRUE(folder.RenameToNewName("kept.part", folder, "kept.txt", ec)) << ec.message();
-  }
-  EXPECT_EQ(Names(dir_.Path()), std::vector<std::string>{"kept.txt"});
 }
 
 TEST(WinPaths, EveryPathReachesTheSystemFullAndExtended) {
@@ -281,19 +243,6 @@ TEST(WinPaths, EveryPathReachesTheSystemFullAndExtended) {
   EXPECT_TRUE(platform::win32::IsDevicePath(platform::win32::WidePath("CON")));
   EXPECT_FALSE(platform::FileExists("CON"));
   EXPECT_FALSE(platform::FileExists("aux.txt"));
-
-  // A folder 300 characters deep and a file in it, by plain paths.
-  test::TempDir dir;
-  std::string deep = dir.Path();
-  while (deep.size() < 300) deep += "\\" + std::string(40, 'd');
-  ASSERT_TRUE(platform::CreateFolders(deep));
-  test::WriteFile(deep + "\\f.txt", "deep");
-  EXPECT_TRUE(platform::FileExists(deep + "\\f.txt"));
-  std::error_code ec;
-  const platform::Folder folder = platform::Folder::Open(deep, ec);
-  EXPECT_TRUE(folder.IsOpen()) << ec.message();
-  EXPECT_TRUE(platform::RenameFile(deep + "\\f.txt", deep + "\\g.txt"));
-  EXPECT_EQ(Names(deep), std::vector<std::string>{"g.txt"});
 }
 
 TEST_F(WinFiles, TemporaryNamesLeaveNothingBehind) {
