@@ -128,7 +128,11 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   // All of the files or none: every name is checked before the first move, and a move that fails
   // undoes the ones before it.
   (void)staged->Commit(StagedExtraction::CommitMode::AllOrNothing);
-  if (staged->MoveFailures() > 0) return fail(staged->FirstMoveFailure() + "." + console_text::kNothingChanged);
+  if (staged->MoveFailures() > 0) {
+    const int code = fail(staged->FirstMoveFailure() + "." + console_text::kNothingChanged);
+    // The design's code for a target file another program holds locked.
+    return !interactive && staged->BlockedBy() == State::InUse ? exit_code::kTargetLocked : code;
+  }
   if (!interactive) {
     ReportNames(staged->Notices(), false, prompter);
     return exit_code::kDone;

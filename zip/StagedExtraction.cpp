@@ -259,6 +259,7 @@ int StagedExtraction::Commit(CommitMode mode) {
   if (strict) {
     for (const TargetCheck& check : checks) {
       if (!check.Blocks()) continue;
+      blockedBy_ = check.state;
       switch (check.state) {
         case TargetCheck::State::Folder:
           Fail("A folder has the name " + Quoted(check.path));

@@ -96,6 +96,9 @@ class StagedExtraction {
   int Commit(CommitMode mode = CommitMode::KeepBlocked);
   int MoveFailures() const { return moveFailures_; }
   const std::string& FirstMoveFailure() const { return firstMoveFailure_; }
+  // What held the name that stopped an AllOrNothing commit before its first move (Free when none
+  // did, or a move failed instead).
+  TargetCheck::State BlockedBy() const { return blockedBy_; }
 
   // For tests: called before the k-th move of a commit (from 0); true makes that move fail.
   void SetMoveFaultForTesting(std::function<bool(int move)> fault) { moveFault_ = std::move(fault); }
@@ -141,6 +144,7 @@ class StagedExtraction {
   int failed_ = 0;
   int moveFailures_ = 0;
   std::string firstMoveFailure_;
+  TargetCheck::State blockedBy_ = TargetCheck::State::Free;
   bool committed_ = false;
 };
 

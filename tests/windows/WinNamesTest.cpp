@@ -178,7 +178,7 @@ TEST(WinNames, AFileHeldOpenStopsTheRunBeforeAnythingMoves) {
     Child holder(KVELV_HOLD_FILE, {out + "\\b.txt"}, true);
     ASSERT_EQ(holder.line, "held");
     const auto result = Decrypt(container, out);
-    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.exitCode, 6);
     EXPECT_EQ(result.err, "Decryption failed: Another program holds the file \"" + out +
                               "\\b.txt\" open. Nothing in the folder was changed.\r\n");
   }
