@@ -137,7 +137,7 @@ TargetCheck StagedExtraction::Check(const Staged& staged, bool closely) const {
   } else if (info->kind == Kind::File && info->readOnly && !settings_.replaceReadOnly) {
     check.state = closely && SameContent(staged, *folder, name) ? TargetCheck::State::SameContent
                                                                  : TargetCheck::State::ReadOnly;
-  } else if (closely && folder->InUse(name)) {
+  } else if (closely && info->kind == Kind::File && folder->InUse(name)) {
     check.state = TargetCheck::State::InUse;
   } else {
     check.state = TargetCheck::State::Existing;
