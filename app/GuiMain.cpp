@@ -8,12 +8,15 @@
 
 #include "app/LastChance.h"
 #include "jobs/SettingsFile.h"
+#include "platform/StandardStreams.h"
 #include "platform/TempGuardian.h"
 #include "ui/Hoved.h"
 #include "ui/InteractiveStartup.h"
 #include "ui/QtPrompter.h"
 
 int main(int argc, char** argv) {
+  // First of all: no file or socket of ours may take the number of a stream the caller closed.
+  if (!kvelv::platform::OpenStandardStreams()) return kvelv::exit_code::kUnhandledError;
   kvelv::platform::StartTempGuardian();  // while the process is small and has one thread
   // Qt needs its application object for the password dialog already; no window shows before it.
   QApplication app(argc, argv);

@@ -22,6 +22,7 @@ namespace kvelv::platform {
 namespace {
 
 using win32::ErrorFromWin32;
+using win32::SetDeleteDisposition;
 using win32::WidePath;
 
 HANDLE OpenDirectoryHandle(const std::string& path, DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
@@ -32,15 +33,6 @@ HANDLE OpenDirectoryHandle(const std::string& path, DWORD share = FILE_SHARE_REA
 // The keepers of the transient files, by folder handle and name. Worker threads create files too.
 std::mutex gTransientMutex;
 std::map<std::pair<intptr_t, std::string>, HANDLE> gTransient;
-
-bool SetDeleteDisposition(HANDLE handle, bool remove) {
-  // FILE_DISPOSITION_INFO, whose one member the headers' DeleteFile macro renames.
-  struct {
-    BOOLEAN deleteFile;
-  } info{static_cast<BOOLEAN>(remove ? TRUE : FALSE)};
-  static_assert(sizeof info == sizeof(FILE_DISPOSITION_INFO));
-  return SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof info) != 0;
-}
 
 // The keeper of `name` in `folder`, taken out of the list; nullptr when it has none.
 HANDLE TakeKeeper(intptr_t folder, const std::string& name) {

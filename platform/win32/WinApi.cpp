@@ -42,6 +42,12 @@ std::wstring WidePath(std::string_view utf8) {
 
 bool IsDevicePath(const std::wstring& widePath) { return widePath.rfind(L"\\\\.\\", 0) == 0; }
 
+bool SetDeleteDisposition(HANDLE handle, bool deleteIt) {
+  // Its one member is named by the headers' DeleteFile macro; set it by position.
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(deleteIt ? TRUE : FALSE)};
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
 std::error_code ErrorFromWin32(DWORD error) {
   int value = EIO;
   switch (error) {

@@ -30,6 +30,10 @@ std::wstring WidePath(std::string_view utf8);
 // for), which is never a file or folder of the program's.
 bool IsDevicePath(const std::wstring& widePath);
 
+// Sets or lifts the pending delete of the file open by `handle` (which has delete access): the
+// system deletes a file so marked when its last handle closes, however the process ends.
+bool SetDeleteDisposition(HANDLE handle, bool deleteIt);
+
 // A Win32 error as the portable error code the callers compare (no_such_file_or_directory,
 // file_exists, permission_denied, device_or_resource_busy for a sharing violation, ...).
 std::error_code ErrorFromWin32(DWORD error);

@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "jobs/EncryptJob.h"
@@ -187,21 +186,27 @@ TEST_F(NamesAndOutcomesTest, ThePasswordLeavesTheProcessList) {
           ("-to_file=" + work_.Join("big.kvelv")).c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  // Once the program has started its work (its watcher, forked after the password is wiped, is
-  // there), its command line no longer holds the password; nor does that of the watcher (which
-  // has a copy of the program's memory). A busy machine may take a while to get there.
+  // Once the program has started its work, its command line no longer holds the password; nor
+  // does that of the watcher process it forked (which has a copy of the program's memory). Both
+  // are looked for until they show (a busy machine, a sanitizer build start slowly).
   std::vector<std::string> cmdlines;
   int status = 0;
   bool ended = false;
-  for (int wait = 0; wait < 500 && cmdlines.size() < 2 && !ended; ++wait) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (int attempt = 0; attempt < 400 && cmdlines.size() < 2 && !ended; ++attempt) {
+    ended = waitpid(child, &status, WNOHANG) == child;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
     cmdlines.clear();
     for (const auto& process : fs::directory_iterator("/proc")) {
-      std::ifstream file(process.path() / "cmdline");  // a process may be gone meanwhile
-      const std::string cmdline((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      std::error_code ec;
+      if (!fs::exists(process.path() / "cmdline", ec)) continue;
+      std::string cmdline;
+      try {
+        cmdline = test::ReadFile((process.path() / "cmdline").string());
+      } catch (const std::runtime_error&) {
+        continue;  // ended meanwhile
+      }
       if (cmdline.find(work_.Join("big.kvelv")) != std::string::npos) cmdlines.push_back(cmdline);
     }
-    ended = waitpid(child, &status, WNOHANG) == child;
   }
   if (!ended) waitpid(child, &status, 0);
   ASSERT_GE(cmdlines.size(), 2u) << "the run ended before the check";
