@@ -22,5 +22,13 @@ inline constexpr const char* kDecryptDone = "Filen er ferdig dekryptert";
 // A job the user stopped: nothing was written, and what was there before is as it was.
 inline constexpr const char* kEncryptCancelled = "Krypteringen ble avbrutt. Ingen fil er skrevet.";
 inline constexpr const char* kDecryptCancelled = "Dekrypteringen ble avbrutt. Ingen filer er endret.";
+// The summary after a decrypt in which files got other names than in the archive, or were left
+// out: the heading, then one line per file.
+inline constexpr const char* kNamesHeading = "Noen filer fikk et annet navn enn i arkivet, eller ble ikke pakket ut:";
+inline constexpr const char* kNameWrittenAs = " er lagret som ";
+inline constexpr const char* kNameSuperseded = " er erstattet av en senere fil med samme navn";
+inline constexpr const char* kNameNotExtracted = " er ikke pakket ut: navnet kan ikke brukes";
+inline constexpr const char* kNamesMore = "... og ";  // the number of lines left out, then " til"
+inline constexpr const char* kNamesMoreEnd = " til";
 
 }  // namespace kvelv::texts

@@ -92,6 +92,16 @@ TEST_F(DecryptJobTest, LockedTargetReleasedBeforeOk) {
   EXPECT_EQ(ReadFile(out_.Join("b.txt")), "bravo");
 }
 
+TEST_F(DecryptJobTest, LockedTargetInBatchModeChangesNothingAndEndsWithSix) {
+  WriteFile(out_.Join("b.txt"), "old");
+  ChildLock lock(out_.Join("b.txt"), false);
+  ScriptedPrompter batch;
+  EXPECT_EQ(DecryptFileToFolder(kPassword, container_, out_.Path(), false, batch), 6);
+  EXPECT_EQ(batch.failures, std::vector<std::string>{"Decryption failed: Another program holds the file \"" +
+                                                     out_.Join("b.txt") + "\" open. Nothing in the folder was changed."});
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.Path()), {}), 1);
+}
+
 TEST_F(DecryptJobTest, LockedTargetStillLockedStops) {
   WriteFile(out_.Join("a.txt"), "old");
   ChildLock lock(out_.Join("a.txt"), true);
