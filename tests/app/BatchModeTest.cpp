@@ -30,16 +30,16 @@ struct JobCall {
 
 class RecordingJobs : public JobRunner {
  public:
-  int Encrypt(const std::string& password, const std::vector<std::string>& files,
+  int Encrypt(const platform::SecretBytes& password, const std::vector<std::string>& files,
               const std::string& target) override {
     std::string joined;  // the list as one text, to compare with what was given
     for (const std::string& file : files) joined += (joined.empty() ? "" : ";") + file;
-    calls.push_back({"encrypt", password, joined, target});
+    calls.push_back({"encrypt", std::string(password.View()), joined, target});
     return result;
   }
-  int Decrypt(const std::string& password, const std::string& container,
+  int Decrypt(const platform::SecretBytes& password, const std::string& container,
               const std::string& folder) override {
-    calls.push_back({"decrypt", password, container, folder});
+    calls.push_back({"decrypt", std::string(password.View()), container, folder});
     return result;
   }
   std::vector<JobCall> calls;
@@ -286,7 +286,7 @@ TEST_F(BatchModeTest, LaterOccurrencesWin) {
 TEST_F(BatchModeTest, AJobFailureReachesTheLastChanceReport) {
   class ThrowingJobs : public RecordingJobs {
    public:
-    int Decrypt(const std::string&, const std::string&, const std::string&) override {
+    int Decrypt(const platform::SecretBytes&, const std::string&, const std::string&) override {
       throw Error("disk on fire");
     }
   } throwing;

@@ -106,7 +106,7 @@ TEST_F(NamesAndOutcomesTest, TheWindowsSingleFileIsNeverSplit) {
   TempDir in;
   test::WriteFile(in.Join("b;c.txt"), "one file");
   test::ScriptedPrompter prompter;
-  EXPECT_EQ(EncryptFiles("pw", {in.Join("b;c.txt")}, work_.Join("w.kvelv"), true, prompter), 0);
+  EXPECT_EQ(EncryptFiles(platform::SecretBytes("pw"), {in.Join("b;c.txt")}, work_.Join("w.kvelv"), true, prompter), 0);
   EXPECT_EQ(Extracted(work_.Join("w.kvelv"), work_.Join("out")), std::vector<std::string>{"b;c.txt"});
 }
 
@@ -140,7 +140,7 @@ TEST_F(NamesAndOutcomesTest, AnUnreadableSourceFailsTheRunAndKeepsTheOldContaine
   }
   // A file that is gone by the time it is packed (the check before saw it).
   test::ScriptedPrompter prompter;
-  EXPECT_EQ(EncryptFiles("pw", {in.Join("gone.txt")}, work_.Join("c.kvelv"), false, prompter), 2);
+  EXPECT_EQ(EncryptFiles(platform::SecretBytes("pw"), {in.Join("gone.txt")}, work_.Join("c.kvelv"), false, prompter), 2);
   EXPECT_EQ(test::ReadFile(work_.Join("c.kvelv")), "the old container");
   EXPECT_EQ(ListTree(work_.Path()), std::vector<std::string>{"c.kvelv"});
 
@@ -186,8 +186,9 @@ TEST_F(NamesAndOutcomesTest, ThePasswordLeavesTheProcessList) {
           ("-to_file=" + work_.Join("big.kvelv")).c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  // Once the program has started its work, its command line no longer holds the password; nor
-  // does that of the watcher process it forked (which has a copy of the program's memory).
+  // Once the program has started its work, its command line no longer holds the password. (The
+  // watcher process it forked wipes its arguments altogether: its command line is the program's
+  // name alone.)
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   std::vector<std::string> cmdlines;
   for (const auto& process : fs::directory_iterator("/proc")) {
@@ -198,7 +199,7 @@ TEST_F(NamesAndOutcomesTest, ThePasswordLeavesTheProcessList) {
   }
   int status = 0;
   waitpid(child, &status, 0);
-  ASSERT_GE(cmdlines.size(), 2u) << "the run ended before the check";
+  ASSERT_GE(cmdlines.size(), 1u) << "the run ended before the check";
   for (const std::string& cmdline : cmdlines) EXPECT_EQ(cmdline.find("unguessable"), std::string::npos);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }

@@ -59,9 +59,9 @@ struct Login {
     };
     services.createComponent = [this]() -> std::unique_ptr<CryptComponent> {
       ++componentsMade;
-      return componentAvailable ? CryptComponent::Create() : nullptr;
+      return componentAvailable ? CryptComponent::Create(kvelv::CryptAlgorithms::LoginCheck(), nullptr) : nullptr;
     };
-    return AskPassword(services);
+    return std::string(AskPassword(services).View());
   }
 };
 

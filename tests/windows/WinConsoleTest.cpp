@@ -49,7 +49,7 @@ std::string ArchiveOf(const std::string& container, const std::string& password,
   crypt->SetKeyBits(256);
   crypt->SetHashAlgorithm("sha256");
   crypt->SetEncodingMode("hex");
-  crypt->LoadKey(crypt->DigestTextEncoded(password), "hex");
+  crypt->LoadKey(crypt->DigestTextEncoded(platform::SecretBytes(password)), "hex");
   crypt->LoadIV("35313730383236343339393135303632", "hex");
   if (crypt->DecryptFileTo(container, out) != 1) return {};
   return test::ReadFile(out);
