@@ -18,6 +18,7 @@
 
 #include "tests/support/FaultRun.h"
 #include "tests/support/MemoryScan.h"
+#include "tests/support/RunProcess.h"
 #include "tests/support/TestData.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
@@ -283,6 +284,22 @@ TEST_F(SecretsTest, PasswordFileKeepsThePasswordOffTheCommandLine) {
     EXPECT_EQ(test::ReadFile(out_.Join("run" + std::to_string(run)) + "/a.txt"), "alpha");
   }
   EXPECT_GT(looks, 50u);
+}
+
+// Where the crypto library allows only approved algorithms (MD5 cannot be fetched), both jobs
+// still run: the console program never fetches MD5.
+TEST(ApprovedAlgorithmsOnly, BothJobsRunWithoutMd5) {
+  if (test::UnderSanitizer()) GTEST_SKIP() << "a preloaded library cannot come before the sanitizer's runtime";
+  const fs::path preload = fs::path(test::KvelvBinary()).parent_path().parent_path() / "tests" / "kvelv_test_no_md5.so";
+  ASSERT_TRUE(fs::exists(preload)) << preload;
+  TempDir dir;
+  test::WriteFile(dir.Join("a.txt"), "alpha");
+  const std::string script = "export LD_PRELOAD='" + preload.string() + "'; k='" + test::KvelvBinary() +
+                             "'; \"$k\" -encrypt -password=pw -files=a.txt -to_file=c.kvelv && "
+                             "\"$k\" -decrypt -password=pw -file=c.kvelv -to_folder=out";
+  const auto result = test::RunProcess("/bin/sh", {"sh", "-c", script}, dir.Path());
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(test::ReadFile(dir.Join("out/a.txt")), "alpha");
 }
 
 }  // namespace
