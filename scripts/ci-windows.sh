@@ -48,7 +48,8 @@ check_imports() {
       { echo "$(basename "$exe") needs $dll, which Windows does not ship" >&2; exit 1; }
   done
 }
-CONSOLE_DLLS="kernel32.dll user32.dll shell32.dll bcrypt.dll msvcrt.dll"
+# advapi32: the stack protector's runtime (libssp) draws its guard from CryptGenRandom.
+CONSOLE_DLLS="kernel32.dll user32.dll shell32.dll bcrypt.dll msvcrt.dll advapi32.dll"
 check_imports "$WIN_BUILD/app/kvelv.exe" "$CONSOLE_DLLS"
 # Qt 6 needs Windows 10: its API sets, shcore, Direct3D 11 and DXGI are there.
 check_imports "$WIN_BUILD/app/kvelv-gui.exe" "$CONSOLE_DLLS advapi32.dll authz.dll comdlg32.dll \
