@@ -9,6 +9,7 @@
 #include "platform/Console.h"
 #include "platform/CoreDumps.h"
 #include "platform/CrashExit.h"
+#include "platform/StandardStreams.h"
 #include "platform/TempGuardian.h"
 
 namespace {
@@ -25,6 +26,8 @@ std::vector<std::string> TakeArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // First of all: no file or socket of ours may take the number of a stream the caller closed.
+  if (!kvelv::platform::OpenStandardStreams()) return kvelv::exit_code::kUnhandledError;
   // A crash on any thread is an unhandled error like any other: never a success.
   kvelv::platform::EndProcessOnCrash(kvelv::exit_code::kUnhandledError);
   // No core file, whatever the shell allows: it would hold the password and the key.

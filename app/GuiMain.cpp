@@ -10,12 +10,15 @@
 #include "jobs/SettingsFile.h"
 #include "platform/CoreDumps.h"
 #include "platform/CrashExit.h"
+#include "platform/StandardStreams.h"
 #include "platform/TempGuardian.h"
 #include "ui/Hoved.h"
 #include "ui/InteractiveStartup.h"
 #include "ui/QtPrompter.h"
 
 int main(int argc, char** argv) {
+  // First of all: no file or socket of ours may take the number of a stream the caller closed.
+  if (!kvelv::platform::OpenStandardStreams()) return kvelv::exit_code::kUnhandledError;
   // A crash ends the process at once with exit code 1; on Windows that also keeps the system's
   // error reporting, and the dump it may write, away.
   kvelv::platform::EndProcessOnCrash(kvelv::exit_code::kUnhandledError);

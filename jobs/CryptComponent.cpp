@@ -10,7 +10,7 @@
 #include "platform/CodePages.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
-#include "platform/TempFiles.h"
+#include "platform/PartialFile.h"
 
 namespace kvelv {
 
@@ -187,28 +187,6 @@ struct CryptComponent::Impl {
 
 namespace {
 
-// The temporary target: deleted unless committed.
-class PendingFile {
- public:
-  PendingFile(platform::File file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
-  ~PendingFile() {
-    if (committed_) return;
-    if (file_.IsOpen()) file_.Close();
-    platform::DeleteFile(path_);
-  }
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-
-  platform::File& Handle() { return file_; }
-  const std::string& Path() const { return path_; }
-  void Commit() { committed_ = true; }
-
- private:
-  platform::File file_;
-  std::string path_;
-  bool committed_ = false;
-};
-
 std::string Reason(const std::error_code& ec, const char* fallback) {
   return ec ? ec.message() : std::string(fallback);
 }
@@ -267,13 +245,13 @@ int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, const std:
       return Fail("Cannot write \"" + target + "\": the file is read-only");
   }
 
+  // Written beside the target under a temporary name, which nothing leaves behind: every way out
+  // of here removes it, and so does a signal that ends the process, or the watcher after a kill.
   std::error_code ec;
   std::string folder = FolderOf(target);
-  std::string tempPath;
-  platform::File tempFile = platform::CreateUniqueFile(folder, ".tmp", tempPath, ec);
-  if (!tempFile.IsOpen())
+  platform::PartialFile out = platform::PartialFile::Create(folder, ".tmp", ec);
+  if (!out.IsOpen())
     return Fail("Cannot create a temporary file in \"" + folder + "\": " + Reason(ec, "unknown error"));
-  PendingFile out(std::move(tempFile), tempPath);
 
   WipedBuffer input(static_cast<size_t>(kChunkSize));
   WipedBuffer output(static_cast<size_t>(kChunkSize) + kBlockSize);
@@ -315,11 +293,8 @@ int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, const std:
     return Fail("Cannot set the permissions of \"" + target + "\": " + Reason(out.Handle().LastError(), "I/O error"));
   if (!out.Handle().Sync())
     return Fail("Cannot flush \"" + target + "\" to disk: " + Reason(out.Handle().LastError(), "I/O error"));
-  if (!out.Handle().Close())
-    return Fail("Cannot finish writing \"" + target + "\": " + Reason(out.Handle().LastError(), "I/O error"));
-  if (!platform::RenameFile(out.Path(), target))
-    return Fail("Cannot move the finished file into place as \"" + target + "\"");
-  out.Commit();
+  if (!out.Commit(target, ec))
+    return Fail("Cannot move the finished file into place as \"" + target + "\": " + Reason(ec, "I/O error"));
   return 1;
 }
 

@@ -22,6 +22,8 @@
 
 namespace kvelv {
 
+class SourceFile;
+
 enum class ZipAction { zaUpdate, zaReplace, zaFreshen };
 
 // How a pass chooses, names and stores files (the writer's published settings).
@@ -105,7 +107,7 @@ class ZipPacker {
   bool AddFile(const std::string& item, size_t index = SIZE_MAX);
   bool AddFolderEntry(const std::string& item);
   // Opens a source file for reading; retries while OnSkippingFile asks for it.
-  bool OpenSource(const std::string& path, platform::File& source);
+  bool OpenSource(const std::string& path, SourceFile& source);
   // Whether the item's data is stored rather than deflated (level 0 or a no-compress pattern).
   bool StoresItem(const std::string& item) const;
   // Starts deflating upcoming files on worker threads when there are several to pack.
