@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/SecretBytes.h"
 
 namespace kvelv {
 
@@ -18,12 +19,13 @@ class EConvertError : public Error {
 };
 
 // The two jobs, as batch mode calls them (non-interactive, nothing shown). Tests substitute it.
+// The password is the UTF-8 text it was given as.
 class JobRunner {
  public:
   virtual ~JobRunner() = default;
-  virtual int Encrypt(const std::string& password, const std::vector<std::string>& files,
+  virtual int Encrypt(const platform::SecretBytes& password, const std::vector<std::string>& files,
                       const std::string& target) = 0;
-  virtual int Decrypt(const std::string& password, const std::string& container,
+  virtual int Decrypt(const platform::SecretBytes& password, const std::string& container,
                       const std::string& folder) = 0;
 };
 
@@ -34,9 +36,9 @@ class JobRunner {
 class BatchJobRunner final : public JobRunner {
  public:
   explicit BatchJobRunner(std::ostream& err, bool showProgress = false) : err_(err), showProgress_(showProgress) {}
-  int Encrypt(const std::string& password, const std::vector<std::string>& files,
+  int Encrypt(const platform::SecretBytes& password, const std::vector<std::string>& files,
               const std::string& target) override;
-  int Decrypt(const std::string& password, const std::string& container,
+  int Decrypt(const platform::SecretBytes& password, const std::string& container,
               const std::string& folder) override;
 
  private:
@@ -50,6 +52,10 @@ const std::string& UsageText();
 // Runs batch mode over `args` (the program name excluded) and returns the exit code: the job's
 // own when a job ran, else 1, 4 or 5 after writing the message to `out`. Each message is one
 // write followed by a flush. Throws EConvertError for a value option without a value.
-int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRunner& jobs);
+// The password goes straight into secret storage: the value of a -password argument is taken
+// out of `args` (wiped there; the caller moves its only copy of the arguments in), and the one
+// of -password_file=<path> ("-" for standard input) is read from the first line of that file,
+// once all arguments are read and only when it is the later of the two.
+int RunBatchMode(std::vector<std::string> args, std::ostream& out, JobRunner& jobs);
 
 }  // namespace kvelv

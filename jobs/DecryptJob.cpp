@@ -52,7 +52,7 @@ bool AskAboutTargets(StagedExtraction& staged, Prompter& prompter) {
 
 }  // namespace
 
-int DecryptFileToFolder(const std::string& password, const std::string& container,
+int DecryptFileToFolder(const platform::SecretBytes& password, const std::string& container,
                         const std::string& folder, bool interactive, Prompter& prompter) {
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component) {

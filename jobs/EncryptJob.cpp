@@ -14,6 +14,7 @@
 #include "jobs/TempArchive.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
+#include "zip/ArchiveSource.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipWriter.h"
 
@@ -79,8 +80,8 @@ std::vector<std::string> PackableFiles(const std::vector<std::string>& files, Pr
 
 }  // namespace
 
-int EncryptFiles(const std::string& password, const std::vector<std::string>& files, const std::string& target,
-                 bool interactive, Prompter& prompter) {
+int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::string>& files,
+                 const std::string& target, bool interactive, Prompter& prompter) {
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component) {
     if (!interactive) {
@@ -91,6 +92,10 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
     return 0;
   }
 
+  // The temporary archive holds only ciphertext under a key of its own, which dies with the
+  // process: nothing of the files is readable on the disk should the machine stop meanwhile.
+  std::shared_ptr<const ArchiveTransform> keystream = component->NewScratchKeystream();
+  if (!keystream) return Report(interactive, prompter, false, target, component->FailureText());
   TempArchive archive;
   if (!archive.Guarded()) prompter.Notice(std::string(console_text::kNotGuarded) + archive.Path());
   std::string failure;  // the first listed file that could not be packed, and why
@@ -104,6 +109,7 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
       if (progress.CancelRequested()) writer.SetCancel(true);
     };
     writer.SetZipName(archive.Path());
+    writer.SetArchiveTransform(keystream);
     writer.SetExpandWildcards(false);  // a path is that file, whatever characters it holds
     writer.SetFilesList(PackableFiles(files, prompter));
     writer.OnNoSuchFile = [&](const std::string& item) {
@@ -134,10 +140,16 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
     progress.Encrypting(done, total);
     return !progress.CancelRequested();
   });
-  const bool ok = component->EncryptFileTo(archive.Path(), target) == 1;
+  // The container is made from the temporary archive, read back through its keystream.
+  std::error_code ec;
+  std::shared_ptr<FileArchiveSource> plaintext = FileArchiveSource::Open(archive.Path(), ec, keystream);
+  const bool ok = plaintext && component->EncryptSourceTo(*plaintext, target) == 1;
+  const std::string reason =
+      plaintext ? component->FailureText() : "Cannot open \"" + archive.Path() + "\": " + ec.message();
+  plaintext.reset();
   archive.Remove();
   if (!ok && component->Cancelled()) return ReportCancelled(interactive, prompter);
-  return Report(interactive, prompter, ok, target, component->FailureText());
+  return Report(interactive, prompter, ok, target, reason);
 }
 
 }  // namespace kvelv

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "jobs/Prompter.h"
+#include "platform/SecretBytes.h"
 
 namespace kvelv {
 
@@ -11,7 +12,9 @@ namespace kvelv {
 // out with a notice; a listed file that cannot be found, opened or read fails the job, and no
 // container is written then. Returns the process exit code in batch mode (interactive false:
 // 0, 2 or 3) and 0 in interactive mode, where the outcome is reported through `prompter`.
-int EncryptFiles(const std::string& password, const std::vector<std::string>& files, const std::string& target,
-                 bool interactive, Prompter& prompter);
+// The temporary archive is written encrypted, under a key that exists only in memory.
+// `password` is UTF-8 text.
+int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::string>& files,
+                 const std::string& target, bool interactive, Prompter& prompter);
 
 }  // namespace kvelv

@@ -120,8 +120,10 @@ Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::st
       settingsPath_(std::move(settingsPath)),
       arguments_(std::move(arguments)),
       // The chosen file is one path, never split at ";" or any other character.
-      encrypt_([](const std::string& password, const std::string& file, const std::string& target, bool interactive,
-                  Prompter& prompter) { return EncryptFiles(password, {file}, target, interactive, prompter); }),
+      encrypt_([](const platform::SecretBytes& password, const std::string& file, const std::string& target,
+                  bool interactive, Prompter& prompter) {
+        return EncryptFiles(password, {file}, target, interactive, prompter);
+      }),
       decrypt_(DecryptFileToFolder),
       now_(platform::NowUnixSeconds),
       selectfolder_(prompter, this) {
@@ -132,7 +134,7 @@ Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::st
   FormCreate();
 }
 
-Hoved::~Hoved() { password_.assign(password_.size(), '\0'); }
+Hoved::~Hoved() = default;
 
 void Hoved::SetJobs(JobFunction encrypt, JobFunction decrypt) {
   encrypt_ = std::move(encrypt);
