@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "zip/Crc32.h"
-#include "zip/EntryCompressor.h"
-#include "zip/InflateDecoder.h"
-#include "zip/ParallelDeflate.h"
+#include "zip/common/Crc32.h"
+#include "zip/codec/EntryCompressor.h"
+#include "zip/codec/InflateDecoder.h"
+#include "zip/codec/ParallelDeflate.h"
 
 namespace kvelv {
 namespace {

@@ -2,7 +2,7 @@
 // purpose flags (bits 1 and 2 matter), then the compressed data.
 #include "fuzz/DecoderFuzzer.h"
 #include "fuzz/FuzzSupport.h"
-#include "zip/Explode.h"
+#include "zip/codec/Explode.h"
 #include "zip/ZipExceptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

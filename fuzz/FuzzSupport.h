@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "zip/ByteStreams.h"
+#include "zip/common/ByteStreams.h"
 
 namespace kvelv::fuzz {
 

@@ -12,9 +12,9 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "zip/ZipExceptions.h"
-#include "zip/ZlibInflater.h"
+#include "zip/codec/ZlibInflater.h"
 #ifdef KVELV_HAVE_ISAL
-#include "zip/IsalInflater.h"
+#include "zip/codec/IsalInflater.h"
 #endif
 
 namespace {

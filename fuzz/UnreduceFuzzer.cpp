@@ -2,7 +2,7 @@
 // bits pick the factor, then the compressed data.
 #include "fuzz/DecoderFuzzer.h"
 #include "fuzz/FuzzSupport.h"
-#include "zip/Unreduce.h"
+#include "zip/codec/Unreduce.h"
 #include "zip/ZipExceptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,7 +1,7 @@
 // Fuzz harness: method 1 (shrink). Input: 3 bytes of declared size, then the compressed data.
 #include "fuzz/DecoderFuzzer.h"
 #include "fuzz/FuzzSupport.h"
-#include "zip/Unshrink.h"
+#include "zip/codec/Unshrink.h"
 #include "zip/ZipExceptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

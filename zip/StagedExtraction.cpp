@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "platform/FileSystem.h"
-#include "zip/ExtractPaths.h"
-#include "zip/StagingFolder.h"
-#include "zip/ZipExtractor.h"
+#include "zip/extract/ExtractPaths.h"
+#include "zip/extract/StagingFolder.h"
+#include "zip/extract/ZipExtractor.h"
 
 namespace kvelv {
 

@@ -1,6 +1,6 @@
 #pragma once
 // The files of an extraction, decoded, checked and written into a staging folder inside the
-// target folder, waiting to be moved into place (zip/ZipExtractor.h makes them). The commit is
+// target folder, waiting to be moved into place (zip/extract/ZipExtractor.h makes them). The commit is
 // all or nothing: every target name is looked at before the first move, and a file that is
 // replaced is kept aside in the staging folder until the last new file is in place, so a move
 // that fails undoes the ones before it and the folder is as it was.
@@ -13,7 +13,7 @@
 
 #include "platform/Folder.h"
 #include "zip/TargetNames.h"
-#include "zip/ZipTypes.h"
+#include "zip/common/ZipTypes.h"
 
 namespace kvelv {
 

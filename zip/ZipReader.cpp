@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "platform/FileSystem.h"
-#include "zip/DosDateTime.h"
+#include "zip/common/DosDateTime.h"
 #include "zip/ZipExceptions.h"
 
 namespace kvelv {

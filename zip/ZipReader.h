@@ -1,7 +1,7 @@
 #pragma once
 // Opens a ZIP archive file, loads its central directory into an entry list and answers how many
 // entries there are and what they are called. Testing and extracting are done by the extraction
-// engine (zip/ZipExtractor.h) over the loaded list; ZipWriter derives from this class.
+// engine (zip/extract/ZipExtractor.h) over the loaded list; ZipWriter derives from this class.
 //
 // No user interface here: where the design shows a message box, the library calls
 // OnHandleMessage (when assigned) and otherwise takes the given default answer.
@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "zip/ArchiveSource.h"
-#include "zip/BufferedFileStream.h"
-#include "zip/EndCentral.h"
-#include "zip/SortedZip.h"
-#include "zip/ZipExtractor.h"
-#include "zip/ZipHeaderInfo.h"
-#include "zip/ZipTypes.h"
+#include "zip/common/BufferedFileStream.h"
+#include "zip/records/EndCentral.h"
+#include "zip/records/SortedZip.h"
+#include "zip/extract/ZipExtractor.h"
+#include "zip/records/ZipHeaderInfo.h"
+#include "zip/common/ZipTypes.h"
 
 namespace kvelv {
 
@@ -136,7 +136,7 @@ class ZipReader {
   bool RebuiltFromLocalHeaders() const { return rebuilt_; }
   const EndCentral& EndRecord() const { return endCentral_; }
 
-  // --- Extraction (through zip/ZipExtractor.h) ------------------------------------------------------
+  // --- Extraction (through zip/extract/ZipExtractor.h) ------------------------------------------------------
   // Test-decompresses every entry; true when every entry passed (false for no entries).
   bool VerifyArchive();
   // Extracts the selected entries (all with DoAll) into DestDir, staged: nothing in DestDir

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
-#include "zip/LittleEndian.h"
+#include "zip/common/LittleEndian.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipReader.h"
 

@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "zip/LittleEndian.h"
+#include "zip/common/LittleEndian.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipReader.h"
-#include "zip/ZipText.h"
+#include "zip/common/ZipText.h"
 
 namespace kvelv {
 

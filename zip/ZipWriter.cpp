@@ -5,7 +5,7 @@
 
 #include "platform/FileSystem.h"
 #include "zip/ZipExceptions.h"
-#include "zip/ZipPacker.h"
+#include "zip/pack/ZipPacker.h"
 
 namespace kvelv {
 

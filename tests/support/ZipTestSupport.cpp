@@ -9,7 +9,7 @@
 
 #include "tests/support/RunProcess.h"
 #include "tests/support/ZipLayout.h"
-#include "zip/ParallelDeflate.h"
+#include "zip/codec/ParallelDeflate.h"
 
 namespace kvelv::test {
 

@@ -10,7 +10,7 @@
 
 #include "tests/support/ArchiveMaker.h"
 #include "tests/support/RawDeflate.h"
-#include "zip/ByteStreams.h"
+#include "zip/common/ByteStreams.h"
 
 namespace kvelv::test {
 

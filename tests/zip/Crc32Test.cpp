@@ -1,6 +1,6 @@
 // The fast CRC-32 against the byte-at-a-time table routine and zlib's, on random input of every
 // length around the 16-byte step, at every alignment and with the input split anywhere.
-#include "zip/Crc32.h"
+#include "zip/common/Crc32.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

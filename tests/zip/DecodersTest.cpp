@@ -12,11 +12,11 @@
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
-#include "zip/EntryDecoder.h"
-#include "zip/Explode.h"
-#include "zip/InflateDecoder.h"
-#include "zip/Unreduce.h"
-#include "zip/Unshrink.h"
+#include "zip/codec/EntryDecoder.h"
+#include "zip/codec/Explode.h"
+#include "zip/codec/InflateDecoder.h"
+#include "zip/codec/Unreduce.h"
+#include "zip/codec/Unshrink.h"
 #include "zip/ZipExceptions.h"
 
 namespace kvelv {

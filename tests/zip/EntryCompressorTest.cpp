@@ -1,5 +1,5 @@
 // Stored copies of entry data, the deflate bound, and the Zip64 reservation rule of local headers.
-#include "zip/EntryCompressor.h"
+#include "zip/codec/EntryCompressor.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -7,10 +7,10 @@
 #include <random>
 #include <string>
 
-#include "zip/BufferedFileStream.h"
-#include "zip/PackedLocalHeader.h"
+#include "zip/common/BufferedFileStream.h"
+#include "zip/pack/PackedLocalHeader.h"
 #include "zip/ZipExceptions.h"
-#include "zip/ZipHeaderInfo.h"
+#include "zip/records/ZipHeaderInfo.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipLayout.h"
 #include "tests/support/TestData.h"

@@ -11,9 +11,9 @@
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipLayout.h"
 #include "tests/support/ZipTestSupport.h"
-#include "zip/Crc32.h"
-#include "zip/EntryPrefetcher.h"
-#include "zip/ParallelDeflate.h"
+#include "zip/common/Crc32.h"
+#include "zip/pack/EntryPrefetcher.h"
+#include "zip/codec/ParallelDeflate.h"
 #include "zip/ZipWriter.h"
 #include "tests/support/TestData.h"
 

@@ -1,7 +1,7 @@
 // The extraction output: every byte reaches the file and the CRC in order, whether the entry is
 // small (summed and written on the caller's thread) or large (on the output's own thread); the
 // size limit and write failures still end the entry.
-#include "zip/ExtractStreams.h"
+#include "zip/extract/ExtractStreams.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,7 +13,7 @@
 #include <random>
 
 #include "tests/support/TestSupport.h"
-#include "zip/Crc32.h"
+#include "zip/common/Crc32.h"
 #include "zip/ZipExceptions.h"
 #include "tests/support/TestData.h"
 

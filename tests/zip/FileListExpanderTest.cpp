@@ -1,5 +1,5 @@
 // Expansion of the writer's item list: plain paths, folder entries and wildcard items.
-#include "zip/FileListExpander.h"
+#include "zip/pack/FileListExpander.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

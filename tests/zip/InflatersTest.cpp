@@ -14,11 +14,11 @@
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
-#include "zip/InflateDecoder.h"
+#include "zip/codec/InflateDecoder.h"
 #include "zip/ZipExceptions.h"
-#include "zip/ZlibInflater.h"
+#include "zip/codec/ZlibInflater.h"
 #ifdef KVELV_HAVE_ISAL
-#include "zip/IsalInflater.h"
+#include "zip/codec/IsalInflater.h"
 #endif
 
 namespace kvelv {

@@ -1,6 +1,6 @@
 // Parallel deflate: the pieces form one raw deflate stream that inflates to the input at every
 // size around the chunk boundaries, stays close to a single stream, and stops cleanly on errors.
-#include "zip/ParallelDeflate.h"
+#include "zip/codec/ParallelDeflate.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "zip/TargetNames.h"
-#include "zip/ZipText.h"
+#include "zip/common/ZipText.h"
 
 namespace kvelv {
 namespace {

@@ -1,5 +1,5 @@
 // Wildcard patterns of the writer's item lists, exclude lists and no-compression lists.
-#include "zip/WildcardMatch.h"
+#include "zip/common/WildcardMatch.h"
 
 #include <gtest/gtest.h>
 

@@ -14,9 +14,9 @@
 
 #include "tests/support/ZipTestSupport.h"
 #include "tests/support/TestSupport.h"
-#include "zip/ParallelDeflate.h"
+#include "zip/codec/ParallelDeflate.h"
 #include "zip/ZipReader.h"
-#include "zip/ZipTypes.h"
+#include "zip/common/ZipTypes.h"
 #include "zip/ZipWriter.h"
 #include "tests/support/TestData.h"
 

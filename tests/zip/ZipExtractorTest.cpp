@@ -14,7 +14,7 @@
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
-#include "zip/DosDateTime.h"
+#include "zip/common/DosDateTime.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipReader.h"
 

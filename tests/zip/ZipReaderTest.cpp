@@ -11,12 +11,12 @@
 #include "platform/FileSystem.h"
 #include "tests/support/RunProcess.h"
 #include "tests/support/TestSupport.h"
-#include "zip/BufferedFileStream.h"
-#include "zip/Crc32.h"
-#include "zip/EndCentral.h"
-#include "zip/LittleEndian.h"
+#include "zip/common/BufferedFileStream.h"
+#include "zip/common/Crc32.h"
+#include "zip/records/EndCentral.h"
+#include "zip/common/LittleEndian.h"
 #include "zip/ZipExceptions.h"
-#include "zip/ZipHeaderInfo.h"
+#include "zip/records/ZipHeaderInfo.h"
 #include "zip/ZipReader.h"
 
 namespace kvelv {

@@ -8,15 +8,15 @@
 
 #include "platform/CodePages.h"
 #include "tests/support/TestSupport.h"
-#include "zip/BufferedFileStream.h"
-#include "zip/Crc32.h"
-#include "zip/DosDateTime.h"
-#include "zip/EndCentral.h"
-#include "zip/LittleEndian.h"
-#include "zip/SortedZip.h"
+#include "zip/common/BufferedFileStream.h"
+#include "zip/common/Crc32.h"
+#include "zip/common/DosDateTime.h"
+#include "zip/records/EndCentral.h"
+#include "zip/common/LittleEndian.h"
+#include "zip/records/SortedZip.h"
 #include "zip/ZipExceptions.h"
-#include "zip/ZipHeaderInfo.h"
-#include "zip/ZipText.h"
+#include "zip/records/ZipHeaderInfo.h"
+#include "zip/common/ZipText.h"
 
 namespace kvelv {
 namespace {

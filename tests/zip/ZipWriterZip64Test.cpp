@@ -11,7 +11,7 @@
 #include "tests/support/RunProcess.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipLayout.h"
-#include "zip/PackedLocalHeader.h"
+#include "zip/pack/PackedLocalHeader.h"
 #include "zip/ZipWriter.h"
 
 namespace kvelv {
