@@ -25,5 +25,35 @@ for ((i = 0; i < ${#layers[@]}; i++)); do
   done < <(grep -rnE "$pattern" "${layers[i]}" --include='*.cpp' --include='*.h')
 done
 
+# Inside zip/ (docs/ARCHITECTURE.md): the face at the top is all the layers above include; below
+# it, common/ includes no other folder, codec/ and records/ include only common/, pack/ and
+# extract/ include those three but never each other. A folder includes from the face only the
+# headers that stand below every folder, and extract/ also the staged result it fills.
+while IFS= read -r line; do
+  breach "a layer above zip includes below zip's face: $line"
+done < <(grep -rnE '^\s*#\s*include\s*["<]zip/[^"/>]+/' jobs ui app --include='*.cpp' --include='*.h')
+zip_face_base='ZipExceptions|ArchiveSource|ArchiveTransform|TargetNames'
+declare -A zip_allowed=(
+  [common]='common'
+  [records]='common|records'
+  [codec]='common|codec'
+  [pack]='common|records|codec|pack'
+  [extract]='common|records|codec|extract'
+)
+declare -A zip_face=([extract]="$zip_face_base|StagedExtraction")
+for folder in "${!zip_allowed[@]}"; do
+  [[ -d zip/$folder ]] || continue
+  while IFS= read -r line; do
+    breach "zip/$folder includes zip/ beyond ${zip_allowed[$folder]//|/, } and the face's base: $line"
+  done < <(grep -rnE '^\s*#\s*include\s*["<]zip/' "zip/$folder" --include='*.cpp' --include='*.h' |
+    grep -vE "#\s*include\s*[\"<]zip/(${zip_allowed[$folder]})/" |
+    grep -vE "#\s*include\s*[\"<]zip/(${zip_face[$folder]:-$zip_face_base})\.h")
+done
+# The face's base headers include only common/ and each other, so no folder reaches the front.
+while IFS= read -r line; do
+  breach "a base header of zip's face includes more than common/: $line"
+done < <(grep -nE '^\s*#\s*include\s*["<]zip/' $(eval echo "zip/{${zip_face_base//|/,},StagedExtraction}.h") |
+  grep -vE "#\s*include\s*[\"<]zip/(common/|($zip_face_base)\.h)")
+
 [[ $breaches -eq 0 ]] && echo "source rules: all kept"
 [[ $breaches -eq 0 ]]

@@ -21,6 +21,9 @@ enum class SkipReason {
 enum class OEMConvert { oemNever, oemFlexible };
 enum class MultiMode { mmNone, mmSpan, mmBlocks };
 enum class EncryptStrength { esPKStandard, esAES128, esAES192, esAES256 };
+// Buttons of a library message and the answers.
+enum class MessageButtons { Ok, YesNo };
+enum class MessageResult { Ok, Yes, No };
 
 // How far a pass has got, reported between blocks of work.
 struct PassProgress {

@@ -32,10 +32,6 @@ class DecodeAhead;
 class StagingFolder;
 struct DecodedEntry;
 
-// Buttons of a library message and the answers.
-enum class MessageButtons { Ok, YesNo };
-enum class MessageResult { Ok, Yes, No };
-
 // What a pass lets its caller hear and decide; every member is optional.
 struct ExtractEvents {
   std::function<void(int count, bool& stop, int64_t totalBytes)> startUnZipInfo;

@@ -4,6 +4,7 @@
 // is left by an exception, the file being written is closed and deleted, so no partial archive
 // remains.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,7 +18,6 @@
 #include "zip/records/EndCentral.h"
 #include "zip/pack/EntryPrefetcher.h"
 #include "zip/records/SortedZip.h"
-#include "zip/extract/ZipExtractor.h"
 #include "zip/common/ZipTypes.h"
 
 namespace kvelv {
