@@ -11,6 +11,7 @@
 
 #include "jobs/CryptComponent.h"
 #include "jobs/JobCrypto.h"
+#include "platform/SecretBytes.h"
 #include "tests/support/RawDeflate.h"
 #include "tests/support/TestSupport.h"
 
@@ -99,7 +100,7 @@ void WriteContainer(const std::string& path, const std::string& zipBytes, const 
   WriteFile(zip, zipBytes);
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component) throw std::runtime_error("no crypto component");
-  ConfigureForContainer(*component, password);
+  ConfigureForContainer(*component, platform::SecretBytes(password));
   if (component->EncryptFileTo(zip, path) != 1) throw std::runtime_error(component->FailureText());
 }
 
