@@ -5,6 +5,7 @@
 # Building and testing on Linux: compilers, libraries, the peers the tests compare with.
 KVELV_PACKAGES_BUILD=(
   build-essential cmake ninja-build g++ clang pkg-config ccache
+  clang-format  # the format check of changed lines (scripts/check-format.sh)
   zlib1g-dev libssl-dev openssl
   libisal-dev  # the fast inflater on Linux (the build falls back to zlib without it)
   libgtest-dev googletest libbenchmark-dev
