@@ -18,7 +18,7 @@ ASAN_BUILD=${KVELV_ASAN_BUILD_DIR:-"$ROOT/build-ci-asan"}
 TSAN_BUILD=${KVELV_TSAN_BUILD_DIR:-"$ROOT/build-ci-tsan"}
 FUZZ_SECONDS=${KVELV_FUZZ_SECONDS:-8}
 JOBS=$(nproc 2>/dev/null || echo 2)
-step() { printf '\n== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
+source "$ROOT/scripts/steps.sh"
 
 # --- Packages: the project's own plus clang and its sanitizer/libFuzzer runtimes (idempotent).
 if [ "${KVELV_SKIP_INSTALL:-0}" != 1 ]; then
@@ -33,24 +33,19 @@ cmake --preset asan -S "$ROOT" -B "$ASAN_BUILD"
 cmake --build "$ASAN_BUILD" -j "$JOBS"
 
 step "the suite under AddressSanitizer and UBSan"
-export QT_QPA_PLATFORM=offscreen
-# Leaks are reported, except the ones Qt and its plug-ins keep on purpose (suppression file).
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
-export LSAN_OPTIONS="suppressions=$ROOT/scripts/sanitizers/lsan.supp:print_suppressions=0"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-ctest --test-dir "$ASAN_BUILD" --output-on-failure -j "$JOBS" --timeout 900 </dev/null
+# The sanitizers' settings are the test preset's (CMakePresets.json); the presets are found from
+# the source root.
+(cd "$ROOT" && ctest --preset asan --test-dir "$ASAN_BUILD" -j "$JOBS" </dev/null)
 
 # --- 2. Data races and lock misuse in the threaded parts: the tests labelled threaded, and
 # only the programs they need.
 step "ThreadSanitizer build and the tests labelled threaded"
 cmake --preset tsan -S "$ROOT" -B "$TSAN_BUILD"
 cmake --build "$TSAN_BUILD" -j "$JOBS" --target kvelv_threaded_tests
-TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
-  ctest --test-dir "$TSAN_BUILD" -L threaded --no-tests=error --output-on-failure -j "$JOBS" --timeout 900 </dev/null
+(cd "$ROOT" && ctest --preset tsan --test-dir "$TSAN_BUILD" -j "$JOBS" </dev/null)
 
 # --- 3. Fuzz harnesses of the sanitizer build: replay, then a short run each.
 step "fuzz harnesses: replay and short runs"
-unset LSAN_OPTIONS
 export ASAN_OPTIONS="detect_leaks=1"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT

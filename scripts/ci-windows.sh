@@ -12,7 +12,7 @@ HOST_BUILD=${KVELV_WINHOST_BUILD_DIR:-"$ROOT/build-winhost"}  # Linux build: pac
 JOBS=$(nproc 2>/dev/null || echo 2)
 WINE_LOCALE=nb_NO.UTF-8  # Wine's ANSI and OEM code pages follow it: 1252 and 850
 
-step() { printf '\n== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
+source "$ROOT/scripts/steps.sh"
 
 step "packages"
 source "$ROOT/scripts/packages.sh"
