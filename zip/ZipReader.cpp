@@ -69,7 +69,6 @@ void ZipReader::SetSortMode(ZipSortMode mode) {
 
 void ZipReader::ReadDirectory() {
   cancel_ = false;
-  improper_ = false;
   FlagGuard busy(busy_, true);
   FlagGuard operating(operating_, true);
   // One retry when a handler of OnInCompleteZip may have changed the mode; never an endless loop.
@@ -119,8 +118,6 @@ void ZipReader::ResetArchive() {
   stampValid_ = false;
   rebuilt_ = false;
   recoveryTried_ = false;
-  numberOfDisks_ = 1;
-  currentDisk_ = 0;
   multiMode_ = kvelv::MultiMode::mmNone;
   zipName_.clear();
   zipNameNoExt_.clear();

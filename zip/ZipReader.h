@@ -68,26 +68,37 @@ class ZipReader {
   void SetDoAll(bool v) { doAll_ = v; }
   kvelv::IncompleteZipMode IncompleteZipMode() const { return incompleteZipMode_; }
   void SetIncompleteZipMode(kvelv::IncompleteZipMode v) { incompleteZipMode_ = v; }
-  bool KeepZipOpen() const { return keepZipOpen_; }
-  void SetKeepZipOpen(bool v) { keepZipOpen_ = v; }
-  bool DoProcessMessages() const { return doProcessMessages_; }
-  void SetDoProcessMessages(bool v) { doProcessMessages_ = v; }
   bool RetainAttributes() const { return retainAttributes_; }
   void SetRetainAttributes(bool v) { retainAttributes_ = v; }
   bool ReplaceReadOnly() const { return replaceReadOnly_; }
   void SetReplaceReadOnly(bool v) { replaceReadOnly_ = v; }
-  bool FlushFilesOnClose() const { return flushFilesOnClose_; }
-  void SetFlushFilesOnClose(bool v) { flushFilesOnClose_ = v; }
   kvelv::OEMConvert OEMConvert() const { return oemConvert_; }
   void SetOEMConvert(kvelv::OEMConvert v) { oemConvert_ = v; }
   kvelv::MultiMode MultiMode() const { return multiMode_; }
 
-  // Cooperative requests, checked between blocks of work (see ProcessMessages()).
+  // A cooperative request, checked between blocks of work (see ProcessMessages()).
   bool Cancel() const { return cancel_; }
   void SetCancel(bool v) { cancel_ = v; }
+  bool Busy() const { return busy_; }
+
+  // --- Kept for the design -------------------------------------------------------------------
+  // Settings and an event the design names and a caller may set, though nothing in this program
+  // does; each does here what it says:
+  // KeepZipOpen leaves the archive open between calls (closed by ResetArchive or a new ZipName);
+  // DoProcessMessages false keeps OnProcessMessages from being called (and so a pause from
+  // being lifted); FlushFilesOnClose syncs every extracted file to the disk before it is closed;
+  // Pause, while set, holds a pass at its next check, in steps of one second, for as long as
+  // OnProcessMessages runs; OnBadPassword is offered an encrypted entry for a new password,
+  // which this library cannot use (encrypted entries fail their test either way).
+  bool KeepZipOpen() const { return keepZipOpen_; }
+  void SetKeepZipOpen(bool v) { keepZipOpen_ = v; }
+  bool DoProcessMessages() const { return doProcessMessages_; }
+  void SetDoProcessMessages(bool v) { doProcessMessages_ = v; }
+  bool FlushFilesOnClose() const { return flushFilesOnClose_; }
+  void SetFlushFilesOnClose(bool v) { flushFilesOnClose_ = v; }
   bool Pause() const { return pause_; }
   void SetPause(bool v) { pause_ = v; }
-  bool Busy() const { return busy_; }
+  std::function<void(int index, std::string& newPassword)> OnBadPassword;
 
   // --- Events (called only when assigned) ---------------------------------------------------------
   std::function<void(int count, bool& stop, int64_t totalBytes)> OnStartUnZipInfo;
@@ -99,7 +110,6 @@ class ZipReader {
   std::function<void(bool& replace, const std::string& path, int index)> OnPromptForOverwrite;
   std::function<void(SkipReason reason, bool& retry, int index, const std::string& name)>
       OnSkippingFile;
-  std::function<void(int index, std::string& newPassword)> OnBadPassword;
   std::function<void(uint32_t computedCrc, int index, uint32_t storedCrc)> OnBadCRC;
   std::function<void(kvelv::IncompleteZipMode& mode)> OnInCompleteZip;
   // Replaces the library's message boxes: message number (0 when it has none), text, caption,
@@ -166,8 +176,28 @@ class ZipReader {
   void CloseArchive();
   // Closes the archive stream unless KeepZipOpen is set.
   void CloseArchiveUnlessKept();
-  // Loads the directory from the open stream (end record, central directory, recovery).
+  // Loads the directory from the open stream (end record, central directory, recovery), in the
+  // steps below.
   void LoadDirectory();
+  // Finds the end record in the archive or its ".zfc" side file (opened into `sideFile`) and
+  // returns the stream that holds the central directory; raises for a multi-part archive, and
+  // for a missing end record as IncompleteZipMode says (after recovery from local headers).
+  BufferedFileStream& LocateDirectory(std::unique_ptr<BufferedFileStream>& sideFile);
+  // Whether a pass over the central directory is complete or must start again (the list was
+  // rebuilt from local headers meanwhile).
+  enum class DirectoryPass { Done, Restart };
+  using DataRanges = std::vector<std::pair<uint64_t, uint64_t>>;  // local header offset, compressed size
+  // One pass: reads every central header into the list (or, after recovery, completes the
+  // entries the scan found) and fills `ranges` with every entry's data.
+  DirectoryPass ReadCentralDirectory(BufferedFileStream& directory, bool fromSideFile, DataRanges& ranges);
+  // The next central header, mended when the previous entry's extra field was not there after
+  // all; null when none can be read.
+  std::unique_ptr<ZipHeaderInfo> NextCentralHeader(BufferedFileStream& directory, ZipHeaderInfo* previous);
+  // Makes `loaded` the list; two entries at the same offset make the directory unusable.
+  DirectoryPass AdoptEntries(std::vector<std::unique_ptr<ZipHeaderInfo>> loaded, bool fromSideFile);
+  // Recovery from local headers, at most once per load and never for a side file's directory;
+  // false when it cannot help.
+  bool RecoverOnce(bool fromSideFile);
   // Searches `stream` for the end records and fills `record`; false when not found.
   bool FindEndRecord(BufferedFileStream& stream, EndCentral& record);
   // Rebuilds the list from local headers; false when no local header was found.
@@ -237,15 +267,11 @@ class ZipReader {
   int64_t loadedTime_ = 0;
   int64_t loadedSize_ = 0;
 
-  int numberOfDisks_ = 1;
-  int currentDisk_ = 0;
-
   bool busy_ = false;
   bool operating_ = false;  // reading or extracting
   bool cancel_ = false;
   bool pause_ = false;
-  bool rebuilt_ = false;    // rebuilt from local headers
-  bool improper_ = false;   // improper archive
+  bool rebuilt_ = false;  // rebuilt from local headers
   bool recoveryTried_ = false;
   // Folder entries the directory held and the list leaves out (StageAll); false keeps them all.
   bool leaveOutFolders_ = false;

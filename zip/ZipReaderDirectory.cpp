@@ -81,7 +81,6 @@ bool ZipReader::FindEndRecord(BufferedFileStream& stream, EndCentral& record) {
 }
 
 void ZipReader::LoadDirectory() {
-  BufferedFileStream& archive = *archive_;
   sortedView_.reset();
   entries_.reset();
   stampValid_ = false;
@@ -91,10 +90,31 @@ void ZipReader::LoadDirectory() {
   int64_t stampSize = 0;
   const bool haveStamp = ArchiveStamp(stampTime, stampSize);
 
-  EndCentral record;
-  bool found = FindEndRecord(archive, record);
-  BufferedFileStream* directory = &archive;
   std::unique_ptr<BufferedFileStream> sideFile;
+  BufferedFileStream& directory = LocateDirectory(sideFile);
+  multiMode_ = kvelv::MultiMode::mmNone;
+  if (!entries_) entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
+
+  // Every entry's data range, also of the folder entries left out of the list.
+  DataRanges ranges;
+  while (ReadCentralDirectory(directory, sideFile != nullptr, ranges) == DirectoryPass::Restart) {
+  }
+  if (entries_ && DataRangesOverlap(rebuilt_ ? RangesOf(*entries_) : std::move(ranges))) {
+    ResetArchive();
+    throw EBadZipFile(zip_text::kNotAZip);
+  }
+
+  if (sideFile) sideFile->Close();
+  loadedTime_ = stampTime;
+  loadedSize_ = stampSize;
+  stampValid_ = haveStamp;
+  BuildSortedView();
+}
+
+BufferedFileStream& ZipReader::LocateDirectory(std::unique_ptr<BufferedFileStream>& sideFile) {
+  EndCentral record;
+  bool found = FindEndRecord(*archive_, record);
+  BufferedFileStream* directory = archive_.get();
   if (!found && !source_) {
     // A side file with the archive's name and ".zfc" may hold the end record and directory.
     const std::string zfcName = zipNameNoExt_ + ".zfc";
@@ -129,113 +149,96 @@ void ZipReader::LoadDirectory() {
       throw EBadZipFile(zip_text::kNotAZip);
     }
   }
+  return *directory;
+}
 
-  currentDisk_ = 0;
-  multiMode_ = kvelv::MultiMode::mmNone;
-  const int64_t directorySize = directory->Size();
-  if (!entries_) entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
+bool ZipReader::RecoverOnce(bool fromSideFile) {
+  if (rebuilt_ || recoveryTried_ || fromSideFile) return false;
+  return RecoverFromLocalHeaders();
+}
 
-  // A hostile entry count never reserves more than the file could hold.
-  const uint64_t headersThatFit =
-      static_cast<uint64_t>(std::max<int64_t>(directorySize, 0)) / kCentralHeaderSize;
-  // Recovery from local headers, at most once; false when it cannot help.
-  auto recover = [&]() {
-    if (rebuilt_ || recoveryTried_ || sideFile) return false;
-    return RecoverFromLocalHeaders();
-  };
-
-  // Every entry's data range, also of the folder entries left out of the list.
-  DataRanges ranges;
-  for (bool restart = true; restart;) {
-    restart = false;
-    ranges.clear();
-    foldersLeftOut_ = 0;
-    const uint64_t total = endCentral_.TotalEntries();
-    if (total > 0) {
-      const uint64_t offset = sideFile ? 0 : endCentral_.CentralOffset();
-      // An offset outside the file makes the first header read fail below.
-      directory->Seek(offset <= static_cast<uint64_t>(std::max<int64_t>(directorySize, 0))
-                          ? static_cast<int64_t>(offset)
-                          : std::max<int64_t>(directorySize, 0));
-    }
-    std::vector<std::unique_ptr<ZipHeaderInfo>> loaded;
-    if (!rebuilt_ && !leaveOutFolders_) {
-      loaded.reserve(static_cast<size_t>(std::min<uint64_t>({total, headersThatFit, 1u << 20})));
-    }
-    ZipHeaderInfo* previous = nullptr;
-    std::unique_ptr<ZipHeaderInfo> lastLeftOut;
-    for (uint64_t i = 0; i < total; ++i) {
-      ProcessMessages();
-      auto entry = std::make_unique<ZipHeaderInfo>(oemConvert_);
-      bool ok = entry->ReadCentralHeader(*directory);
-      if (!ok && previous != nullptr && previous->CentralExtraLength() > 0) {
-        // Perhaps the previous entry had no extra field after all.
-        const int64_t back = previous->CentralExtraLength();
-        previous->SetCentralExtraLength(0);
-        directory->Seek(directory->Position() - back);
-        ok = entry->ReadCentralHeader(*directory);
-      }
-      if (!ok) {
-        if (rebuilt_) break;  // after recovery the first unreadable header ends the directory
-        if (recover()) {
-          restart = true;
-          break;
-        }
-        ResetArchive();
-        throw EBadZipFile(zip_text::kNotAZip);
-      }
-      // Step over the extra field and the file comment.
-      directory->Seek(directory->Position() + entry->CentralExtraLength() + entry->FileCommentLength());
-
-      if (rebuilt_) {
-        // Complete the entry found at the same place by the scan; drop headers without one.
-        int at = 0;
-        if (entries_->Find(*entry, at)) {
-          ZipHeaderInfo* scanned = entries_->Items(at);
-          *scanned = *entry;
-          previous = scanned;
-        }
-        continue;
-      }
-      previous = entry.get();
-      ranges.emplace_back(entry->RelativeOffset(), entry->CompressedSize());
-      if (leaveOutFolders_ && entry->FileName().empty() && !entry->Directory().empty()) {
-        ++foldersLeftOut_;
-        lastLeftOut = std::move(entry);  // kept until the next header: it may need mending
-        continue;
-      }
-      loaded.push_back(std::move(entry));
-    }
-    if (restart || rebuilt_) continue;
-
-    // Two entries at the same disk and offset make the directory unusable.
-    std::vector<ZipHeaderInfo*> raw;
-    raw.reserve(loaded.size());
-    for (auto& entry : loaded) raw.push_back(entry.release());
-    try {
-      entries_->Assign(std::move(raw));
-    } catch (const EListError&) {
-      if (recover()) {
-        restart = true;
-        continue;
-      }
+ZipReader::DirectoryPass ZipReader::ReadCentralDirectory(BufferedFileStream& directory, bool fromSideFile,
+                                                          DataRanges& ranges) {
+  const int64_t directorySize = std::max<int64_t>(directory.Size(), 0);
+  ranges.clear();
+  foldersLeftOut_ = 0;
+  const uint64_t total = endCentral_.TotalEntries();
+  if (total > 0) {
+    const uint64_t offset = fromSideFile ? 0 : endCentral_.CentralOffset();
+    // An offset outside the file makes the first header read fail below.
+    directory.Seek(offset <= static_cast<uint64_t>(directorySize) ? static_cast<int64_t>(offset) : directorySize);
+  }
+  std::vector<std::unique_ptr<ZipHeaderInfo>> loaded;
+  if (!rebuilt_ && !leaveOutFolders_) {
+    // A hostile entry count never reserves more than the file could hold.
+    const uint64_t headersThatFit = static_cast<uint64_t>(directorySize) / kCentralHeaderSize;
+    loaded.reserve(static_cast<size_t>(std::min<uint64_t>({total, headersThatFit, 1u << 20})));
+  }
+  ZipHeaderInfo* previous = nullptr;
+  std::unique_ptr<ZipHeaderInfo> lastLeftOut;
+  for (uint64_t i = 0; i < total; ++i) {
+    ProcessMessages();
+    std::unique_ptr<ZipHeaderInfo> entry = NextCentralHeader(directory, previous);
+    if (!entry) {
+      if (rebuilt_) break;  // after recovery the first unreadable header ends the directory
+      if (RecoverOnce(fromSideFile)) return DirectoryPass::Restart;
       ResetArchive();
       throw EBadZipFile(zip_text::kNotAZip);
     }
-  }
 
-  if (entries_ && DataRangesOverlap(rebuilt_ ? RangesOf(*entries_) : std::move(ranges))) {
+    if (rebuilt_) {
+      // Complete the entry found at the same place by the scan; drop headers without one.
+      int at = 0;
+      if (entries_->Find(*entry, at)) {
+        ZipHeaderInfo* scanned = entries_->Items(at);
+        *scanned = *entry;
+        previous = scanned;
+      }
+      continue;
+    }
+    previous = entry.get();
+    ranges.emplace_back(entry->RelativeOffset(), entry->CompressedSize());
+    if (leaveOutFolders_ && entry->FileName().empty() && !entry->Directory().empty()) {
+      ++foldersLeftOut_;
+      lastLeftOut = std::move(entry);  // kept until the next header: it may need mending
+      continue;
+    }
+    loaded.push_back(std::move(entry));
+  }
+  if (rebuilt_) return DirectoryPass::Done;
+  return AdoptEntries(std::move(loaded), fromSideFile);
+}
+
+std::unique_ptr<ZipHeaderInfo> ZipReader::NextCentralHeader(BufferedFileStream& directory, ZipHeaderInfo* previous) {
+  auto entry = std::make_unique<ZipHeaderInfo>(oemConvert_);
+  bool ok = entry->ReadCentralHeader(directory);
+  if (!ok && previous != nullptr && previous->CentralExtraLength() > 0) {
+    // Perhaps the previous entry had no extra field after all.
+    const int64_t back = previous->CentralExtraLength();
+    previous->SetCentralExtraLength(0);
+    directory.Seek(directory.Position() - back);
+    ok = entry->ReadCentralHeader(directory);
+  }
+  if (!ok) return nullptr;
+  // Step over the extra field and the file comment.
+  directory.Seek(directory.Position() + entry->CentralExtraLength() + entry->FileCommentLength());
+  return entry;
+}
+
+ZipReader::DirectoryPass ZipReader::AdoptEntries(std::vector<std::unique_ptr<ZipHeaderInfo>> loaded,
+                                                 bool fromSideFile) {
+  // Two entries at the same disk and offset make the directory unusable.
+  std::vector<ZipHeaderInfo*> raw;
+  raw.reserve(loaded.size());
+  for (auto& entry : loaded) raw.push_back(entry.release());
+  try {
+    entries_->Assign(std::move(raw));
+  } catch (const EListError&) {
+    if (RecoverOnce(fromSideFile)) return DirectoryPass::Restart;
     ResetArchive();
     throw EBadZipFile(zip_text::kNotAZip);
   }
-
-  numberOfDisks_ = static_cast<int>(endCentral_.ThisDisk()) + 1;
-  currentDisk_ = sideFile ? 0 : static_cast<int>(endCentral_.ThisDisk());
-  if (sideFile) sideFile->Close();
-  loadedTime_ = stampTime;
-  loadedSize_ = stampSize;
-  stampValid_ = haveStamp;
-  BuildSortedView();
+  return DirectoryPass::Done;
 }
 
 }  // namespace kvelv

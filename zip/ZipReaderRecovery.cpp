@@ -67,7 +67,6 @@ int64_t FindDataDescriptor(BufferedFileStream& in, int64_t dataStart, int64_t fi
 
 bool ZipReader::RecoverFromLocalHeaders() {
   recoveryTried_ = true;
-  improper_ = true;
   rebuilt_ = true;
   sortedView_.reset();
   entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);

@@ -395,13 +395,8 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
   }
 
   const bool ownPath = path == defaultPath;
-  // Only the overwrite modes that ask or compare look at the target now; what holds a target
-  // name is looked at again, for every file, when the files go into place.
-  if (settings_.overwriteMode != UZOverwriteMode::Always && (!ownPath || !result.targetCreated_)) {
-    const auto existing = ownPath && folders->empty() ? result.target_->Lookup(name) : platform::LookupPath(path);
-    if (existing && existing->IsFile() && !MayReplace(index, work_, path, name)) {
-      return checkOnly(Skip(SkipReason::srNoOverwrite, index, work_.FullName()));
-    }
+  if (!MayWriteTarget(index, ownPath, folders->empty(), name, path, result)) {
+    return checkOnly(Skip(SkipReason::srNoOverwrite, index, work_.FullName()));
   }
 
   const std::string key = JoinAll({}, *folders) + '/' + work_.FileName();
@@ -418,35 +413,7 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
 
   StagedExtraction::Staged staged{
       index, {}, *folders, name, ownPath ? std::string() : path, false, key, work_.FullName(), -1};
-
-  std::optional<DecodedEntry> ahead = TakeAhead(index);
-  Decoded decoded;
-  if (ahead && !ahead->stagedName.empty()) {
-    // A worker wrote the staged file; what is left is the output step's accounting.
-    staged.stagedName = ahead->stagedName;
-    try {
-      decoded = Decode(work_, nullptr, std::move(ahead));
-    } catch (...) {
-      result.staging_->Drop(staged.stagedName);
-      throw;
-    }
-  } else {
-    std::error_code ec;
-    platform::File file = result.staging_->NewFile(static_cast<size_t>(index), staged.stagedName, ec);
-    if (!file.IsOpen()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
-    BufferedFileStream out(kStreamBufferSize);
-    out.Adopt(std::move(file), result.staging_->PathOf(staged.stagedName));
-    try {
-      decoded = Decode(work_, &out, std::move(ahead));
-      if (!out.Flush() || (settings_.flushFilesOnClose && !out.Sync())) throw ECantWriteUCF(zip_text::kCantWriteUcf);
-      StagingFolder::Stamp(out.Handle(), work_.DateTime(), settings_.retainAttributes, work_.ExternalAttributes());
-      if (!out.Close()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
-    } catch (...) {
-      out.Close();
-      result.staging_->Drop(staged.stagedName);
-      throw;
-    }
-  }
+  const Decoded decoded = WriteStagedFile(index, staged.stagedName, result);
   if (!Sound(work_, decoded.complete, decoded.crc)) {
     if (events_.badCrc) events_.badCrc(decoded.crc, index, work_.Crc32());
     result.staging_->Drop(staged.stagedName);
@@ -460,6 +427,47 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
   result.staged_.push_back(std::move(staged));
   ++result.passed_;
   return false;
+}
+
+bool ZipExtractor::MayWriteTarget(int index, bool ownPath, bool inTarget, const std::string& name,
+                                  const std::string& path, const StagedExtraction& result) {
+  // Only the overwrite modes that ask or compare look at the target now; what holds a target
+  // name is looked at again, for every file, when the files go into place.
+  if (settings_.overwriteMode == UZOverwriteMode::Always || (ownPath && result.targetCreated_)) return true;
+  const auto existing = ownPath && inTarget ? result.target_->Lookup(name) : platform::LookupPath(path);
+  return !(existing && existing->IsFile() && !MayReplace(index, work_, path, name));
+}
+
+ZipExtractor::Decoded ZipExtractor::WriteStagedFile(int index, std::string& stagedName, StagedExtraction& result) {
+  std::optional<DecodedEntry> ahead = TakeAhead(index);
+  Decoded decoded;
+  if (ahead && !ahead->stagedName.empty()) {
+    // A worker wrote the staged file; what is left is the output step's accounting.
+    stagedName = ahead->stagedName;
+    try {
+      decoded = Decode(work_, nullptr, std::move(ahead));
+    } catch (...) {
+      result.staging_->Drop(stagedName);
+      throw;
+    }
+  } else {
+    std::error_code ec;
+    platform::File file = result.staging_->NewFile(static_cast<size_t>(index), stagedName, ec);
+    if (!file.IsOpen()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
+    BufferedFileStream out(kStreamBufferSize);
+    out.Adopt(std::move(file), result.staging_->PathOf(stagedName));
+    try {
+      decoded = Decode(work_, &out, std::move(ahead));
+      if (!out.Flush() || (settings_.flushFilesOnClose && !out.Sync())) throw ECantWriteUCF(zip_text::kCantWriteUcf);
+      StagingFolder::Stamp(out.Handle(), work_.DateTime(), settings_.retainAttributes, work_.ExternalAttributes());
+      if (!out.Close()) throw ECantWriteUCF(zip_text::kCantWriteUcf);
+    } catch (...) {
+      out.Close();
+      result.staging_->Drop(stagedName);
+      throw;
+    }
+  }
+  return decoded;
 }
 
 }  // namespace kvelv

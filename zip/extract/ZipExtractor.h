@@ -91,7 +91,16 @@ class ZipExtractor {
   // nullopt when its directory is unsafe.
   std::optional<std::vector<std::string>> EntryFolders(const ZipHeaderInfo& entry) const;
   bool TestEntry(int index, ZipHeaderInfo& entry);
+  // Stages one entry: names it, asks what the events and the overwrite mode want, writes its
+  // staged file and keeps it when sound. Returns true when the entry is to be tried again.
   bool StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction& result);
+  // Whether the overwrite mode lets the working entry be written at `path` (its own name `name`
+  // in the target folder when `ownPath`, directly in it when `inTarget`); it may ask.
+  bool MayWriteTarget(int index, bool ownPath, bool inTarget, const std::string& name, const std::string& path,
+                      const StagedExtraction& result);
+  // Writes the working entry's staged file (or takes the one a worker wrote), named in
+  // `stagedName`; drops it and raises again when decoding or writing raises.
+  Decoded WriteStagedFile(int index, std::string& stagedName, StagedExtraction& result);
   // Decodes the working entry only to check it; counts it passed or failed and says which.
   bool CheckOnly(int index, StagedExtraction& result);
   // Decodes `work` into `file` (nullptr: nowhere) through the output step, or replays what a

@@ -107,6 +107,12 @@ class ZipPacker {
   // Packs one item; true when an entry was written (it then stands in entry_). Item `index` of
   // items_ may have been prepared by the prefetcher.
   bool AddFile(const std::string& item, size_t index = SIZE_MAX);
+  // Whether the pass takes `entry`: not when the list has its name already or OnStartZip skips it.
+  bool Admits(const ZipHeaderInfo& entry, const std::string& item, int64_t sizeAtOpen);
+  // Writes the local header, the data (prepared by a worker, stored or deflated from `source`)
+  // and the header again in place with the final sizes and CRC.
+  void WriteFileEntry(ZipHeaderInfo& entry, const std::string& item, SourceFile& source,
+                      const std::optional<PrefetchedEntry>& prepared, int64_t sizeAtOpen);
   bool AddFolderEntry(const std::string& item);
   // Opens a source file for reading; retries while OnSkippingFile asks for it.
   bool OpenSource(const std::string& path, SourceFile& source);

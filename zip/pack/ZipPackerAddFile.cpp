@@ -180,9 +180,18 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
   entry->SetInternalAttributes(0);
   entry->SetDiskNumberStart(0);
   entry->SetRelativeOffset(static_cast<uint64_t>(out_.Position()));
+  if (!Admits(*entry, item, sizeAtOpen)) return false;
+  WriteFileEntry(*entry, item, source, prepared, sizeAtOpen);
 
+  // POSIX keeps no archive attribute, so ResetArchiveBitOnZip has nothing to clear.
+  if (events_.endZip) events_.endZip(item, entry->UncompressedSize(), entry->CompressedSize());
+  entry_ = std::move(entry);
+  return true;
+}
+
+bool ZipPacker::Admits(const ZipHeaderInfo& entry, const std::string& item, int64_t sizeAtOpen) {
   int found = 0;
-  if (byName_->Find(*entry, found)) {
+  if (byName_->Find(entry, found)) {
     Skip(SkipReason::srNoOverwrite, item);
     totalBytes_ -= sizeAtOpen;
     return false;
@@ -195,15 +204,19 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
       return false;
     }
   }
+  return true;
+}
 
+void ZipPacker::WriteFileEntry(ZipHeaderInfo& entry, const std::string& item, SourceFile& source,
+                               const std::optional<PrefetchedEntry>& prepared, int64_t sizeAtOpen) {
   // Zip64 for the sizes is decided here, once, and holds for both header writes.
   const bool reserve = NeedsZip64Reserve(static_cast<uint64_t>(sizeAtOpen));
   const uint64_t readLimit = reserve ? UINT64_MAX : MaxBytesWithoutZip64Reserve();
-  entry->SetCompressionMethod(kMethodDeflated);
-  entry->SetCrc32(0xFFFFFFFF);
-  entry->SetCompressedSize(0);
-  const int64_t headerLength = WritePackedLocalHeader(out_, *entry, reserve);
-  const uint64_t offset = entry->RelativeOffset();
+  entry.SetCompressionMethod(kMethodDeflated);
+  entry.SetCrc32(0xFFFFFFFF);
+  entry.SetCompressedSize(0);
+  const int64_t headerLength = WritePackedLocalHeader(out_, entry, reserve);
+  const uint64_t offset = entry.RelativeOffset();
   const int64_t dataStart = out_.Position();
 
   SourceReader read = [&](uint8_t* buffer, size_t max) -> size_t {
@@ -221,7 +234,7 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
     Progress(item);
   } else if (StoresItem(item)) {
     StoreEntryData(read, write);
-    entry->SetCompressionMethod(kMethodStored);
+    entry.SetCompressionMethod(kMethodStored);
   } else {
     // Large files are deflated on every core; one chunk or less stays a single stream.
     deflater_.Deflate(settings_.packLevel, read, write);
@@ -234,21 +247,16 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
   }
 
   const int64_t dataEnd = out_.Position();
-  entry->SetUncompressedSize(prepared ? static_cast<uint64_t>(sizeAtOpen) : source.BytesRead());
-  entry->SetCompressedSize(static_cast<uint64_t>(dataEnd - dataStart));
-  entry->SetCrc32(prepared ? prepared->crc : source.Crc());
-  entry->SetFlag(static_cast<uint16_t>(entry->Flag() | LevelFlags(settings_.packLevel)));
+  entry.SetUncompressedSize(prepared ? static_cast<uint64_t>(sizeAtOpen) : source.BytesRead());
+  entry.SetCompressedSize(static_cast<uint64_t>(dataEnd - dataStart));
+  entry.SetCrc32(prepared ? prepared->crc : source.Crc());
+  entry.SetFlag(static_cast<uint16_t>(entry.Flag() | LevelFlags(settings_.packLevel)));
 
   // The header goes back in place with the final values; it has the same length as before.
   if (!out_.Seek(static_cast<int64_t>(offset))) throw ENotEnoughRoom(zip_text::kNotEnoughRoom);
-  const int64_t rewritten = WritePackedLocalHeader(out_, *entry, reserve);
+  const int64_t rewritten = WritePackedLocalHeader(out_, entry, reserve);
   if (rewritten != headerLength) throw EZipException("Local header changed length: " + item);
   if (!out_.Seek(dataEnd)) throw ENotEnoughRoom(zip_text::kNotEnoughRoom);
-
-  // POSIX keeps no archive attribute, so ResetArchiveBitOnZip has nothing to clear.
-  if (events_.endZip) events_.endZip(item, entry->UncompressedSize(), entry->CompressedSize());
-  entry_ = std::move(entry);
-  return true;
 }
 
 void ZipPacker::WriteArchiveBytes(const uint8_t* data, size_t count) {
