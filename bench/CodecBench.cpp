@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "zip/common/Crc32.h"
-#include "zip/codec/EntryCompressor.h"
-#include "zip/codec/InflateDecoder.h"
+#include "zip/codec/EntryData.h"
+#include "zip/codec/Inflater.h"
 #include "zip/codec/ParallelDeflate.h"
 
 namespace kvelv {

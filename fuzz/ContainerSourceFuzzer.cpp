@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "jobs/CryptComponent.h"
-#include "jobs/JobCrypto.h"
+#include "jobs/ContainerCrypto.h"
 #include "platform/SecretBytes.h"
 
 namespace {

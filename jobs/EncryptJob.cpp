@@ -8,7 +8,7 @@
 #include "jobs/CryptComponent.h"
 #include "jobs/ExitCodes.h"
 #include "jobs/FileProbes.h"
-#include "jobs/JobCrypto.h"
+#include "jobs/ContainerCrypto.h"
 #include "jobs/JobTexts.h"
 #include "jobs/ProgressReport.h"
 #include "jobs/TempArchive.h"

@@ -18,8 +18,8 @@
 
 #include "zip/ArchiveSource.h"
 #include "zip/common/BufferedFileStream.h"
-#include "zip/records/EndCentral.h"
-#include "zip/records/SortedZip.h"
+#include "zip/records/EndRecord.h"
+#include "zip/records/EntryList.h"
 #include "zip/extract/ZipExtractor.h"
 #include "zip/records/ZipHeaderInfo.h"
 #include "zip/common/ZipTypes.h"

@@ -10,7 +10,7 @@
 
 #include "jobs/CryptComponent.h"
 #include "jobs/DecryptJob.h"
-#include "jobs/JobCrypto.h"
+#include "jobs/ContainerCrypto.h"
 #include "tests/support/FaultRun.h"
 #include "tests/support/ScopedTempDirEnv.h"
 #include "tests/support/TestPaths.h"

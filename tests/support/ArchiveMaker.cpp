@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "jobs/CryptComponent.h"
-#include "jobs/JobCrypto.h"
+#include "jobs/ContainerCrypto.h"
 #include "platform/SecretBytes.h"
 #include "tests/support/RawDeflate.h"
 #include "tests/support/TestSupport.h"

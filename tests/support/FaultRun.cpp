@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "jobs/CryptComponent.h"
-#include "jobs/JobCrypto.h"
+#include "jobs/ContainerCrypto.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvelv::test {

@@ -14,7 +14,7 @@
 #include "tests/support/ZipTestSupport.h"
 #include "zip/codec/EntryDecoder.h"
 #include "zip/codec/Explode.h"
-#include "zip/codec/InflateDecoder.h"
+#include "zip/codec/Inflater.h"
 #include "zip/codec/Unreduce.h"
 #include "zip/codec/Unshrink.h"
 #include "zip/ZipExceptions.h"

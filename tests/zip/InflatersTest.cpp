@@ -14,7 +14,7 @@
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
-#include "zip/codec/InflateDecoder.h"
+#include "zip/codec/Inflater.h"
 #include "zip/ZipExceptions.h"
 #include "zip/codec/ZlibInflater.h"
 #ifdef KVELV_HAVE_ISAL

@@ -13,7 +13,7 @@
 #include "tests/support/TestSupport.h"
 #include "zip/common/BufferedFileStream.h"
 #include "zip/common/Crc32.h"
-#include "zip/records/EndCentral.h"
+#include "zip/records/EndRecord.h"
 #include "zip/common/LittleEndian.h"
 #include "zip/ZipExceptions.h"
 #include "zip/records/ZipHeaderInfo.h"

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "zip/common/ByteStreams.h"
-#include "zip/codec/InflateDecoder.h"
+#include "zip/codec/Inflater.h"
 
 namespace kvelv {
 

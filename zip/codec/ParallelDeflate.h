@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "zip/codec/EntryCompressor.h"
+#include "zip/codec/EntryData.h"
 
 namespace kvelv {
 

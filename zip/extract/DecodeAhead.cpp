@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "zip/common/Crc32.h"
-#include "zip/extract/ExtractStreams.h"
+#include "zip/extract/EntryStreams.h"
 #include "zip/extract/StagingFolder.h"
 #include "zip/ZipExceptions.h"
 

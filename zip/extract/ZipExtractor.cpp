@@ -8,7 +8,7 @@
 #include "zip/extract/DecodeAhead.h"
 #include "zip/common/DosDateTime.h"
 #include "zip/extract/ExtractPaths.h"
-#include "zip/extract/ExtractStreams.h"
+#include "zip/extract/EntryStreams.h"
 #include "zip/extract/StagingFolder.h"
 #include "zip/common/WildcardMatch.h"
 #include "zip/ZipExceptions.h"

@@ -21,7 +21,7 @@
 #include "platform/Folder.h"
 #include "zip/common/BufferedFileStream.h"
 #include "zip/codec/EntryDecoder.h"
-#include "zip/records/SortedZip.h"
+#include "zip/records/EntryList.h"
 #include "zip/StagedExtraction.h"
 #include "zip/TargetNames.h"
 #include "zip/common/ZipTypes.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "zip/common/BufferedFileStream.h"
-#include "zip/codec/EntryCompressor.h"
+#include "zip/codec/EntryData.h"
 #include "zip/ZipExceptions.h"
 #include "zip/records/ZipHeaderInfo.h"
 #include "zip/common/ZipTypes.h"

@@ -15,9 +15,9 @@
 #include "platform/File.h"
 #include "zip/ArchiveTransform.h"
 #include "zip/common/BufferedFileStream.h"
-#include "zip/records/EndCentral.h"
-#include "zip/pack/EntryPrefetcher.h"
-#include "zip/records/SortedZip.h"
+#include "zip/records/EndRecord.h"
+#include "zip/pack/DeflateAhead.h"
+#include "zip/records/EntryList.h"
 #include "zip/common/ZipTypes.h"
 
 namespace kvelv {

@@ -7,7 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
 #include "zip/common/DosDateTime.h"
-#include "zip/codec/EntryCompressor.h"
+#include "zip/codec/EntryData.h"
 #include "zip/pack/FileListExpander.h"
 #include "zip/pack/PackedLocalHeader.h"
 #include "zip/common/ZipText.h"

@@ -12,7 +12,7 @@
 #include "tests/support/ZipLayout.h"
 #include "tests/support/ZipTestSupport.h"
 #include "zip/common/Crc32.h"
-#include "zip/pack/EntryPrefetcher.h"
+#include "zip/pack/DeflateAhead.h"
 #include "zip/codec/ParallelDeflate.h"
 #include "zip/ZipWriter.h"
 #include "tests/support/TestData.h"

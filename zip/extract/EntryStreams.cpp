@@ -1,4 +1,4 @@
-#include "zip/extract/ExtractStreams.h"
+#include "zip/extract/EntryStreams.h"
 
 #include <algorithm>
 #include <condition_variable>

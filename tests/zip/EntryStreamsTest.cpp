@@ -1,7 +1,7 @@
 // The extraction output: every byte reaches the file and the CRC in order, whether the entry is
 // small (summed and written on the caller's thread) or large (on the output's own thread); the
 // size limit and write failures still end the entry.
-#include "zip/extract/ExtractStreams.h"
+#include "zip/extract/EntryStreams.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

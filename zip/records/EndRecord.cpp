@@ -1,4 +1,4 @@
-#include "zip/records/EndCentral.h"
+#include "zip/records/EndRecord.h"
 
 #include "zip/common/BufferedFileStream.h"
 #include "zip/common/LittleEndian.h"

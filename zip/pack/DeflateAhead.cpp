@@ -1,4 +1,4 @@
-#include "zip/pack/EntryPrefetcher.h"
+#include "zip/pack/DeflateAhead.h"
 
 #include <algorithm>
 #include <exception>

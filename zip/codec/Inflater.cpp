@@ -1,4 +1,4 @@
-#include "zip/codec/InflateDecoder.h"
+#include "zip/codec/Inflater.h"
 
 #ifdef KVELV_HAVE_ISAL
 #include "zip/codec/IsalInflater.h"

@@ -1,4 +1,4 @@
-#include "zip/codec/EntryCompressor.h"
+#include "zip/codec/EntryData.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "zip/records/SortedZip.h"
+#include "zip/records/EntryList.h"
 
 #include <algorithm>
 #include <stdexcept>

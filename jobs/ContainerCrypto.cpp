@@ -1,4 +1,4 @@
-#include "jobs/JobCrypto.h"
+#include "jobs/ContainerCrypto.h"
 
 namespace kvelv {
 

@@ -1,5 +1,5 @@
 // Stored copies of entry data, the deflate bound, and the Zip64 reservation rule of local headers.
-#include "zip/codec/EntryCompressor.h"
+#include "zip/codec/EntryData.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
