@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "tests/ui/ScriptedPrompter.h"
+#include "tests/ui/ScriptedUiPrompter.h"
 #ifndef _WIN32
 #include <unistd.h>
 

@@ -20,7 +20,7 @@
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
-#include "tests/ui/ScriptedPrompter.h"
+#include "tests/ui/ScriptedUiPrompter.h"
 #include "ui/EncryptTarget.h"
 #include "ui/BackgroundJob.h"
 #include "ui/ProgressDialog.h"

@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "tests/ui/ScriptedPrompter.h"
+#include "tests/ui/ScriptedUiPrompter.h"
 #include "ui/Hoved.h"
 #include "ui/InteractiveStartup.h"
 #include "ui/PasswordDlg.h"

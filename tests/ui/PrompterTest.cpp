@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "platform/Error.h"
-#include "tests/ui/ScriptedPrompter.h"
+#include "tests/ui/ScriptedUiPrompter.h"
 #include "ui/BackgroundJob.h"
 #include "ui/DesktopIdentity.h"
 #include "ui/GuiThreadPrompter.h"

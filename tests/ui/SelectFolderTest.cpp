@@ -11,7 +11,7 @@
 #include <QtTest>
 
 #include "platform/Error.h"
-#include "tests/ui/ScriptedPrompter.h"
+#include "tests/ui/ScriptedUiPrompter.h"
 #include "ui/Hoved.h"
 #include "ui/QtPrompter.h"
 #include "ui/SelectFolderDialog.h"

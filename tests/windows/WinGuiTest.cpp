@@ -12,7 +12,7 @@
 #include "platform/Desktop.h"
 #include "platform/FileSystem.h"
 #include "platform/win32/WinApi.h"
-#include "tests/ui/ScriptedPrompter.h"
+#include "tests/ui/ScriptedUiPrompter.h"
 #include "ui/Hoved.h"
 #include "ui/SelectFolderForm.h"
 
