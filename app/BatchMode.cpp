@@ -11,6 +11,7 @@
 #include "jobs/ExitCodes.h"
 #include "jobs/FileProbes.h"
 #include "jobs/Prompter.h"
+#include "platform/FileSystem.h"
 #include "platform/SecretLine.h"
 
 namespace kvelv {
@@ -159,13 +160,13 @@ class ConsolePrompter final : public Prompter {
 int BatchJobRunner::Encrypt(const SecretBytes& password, const std::vector<std::string>& files,
                             const std::string& target) {
   ConsolePrompter prompter(err_, showProgress_);
-  return EncryptFiles(password, files, target, false, prompter);
+  return EncryptFiles(password, files, target, JobMode::Batch, prompter);
 }
 
 int BatchJobRunner::Decrypt(const SecretBytes& password, const std::string& container,
                             const std::string& folder) {
   ConsolePrompter prompter(err_, showProgress_);
-  return DecryptFileToFolder(password, container, folder, false, prompter);
+  return DecryptFileToFolder(password, container, folder, JobMode::Batch, prompter);
 }
 
 const std::string& UsageText() {
@@ -209,7 +210,7 @@ int RunBatchMode(std::vector<std::string> args, std::ostream& out, JobRunner& jo
   if (const int code = ReadPasswordFile(options, out); code != 0) return code;
   if (options.password.Empty()) return MissingParameter(out, "-password");
   if (decrypt) {
-    if (!FileExists(options.file)) {
+    if (!platform::FileExists(options.file)) {
       Say(out, console_text::kWrongFileParameter + options.file + kLineBreak + console_text::kFileDoesNotExist);
       return exit_code::kFileMissing;
     }
@@ -218,7 +219,7 @@ int RunBatchMode(std::vector<std::string> args, std::ostream& out, JobRunner& jo
   }
   const std::vector<std::string> files = SplitString(options.files, ";");
   for (const std::string& item : files) {
-    if (!FileExists(item)) {
+    if (!platform::FileExists(item)) {
       Say(out, console_text::kWrongFilesParameter + item + kLineBreak + console_text::kFileDoesNotExist + kLineBreak);
       return exit_code::kFileMissing;
     }

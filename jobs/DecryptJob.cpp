@@ -52,8 +52,9 @@ bool AskAboutTargets(StagedExtraction& staged, Prompter& prompter) {
 
 }  // namespace
 
-int DecryptFileToFolder(const platform::SecretBytes& password, const std::string& container,
-                        const std::string& folder, bool interactive, Prompter& prompter) {
+int DecryptFileToFolder(const platform::SecretBytes& password, const std::string& container, const std::string& folder,
+                        JobMode mode, Prompter& prompter) {
+  const bool interactive = mode == JobMode::Interactive;
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component) {
     if (!interactive) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "jobs/JobMode.h"
 #include "jobs/Prompter.h"
 #include "platform/SecretBytes.h"
 
@@ -10,7 +11,7 @@ namespace kvelv {
 // every entry and writes it, staged, into `folder`, all of them or none. Returns the exit code in
 // batch mode (0, 2, 3, or 6 for a target file another program holds) and 0 in interactive mode.
 // `password` is UTF-8 text.
-int DecryptFileToFolder(const platform::SecretBytes& password, const std::string& container,
-                        const std::string& folder, bool interactive, Prompter& prompter);
+int DecryptFileToFolder(const platform::SecretBytes& password, const std::string& container, const std::string& folder,
+                        JobMode mode, Prompter& prompter);
 
 }  // namespace kvelv

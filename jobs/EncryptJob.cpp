@@ -81,7 +81,8 @@ std::vector<std::string> PackableFiles(const std::vector<std::string>& files, Pr
 }  // namespace
 
 int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::string>& files,
-                 const std::string& target, bool interactive, Prompter& prompter) {
+                 const std::string& target, JobMode mode, Prompter& prompter) {
+  const bool interactive = mode == JobMode::Interactive;
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component) {
     if (!interactive) {

@@ -84,6 +84,4 @@ bool IsFileLocked(const std::string& path) {
   return !file.IsOpen();
 }
 
-bool FileExists(const std::string& path) { return platform::FileExists(path); }
-
 }  // namespace kvelv

@@ -13,7 +13,5 @@ std::string GetTempArchiveName(const std::string& extension);
 bool HasWriteAccess(const std::string& folder);
 // True when the existing file cannot be opened for reading and writing without sharing.
 bool IsFileLocked(const std::string& path);
-// True only for an existing file, never for a folder.
-bool FileExists(const std::string& path);
 
 }  // namespace kvelv

@@ -113,17 +113,14 @@ QRect FitOnScreen(QRect frame, const QRect& available) {
   return frame;
 }
 
-Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::string> arguments,
-             QWidget* parent)
+Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::string> arguments, QWidget* parent)
     : QWidget(parent),
       prompter_(prompter),
       settingsPath_(std::move(settingsPath)),
       arguments_(std::move(arguments)),
       // The chosen file is one path, never split at ";" or any other character.
       encrypt_([](const platform::SecretBytes& password, const std::string& file, const std::string& target,
-                  bool interactive, Prompter& prompter) {
-        return EncryptFiles(password, {file}, target, interactive, prompter);
-      }),
+                  JobMode mode, Prompter& prompter) { return EncryptFiles(password, {file}, target, mode, prompter); }),
       decrypt_(DecryptFileToFolder),
       now_(platform::NowUnixSeconds),
       selectfolder_(prompter, this) {
@@ -182,29 +179,27 @@ void Hoved::BuildControls() {
     return b;
   };
 
-  GroupBox2_ = group("GroupBox2", "Dekrypter", QRect(4, 6, 690, 78));
-  Label4_ = label(GroupBox2_, "Label4", "Kryptert fil", QPoint(10, 22));
-  Label3_ = label(GroupBox2_, "Label3", "Mappe for dekryptert fil", QPoint(10, 45));
-  txtEncryptedFile_ = edit(GroupBox2_, "txtEncryptedFile", QRect(128, 17, 432, 21));
-  txtDecryptToFolder_ = edit(GroupBox2_, "txtDecryptToFolder", QRect(128, 42, 432, 21));
-  btnEncryptedFile_ = button(GroupBox2_, "btnEncryptedFile", "...", QRect(563, 18, 30, 21),
-                             &Hoved::btnEncryptedFileClick);
-  btnDecryptToFolder_ = button(GroupBox2_, "btnDecryptToFolder", "...", QRect(563, 43, 30, 21),
-                               &Hoved::btnDecryptToFolderClick);
-  btnDecrypt_ = button(GroupBox2_, "btnDecrypt", "Dekrypter fil", QRect(599, 30, 83, 25),
-                       &Hoved::btnDecryptClick);
+  decryptGroup_ = group("GroupBox2", "Dekrypter", QRect(4, 6, 690, 78));
+  lblEncryptedFile_ = label(decryptGroup_, "Label4", "Kryptert fil", QPoint(10, 22));
+  lblDecryptToFolder_ = label(decryptGroup_, "Label3", "Mappe for dekryptert fil", QPoint(10, 45));
+  txtEncryptedFile_ = edit(decryptGroup_, "txtEncryptedFile", QRect(128, 17, 432, 21));
+  txtDecryptToFolder_ = edit(decryptGroup_, "txtDecryptToFolder", QRect(128, 42, 432, 21));
+  btnEncryptedFile_ =
+      button(decryptGroup_, "btnEncryptedFile", "...", QRect(563, 18, 30, 21), &Hoved::btnEncryptedFileClick);
+  btnDecryptToFolder_ =
+      button(decryptGroup_, "btnDecryptToFolder", "...", QRect(563, 43, 30, 21), &Hoved::btnDecryptToFolderClick);
+  btnDecrypt_ = button(decryptGroup_, "btnDecrypt", "Dekrypter fil", QRect(599, 30, 83, 25), &Hoved::btnDecryptClick);
 
-  GroupBox1_ = group("GroupBox1", "Krypter", QRect(4, 93, 690, 78));
-  Label2_ = label(GroupBox1_, "Label2", "Fil som skal krypteres", QPoint(10, 26));
-  Label1_ = label(GroupBox1_, "Label1", "Mappe for kryptert fil", QPoint(10, 49));
-  txtFileToEncrypt_ = edit(GroupBox1_, "txtFileToEncrypt", QRect(128, 20, 432, 21));
-  txtEncryptToFolder_ = edit(GroupBox1_, "txtEncryptToFolder", QRect(128, 45, 432, 21));
-  btnFileToEncrypt_ = button(GroupBox1_, "btnFileToEncrypt", "...", QRect(563, 20, 30, 21),
-                             &Hoved::btnFileToEncryptClick);
-  btnEncryptToFolder_ = button(GroupBox1_, "btnEncryptToFolder", "...", QRect(563, 47, 30, 21),
-                               &Hoved::btnEncryptToFolderClick);
-  btnEncrypt_ = button(GroupBox1_, "btnEncrypt", "Krypter fil", QRect(599, 32, 83, 25),
-                       &Hoved::btnEncryptClick);
+  encryptGroup_ = group("GroupBox1", "Krypter", QRect(4, 93, 690, 78));
+  lblFileToEncrypt_ = label(encryptGroup_, "Label2", "Fil som skal krypteres", QPoint(10, 26));
+  lblEncryptToFolder_ = label(encryptGroup_, "Label1", "Mappe for kryptert fil", QPoint(10, 49));
+  txtFileToEncrypt_ = edit(encryptGroup_, "txtFileToEncrypt", QRect(128, 20, 432, 21));
+  txtEncryptToFolder_ = edit(encryptGroup_, "txtEncryptToFolder", QRect(128, 45, 432, 21));
+  btnFileToEncrypt_ =
+      button(encryptGroup_, "btnFileToEncrypt", "...", QRect(563, 20, 30, 21), &Hoved::btnFileToEncryptClick);
+  btnEncryptToFolder_ =
+      button(encryptGroup_, "btnEncryptToFolder", "...", QRect(563, 47, 30, 21), &Hoved::btnEncryptToFolderClick);
+  btnEncrypt_ = button(encryptGroup_, "btnEncrypt", "Krypter fil", QRect(599, 32, 83, 25), &Hoved::btnEncryptClick);
 
   // The "Krypter" group first, so "Krypter fil" has the focus when the window opens.
   const QWidget* order[] = {btnEncrypt_,        txtEncryptToFolder_, txtFileToEncrypt_,
@@ -216,10 +211,11 @@ void Hoved::BuildControls() {
   btnEncrypt_->setFocus();
   ShowFocusFromTheStart(this);
 
-  const QFont labelFont = FitLabelFont(Plain(font),
-                                       {Label4_->text(), Label3_->text(), Label2_->text(), Label1_->text()},
-                                       kLabelRoom);
-  for (QLabel* l : {Label4_, Label3_, Label2_, Label1_}) {
+  const QFont labelFont = FitLabelFont(
+      Plain(font),
+      {lblEncryptedFile_->text(), lblDecryptToFolder_->text(), lblFileToEncrypt_->text(), lblEncryptToFolder_->text()},
+      kLabelRoom);
+  for (QLabel* l : {lblEncryptedFile_, lblDecryptToFolder_, lblFileToEncrypt_, lblEncryptToFolder_}) {
     l->setFont(labelFont);
     l->adjustSize();
   }
@@ -249,7 +245,7 @@ void Hoved::FitMinimumToScreen() {
 void Hoved::LayOut() {
   // Anchors: left-top-right controls widen with the window, top-right ones move with its edge.
   const int dx = width() - kDesignClientWidth;
-  for (QGroupBox* box : {GroupBox2_, GroupBox1_}) box->resize(std::max(0, 690 + dx), 78);
+  for (QGroupBox* box : {decryptGroup_, encryptGroup_}) box->resize(std::max(0, 690 + dx), 78);
   for (QLineEdit* e : {txtEncryptedFile_, txtDecryptToFolder_, txtFileToEncrypt_, txtEncryptToFolder_})
     e->resize(std::max(0, 432 + dx), 21);
   const struct {
@@ -410,7 +406,7 @@ void Hoved::btnDecryptClick() {
   if (busy_) return;
   Guarded([this] {
     const std::string file = PathIn(txtEncryptedFile_);
-    if (!FileExists(file)) return prompter_.ShowMessage("Filen finnes ikke! Velg ny fil.");
+    if (!platform::FileExists(file)) return prompter_.ShowMessage("Filen finnes ikke! Velg ny fil.");
     const std::string folder = PathIn(txtDecryptToFolder_);
     if (!platform::FolderExists(folder))
       return prompter_.ShowMessage("Mappe for å lagre dekryptert fil finnes ikke! Velg mappe.");
@@ -419,7 +415,7 @@ void Hoved::btnDecryptClick() {
 
     std::exception_ptr failure;
     try {
-      RunJob([&](Prompter& p) { decrypt_(password_, file, folder, true, p); });
+      RunJob([&](Prompter& p) { decrypt_(password_, file, folder, JobMode::Interactive, p); });
     } catch (...) {
       failure = std::current_exception();
     }
@@ -433,7 +429,7 @@ void Hoved::btnEncryptClick() {
   if (busy_) return;
   Guarded([this] {
     const std::string file = PathIn(txtFileToEncrypt_);
-    if (!FileExists(file)) return prompter_.ShowMessage("Filen finnes ikke! Velg fil.");
+    if (!platform::FileExists(file)) return prompter_.ShowMessage("Filen finnes ikke! Velg fil.");
     // The target folder first: a question about the file is pointless when the container
     // cannot be written anyway.
     const std::string folder = PathIn(txtEncryptToFolder_);
@@ -445,7 +441,7 @@ void Hoved::btnEncryptClick() {
         !prompter_.Confirm("Filen er gamlere enn en time, er det riktig fil?"))
       return;
     const std::string target = EncryptTargetPath(folder, file, platform::ToLocal(now_()));
-    RunJob([&](Prompter& p) { encrypt_(password_, file, target, true, p); });
+    RunJob([&](Prompter& p) { encrypt_(password_, file, target, JobMode::Interactive, p); });
   });
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/JobMode.h"
 #include "platform/SecretBytes.h"
 #include "ui/SelectFolderDialog.h"
 
@@ -37,7 +38,7 @@ class Hoved final : public QWidget {
 
  public:
   using JobFunction = std::function<int(const platform::SecretBytes& password, const std::string& source,
-                                        const std::string& target, bool interactive, Prompter&)>;
+                                        const std::string& target, JobMode mode, Prompter&)>;
 
   // Reads its placement and paths from `settingsPath` (FormCreate). `arguments` are the
   // command-line parameters without the program's name.
@@ -108,17 +109,18 @@ class Hoved final : public QWidget {
   SelectFolderDialog selectfolder_;
   QSize designedOuterSize_;  // the size from the settings, corrected for the frame once shown
 
-  QGroupBox* GroupBox2_;
-  QLabel* Label4_;
-  QLabel* Label3_;
+  // The widgets; their object names stay the design's (GroupBox2, Label4, txtEncryptedFile, ...).
+  QGroupBox* decryptGroup_;
+  QLabel* lblEncryptedFile_;
+  QLabel* lblDecryptToFolder_;
   QLineEdit* txtEncryptedFile_;
   QLineEdit* txtDecryptToFolder_;
   QPushButton* btnEncryptedFile_;
   QPushButton* btnDecryptToFolder_;
   QPushButton* btnDecrypt_;
-  QGroupBox* GroupBox1_;
-  QLabel* Label2_;
-  QLabel* Label1_;
+  QGroupBox* encryptGroup_;
+  QLabel* lblFileToEncrypt_;
+  QLabel* lblEncryptToFolder_;
   QLineEdit* txtFileToEncrypt_;
   QLineEdit* txtEncryptToFolder_;
   QPushButton* btnFileToEncrypt_;

@@ -42,7 +42,7 @@ void ZipReader::SetZipName(const std::string& value) {
   entries_.reset();
   sortedView_.reset();
   stampValid_ = false;
-  endCentral_.ResetEndRecord();
+  endRecord_.ResetEndRecord();
   CloseArchive();
   rebuilt_ = false;
   recoveryTried_ = false;
@@ -89,12 +89,10 @@ void ZipReader::ReadDirectory() {
 
 int ZipReader::EntryCount() const { return entries_ ? entries_->Count() : 0; }
 
-SortedZip* ZipReader::View() const {
-  return sortedView_ ? sortedView_.get() : entries_.get();
-}
+EntryList* ZipReader::View() const { return sortedView_ ? sortedView_.get() : entries_.get(); }
 
 ZipHeaderInfo& ZipReader::EntryAt(int index) const {
-  SortedZip* view = View();
+  EntryList* view = View();
   if (view == nullptr) throw EListError("Index " + std::to_string(index) + " is out of range");
   return *view->Items(index);
 }
@@ -114,7 +112,7 @@ void ZipReader::ResetArchive() {
   source_.reset();
   sortedView_.reset();
   entries_.reset();
-  endCentral_.ResetEndRecord();
+  endRecord_.ResetEndRecord();
   stampValid_ = false;
   rebuilt_ = false;
   recoveryTried_ = false;
@@ -126,7 +124,7 @@ void ZipReader::ResetArchive() {
 void ZipReader::BuildSortedView() {
   sortedView_.reset();
   if (!entries_ || sortMode_ == ZipSortMode::ByNone) return;
-  auto view = std::make_unique<SortedZip>(sortMode_, DuplicatePolicy::Accept, EntryOwnership::Views);
+  auto view = std::make_unique<EntryList>(sortMode_, DuplicatePolicy::Accept, EntryOwnership::Views);
   view->Assign(std::vector<ZipHeaderInfo*>(entries_->begin(), entries_->end()));
   sortedView_ = std::move(view);
 }
@@ -236,8 +234,8 @@ bool ZipReader::TestEntry(int index) {
   settings.recreateDirs = true;
   settings.destDir.clear();
   settings.filesList.clear();
-  SortedZip none(ZipSortMode::ByNone, DuplicatePolicy::Accept, EntryOwnership::Views);
-  SortedZip& list = View() != nullptr ? *View() : none;
+  EntryList none(ZipSortMode::ByNone, DuplicatePolicy::Accept, EntryOwnership::Views);
+  EntryList& list = View() != nullptr ? *View() : none;
   const int passed = ZipExtractor(*archive_, list, std::move(settings), PassEvents()).Test();
   if (passed == 0) return false;
   if (index < 0) return !doAll_ || passed == EntryCount();
@@ -278,8 +276,8 @@ StagedExtraction ZipReader::StageAll() {
     ~CloseOnExit() { r.CloseArchive(); }
   } close{*this};
   OpenArchive();
-  SortedZip none(ZipSortMode::ByNone, DuplicatePolicy::Accept, EntryOwnership::Views);
-  SortedZip& list = View() != nullptr ? *View() : none;
+  EntryList none(ZipSortMode::ByNone, DuplicatePolicy::Accept, EntryOwnership::Views);
+  EntryList& list = View() != nullptr ? *View() : none;
   StagedExtraction staged = ZipExtractor(*archive_, list, PassSettings(), PassEvents()).Stage();
   filesList_.clear();
   return staged;

@@ -144,7 +144,7 @@ class ZipReader {
   void ResetArchive();
   // True after the directory was rebuilt from local headers.
   bool RebuiltFromLocalHeaders() const { return rebuilt_; }
-  const EndCentral& EndRecord() const { return endCentral_; }
+  const kvelv::EndRecord& EndRecord() const { return endRecord_; }
 
   // --- Extraction (through zip/extract/ZipExtractor.h) ------------------------------------------------------
   // Test-decompresses every entry; true when every entry passed (false for no entries).
@@ -199,13 +199,13 @@ class ZipReader {
   // false when it cannot help.
   bool RecoverOnce(bool fromSideFile);
   // Searches `stream` for the end records and fills `record`; false when not found.
-  bool FindEndRecord(BufferedFileStream& stream, EndCentral& record);
+  bool FindEndRecord(BufferedFileStream& stream, kvelv::EndRecord& record);
   // Rebuilds the list from local headers; false when no local header was found.
   bool RecoverFromLocalHeaders();
   // Builds the SortMode view of the owning list.
   void BuildSortedView();
   // The list index-based operations use (the sorted view, or the owning list for ByNone).
-  SortedZip* View() const;
+  EntryList* View() const;
   // Entry of the view at `index` with the range check (EListError).
   ZipHeaderInfo& EntryAt(int index) const;
   // Lets messages run (DoProcessMessages and OnProcessMessages), then honours the requests: a
@@ -257,10 +257,10 @@ class ZipReader {
   // The open archive stream (null when closed).
   std::unique_ptr<BufferedFileStream> archive_;
   // The owning entry list in ByNone order (null when no list is loaded).
-  std::unique_ptr<SortedZip> entries_;
+  std::unique_ptr<EntryList> entries_;
   // Non-owning view in SortMode order (null for ByNone: the owning list is the view).
-  std::unique_ptr<SortedZip> sortedView_;
-  EndCentral endCentral_;
+  std::unique_ptr<EntryList> sortedView_;
+  kvelv::EndRecord endRecord_;
 
   // Stamp of the archive file when the list was loaded.
   bool stampValid_ = false;

@@ -13,7 +13,7 @@ namespace {
 
 using DataRanges = std::vector<std::pair<uint64_t, uint64_t>>;  // local header offset, compressed size
 
-DataRanges RangesOf(const SortedZip& entries) {
+DataRanges RangesOf(const EntryList& entries) {
   DataRanges ranges;
   ranges.reserve(static_cast<size_t>(entries.Count()));
   for (int i = 0; i < entries.Count(); ++i) ranges.emplace_back(entries[i].RelativeOffset(), entries[i].CompressedSize());
@@ -34,7 +34,7 @@ bool DataRangesOverlap(DataRanges ranges) {
 }
 }  // namespace
 
-bool ZipReader::FindEndRecord(BufferedFileStream& stream, EndCentral& record) {
+bool ZipReader::FindEndRecord(BufferedFileStream& stream, kvelv::EndRecord& record) {
   const int64_t size = stream.Size();
   if (size < 0) return false;
   if (size < kEndCentralSize) {
@@ -64,7 +64,7 @@ bool ZipReader::FindEndRecord(BufferedFileStream& stream, EndCentral& record) {
   // A Zip64 locator ends where the end record begins.
   if (at >= kZip64LocatorSize &&
       GetU32(&tail[static_cast<size_t>(at - kZip64LocatorSize)]) == kZip64LocatorSignature) {
-    const Zip64Locator locator = EndCentral::ParseLocator(&tail[static_cast<size_t>(at - kZip64LocatorSize)]);
+    const Zip64Locator locator = kvelv::EndRecord::ParseLocator(&tail[static_cast<size_t>(at - kZip64LocatorSize)]);
     const int64_t locatorPosition = start + at - kZip64LocatorSize;
     // The record it points to must lie wholly before the locator.
     if (locator.zip64Offset <= static_cast<uint64_t>(locatorPosition) &&
@@ -72,7 +72,7 @@ bool ZipReader::FindEndRecord(BufferedFileStream& stream, EndCentral& record) {
       uint8_t bytes[kZip64EndCentralSize];
       if (stream.Seek(static_cast<int64_t>(locator.zip64Offset)) &&
           stream.ReadExact(bytes, sizeof bytes) && GetU32(bytes) == kZip64EndCentralSignature) {
-        record.SetZip64Record(EndCentral::ParseZip64Record(bytes));
+        record.SetZip64Record(kvelv::EndRecord::ParseZip64Record(bytes));
         record.SetLocator(locator);
       }
     }
@@ -93,7 +93,8 @@ void ZipReader::LoadDirectory() {
   std::unique_ptr<BufferedFileStream> sideFile;
   BufferedFileStream& directory = LocateDirectory(sideFile);
   multiMode_ = kvelv::MultiMode::mmNone;
-  if (!entries_) entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
+  if (!entries_)
+    entries_ = std::make_unique<EntryList>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
 
   // Every entry's data range, also of the folder entries left out of the list.
   DataRanges ranges;
@@ -112,7 +113,7 @@ void ZipReader::LoadDirectory() {
 }
 
 BufferedFileStream& ZipReader::LocateDirectory(std::unique_ptr<BufferedFileStream>& sideFile) {
-  EndCentral record;
+  kvelv::EndRecord record;
   bool found = FindEndRecord(*archive_, record);
   BufferedFileStream* directory = archive_.get();
   if (!found && !source_) {
@@ -135,7 +136,7 @@ BufferedFileStream& ZipReader::LocateDirectory(std::unique_ptr<BufferedFileStrea
         (record.Locator() && record.Locator()->totalDisks > 1))
       throw EMultiPartUnsupported(
           "This archive is one part of a multi-part set; such archives are not supported");
-    endCentral_ = record;
+    endRecord_ = record;
   } else {
     kvelv::IncompleteZipMode mode = incompleteZipMode_;
     if (OnInCompleteZip) {
@@ -162,9 +163,9 @@ ZipReader::DirectoryPass ZipReader::ReadCentralDirectory(BufferedFileStream& dir
   const int64_t directorySize = std::max<int64_t>(directory.Size(), 0);
   ranges.clear();
   foldersLeftOut_ = 0;
-  const uint64_t total = endCentral_.TotalEntries();
+  const uint64_t total = endRecord_.TotalEntries();
   if (total > 0) {
-    const uint64_t offset = fromSideFile ? 0 : endCentral_.CentralOffset();
+    const uint64_t offset = fromSideFile ? 0 : endRecord_.CentralOffset();
     // An offset outside the file makes the first header read fail below.
     directory.Seek(offset <= static_cast<uint64_t>(directorySize) ? static_cast<int64_t>(offset) : directorySize);
   }

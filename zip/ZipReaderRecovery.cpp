@@ -69,7 +69,7 @@ bool ZipReader::RecoverFromLocalHeaders() {
   recoveryTried_ = true;
   rebuilt_ = true;
   sortedView_.reset();
-  entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
+  entries_ = std::make_unique<EntryList>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
   if (!archive_) return false;
   BufferedFileStream& in = *archive_;
   const int64_t size = in.Size();
@@ -132,11 +132,11 @@ bool ZipReader::RecoverFromLocalHeaders() {
     if (count % 64 == 0) ProcessMessages();
   }
 
-  endCentral_.ResetEndRecord();
-  endCentral_.SetThisDisk(0);
-  endCentral_.SetCentralOffset(static_cast<uint64_t>(in.Position()));
-  endCentral_.SetTotalEntries(count);
-  endCentral_.SetEntriesThisDisk(count);
+  endRecord_.ResetEndRecord();
+  endRecord_.SetThisDisk(0);
+  endRecord_.SetCentralOffset(static_cast<uint64_t>(in.Position()));
+  endRecord_.SetTotalEntries(count);
+  endRecord_.SetEntriesThisDisk(count);
   return true;
 }
 

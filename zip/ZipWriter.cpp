@@ -58,15 +58,16 @@ int ZipWriter::Pack() {
   if (platform::FileExists(zipName_)) {
     // An existing file that is no readable archive raises here and stays untouched.
     OpenArchive();
-    if (!entries_) entries_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
-    old.emplace(OldArchive{*entries_, *archive_, endCentral_, [this] { CloseArchive(); }});
+    if (!entries_)
+      entries_ = std::make_unique<EntryList>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
+    old.emplace(OldArchive{*entries_, *archive_, endRecord_, [this] { CloseArchive(); }});
   }
   PackResult result = ZipPacker(settings, events, old ? &*old : nullptr).Run();
 
   // The archive just written becomes the object's directory.
   sortedView_.reset();
   entries_ = std::move(result.entries);
-  endCentral_ = result.end;
+  endRecord_ = result.end;
   if (result.carriedOver) {
     // Carried-over entries still point at their extra fields in the old file: the next
     // operation must load the directory afresh.

@@ -106,7 +106,9 @@ TEST_F(NamesAndOutcomesTest, TheWindowsSingleFileIsNeverSplit) {
   TempDir in;
   test::WriteFile(in.Join("b;c.txt"), "one file");
   test::ScriptedPrompter prompter;
-  EXPECT_EQ(EncryptFiles(platform::SecretBytes("pw"), {in.Join("b;c.txt")}, work_.Join("w.kvelv"), true, prompter), 0);
+  EXPECT_EQ(EncryptFiles(platform::SecretBytes("pw"), {in.Join("b;c.txt")}, work_.Join("w.kvelv"), JobMode::Interactive,
+                         prompter),
+            0);
   EXPECT_EQ(Extracted(work_.Join("w.kvelv"), work_.Join("out")), std::vector<std::string>{"b;c.txt"});
 }
 
@@ -140,7 +142,9 @@ TEST_F(NamesAndOutcomesTest, AnUnreadableSourceFailsTheRunAndKeepsTheOldContaine
   }
   // A file that is gone by the time it is packed (the check before saw it).
   test::ScriptedPrompter prompter;
-  EXPECT_EQ(EncryptFiles(platform::SecretBytes("pw"), {in.Join("gone.txt")}, work_.Join("c.kvelv"), false, prompter), 2);
+  EXPECT_EQ(
+      EncryptFiles(platform::SecretBytes("pw"), {in.Join("gone.txt")}, work_.Join("c.kvelv"), JobMode::Batch, prompter),
+      2);
   EXPECT_EQ(test::ReadFile(work_.Join("c.kvelv")), "the old container");
   EXPECT_EQ(ListTree(work_.Path()), std::vector<std::string>{"c.kvelv"});
 

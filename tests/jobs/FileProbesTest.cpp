@@ -1,6 +1,4 @@
 // The shared probes: splitting, temporary archive names, write access and locked files.
-#include "jobs/FileProbes.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "jobs/FileProbes.h"
+#include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 #include "tests/support/TestSupport.h"
 
@@ -164,7 +164,7 @@ TEST(IsFileLockedTest, FileHeldByAnotherProcessIsLocked) {
   {
     ChildLock lock(path, /*exclusive=*/true);
     EXPECT_TRUE(IsFileLocked(path));
-    EXPECT_TRUE(FileExists(path)) << "a locked file still exists";
+    EXPECT_TRUE(platform::FileExists(path)) << "a locked file still exists";
   }
   {
     ChildLock lock(path, /*exclusive=*/false);  // a reader that denies writing
@@ -185,15 +185,15 @@ TEST(IsFileLockedTest, ReadOnlyFileIsLockedEvenForRoot) {
 TEST(FileExistsTest, TrueOnlyForExistingFiles) {
   TempDir dir;
   WriteFile(dir.Join("file"), "");
-  EXPECT_TRUE(FileExists(dir.Join("file")));
-  EXPECT_FALSE(FileExists(dir.Path()));
-  EXPECT_FALSE(FileExists(dir.Join("missing")));
-  EXPECT_FALSE(FileExists(""));
-  EXPECT_FALSE(FileExists(dir.Join("file/below")));
+  EXPECT_TRUE(platform::FileExists(dir.Join("file")));
+  EXPECT_FALSE(platform::FileExists(dir.Path()));
+  EXPECT_FALSE(platform::FileExists(dir.Join("missing")));
+  EXPECT_FALSE(platform::FileExists(""));
+  EXPECT_FALSE(platform::FileExists(dir.Join("file/below")));
   ASSERT_EQ(symlink(dir.Join("file").c_str(), dir.Join("link").c_str()), 0);
-  EXPECT_TRUE(FileExists(dir.Join("link")));  // symlinks are followed
+  EXPECT_TRUE(platform::FileExists(dir.Join("link")));  // symlinks are followed
   ASSERT_EQ(symlink(dir.Join("gone").c_str(), dir.Join("dangling").c_str()), 0);
-  EXPECT_FALSE(FileExists(dir.Join("dangling")));
+  EXPECT_FALSE(platform::FileExists(dir.Join("dangling")));
 }
 
 }  // namespace

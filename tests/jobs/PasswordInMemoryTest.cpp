@@ -50,8 +50,8 @@ TEST(PasswordInMemory, OneCopyInSecretStorageWhileTheJobsRunAndNoneAfter) {
       ASSERT_EQ(hits.size(), 1u) << "scan " << scans;
       EXPECT_EQ(hits[0].address, reinterpret_cast<uintptr_t>(password.Data())) << hits[0].mapping;
     });
-    ASSERT_EQ(EncryptFiles(password, {src.Join("a.txt")}, work.Join("c.kvelv"), true, prompter), 0);
-    ASSERT_EQ(DecryptFileToFolder(password, work.Join("c.kvelv"), out.Path(), true, prompter), 0);
+    ASSERT_EQ(EncryptFiles(password, {src.Join("a.txt")}, work.Join("c.kvelv"), JobMode::Interactive, prompter), 0);
+    ASSERT_EQ(DecryptFileToFolder(password, work.Join("c.kvelv"), out.Path(), JobMode::Interactive, prompter), 0);
   }
   EXPECT_EQ(scans, 3);  // the encryption's end, the question, the decryption's end
   EXPECT_EQ(test::ReadFile(out.Join("a.txt")), "alpha");

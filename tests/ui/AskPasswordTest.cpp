@@ -23,7 +23,7 @@ using kvelv::AskPassword;
 using kvelv::CryptComponent;
 using kvelv::LoginServices;
 using kvelv::PasswordDlg;
-using kvelv::test::ScriptedPrompter;
+using kvelv::test::ScriptedUiPrompter;
 
 namespace {
 
@@ -45,7 +45,7 @@ struct Showing {
 };
 
 struct Login {
-  ScriptedPrompter prompter;
+  ScriptedUiPrompter prompter;
   std::vector<Showing> showings;
   std::size_t shown = 0;
   int componentsMade = 0;
@@ -241,7 +241,7 @@ class AskPasswordTest : public QObject {
     QTemporaryDir dir;
     const QString ini = dir.filePath("kvelv.ini");
     WriteSettings(ini, "hash=qj");
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     LoginServices services;
     services.prompter = &prompter;
     services.settingsPath = ini.toStdString();

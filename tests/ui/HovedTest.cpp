@@ -28,7 +28,7 @@
 
 using kvelv::Hoved;
 using kvelv::Prompter;
-using kvelv::test::ScriptedPrompter;
+using kvelv::test::ScriptedUiPrompter;
 
 namespace {
 
@@ -65,7 +65,7 @@ struct JobCall {
 // The window with a scripted prompter, a settings file in a temporary folder and recording jobs.
 struct Fixture {
   QTemporaryDir dir;
-  ScriptedPrompter prompter;
+  ScriptedUiPrompter prompter;
   std::unique_ptr<Hoved> window;
   std::vector<JobCall> encryptCalls, decryptCalls;
   std::function<void(Prompter&)> duringJob;
@@ -78,8 +78,9 @@ struct Fixture {
     window->SetPassword(kvelv::platform::SecretBytes("hemmelig"));
     auto record = [this](std::vector<JobCall>& calls) {
       return [this, &calls](const kvelv::platform::SecretBytes& pw, const std::string& src, const std::string& dst,
-                            bool interactive, Prompter& p) {
-        calls.push_back({std::string(pw.View()), src, dst, interactive, QThread::currentThread() == qApp->thread()});
+                            kvelv::JobMode mode, Prompter& p) {
+        calls.push_back({std::string(pw.View()), src, dst, mode == kvelv::JobMode::Interactive,
+                         QThread::currentThread() == qApp->thread()});
         if (duringJob) duringJob(p);
         return 0;
       };
@@ -553,7 +554,7 @@ class HovedTest : public QObject {
   }
 
   void refusedSettingsWriteIsShownAndTheWindowCloses() {
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     Hoved w(prompter, "/proc/kvelv.ini", {});
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -612,7 +613,7 @@ class HovedTest : public QObject {
     QVERIFY(QDir().mkdir(encrypted));
     QVERIFY(QDir().mkdir(out));
 
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     Hoved w(prompter, S(dir.filePath("kvelv.ini")), {});
     w.SetPassword(kvelv::platform::SecretBytes("hemmelig"));
     auto edit = [&](const char* name) { return w.findChild<QLineEdit*>(QString::fromLatin1(name)); };

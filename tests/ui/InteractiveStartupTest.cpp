@@ -10,7 +10,7 @@
 #include "ui/InteractiveStartup.h"
 #include "ui/PasswordDlg.h"
 
-using kvelv::test::ScriptedPrompter;
+using kvelv::test::ScriptedUiPrompter;
 
 namespace {
 
@@ -21,7 +21,7 @@ struct Run {
 };
 
 Run Start(const QString& settings, int dialogResult, const QString& typed) {
-  ScriptedPrompter prompter;
+  ScriptedUiPrompter prompter;
   kvelv::LoginServices login;
   login.prompter = &prompter;
   login.settingsPath = settings.toStdString();

@@ -19,7 +19,7 @@
 #include "ui/QtPrompter.h"
 #include "ui/SelectFolderForm.h"
 
-using kvelv::test::ScriptedPrompter;
+using kvelv::test::ScriptedUiPrompter;
 
 namespace {
 
@@ -146,7 +146,7 @@ class PrompterTest : public QObject {
     QMessageBox box(QMessageBox::NoIcon, "x", "y", QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
     QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Nei"));
-    kvelv::test::ScriptedPrompter scripted;
+    kvelv::test::ScriptedUiPrompter scripted;
     kvelv::SelectFolderForm chooser(scripted, 0, false);
     QCOMPARE(chooser.findChild<QPushButton*>("btnOk")->text(), QStringLiteral("OK"));
     QCOMPARE(chooser.findChild<QPushButton*>("btnCancel")->text(), QStringLiteral("Avbryt"));

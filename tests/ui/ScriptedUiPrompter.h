@@ -12,7 +12,7 @@
 
 namespace kvelv::test {
 
-class ScriptedPrompter final : public UiPrompter {
+class ScriptedUiPrompter final : public UiPrompter {
  public:
   // Everything shown so far, one line per dialog: "<kind>: <text>".
   QStringList log;

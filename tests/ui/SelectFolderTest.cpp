@@ -21,7 +21,7 @@
 using kvelv::SelectFolderDialog;
 using kvelv::SelectFolderForm;
 using kvelv::ShortenPath;
-using kvelv::test::ScriptedPrompter;
+using kvelv::test::ScriptedUiPrompter;
 
 namespace {
 
@@ -75,7 +75,7 @@ class SelectFolderTest : public QObject {
   }
 
   void layoutAsDesignedAndOnResize() {
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     SelectFolderForm form(prompter, kMainWindowOptions, true);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -116,7 +116,7 @@ class SelectFolderTest : public QObject {
 
   void runSelectsTheStartFolderAndConfirms() {
     QTemporaryDir dir;
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     SelectFolderDialog chooser(prompter);
     QCOMPARE(chooser.FolderPath(), std::string());
     chooser.SetFolderPath(S(dir.path()) + "/");
@@ -152,7 +152,7 @@ class SelectFolderTest : public QObject {
   }
 
   void placementIsRememberedAndRunsDoNotNest() {
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     SelectFolderDialog chooser(prompter);
     QSize seen;
     int runs = 0;
@@ -182,7 +182,7 @@ class SelectFolderTest : public QObject {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("New Folder"));
     QVERIFY(QDir(dir.path()).mkdir("New Folder (2)"));
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     SelectFolderForm form(prompter, kMainWindowOptions, true);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -211,7 +211,8 @@ class SelectFolderTest : public QObject {
   }
 
   void longStartPathsOpenWhereTheyPoint() {
-    // 300 and 400 bytes; the second has "ø" across byte 259, where the start path used to be cut.
+    // Regression: a start path past 259 bytes was cut there, even inside a character.
+    // 300 and 400 bytes; the second has "ø" across byte 259.
     QTemporaryDir dir;
     std::string path300 = S(dir.path()) + "/";
     path300 += std::string(200 - path300.size(), 'a') + "/" + std::string(99, 'b');
@@ -220,7 +221,7 @@ class SelectFolderTest : public QObject {
     QCOMPARE(path300.size(), std::size_t(300));
     QCOMPARE(path400.size(), std::size_t(400));
     QCOMPARE(path400.substr(258, 2), std::string("\xC3\xB8"));
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     SelectFolderDialog chooser(prompter);
     for (const std::string& path : {path300, path400}) {
       QVERIFY(QDir().mkpath(QString::fromStdString(path)));
@@ -238,7 +239,7 @@ class SelectFolderTest : public QObject {
 
   void aRefusedNameKeepsItsEditorAndEnterNeverPressesOk() {
     QTemporaryDir dir;
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     SelectFolderForm form(prompter, kMainWindowOptions, true);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -268,7 +269,7 @@ class SelectFolderTest : public QObject {
     QDir d(dir.path());
     QVERIFY(d.mkdir("New Folder"));
     for (int n = 2; n <= 50; ++n) QVERIFY(d.mkdir(QString("New Folder (%1)").arg(n)));
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     SelectFolderForm form(prompter, kMainWindowOptions, false);
     form.SelectPath(S(dir.path()));
     form.CreateBtnClick();
@@ -297,7 +298,7 @@ class SelectFolderTest : public QObject {
     const QString doomed = dir.filePath("gammel");
     QVERIFY(QDir().mkpath(doomed + "/under"));
 
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     SelectFolderForm form(prompter, kMainWindowOptions, false);
     form.SelectPath(S(doomed));
     prompter.yesNoAnswers = {false, true};
@@ -325,7 +326,7 @@ class SelectFolderTest : public QObject {
     qputenv("XDG_DATA_HOME", "/proc/kvelv/share");  // can never be made
     const QString doomed = dir.filePath("gammel");
     QVERIFY(QDir().mkpath(doomed + "/under"));
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     SelectFolderForm form(prompter, kMainWindowOptions, false);
     form.SelectPath(S(doomed));
     prompter.yesNoAnswers = {true, false, true, true};

@@ -17,7 +17,7 @@
 #include "ui/SelectFolderForm.h"
 
 using kvelv::Hoved;
-using kvelv::test::ScriptedPrompter;
+using kvelv::test::ScriptedUiPrompter;
 
 namespace {
 
@@ -58,7 +58,7 @@ class WinGuiTest : public QObject {
 
     const QString ini = Native("kvelv-gui.ini");
     const QString folder = QStringLiteral("D:\\Utgående\\");
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     {
       Hoved w(prompter, S(ini), {});
       Edit(w, "txtEncryptToFolder")->setText(folder);
@@ -77,7 +77,7 @@ class WinGuiTest : public QObject {
 
   void designedFonts() {
     QCOMPARE(kvelv::MainWindowFont().family(), QStringLiteral("Tahoma"));
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     kvelv::SelectFolderForm form(prompter, kvelv::sfdoCreateDeleteButtons, true);
     QCOMPARE(form.font().family(), QStringLiteral("MS Sans Serif"));
     QCOMPARE(form.font().pixelSize(), 11);
@@ -102,7 +102,7 @@ class WinGuiTest : public QObject {
          QStringLiteral("chooser: Velg mappe for kryptert fil | C:\\")},
     };
     for (const auto& c : cases) {
-      ScriptedPrompter prompter;
+      ScriptedUiPrompter prompter;
       Hoved w(prompter, S(Native("knapper.ini")), {});
       Edit(w, c.edit)->setText(c.text);
       Click(w, c.button);
@@ -114,7 +114,7 @@ class WinGuiTest : public QObject {
   void folderChooserSpeaksNativePaths() {
     const QString berries = MakeFolder(QStringLiteral("Blåbær"));
     MakeFolder(QStringLiteral("Blåbær/New Folder"));
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     kvelv::SelectFolderForm form(prompter, kvelv::sfdoCreateDeleteButtons, true);
     form.SelectPath("C:\\");
     QCOMPARE(Q(form.SelectedPath()), QStringLiteral("C:\\"));
@@ -150,7 +150,7 @@ class WinGuiTest : public QObject {
     file.write(content);
     file.close();
 
-    ScriptedPrompter prompter;
+    ScriptedUiPrompter prompter;
     Hoved w(prompter, S(Native("rundtur.ini")), {});
     w.SetPassword(kvelv::platform::SecretBytes("hemmelig"));
     Edit(w, "txtFileToEncrypt")->setText(source);

@@ -192,7 +192,7 @@ TEST(WinNames, AFileHeldOpenStopsTheRunBeforeAnythingMoves) {
   test::ScriptedPrompter prompter;
   prompter.onMessageBox = [&] { holder.Kill(); };
   prompter.answers = {true};
-  EXPECT_EQ(DecryptFileToFolder("pw", container, out, true, prompter), 0);
+  EXPECT_EQ(DecryptFileToFolder("pw", container, out, JobMode::Interactive, prompter), 0);
   ASSERT_EQ(prompter.shown.size(), 4u);
   EXPECT_EQ(prompter.shown[0].caption, "Filen er låst av ett annet program");
   EXPECT_EQ(prompter.shown[0].text, "Lukk programmet som har denne filen åpen før du klikker Ok: \n\rb.txt");

@@ -30,18 +30,18 @@ struct Files {
     test::WriteFile(paths.back(), content);
     contents.push_back(std::move(content));
   }
-  std::optional<PrefetchedEntry> Take(EntryPrefetcher& prefetch, size_t i) const {
+  std::optional<DeflatedEntry> Take(DeflateAhead& prefetch, size_t i) const {
     return prefetch.Take(i, platform::StampOf(paths[i]).value_or(platform::FileStamp{-1}));
   }
 };
 
-TEST(EntryPrefetcherTest, PreparesTheSingleStreamAndCrcForSizesUpToOneChunk) {
+TEST(DeflateAheadTest, PreparesTheSingleStreamAndCrcForSizesUpToOneChunk) {
   Files files;
   const size_t chunk = kParallelDeflateChunk;
   for (size_t size : {size_t{0}, size_t{1}, size_t{100}, chunk - 1, chunk}) {
     files.Add("f" + std::to_string(size), test::LogText(size, static_cast<unsigned>(size)));
   }
-  EntryPrefetcher prefetch(files.paths, std::vector<bool>(files.paths.size(), true), 6, 2);
+  DeflateAhead prefetch(files.paths, std::vector<bool>(files.paths.size(), true), 6, 2);
   for (size_t i = 0; i < files.paths.size(); ++i) {
     const auto entry = files.Take(prefetch, i);
     ASSERT_TRUE(entry) << files.contents[i].size();
@@ -52,7 +52,7 @@ TEST(EntryPrefetcherTest, PreparesTheSingleStreamAndCrcForSizesUpToOneChunk) {
   }
 }
 
-TEST(EntryPrefetcherTest, LeavesToThePassWhatItCannotVouchFor) {
+TEST(DeflateAheadTest, LeavesToThePassWhatItCannotVouchFor) {
   Files files;
   files.Add("big.txt", test::LogText(kParallelDeflateChunk + 1, 1));  // deflated in chunks by the pass
   files.Add("unwanted.txt", "stored, say");
@@ -67,7 +67,7 @@ TEST(EntryPrefetcherTest, LeavesToThePassWhatItCannotVouchFor) {
 
   std::vector<bool> wanted(files.paths.size(), true);
   wanted[1] = false;
-  EntryPrefetcher prefetch(files.paths, wanted, 6, 2);
+  DeflateAhead prefetch(files.paths, wanted, 6, 2);
   EXPECT_FALSE(files.Take(prefetch, 0));
   EXPECT_FALSE(files.Take(prefetch, 1));
   EXPECT_FALSE(files.Take(prefetch, 2));
@@ -85,11 +85,11 @@ TEST(EntryPrefetcherTest, LeavesToThePassWhatItCannotVouchFor) {
   EXPECT_FALSE(files.Take(prefetch, 6));
 }
 
-TEST(EntryPrefetcherTest, ItemsPassedOverAreDroppedAndCannotBeTakenLater) {
+TEST(DeflateAheadTest, ItemsPassedOverAreDroppedAndCannotBeTakenLater) {
   Files files;
   for (int i = 0; i < 40; ++i) files.Add("f" + std::to_string(i), test::LogText(5000, static_cast<unsigned>(i)));
   // A small window and a tiny held limit: workers keep pausing and resuming as items are taken.
-  EntryPrefetcher prefetch(files.paths, std::vector<bool>(files.paths.size(), true), 6, 3, 4, 1);
+  DeflateAhead prefetch(files.paths, std::vector<bool>(files.paths.size(), true), 6, 3, 4, 1);
   EXPECT_TRUE(files.Take(prefetch, 0));
   EXPECT_TRUE(files.Take(prefetch, 7));
   EXPECT_FALSE(files.Take(prefetch, 5));
@@ -97,14 +97,14 @@ TEST(EntryPrefetcherTest, ItemsPassedOverAreDroppedAndCannotBeTakenLater) {
   for (size_t i = 8; i < 40; i += 3) EXPECT_TRUE(files.Take(prefetch, i)) << i;
 }
 
-TEST(EntryPrefetcherTest, StopsPromptlyWithWorkLeft) {
+TEST(DeflateAheadTest, StopsPromptlyWithWorkLeft) {
   Files files;
   for (int i = 0; i < 200; ++i) files.Add("f" + std::to_string(i), test::LogText(20000, static_cast<unsigned>(i)));
   {
-    EntryPrefetcher prefetch(files.paths, std::vector<bool>(files.paths.size(), true), 6, 2);
+    DeflateAhead prefetch(files.paths, std::vector<bool>(files.paths.size(), true), 6, 2);
     EXPECT_TRUE(files.Take(prefetch, 1));
   }  // destroyed with most items untaken: must neither hang nor leak
-  EntryPrefetcher never(files.paths, std::vector<bool>(files.paths.size(), true), 6, 2);
+  DeflateAhead never(files.paths, std::vector<bool>(files.paths.size(), true), 6, 2);
 }
 
 // The writer with the prefetcher: many small files, hooks that skip or change files on the way.

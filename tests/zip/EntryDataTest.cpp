@@ -28,7 +28,7 @@ SourceReader ChunkedReader(const std::string& data, size_t chunk, size_t& pos) {
   };
 }
 
-TEST(EntryCompressorTest, StoreCopiesIn32KiBBlocks) {
+TEST(EntryDataTest, StoreCopiesIn32KiBBlocks) {
   const std::string data = test::RandomBytes(100000, 11);
   size_t pos = 0;
   std::string out;
@@ -41,7 +41,7 @@ TEST(EntryCompressorTest, StoreCopiesIn32KiBBlocks) {
   EXPECT_EQ(blocks, (std::vector<size_t>{32768, 32768, 32768, 1696}));
 }
 
-TEST(EntryCompressorTest, OwnBoundCoversZlibsBound) {
+TEST(EntryDataTest, OwnBoundCoversZlibsBound) {
   z_stream zs{};
   ASSERT_EQ(deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
   for (uint64_t size : {uint64_t{0}, uint64_t{1}, uint64_t{65535}, uint64_t{1} << 30, uint64_t{0xFFFFFFFF}, uint64_t{0xFFFFFFFF} * 2}) {

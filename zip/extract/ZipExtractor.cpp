@@ -53,12 +53,9 @@ bool Sound(const ZipHeaderInfo& entry, bool complete, uint32_t crc) {
 
 // --- ZipExtractor ----------------------------------------------------------------------------------
 
-ZipExtractor::ZipExtractor(BufferedFileStream& archive, SortedZip& entries, ExtractSettings settings,
+ZipExtractor::ZipExtractor(BufferedFileStream& archive, EntryList& entries, ExtractSettings settings,
                            ExtractEvents events)
-    : archive_(archive),
-      entries_(entries),
-      settings_(std::move(settings)),
-      events_(std::move(events)) {}
+    : archive_(archive), entries_(entries), settings_(std::move(settings)), events_(std::move(events)) {}
 
 ZipExtractor::~ZipExtractor() = default;
 
@@ -207,7 +204,7 @@ bool ZipExtractor::MayReplace(int index, const ZipHeaderInfo& entry, const std::
   return false;
 }
 
-bool ZipExtractor::CanDecode(int index, const ZipHeaderInfo& work, bool showMessages) {
+bool ZipExtractor::CanDecode(int index, const ZipHeaderInfo& work, Messages messages) {
   if (work.IsEncrypted()) {
     // No decryption here: a password a handler offers cannot help.
     if (events_.badPassword) {
@@ -219,7 +216,7 @@ bool ZipExtractor::CanDecode(int index, const ZipHeaderInfo& work, bool showMess
   }
   if (work.SizesUnknown()) return false;  // where its data ends is not known: it cannot be checked
   if (!IsSupportedMethod(work.CompressionMethod())) {
-    if (showMessages) {
+    if (messages == Messages::Shown) {
       HandleMessage(0, "Unknown Compression Method", "Zip Error", MessageButtons::Ok, MessageResult::Ok);
     }
     return false;
@@ -294,7 +291,7 @@ bool ZipExtractor::TestEntry(int index, ZipHeaderInfo& entry) {
         return false;
       }
     }
-    if (!CanDecode(index, work_, false)) return false;
+    if (!CanDecode(index, work_, Messages::Hidden)) return false;
     const Decoded decoded = Decode(work_, nullptr, TakeAhead(index));
     if (!Sound(work_, decoded.complete, decoded.crc)) {
       if (events_.badCrc) events_.badCrc(decoded.crc, index, work_.Crc32());
@@ -343,7 +340,7 @@ StagedExtraction ZipExtractor::Stage() {
 }
 
 bool ZipExtractor::CheckOnly(int index, StagedExtraction& result) {
-  if (!CanDecode(index, work_, false)) {
+  if (!CanDecode(index, work_, Messages::Hidden)) {
     ++result.failed_;
     return false;
   }
@@ -389,7 +386,7 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
       return checkOnly(false);
     }
   }
-  if (!CanDecode(index, work_, true)) {
+  if (!CanDecode(index, work_, Messages::Shown)) {
     ++result.failed_;
     return false;
   }

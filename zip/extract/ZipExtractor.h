@@ -58,7 +58,7 @@ class ZipExtractor {
  public:
   // `entries` is the list in the order events number them; `archive` reads the archive through
   // a source, which the workers decoding ahead read too.
-  ZipExtractor(BufferedFileStream& archive, SortedZip& entries, ExtractSettings settings, ExtractEvents events);
+  ZipExtractor(BufferedFileStream& archive, EntryList& entries, ExtractSettings settings, ExtractEvents events);
   ~ZipExtractor();
   ZipExtractor(const ZipExtractor&) = delete;
   ZipExtractor& operator=(const ZipExtractor&) = delete;
@@ -106,7 +106,9 @@ class ZipExtractor {
   // Decodes `work` into `file` (nullptr: nowhere) through the output step, or replays what a
   // worker decoded ahead.
   Decoded Decode(const ZipHeaderInfo& work, BufferedFileStream* file, std::optional<DecodedEntry> decoded);
-  bool CanDecode(int index, const ZipHeaderInfo& work, bool showMessages);
+  // Whether the library's message boxes are shown for what cannot be decoded.
+  enum class Messages { Hidden, Shown };
+  bool CanDecode(int index, const ZipHeaderInfo& work, Messages messages);
   bool MayReplace(int index, const ZipHeaderInfo& entry, const std::string& path, const std::string& name);
   bool Skip(SkipReason reason, int index, const std::string& name);
   void Unselect(const ZipHeaderInfo& entry);
@@ -115,7 +117,7 @@ class ZipExtractor {
                               MessageResult defaultResult);
 
   BufferedFileStream& archive_;
-  SortedZip& entries_;
+  EntryList& entries_;
   ExtractSettings settings_;
   ExtractEvents events_;
   ZipHeaderInfo work_;   // each entry is copied here before it is handled

@@ -17,30 +17,30 @@ std::vector<bool> OnePerItem(std::vector<bool> wanted, size_t items) {
 
 }  // namespace
 
-EntryPrefetcher::EntryPrefetcher(const std::vector<std::string>& items, std::vector<bool> wanted, int level,
-                                 unsigned threads, size_t ahead, size_t heldLimit)
+DeflateAhead::DeflateAhead(const std::vector<std::string>& items, std::vector<bool> wanted, int level, unsigned threads,
+                           size_t ahead, size_t heldLimit)
     : items_(items),
       level_(level),
       lookahead_(
           OnePerItem(std::move(wanted), items.size()),
           [this](size_t index, ParallelDeflater& deflater) { return Prepare(items_[index], deflater); },
-          [](const PrefetchedEntry& entry) { return entry.deflated.size(); }, threads, ahead, heldLimit) {}
+          [](const DeflatedEntry& entry) { return entry.deflated.size(); }, threads, ahead, heldLimit) {}
 
-EntryPrefetcher::~EntryPrefetcher() { stopping_ = true; }
+DeflateAhead::~DeflateAhead() { stopping_ = true; }
 
-std::optional<PrefetchedEntry> EntryPrefetcher::Take(size_t index, const platform::FileStamp& now) {
-  std::optional<PrefetchedEntry> entry = lookahead_.Take(index);
+std::optional<DeflatedEntry> DeflateAhead::Take(size_t index, const platform::FileStamp& now) {
+  std::optional<DeflatedEntry> entry = lookahead_.Take(index);
   if (entry && !(entry->stamp == now)) return std::nullopt;
   return entry;
 }
 
-std::optional<PrefetchedEntry> EntryPrefetcher::Prepare(const std::string& path, ParallelDeflater& deflater) const {
+std::optional<DeflatedEntry> DeflateAhead::Prepare(const std::string& path, ParallelDeflater& deflater) const {
   try {
     std::error_code ec;
     SourceFile source;
     if (!source.Open(path, ec) || source.Length() > kMaxFileSize) return std::nullopt;
 
-    PrefetchedEntry entry;
+    DeflatedEntry entry;
     entry.stamp = source.AtOpen();
     // Never more than one chunk, so the deflate below is the single stream the pass would make.
     SourceReader read = [&](uint8_t* buffer, size_t max) -> size_t {

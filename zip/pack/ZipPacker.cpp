@@ -137,8 +137,8 @@ void ZipPacker::CreateOutput(bool existing) {
   }
   outCreated_ = true;
 
-  byName_ = std::make_unique<SortedZip>(ZipSortMode::ByName, DuplicatePolicy::Refuse, EntryOwnership::Views);
-  byNone_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
+  byName_ = std::make_unique<EntryList>(ZipSortMode::ByName, DuplicatePolicy::Refuse, EntryOwnership::Views);
+  byNone_ = std::make_unique<EntryList>(ZipSortMode::ByNone, DuplicatePolicy::Refuse, EntryOwnership::Owns);
   const int capacity = static_cast<int>(items_.size()) + (old_ != nullptr ? old_->entries.Count() : 0);
   byName_->Reserve(capacity);
   byNone_->Reserve(capacity);

@@ -69,16 +69,16 @@ struct PackEvents {
 
 // The archive being rewritten, as the reader loaded it.
 struct OldArchive {
-  const SortedZip& entries;
+  const EntryList& entries;
   BufferedFileStream& stream;
-  const EndCentral& end;
+  const EndRecord& end;
   std::function<void()> close;  // before the new archive takes its place
 };
 
 // What a pass leaves: the directory of the archive it wrote.
 struct PackResult {
-  std::unique_ptr<SortedZip> entries;  // archive order; owns the entries
-  EndCentral end;
+  std::unique_ptr<EntryList> entries;  // archive order; owns the entries
+  EndRecord end;
   int count = 0;              // entries added or replaced
   bool carriedOver = false;   // entries still point at extra fields of the old archive
 };
@@ -112,7 +112,7 @@ class ZipPacker {
   // Writes the local header, the data (prepared by a worker, stored or deflated from `source`)
   // and the header again in place with the final sizes and CRC.
   void WriteFileEntry(ZipHeaderInfo& entry, const std::string& item, SourceFile& source,
-                      const std::optional<PrefetchedEntry>& prepared, int64_t sizeAtOpen);
+                      const std::optional<DeflatedEntry>& prepared, int64_t sizeAtOpen);
   bool AddFolderEntry(const std::string& item);
   // Opens a source file for reading; retries while OnSkippingFile asks for it.
   bool OpenSource(const std::string& path, SourceFile& source);
@@ -153,15 +153,15 @@ class ZipPacker {
   bool finished_ = false;
   BufferedFileStream out_;
 
-  std::unique_ptr<SortedZip> byName_;  // recognises names already packed; does not own
-  std::unique_ptr<SortedZip> byNone_;  // archive order; owns the entries
-  EndCentral end_;
+  std::unique_ptr<EntryList> byName_;  // recognises names already packed; does not own
+  std::unique_ptr<EntryList> byNone_;  // archive order; owns the entries
+  EndRecord end_;
   std::unordered_set<const ZipHeaderInfo*> copied_;  // entries carried over from the old archive
   std::unordered_map<std::string, int> oldNames_;    // lowercased stored name -> old entry index
   std::string oldComment_;
 
   ParallelDeflater deflater_;  // this thread's: the prefetcher's workers have their own
-  std::unique_ptr<EntryPrefetcher> prefetch_;  // declared after items_: stopped before they go
+  std::unique_ptr<DeflateAhead> prefetch_;  // declared after items_: stopped before they go
   std::unique_ptr<ZipHeaderInfo> entry_;  // the entry AddFile just wrote
   int count_ = 0;
   std::vector<std::string> disposeList_;

@@ -147,7 +147,7 @@ void ZipPacker::StartPrefetch() {
     if (wanted[i]) ++count;
   }
   if (count < 2) return;
-  prefetch_ = std::make_unique<EntryPrefetcher>(items_, std::move(wanted), settings_.packLevel);
+  prefetch_ = std::make_unique<DeflateAhead>(items_, std::move(wanted), settings_.packLevel);
 }
 
 bool ZipPacker::AddFile(const std::string& item, size_t index) {
@@ -162,7 +162,7 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
     return false;
   }
   // Data a worker prepared from the file as it still is needs no opening and reading here.
-  std::optional<PrefetchedEntry> prepared;
+  std::optional<DeflatedEntry> prepared;
   if (prefetch_ && index != SIZE_MAX) {
     if (const auto now = platform::StampOf(item)) prepared = prefetch_->Take(index, *now);
   }
@@ -208,7 +208,7 @@ bool ZipPacker::Admits(const ZipHeaderInfo& entry, const std::string& item, int6
 }
 
 void ZipPacker::WriteFileEntry(ZipHeaderInfo& entry, const std::string& item, SourceFile& source,
-                               const std::optional<PrefetchedEntry>& prepared, int64_t sizeAtOpen) {
+                               const std::optional<DeflatedEntry>& prepared, int64_t sizeAtOpen) {
   // Zip64 for the sizes is decided here, once, and holds for both header writes.
   const bool reserve = NeedsZip64Reserve(static_cast<uint64_t>(sizeAtOpen));
   const uint64_t readLimit = reserve ? UINT64_MAX : MaxBytesWithoutZip64Reserve();

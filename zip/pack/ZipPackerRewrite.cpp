@@ -23,7 +23,7 @@ void ZipPacker::LoadOldNames() {
   int index = 0;
   for (const ZipHeaderInfo* old : old_->entries) oldNames_.emplace(LowerAscii(old->FullName()), index++);
   // The reader leaves the archive comment on disk; the rewritten archive keeps it.
-  const EndCentral& end = old_->end;
+  const EndRecord& end = old_->end;
   if (end.CommentLength() != 0) {
     std::string comment(end.CommentLength(), '\0');
     if (old_->stream.Seek(end.CommentPosition()) &&

@@ -10,17 +10,17 @@ constexpr uint16_t kMax16 = 0xFFFF;
 constexpr uint32_t kMax32 = 0xFFFFFFFF;
 }  // namespace
 
-void EndCentral::ResetEndRecord() { *this = EndCentral(); }
+void EndRecord::ResetEndRecord() { *this = EndRecord(); }
 
-Zip64EndRecord& EndCentral::Zip64Slot() {
+Zip64EndRecord& EndRecord::Zip64Slot() {
   if (!zip64Record_) zip64Record_.emplace();
   return *zip64Record_;
 }
 
-uint32_t EndCentral::ThisDisk() const {
+uint32_t EndRecord::ThisDisk() const {
   return (thisDisk_ == kMax16 && zip64Record_) ? zip64Record_->thisDisk : thisDisk_;
 }
-void EndCentral::SetThisDisk(uint32_t v) {
+void EndRecord::SetThisDisk(uint32_t v) {
   if (v > 65534) {
     thisDisk_ = kMax16;
     Zip64Slot().thisDisk = v;
@@ -30,10 +30,10 @@ void EndCentral::SetThisDisk(uint32_t v) {
   }
 }
 
-uint32_t EndCentral::CentralDisk() const {
+uint32_t EndRecord::CentralDisk() const {
   return (centralDisk_ == kMax16 && zip64Record_) ? zip64Record_->centralDisk : centralDisk_;
 }
-void EndCentral::SetCentralDisk(uint32_t v) {
+void EndRecord::SetCentralDisk(uint32_t v) {
   if (v > 65534) {
     centralDisk_ = kMax16;
     Zip64Slot().centralDisk = v;
@@ -43,11 +43,11 @@ void EndCentral::SetCentralDisk(uint32_t v) {
   }
 }
 
-uint64_t EndCentral::EntriesThisDisk() const {
+uint64_t EndRecord::EntriesThisDisk() const {
   return (entriesThisDisk_ == kMax16 && zip64Record_) ? zip64Record_->entriesThisDisk
                                                       : entriesThisDisk_;
 }
-void EndCentral::SetEntriesThisDisk(uint64_t v) {
+void EndRecord::SetEntriesThisDisk(uint64_t v) {
   if (v > 65534) {
     entriesThisDisk_ = kMax16;
     Zip64Slot().entriesThisDisk = v;
@@ -57,10 +57,10 @@ void EndCentral::SetEntriesThisDisk(uint64_t v) {
   }
 }
 
-uint64_t EndCentral::TotalEntries() const {
+uint64_t EndRecord::TotalEntries() const {
   return (totalEntries_ == kMax16 && zip64Record_) ? zip64Record_->totalEntries : totalEntries_;
 }
-void EndCentral::SetTotalEntries(uint64_t v) {
+void EndRecord::SetTotalEntries(uint64_t v) {
   if (v > 65534) {
     totalEntries_ = kMax16;
     Zip64Slot().totalEntries = v;
@@ -70,10 +70,10 @@ void EndCentral::SetTotalEntries(uint64_t v) {
   }
 }
 
-uint64_t EndCentral::CentralSize() const {
+uint64_t EndRecord::CentralSize() const {
   return (centralSize_ == kMax32 && zip64Record_) ? zip64Record_->centralSize : centralSize_;
 }
-void EndCentral::SetCentralSize(uint64_t v) {
+void EndRecord::SetCentralSize(uint64_t v) {
   if (v >= kMax32) {
     centralSize_ = kMax32;
     Zip64Slot().centralSize = v;
@@ -83,10 +83,10 @@ void EndCentral::SetCentralSize(uint64_t v) {
   }
 }
 
-uint64_t EndCentral::CentralOffset() const {
+uint64_t EndRecord::CentralOffset() const {
   return (centralOffset_ == kMax32 && zip64Record_) ? zip64Record_->centralOffset : centralOffset_;
 }
-void EndCentral::SetCentralOffset(uint64_t v) {
+void EndRecord::SetCentralOffset(uint64_t v) {
   if (v >= kMax32) {
     centralOffset_ = kMax32;
     Zip64Slot().centralOffset = v;
@@ -96,17 +96,17 @@ void EndCentral::SetCentralOffset(uint64_t v) {
   }
 }
 
-void EndCentral::SetComment(const std::string& bytes) {
+void EndRecord::SetComment(const std::string& bytes) {
   comment_ = bytes.size() > kMax16 ? bytes.substr(0, kMax16) : bytes;
   commentLength_ = static_cast<uint16_t>(comment_.size());
 }
 
-bool EndCentral::AnyOverflow() const {
+bool EndRecord::AnyOverflow() const {
   return thisDisk_ == kMax16 || centralDisk_ == kMax16 || entriesThisDisk_ == kMax16 ||
          totalEntries_ == kMax16 || centralSize_ == kMax32 || centralOffset_ == kMax32;
 }
 
-void EndCentral::LoadRecord(const uint8_t* r) {
+void EndRecord::LoadRecord(const uint8_t* r) {
   signature_ = GetU32(r);           // end of central dir signature
   thisDisk_ = GetU16(r + 4);        // number of this disk
   centralDisk_ = GetU16(r + 6);     // disk with the start of the central directory
@@ -117,7 +117,7 @@ void EndCentral::LoadRecord(const uint8_t* r) {
   commentLength_ = GetU16(r + 20);  // comment length
 }
 
-Zip64EndRecord EndCentral::ParseZip64Record(const uint8_t* b) {
+Zip64EndRecord EndRecord::ParseZip64Record(const uint8_t* b) {
   Zip64EndRecord z;
   z.signature = GetU32(b);
   z.recordSize = GetU64(b + 4);
@@ -132,7 +132,7 @@ Zip64EndRecord EndCentral::ParseZip64Record(const uint8_t* b) {
   return z;
 }
 
-Zip64Locator EndCentral::ParseLocator(const uint8_t* b) {
+Zip64Locator EndRecord::ParseLocator(const uint8_t* b) {
   Zip64Locator l;
   l.signature = GetU32(b);
   l.zip64Disk = GetU32(b + 4);
@@ -141,7 +141,7 @@ Zip64Locator EndCentral::ParseLocator(const uint8_t* b) {
   return l;
 }
 
-void EndCentral::WriteEndRecords(BufferedFileStream& out) {
+void EndRecord::WriteEndRecords(BufferedFileStream& out) {
   if (zip64Record_) {
     Zip64Locator locator;
     locator.zip64Disk = ThisDisk();

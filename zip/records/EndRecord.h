@@ -31,9 +31,9 @@ struct Zip64Locator {
   uint32_t totalDisks = 1;
 };
 
-class EndCentral {
+class EndRecord {
  public:
-  EndCentral() = default;
+  EndRecord() = default;
 
   // Signature set, every number zero, comment dropped, modified mark cleared, Zip64 dropped.
   void ResetEndRecord();

@@ -65,16 +65,14 @@ int CompareEntries(ZipSortMode mode, const ZipHeaderInfo& a, const ZipHeaderInfo
   return 0;
 }
 
-SortedZip::SortedZip(ZipSortMode mode, DuplicatePolicy duplicates, EntryOwnership ownership)
+EntryList::EntryList(ZipSortMode mode, DuplicatePolicy duplicates, EntryOwnership ownership)
     : mode_(mode), duplicates_(duplicates), owns_(ownership == EntryOwnership::Owns) {}
 
-SortedZip::~SortedZip() { Clear(); }
+EntryList::~EntryList() { Clear(); }
 
-int SortedZip::Compare(const ZipHeaderInfo& a, const ZipHeaderInfo& b) const {
-  return CompareEntries(mode_, a, b);
-}
+int EntryList::Compare(const ZipHeaderInfo& a, const ZipHeaderInfo& b) const { return CompareEntries(mode_, a, b); }
 
-bool SortedZip::Find(const ZipHeaderInfo& key, int& index) const {
+bool EntryList::Find(const ZipHeaderInfo& key, int& index) const {
   // First place whose entry does not sort before the key.
   const auto it = std::lower_bound(items_.begin(), items_.end(), &key,
                                    [this](const ZipHeaderInfo* e, const ZipHeaderInfo* k) {
@@ -84,7 +82,7 @@ bool SortedZip::Find(const ZipHeaderInfo& key, int& index) const {
   return it != items_.end() && Compare(**it, key) == 0;
 }
 
-int SortedZip::Add(ZipHeaderInfo* entry) {
+int EntryList::Add(ZipHeaderInfo* entry) {
   int index = 0;
   if (Find(*entry, index)) {
     if (duplicates_ == DuplicatePolicy::Ignore) return -1;
@@ -95,15 +93,15 @@ int SortedZip::Add(ZipHeaderInfo* entry) {
   return index;
 }
 
-int SortedZip::Add(std::unique_ptr<ZipHeaderInfo> entry) {
-  if (!owns_) throw std::logic_error("SortedZip: handing an entry to a list that does not own");
+int EntryList::Add(std::unique_ptr<ZipHeaderInfo> entry) {
+  if (!owns_) throw std::logic_error("EntryList: handing an entry to a list that does not own");
   // On Ignore or Refuse the unique_ptr still holds the entry and frees it.
   const int index = Add(entry.get());
   if (index >= 0 && owns_) entry.release();
   return index;
 }
 
-void SortedZip::Assign(std::vector<ZipHeaderInfo*> entries) {
+void EntryList::Assign(std::vector<ZipHeaderInfo*> entries) {
   Clear();
   // Stable sort with a strict order: entries that never compare equal (date, size) keep their
   // order, as one-by-one insertion would.
@@ -133,31 +131,29 @@ void SortedZip::Assign(std::vector<ZipHeaderInfo*> entries) {
   if (duplicate && duplicates_ == DuplicatePolicy::Refuse) throw EListError("Duplicate Object index");
 }
 
-ZipHeaderInfo* SortedZip::Items(int index) const {
+ZipHeaderInfo* EntryList::Items(int index) const {
   if (index < 0 || index >= Count())
     throw EListError("Index " + std::to_string(index) + " is out of range");
   return items_[static_cast<size_t>(index)];
 }
 
-void SortedZip::Put(int, ZipHeaderInfo*) {
-  throw EListError("Cannot <Put> an Object in a sorted list!");
-}
+void EntryList::Put(int, ZipHeaderInfo*) { throw EListError("Cannot <Put> an Object in a sorted list!"); }
 
-std::unique_ptr<ZipHeaderInfo> SortedZip::Extract(int index) {
+std::unique_ptr<ZipHeaderInfo> EntryList::Extract(int index) {
   ZipHeaderInfo* entry = Items(index);
   items_.erase(items_.begin() + index);
   return owns_ ? std::unique_ptr<ZipHeaderInfo>(entry) : nullptr;
 }
 
-void SortedZip::Delete(int index) { Extract(index); }
+void EntryList::Delete(int index) { Extract(index); }
 
-void SortedZip::Clear() {
+void EntryList::Clear() {
   if (owns_)
     for (ZipHeaderInfo* e : items_) delete e;
   items_.clear();
 }
 
-void SortedZip::Resort() {
+void EntryList::Resort() {
   std::stable_sort(items_.begin(), items_.end(),
                    [this](const ZipHeaderInfo* a, const ZipHeaderInfo* b) {
                      // Date and size orders never call two entries equal; keep it strict here.

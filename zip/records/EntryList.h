@@ -20,12 +20,12 @@ enum class DuplicatePolicy {
 // list owns (a sorted view).
 enum class EntryOwnership { Owns, Views };
 
-class SortedZip {
+class EntryList {
  public:
-  SortedZip(ZipSortMode mode, DuplicatePolicy duplicates, EntryOwnership ownership);
-  ~SortedZip();
-  SortedZip(const SortedZip&) = delete;
-  SortedZip& operator=(const SortedZip&) = delete;
+  EntryList(ZipSortMode mode, DuplicatePolicy duplicates, EntryOwnership ownership);
+  ~EntryList();
+  EntryList(const EntryList&) = delete;
+  EntryList& operator=(const EntryList&) = delete;
 
   ZipSortMode SortMode() const { return mode_; }
   DuplicatePolicy Duplicates() const { return duplicates_; }

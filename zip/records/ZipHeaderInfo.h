@@ -137,10 +137,12 @@ class ZipHeaderInfo {
   // clear) when the name survives the ANSI and OEM round trips, else stores UTF-8 and sets bit
   // 11 and the upper byte 0x0B of version made by.
   std::string EncodeEntryName(const std::string& name);
+  // The two headers of an entry, whose Zip64 data differ.
+  enum class Header { Local, Central };
   // Bytes of Zip64 data the local or central header needs; 0 for none.
-  uint16_t Zip64DataSize(bool local) const;
+  uint16_t Zip64DataSize(Header header) const;
   // Writes the Zip64 extra field (head included) in its local or central form.
-  void WriteZip64Extra(BufferedFileStream& out, bool local) const;
+  void WriteZip64Extra(BufferedFileStream& out, Header header) const;
   // Writes the local header at the current position and records that position as the relative
   // offset. Throws ENotEnoughRoom when the stream cannot take the bytes.
   void WriteLocalHeader(BufferedFileStream& out);

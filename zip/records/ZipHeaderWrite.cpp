@@ -13,7 +13,8 @@ constexpr uint32_t kAllOnes32 = 0xFFFFFFFF;
 constexpr uint16_t kAllOnes16 = 0xFFFF;
 }  // namespace
 
-uint16_t ZipHeaderInfo::Zip64DataSize(bool local) const {
+uint16_t ZipHeaderInfo::Zip64DataSize(Header header) const {
+  const bool local = header == Header::Local;
   uint16_t size = 0;
   if (uncompressedSize_ == kAllOnes32) size += 8;
   if (compressedSize_ == kAllOnes32 || (local && uncompressedSize_ == kAllOnes32)) size += 8;
@@ -22,8 +23,8 @@ uint16_t ZipHeaderInfo::Zip64DataSize(bool local) const {
   return size;
 }
 
-void ZipHeaderInfo::WriteZip64Extra(BufferedFileStream& out, bool local) const {
-  const uint16_t size = Zip64DataSize(local);
+void ZipHeaderInfo::WriteZip64Extra(BufferedFileStream& out, Header header) const {
+  const uint16_t size = Zip64DataSize(header);
   if (size == 0) return;
   std::vector<uint8_t> field(4u + size);
   uint8_t* p = field.data();
@@ -34,7 +35,7 @@ void ZipHeaderInfo::WriteZip64Extra(BufferedFileStream& out, bool local) const {
     PutU64(p, UncompressedSize());
     p += 8;
   }
-  if (compressedSize_ == kAllOnes32 || (local && uncompressedSize_ == kAllOnes32)) {
+  if (compressedSize_ == kAllOnes32 || (header == Header::Local && uncompressedSize_ == kAllOnes32)) {
     PutU64(p, CompressedSize());  // a 32-bit compressed size comes out zero-extended
     p += 8;
   }
@@ -83,7 +84,7 @@ std::string CarriedExtraFields(const ZipHeaderInfo& entry, BufferedFileStream* s
 void ZipHeaderInfo::WriteLocalHeader(BufferedFileStream& out) {
   const std::string name = StoredNameBytes(*this, fileNameLength_);
   SetRelativeOffset(static_cast<uint64_t>(out.Position()));
-  const uint16_t zip64Size = Zip64DataSize(true);
+  const uint16_t zip64Size = Zip64DataSize(Header::Local);
   // Only the Zip64 field follows the name, so only it is counted.
   const uint16_t extraLength = zip64Size != 0 ? static_cast<uint16_t>(4 + zip64Size) : 0;
 
@@ -100,12 +101,12 @@ void ZipHeaderInfo::WriteLocalHeader(BufferedFileStream& out) {
   PutU16(h + 28, extraLength);                    // extra field length
   out.WriteAll(h, sizeof h);
   out.WriteAll(name.data(), static_cast<int64_t>(name.size()));
-  WriteZip64Extra(out, true);
+  WriteZip64Extra(out, Header::Local);
 }
 
 void ZipHeaderInfo::WriteCentralHeader(BufferedFileStream& out, BufferedFileStream* source) {
   const std::string name = StoredNameBytes(*this, fileNameLength_);
-  const uint16_t zip64Size = Zip64DataSize(false);
+  const uint16_t zip64Size = Zip64DataSize(Header::Central);
   std::string carried = CarriedExtraFields(*this, source);
   const size_t zip64Field = zip64Size != 0 ? 4u + zip64Size : 0u;
   if (carried.size() + zip64Field > 0xFFFF) carried.clear();
@@ -143,7 +144,7 @@ void ZipHeaderInfo::WriteCentralHeader(BufferedFileStream& out, BufferedFileStre
   out.WriteAll(name.data(), static_cast<int64_t>(name.size()));
   if (zip64Size == 0) DropZip64();
   out.WriteAll(carried.data(), static_cast<int64_t>(carried.size()));
-  WriteZip64Extra(out, false);
+  WriteZip64Extra(out, Header::Central);
   out.WriteAll(comment.data(), static_cast<int64_t>(comment.size()));
 }
 
