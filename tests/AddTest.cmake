@@ -3,8 +3,8 @@
 #   kvelv_add_test(<area>/<Name> [SOURCES <file>...] [LIBS <library>...] [LABELS <label>...]
 #                  [POSIX_SOURCES <file>...] [DEPENDS <target>...] [DEFINITIONS <definition>...] [QT] [WINDOWS | WINDOWS_ONLY])
 #
-# <area>/<Name> is the program's main source, tests/<area>/<Name>.cpp, and its target,
-# <area>_<Name>. SOURCES adds sources (relative to tests/ or absolute), POSIX_SOURCES sources only the Linux
+# <area>/<Name> is the program's target, <area>_<Name>, and its main source, tests/<area>/<Name>.cpp
+# (when there is one: a program of several units may have SOURCES only). SOURCES adds sources (relative to tests/ or absolute), POSIX_SOURCES sources only the Linux
 # build takes, LIBS libraries, DEPENDS
 # programs the test starts, DEFINITIONS compile definitions (their paths, say). QT makes
 # it a Qt Test program of the windows (linked with kvelv_ui, run offscreen) instead of a
@@ -36,7 +36,10 @@ function(kvelv_add_test name)
   set(tests ${PROJECT_SOURCE_DIR}/tests)
   string(REPLACE "/" "_" target ${name})
   get_filename_component(base ${name} NAME)
-  set(sources ${tests}/${name}.cpp)
+  set(sources "")
+  if(EXISTS ${tests}/${name}.cpp)
+    set(sources ${tests}/${name}.cpp)
+  endif()
   if(NOT WIN32)
     list(APPEND arg_SOURCES ${arg_POSIX_SOURCES})
   endif()

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "tests/support/AppFaultTest.h"
 #include "tests/support/FaultRun.h"
 #include "tests/support/ScopedTempDirEnv.h"
 #include "tests/support/TestSupport.h"
@@ -18,28 +19,19 @@ using test::ListTree;
 using test::RunUnderFault;
 using test::TempDir;
 
-class DiskFullTest : public ::testing::Test {
+class DiskFullTest : public test::AppFaultTest {
  protected:
   // Encrypts `source` to `target` with the given file-size limit; the exit code.
   int Encrypt(const std::string& source, const std::string& target, int64_t limit) {
     FaultOptions options;
     options.fileSizeLimit = limit;
-    options.tmpDir = tmp_.Path();
-    auto result = test::Encrypt(source, target, options);
-    EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
-    return result.exitCode;
+    return RunEncrypt(source, target, options);
   }
   int Decrypt(const std::string& container, const std::string& folder, int64_t limit) {
     FaultOptions options;
     options.fileSizeLimit = limit;
-    options.tmpDir = tmp_.Path();
-    auto result = test::Decrypt(container, folder, options);
-    EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
-    return result.exitCode;
+    return RunDecrypt(container, folder, options);
   }
-
-  TempDir work_;
-  TempDir tmp_;  // the child's $TMPDIR: must be empty after every run
 };
 
 TEST_F(DiskFullTest, ArchiveWriteFailsCleanlyAndKeepsTheExistingContainer) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 
+#include "tests/support/ArchiveMaker.h"
 #include "tests/support/FaultRun.h"
 #include "tests/support/RawDeflate.h"
 #include "tests/support/TestPaths.h"
@@ -23,118 +24,11 @@ using test::FaultOptions;
 using test::ListTree;
 using test::TempDir;
 
-void Put(std::string& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-uint32_t Crc(const std::string& data) {
-  return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-}
-
-struct Header {
-  std::string name;
-  uint16_t method = 0;
-  uint32_t crc = 0;
-  uint32_t csize = 0;
-  uint32_t usize = 0;
-  uint32_t offset = 0;
-  std::string extra;
-  int nameLength = -1;  // stored name length when it must lie
-};
-
-// A stored or deflated entry's header fields for `content` whose data is `data`.
-Header MakeHeader(const std::string& name, const std::string& content, const std::string& data, uint16_t method = 0) {
-  Header h;
-  h.name = name;
-  h.method = method;
-  h.crc = Crc(content);
-  h.csize = static_cast<uint32_t>(data.size());
-  h.usize = static_cast<uint32_t>(content.size());
-  return h;
-}
-
 ArchiveEntrySpec Spec(const std::string& name, const std::string& content) {
   ArchiveEntrySpec e;
   e.name = name;
   e.content = content;
   return e;
-}
-
-std::string Local(const Header& h, const std::string& data) {
-  std::string r;
-  Put(r, 0x04034b50, 4);
-  Put(r, 20, 2);
-  Put(r, 0, 2);
-  Put(r, h.method, 2);
-  Put(r, 0x586E645C, 4);
-  Put(r, h.crc, 4);
-  Put(r, h.csize, 4);
-  Put(r, h.usize, 4);
-  Put(r, h.name.size(), 2);
-  Put(r, h.extra.size(), 2);
-  return r + h.name + h.extra + data;
-}
-
-std::string Central(const Header& h) {
-  std::string r;
-  Put(r, 0x02014b50, 4);
-  Put(r, 45, 2);
-  Put(r, 45, 2);
-  Put(r, 0, 2);
-  Put(r, h.method, 2);
-  Put(r, 0x586E645C, 4);
-  Put(r, h.crc, 4);
-  Put(r, h.csize, 4);
-  Put(r, h.usize, 4);
-  Put(r, h.nameLength >= 0 ? h.nameLength : static_cast<int>(h.name.size()), 2);
-  Put(r, h.extra.size(), 2);
-  Put(r, 0, 2);
-  Put(r, 0, 2);
-  Put(r, 0, 2);
-  Put(r, 0x20, 4);
-  Put(r, h.offset, 4);
-  return r + h.name + h.extra;
-}
-
-std::string End(uint64_t count, uint64_t size, uint64_t offset) {
-  std::string r;
-  Put(r, 0x06054b50, 4);
-  Put(r, 0, 4);
-  Put(r, count, 2);
-  Put(r, count, 2);
-  Put(r, size, 4);
-  Put(r, offset, 4);
-  Put(r, 0, 2);
-  return r;
-}
-
-std::string Zip64End(uint64_t count, uint64_t size, uint64_t offset, uint64_t at) {
-  std::string r;
-  Put(r, 0x06064b50, 4);
-  Put(r, 44, 8);
-  Put(r, 45, 2);
-  Put(r, 45, 2);
-  Put(r, 0, 4);
-  Put(r, 0, 4);
-  Put(r, count, 8);
-  Put(r, count, 8);
-  Put(r, size, 8);
-  Put(r, offset, 8);
-  Put(r, 0x07064b50, 4);
-  Put(r, 0, 4);
-  Put(r, at, 8);
-  Put(r, 1, 4);
-  return r;
-}
-
-std::string Zip64Extra(uint64_t usize, uint64_t csize, uint64_t offset) {
-  std::string r;
-  Put(r, 0x0001, 2);
-  Put(r, 24, 2);
-  Put(r, usize, 8);
-  Put(r, csize, 8);
-  Put(r, offset, 8);
-  return r;
 }
 
 class HostileContainerTest : public ::testing::Test {
@@ -208,27 +102,31 @@ TEST_F(HostileContainerTest, ZipSlipNamesInEveryFormStayInsideTheTarget) {
 
 TEST_F(HostileContainerTest, AbsurdZip64SizesAndCountsAreRefused) {
   const std::string content = "some content";
-  Header h = MakeHeader("big.txt", content, content);
+  test::RawHeader h = test::RawHeaderFor("big.txt", content, content);
   h.csize = h.usize = h.offset = 0xFFFFFFFF;
-  h.extra = Zip64Extra(UINT64_C(0x7FFFFFFFFFFFFFFF), UINT64_C(0x4000000000000000), UINT64_C(0x2000000000000000));
-  Header local = MakeHeader("big.txt", content, content);
-  std::string zip = Local(local, content);
-  std::string central = Central(h);
+  h.extra =
+      test::RawZip64Extra(UINT64_C(0x7FFFFFFFFFFFFFFF), UINT64_C(0x4000000000000000), UINT64_C(0x2000000000000000));
+  test::RawHeader local = test::RawHeaderFor("big.txt", content, content);
+  std::string zip = test::RawLocal(local, content);
+  std::string central = test::RawCentral(h);
   const uint64_t cdOffset = zip.size();
   zip += central;
-  EXPECT_EQ(Run(zip + Zip64End(1, central.size(), cdOffset, zip.size()) + End(0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF)), 2);
+  EXPECT_EQ(Run(zip + test::RawZip64End(1, central.size(), cdOffset, zip.size()) +
+                test::RawEnd(0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF)),
+            2);
 
   // An entry count of 2^62 and a directory size to match, for a one-entry directory.
-  std::string sound = Local(local, content);
-  Header h2 = local;
-  std::string central2 = Central(h2);
+  std::string sound = test::RawLocal(local, content);
+  test::RawHeader h2 = local;
+  std::string central2 = test::RawCentral(h2);
   const uint64_t cd2 = sound.size();
   sound += central2;
-  const std::string counts = Zip64End(UINT64_C(1) << 62, UINT64_C(1) << 62, cd2, sound.size()) +
-                             End(0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF);
+  const std::string counts = test::RawZip64End(UINT64_C(1) << 62, UINT64_C(1) << 62, cd2, sound.size()) +
+                             test::RawEnd(0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF);
   ExpectRefusedOrRecovered(sound + counts, "big.txt", content);
   // A count of a billion with the true size and offset.
-  ExpectRefusedOrRecovered(sound + Zip64End(1000000000, central2.size(), cd2, sound.size()) + End(0xFFFF, 0xFFFF, 0xFFFFFFFF),
+  ExpectRefusedOrRecovered(sound + test::RawZip64End(1000000000, central2.size(), cd2, sound.size()) +
+                               test::RawEnd(0xFFFF, 0xFFFF, 0xFFFFFFFF),
                            "big.txt", content);
 }
 
@@ -237,25 +135,25 @@ TEST_F(HostileContainerTest, OverlappingEntriesCannotMultiplyTheData) {
   // hundreds of megabytes from a tiny archive.
   const std::string content(1 << 20, 'z');
   const std::string data = test::RawDeflate(content, 9);
-  Header local = MakeHeader("shared.bin", content, data, 8);
-  std::string zip = Local(local, data);
+  test::RawHeader local = test::RawHeaderFor("shared.bin", content, data, 8);
+  std::string zip = test::RawLocal(local, data);
   std::string central;
   constexpr int kEntries = 300;
   for (int i = 0; i < kEntries; ++i) {
-    Header h = local;
+    test::RawHeader h = local;
     h.name = "copy" + std::to_string(i) + ".bin";
-    central += Central(h);
+    central += test::RawCentral(h);
   }
   const uint64_t cdOffset = zip.size();
-  zip += central + End(kEntries, central.size(), cdOffset);
+  zip += central + test::RawEnd(kEntries, central.size(), cdOffset);
   Run(zip, 8u << 20);
 
   // The same with the names matching: every entry is "shared.bin".
-  std::string same = Local(local, data);
+  std::string same = test::RawLocal(local, data);
   std::string central2;
-  for (int i = 0; i < kEntries; ++i) central2 += Central(local);
+  for (int i = 0; i < kEntries; ++i) central2 += test::RawCentral(local);
   const uint64_t cd2 = same.size();
-  same += central2 + End(kEntries, central2.size(), cd2);
+  same += central2 + test::RawEnd(kEntries, central2.size(), cd2);
   Run(same, 8u << 20);
 }
 
@@ -265,9 +163,9 @@ TEST_F(HostileContainerTest, StaircaseOfOverlappingStoredEntriesIsRefused) {
   constexpr int kEntries = 200;
   const std::string kernel(1 << 20, 'k');
   std::string headers;
-  std::vector<Header> central;
+  std::vector<test::RawHeader> central;
   for (int i = 0; i < kEntries; ++i) {
-    Header h;
+    test::RawHeader h;
     h.name = "e" + std::to_string(1000 + i);
     h.offset = static_cast<uint32_t>(i * (30 + h.name.size()));
     central.push_back(h);
@@ -277,15 +175,15 @@ TEST_F(HostileContainerTest, StaircaseOfOverlappingStoredEntriesIsRefused) {
   std::string tail = kernel;
   for (int i = kEntries - 1; i >= 0; --i) {
     central[i].csize = central[i].usize = static_cast<uint32_t>(tail.size());
-    central[i].crc = Crc(tail);
-    locals[i] = Local(central[i], "");
+    central[i].crc = test::Crc32Of(tail);
+    locals[i] = test::RawLocal(central[i], "");
     tail = locals[i] + tail;
   }
   std::string zip = tail;
   std::string directory;
-  for (const Header& h : central) directory += Central(h);
+  for (const test::RawHeader& h : central) directory += test::RawCentral(h);
   const uint64_t cdOffset = zip.size();
-  zip += directory + End(kEntries, directory.size(), cdOffset);
+  zip += directory + test::RawEnd(kEntries, directory.size(), cdOffset);
   Run(zip, 8u << 20);
 }
 
@@ -294,45 +192,45 @@ TEST_F(HostileContainerTest, EntryInflatingFarBeyondItsDeclaredSizeStops) {
   ArchiveEntrySpec bomb = Spec("bomb.bin", content);
   bomb.method = 8;
   bomb.uncompressedSize = 1000;
-  bomb.crc = Crc(content.substr(0, 1000));
+  bomb.crc = test::Crc32Of(content.substr(0, 1000));
   EXPECT_EQ(Run(test::MakeArchive({bomb}), 1000), 2);
 }
 
 TEST_F(HostileContainerTest, DirectoryAndHeadersPointingOutsideTheFileAreRefused) {
   const std::string content = "content";
-  Header h = MakeHeader("a.txt", content, content);
-  const std::string local = Local(h, content);
-  const std::string central = Central(h);
+  test::RawHeader h = test::RawHeaderFor("a.txt", content, content);
+  const std::string local = test::RawLocal(h, content);
+  const std::string central = test::RawCentral(h);
   // The directory offset beyond the end, and near 4 GiB.
-  ExpectRefusedOrRecovered(local + central + End(1, central.size(), local.size() + 100000), "a.txt", content);
-  ExpectRefusedOrRecovered(local + central + End(1, central.size(), 0xFFFFFFF0u), "a.txt", content);
+  ExpectRefusedOrRecovered(local + central + test::RawEnd(1, central.size(), local.size() + 100000), "a.txt", content);
+  ExpectRefusedOrRecovered(local + central + test::RawEnd(1, central.size(), 0xFFFFFFF0u), "a.txt", content);
   // The directory size far beyond the file.
-  ExpectRefusedOrRecovered(local + central + End(1, 0x7FFFFFFF, local.size()), "a.txt", content);
+  ExpectRefusedOrRecovered(local + central + test::RawEnd(1, 0x7FFFFFFF, local.size()), "a.txt", content);
   // The local header offset beyond the end.
-  Header far = h;
+  test::RawHeader far = h;
   far.offset = 0x7FFFFFF0;
-  const std::string farCentral = Central(far);
-  EXPECT_EQ(Run(local + farCentral + End(1, farCentral.size(), local.size())), 2);
+  const std::string farCentral = test::RawCentral(far);
+  EXPECT_EQ(Run(local + farCentral + test::RawEnd(1, farCentral.size(), local.size())), 2);
   // A data size running past the end.
-  Header longData = h;
+  test::RawHeader longData = h;
   longData.csize = longData.usize = 0x7FFFFFF0;
-  const std::string longLocal = Local(longData, content);
-  const std::string longCentral = Central(longData);
-  EXPECT_EQ(Run(longLocal + longCentral + End(1, longCentral.size(), longLocal.size())), 2);
+  const std::string longLocal = test::RawLocal(longData, content);
+  const std::string longCentral = test::RawCentral(longData);
+  EXPECT_EQ(Run(longLocal + longCentral + test::RawEnd(1, longCentral.size(), longLocal.size())), 2);
 }
 
 TEST_F(HostileContainerTest, NameLengthsPastTheEndAreRefused) {
   const std::string content = "content";
-  Header h = MakeHeader("a.txt", content, content);
-  const std::string local = Local(h, content);
-  Header lying = h;
+  test::RawHeader h = test::RawHeaderFor("a.txt", content, content);
+  const std::string local = test::RawLocal(h, content);
+  test::RawHeader lying = h;
   lying.nameLength = 0xFFFF;
-  const std::string central = Central(lying);
-  ExpectRefusedOrRecovered(local + central + End(1, central.size(), local.size()), "a.txt", content);
+  const std::string central = test::RawCentral(lying);
+  ExpectRefusedOrRecovered(local + central + test::RawEnd(1, central.size(), local.size()), "a.txt", content);
   // The directory cut short inside the name, with no end record after it.
   EXPECT_EQ(Run(local + central.substr(0, central.size() - 2)), 2);
   // A local header whose name runs past the end of the file.
-  std::string cut = Local(h, "");
+  std::string cut = test::RawLocal(h, "");
   cut[26] = '\xFF';
   cut[27] = '\xFF';
   EXPECT_EQ(Run(cut), 2);

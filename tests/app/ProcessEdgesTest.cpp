@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/AppFaultTest.h"
 #include "tests/support/FaultRun.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
@@ -21,7 +22,7 @@ using test::FaultOptions;
 using test::ListTree;
 using test::TempDir;
 
-class ProcessEdgesTest : public ::testing::Test {
+class ProcessEdgesTest : public test::AppFaultTest {
  protected:
   // The container at `target` holds exactly the `files` of work_, as they are now.
   void ExpectContainerHolds(const std::string& target, const std::vector<std::string>& files) {
@@ -30,9 +31,6 @@ class ProcessEdgesTest : public ::testing::Test {
     EXPECT_EQ(ListTree(folder.Path()), files);
     for (const std::string& name : files) EXPECT_TRUE(test::ReadFile(folder.Join(name)) == test::ReadFile(work_.Join(name)));
   }
-
-  TempDir work_;
-  TempDir tmp_;
 };
 
 // `2>&-` and the like, with a hidden file in the list (so a notice is written) and without: no

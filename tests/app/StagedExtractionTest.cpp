@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/AppFaultTest.h"
 #include "tests/support/FaultRun.h"
 #include "tests/support/TestSupport.h"
 
@@ -23,7 +24,7 @@ using test::ListTree;
 using test::RunUnderFault;
 using test::TempDir;
 
-class StagedExtractionTest : public ::testing::Test {
+class StagedExtractionTest : public test::AppFaultTest {
  protected:
   // Encrypts the named files (written with their contents first) into a container; its path.
   std::string Container(const std::vector<std::pair<std::string, std::string>>& files) {
@@ -38,12 +39,9 @@ class StagedExtractionTest : public ::testing::Test {
     return container;
   }
   test::FaultResult Decrypt(const std::string& container, const std::string& folder, FaultOptions options = {}) {
-    options.tmpDir = tmp_.Path();
-    return test::Decrypt(container, folder, options);
+    return test::Decrypt(container, folder, WithTmp(options));
   }
 
-  TempDir work_;
-  TempDir tmp_;
   int containers_ = 0;
 };
 

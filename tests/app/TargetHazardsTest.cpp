@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/AppFaultTest.h"
 #include "tests/support/FaultRun.h"
 #include "tests/support/TestSupport.h"
 
@@ -20,26 +21,14 @@ using test::ListTree;
 using test::RunUnderFault;
 using test::TempDir;
 
-class TargetHazardsTest : public ::testing::Test {
+class TargetHazardsTest : public test::AppFaultTest {
  protected:
   void SetUp() override {
     source_ = work_.Join("source.txt");
     test::WriteFile(source_, "the new content");
   }
-  int Encrypt(const std::string& target) {
-    FaultOptions options;
-    options.tmpDir = tmp_.Path();
-    auto r = test::Encrypt(source_, target, options);
-    EXPECT_EQ(r.signal, 0);
-    return r.exitCode;
-  }
-  int Decrypt(const std::string& container, const std::string& folder) {
-    FaultOptions options;
-    options.tmpDir = tmp_.Path();
-    auto r = test::Decrypt(container, folder, options);
-    EXPECT_EQ(r.signal, 0);
-    return r.exitCode;
-  }
+  int Encrypt(const std::string& target) { return RunEncrypt(source_, target); }
+  int Decrypt(const std::string& container, const std::string& folder) { return RunDecrypt(container, folder); }
   // Decrypts `container` into a fresh folder and returns the content of source.txt.
   std::string RoundTrip(const std::string& container) {
     TempDir out;
@@ -47,8 +36,6 @@ class TargetHazardsTest : public ::testing::Test {
     return test::ReadFile(out.Join("source.txt"));
   }
 
-  TempDir work_;
-  TempDir tmp_;
   std::string source_;
 };
 

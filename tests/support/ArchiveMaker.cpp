@@ -27,7 +27,6 @@ uint32_t Crc(std::string_view bytes) {
   return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
 
-
 }  // namespace
 
 std::string MakeArchive(const std::vector<ArchiveEntrySpec>& entries) {
@@ -82,6 +81,95 @@ std::string MakeArchive(const std::vector<ArchiveEntrySpec>& entries) {
   Put(archive, centralOffset, 4);
   Put(archive, 0, 2);
   return archive;
+}
+
+uint32_t Crc32Of(const std::string& bytes) { return Crc(bytes); }
+
+RawHeader RawHeaderFor(const std::string& name, const std::string& content, const std::string& data, uint16_t method) {
+  RawHeader h;
+  h.name = name;
+  h.method = method;
+  h.crc = Crc(content);
+  h.csize = static_cast<uint32_t>(data.size());
+  h.usize = static_cast<uint32_t>(content.size());
+  return h;
+}
+
+std::string RawLocal(const RawHeader& h, const std::string& data) {
+  std::string r;
+  Put(r, 0x04034b50, 4);
+  Put(r, 20, 2);
+  Put(r, 0, 2);
+  Put(r, h.method, 2);
+  Put(r, 0x586E645C, 4);
+  Put(r, h.crc, 4);
+  Put(r, h.csize, 4);
+  Put(r, h.usize, 4);
+  Put(r, h.name.size(), 2);
+  Put(r, h.extra.size(), 2);
+  return r + h.name + h.extra + data;
+}
+
+std::string RawCentral(const RawHeader& h) {
+  std::string r;
+  Put(r, 0x02014b50, 4);
+  Put(r, 45, 2);
+  Put(r, 45, 2);
+  Put(r, 0, 2);
+  Put(r, h.method, 2);
+  Put(r, 0x586E645C, 4);
+  Put(r, h.crc, 4);
+  Put(r, h.csize, 4);
+  Put(r, h.usize, 4);
+  Put(r, h.nameLength >= 0 ? static_cast<uint64_t>(h.nameLength) : h.name.size(), 2);
+  Put(r, h.extra.size(), 2);
+  Put(r, 0, 2);
+  Put(r, 0, 2);
+  Put(r, 0, 2);
+  Put(r, 0x20, 4);
+  Put(r, h.offset, 4);
+  return r + h.name + h.extra;
+}
+
+std::string RawEnd(uint64_t count, uint64_t size, uint64_t offset) {
+  std::string r;
+  Put(r, 0x06054b50, 4);
+  Put(r, 0, 4);
+  Put(r, count, 2);
+  Put(r, count, 2);
+  Put(r, size, 4);
+  Put(r, offset, 4);
+  Put(r, 0, 2);
+  return r;
+}
+
+std::string RawZip64End(uint64_t count, uint64_t size, uint64_t offset, uint64_t at) {
+  std::string r;
+  Put(r, 0x06064b50, 4);
+  Put(r, 44, 8);
+  Put(r, 45, 2);
+  Put(r, 45, 2);
+  Put(r, 0, 4);
+  Put(r, 0, 4);
+  Put(r, count, 8);
+  Put(r, count, 8);
+  Put(r, size, 8);
+  Put(r, offset, 8);
+  Put(r, 0x07064b50, 4);
+  Put(r, 0, 4);
+  Put(r, at, 8);
+  Put(r, 1, 4);
+  return r;
+}
+
+std::string RawZip64Extra(uint64_t usize, uint64_t csize, uint64_t offset) {
+  std::string r;
+  Put(r, 0x0001, 2);
+  Put(r, 24, 2);
+  Put(r, usize, 8);
+  Put(r, csize, 8);
+  Put(r, offset, 8);
+  return r;
 }
 
 std::string UnicodePathExtra(const std::string& headerName, const std::string& utf8Name) {

@@ -29,6 +29,31 @@ std::string MakeArchive(const std::vector<ArchiveEntrySpec>& entries);
 // An Info-ZIP Unicode path extra field (0x7075) giving `utf8Name` for the header name `headerName`.
 std::string UnicodePathExtra(const std::string& headerName, const std::string& utf8Name);
 
+// The raw records, for the archives MakeArchive cannot make: every field given as it is written,
+// lies included (a name length that is not the name's, sizes and offsets past the archive).
+struct RawHeader {
+  std::string name;
+  uint16_t method = 0;
+  uint32_t crc = 0;
+  uint32_t csize = 0;
+  uint32_t usize = 0;
+  uint32_t offset = 0;  // of the local header (central header only)
+  std::string extra;
+  int nameLength = -1;  // the stored name length when it must lie (central header only)
+};
+// The header of a stored (0) or deflated (8) entry of `content` whose data is `data`.
+RawHeader RawHeaderFor(const std::string& name, const std::string& content, const std::string& data,
+                       uint16_t method = 0);
+std::string RawLocal(const RawHeader& header, const std::string& data);  // with the data after it
+std::string RawCentral(const RawHeader& header);
+std::string RawEnd(uint64_t count, uint64_t size, uint64_t offset);
+// The Zip64 end record and its locator, the record at `at`.
+std::string RawZip64End(uint64_t count, uint64_t size, uint64_t offset, uint64_t at);
+// A Zip64 extra field with all three values.
+std::string RawZip64Extra(uint64_t usize, uint64_t csize, uint64_t offset);
+// CRC-32 of `bytes`.
+uint32_t Crc32Of(const std::string& bytes);
+
 // Encrypts `zipBytes` with `password` into the container `path`, as the program does.
 void WriteContainer(const std::string& path, const std::string& zipBytes, const std::string& password);
 

@@ -95,6 +95,24 @@ FaultResult Decrypt(const std::string& container, const std::string& folder, con
                        options);
 }
 
+int InChildUnderFileSizeLimit(int64_t limit, const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit rl { static_cast<rlim_t>(limit), static_cast<rlim_t>(limit) };
+    setrlimit(RLIMIT_FSIZE, &rl);
+    int code = 1;
+    try {
+      code = body();
+    } catch (...) {
+    }
+    _exit(code);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 std::vector<std::string> ListTree(const std::string& folder) {
   // A listing taken while the watcher removes things can stop early (a folder gone before it
   // was entered); such a pass is taken again, so a short list is never a removal half seen.

@@ -32,6 +32,10 @@ struct FaultResult {
 // Runs `program` with `args` (program name excluded), stdin/stdout/stderr on /dev/null.
 FaultResult RunUnderFault(const std::string& program, const std::vector<std::string>& args,
                           const FaultOptions& options);
+// Runs `body` in a forked child whose files may not grow past `limit` bytes (a full disk: a write
+// past it fails with EFBIG, SIGXFSZ ignored) and returns what `body` returned as the child's exit
+// code; 128 + the signal when the child was killed, 1 when `body` raised.
+int InChildUnderFileSizeLimit(int64_t limit, const std::function<int()>& body);
 // The console binary's two jobs with the password "pw": the ";"-separated `files` into the
 // container `target`, and the container into `folder`.
 FaultResult Encrypt(const std::string& files, const std::string& target, const FaultOptions& options = {});

@@ -1,12 +1,15 @@
 // The fast CRC-32 against the byte-at-a-time table routine and zlib's, on random input of every
-// length around the 16-byte step, at every alignment and with the input split anywhere.
-#include "zip/common/Crc32.h"
-
+// length around the 16-byte step, at every alignment and with the input split anywhere; the
+// standard check values.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <random>
+#include <string>
+#include <string_view>
 #include <vector>
+
+#include "zip/common/Crc32.h"
 
 namespace kvelv {
 namespace {
@@ -65,6 +68,24 @@ TEST(Crc32Test, AllZeroAndAllOnesBlocks) {
     const std::vector<uint8_t> data(100003, fill);
     EXPECT_EQ(ComputeCrc32(data.data(), data.size()), ZlibCrc(data.data(), data.size()));
   }
+}
+
+TEST(Crc32Test, KnownVectors) {
+  // Check values of the standard ZIP CRC-32 ("123456789" is the usual check string).
+  EXPECT_EQ(ComputeCrc32(std::string_view("123456789")), 0xCBF43926u);
+  EXPECT_EQ(ComputeCrc32(std::string_view("")), 0u);
+  EXPECT_EQ(ComputeCrc32(std::string_view("a")), 0xE8B7BE43u);
+  EXPECT_EQ(ComputeCrc32(std::string_view("The quick brown fox jumps over the lazy dog")), 0x414FA339u);
+}
+
+TEST(Crc32Test, RegisterCarriesAcrossChunks) {
+  const std::string text = "123456789";
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+  uint32_t reg = kCrc32Start;
+  reg = Crc32Update(reg, p, 4);
+  reg = Crc32Update(reg, p + 4, 0);
+  reg = Crc32Update(reg, p + 4, 5);
+  EXPECT_EQ(~reg, 0xCBF43926u);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The extraction output: every byte reaches the file and the CRC in order, whether the entry is
 // small (summed and written on the caller's thread) or large (on the output's own thread); the
 // size limit and write failures still end the entry.
-#include "zip/extract/EntryStreams.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -12,10 +10,12 @@
 #include <cstring>
 #include <random>
 
-#include "tests/support/TestSupport.h"
-#include "zip/common/Crc32.h"
-#include "zip/ZipExceptions.h"
+#include "tests/support/FaultRun.h"
 #include "tests/support/TestData.h"
+#include "tests/support/TestSupport.h"
+#include "zip/ZipExceptions.h"
+#include "zip/common/Crc32.h"
+#include "zip/extract/EntryStreams.h"
 
 namespace kvelv {
 namespace {
@@ -32,7 +32,7 @@ size_t Feed(EntryOutput& output, const std::string& data, unsigned seed) {
   return pos;
 }
 
-TEST(ExtractStreamsTest, FileAndCrcGetEveryByteInOrderForSmallAndLargeEntries) {
+TEST(EntryStreamsTest, FileAndCrcGetEveryByteInOrderForSmallAndLargeEntries) {
   test::TempDir dir;
   for (size_t size : {size_t{0}, size_t{1000}, (size_t{1} << 20) - 1, size_t{1} << 20, (size_t{5} << 20) + 17}) {
     const std::string data = test::RandomBytes(size, static_cast<unsigned>(size));
@@ -59,7 +59,7 @@ TEST(ExtractStreamsTest, FileAndCrcGetEveryByteInOrderForSmallAndLargeEntries) {
   }
 }
 
-TEST(ExtractStreamsTest, BlocksDecodedIntoTheRoomArriveWithoutLoss) {
+TEST(EntryStreamsTest, BlocksDecodedIntoTheRoomArriveWithoutLoss) {
   // As the inflater does: decode into Room(), then Write() it in blocks; mixed with plain writes.
   test::TempDir dir;
   const std::string data = test::RandomBytes((3 << 20) + 4321, 12);
@@ -95,7 +95,7 @@ TEST(ExtractStreamsTest, BlocksDecodedIntoTheRoomArriveWithoutLoss) {
   EXPECT_EQ(none, 0u);
 }
 
-TEST(ExtractStreamsTest, MoreThanDeclaredIsRefusedOnTheCallersThread) {
+TEST(EntryStreamsTest, MoreThanDeclaredIsRefusedOnTheCallersThread) {
   const std::string data = test::RandomBytes(3 << 20, 8);
   EntryOutput output(nullptr, data.size() - 1, nullptr);
   EXPECT_THROW(Feed(output, data, 5), EBiggerThanUncompressed);
@@ -103,7 +103,7 @@ TEST(ExtractStreamsTest, MoreThanDeclaredIsRefusedOnTheCallersThread) {
   EXPECT_LE(output.Written(), data.size() - 1);
 }
 
-TEST(ExtractStreamsTest, AbandonedOutputStopsItsThread) {
+TEST(EntryStreamsTest, AbandonedOutputStopsItsThread) {
   const std::string data = test::RandomBytes(2 << 20, 9);
   for (int i = 0; i < 20; ++i) {
     EntryOutput output(nullptr, 8 << 20, nullptr);
@@ -115,35 +115,26 @@ TEST(ExtractStreamsTest, AbandonedOutputStopsItsThread) {
 
 // A full disk, simulated with a file size limit in a forked child: a large entry's write failure
 // surfaces as ECantWriteUCF from Write() or Finish().
-TEST(ExtractStreamsTest, WriteFailureOfALargeEntryRaisesCantWrite) {
+TEST(EntryStreamsTest, WriteFailureOfALargeEntryRaisesCantWrite) {
   test::TempDir dir;
   const std::string path = dir.Join("full.bin");
   const std::string data = test::RandomBytes(4 << 20, 10);
   for (rlim_t limit : {rlim_t{0}, rlim_t{100000}, rlim_t{(3 << 20) + 5}}) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      struct rlimit rl {limit, limit};
-      setrlimit(RLIMIT_FSIZE, &rl);
-      int code = 3;
+    const int code = test::InChildUnderFileSizeLimit(static_cast<int64_t>(limit), [&] {
       try {
         BufferedFileStream file;
         file.OpenOrThrow(path, platform::OpenMode::CreateAlways);
         EntryOutput output(&file, data.size(), nullptr);
         Feed(output, data, 1);
         output.Finish();
-        code = file.Close() ? 4 : 5;
+        return file.Close() ? 4 : 5;
       } catch (const ECantWriteUCF& e) {
-        code = std::string(e.what()) == "Cant write uncompressed file" ? 0 : 6;
+        return std::string(e.what()) == "Cant write uncompressed file" ? 0 : 6;
       } catch (...) {
-        code = 2;
+        return 2;
       }
-      _exit(code);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "limit " << limit;
+    });
+    EXPECT_EQ(code, 0) << "limit " << limit;
   }
 }
 

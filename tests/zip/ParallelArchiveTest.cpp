@@ -9,15 +9,16 @@
 #include <filesystem>
 #include <random>
 
+#include "tests/support/FaultRun.h"
 #include "tests/support/RunProcess.h"
+#include "tests/support/TestData.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipLayout.h"
 #include "tests/support/ZipTestSupport.h"
-#include "zip/common/Crc32.h"
-#include "zip/codec/ParallelDeflate.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipWriter.h"
-#include "tests/support/TestData.h"
+#include "zip/codec/ParallelDeflate.h"
+#include "zip/common/Crc32.h"
 
 namespace kvelv {
 namespace {
@@ -134,28 +135,20 @@ TEST_F(ParallelArchiveTest, DamageInALargeEntryFailsTheTestAndLeavesNoFile) {
 TEST_F(ParallelArchiveTest, DiskFullDuringAParallelEntryLeavesNoArchive) {
   const std::string target = dir_->Join("full.zip");
   for (rlim_t limit : {rlim_t{100}, rlim_t{kParallelDeflateChunk / 8}, rlim_t{kParallelDeflateChunk / 2}}) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      struct rlimit rl {limit, limit};
-      setrlimit(RLIMIT_FSIZE, &rl);
-      int code = 3;
+    const int code = test::InChildUnderFileSizeLimit(static_cast<int64_t>(limit), [&] {
       try {
         ZipWriter writer;
         writer.SetZipName(target);
         writer.SetFilesList({dir_->Join("in/random.bin"), dir_->Join("in/log.txt")});
         writer.PackFiles();
       } catch (const ENotEnoughRoom&) {
-        code = 0;
+        return 0;
       } catch (...) {
-        code = 2;
+        return 2;
       }
-      _exit(code);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "limit " << limit;
+      return 3;
+    });
+    EXPECT_EQ(code, 0) << "limit " << limit;
     EXPECT_FALSE(std::filesystem::exists(target)) << "limit " << limit;
   }
 }

@@ -117,6 +117,7 @@ TEST(ParallelDeflateTest, WriteErrorStopsTheWorkersAndPassesThrough) {
 }
 
 TEST(ParallelDeflateTest, ACheckThatThrowsWhileWaitingStopsTheWorkersAndPassesThrough) {
+  // Regression: a cancel while a worker still compressed the chunk waited for freed the chunk under it.
   // The check runs before the first wait, while the chunk waited for is still being compressed
   // (slow ones, at level 9): it must outlive its worker when the check throws (a cancel request).
   const std::string data = test::RandomBytes(8 * kParallelDeflateChunk, 8);

@@ -47,6 +47,7 @@ std::string DeflateOnPassingThread(const std::string& data) {
 }
 
 TEST(WorkerThreadsStressTest, ThreadsOfPackingAndExtractionComeAndGo) {
+  // Regression: mingw-w64 ran thread_local destructors after the thread's storage was freed.
   test::TempDir dir;
   std::vector<std::string> items;
   std::vector<std::string> contents;

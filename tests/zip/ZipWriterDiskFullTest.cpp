@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <random>
 
+#include "tests/support/FaultRun.h"
 #include "tests/support/TestSupport.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipWriter.h"
@@ -22,12 +23,7 @@ enum ChildResult { kRightException = 0, kOtherException = 2, kNoException = 3, k
 // Runs one PackFiles call in a child whose files may not grow past `limit` bytes.
 int PackWithLimit(const std::string& archive, const std::vector<std::string>& items, rlim_t limit,
                   const std::string& tempPath = std::string()) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG instead of killing
-    struct rlimit rl {limit, limit};
-    setrlimit(RLIMIT_FSIZE, &rl);
-    int code = kNoException;
+  return test::InChildUnderFileSizeLimit(static_cast<int64_t>(limit), [&] {
     try {
       ZipWriter writer;
       writer.SetZipName(archive);
@@ -35,15 +31,12 @@ int PackWithLimit(const std::string& archive, const std::vector<std::string>& it
       writer.SetFilesList(items);
       writer.PackFiles();
     } catch (const ENotEnoughRoom& e) {
-      code = std::string(e.what()) == "Not enough room to write archive" ? kRightException : kWrongText;
+      return std::string(e.what()) == "Not enough room to write archive" ? kRightException : kWrongText;
     } catch (...) {
-      code = kOtherException;
+      return kOtherException;
     }
-    _exit(code);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return kNoException;
+  });
 }
 
 class ZipWriterDiskFullTest : public ::testing::Test {
