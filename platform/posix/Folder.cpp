@@ -231,7 +231,14 @@ bool Folder::InUse(const std::string& name) const {
     fd = ::openat(static_cast<int>(handle_), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
-  const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  // Programs lock the documents they have open with either kind of lock: flock, or a record
+  // lock (fcntl, lockf), which office programs and databases use. Either held by another
+  // process counts.
+  bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  struct flock record {};
+  record.l_type = F_WRLCK;
+  record.l_whence = SEEK_SET;
+  if (!held && ::fcntl(fd, F_OFD_GETLK, &record) == 0) held = record.l_type != F_UNLCK;
   ::close(fd);
   return held;
 }
