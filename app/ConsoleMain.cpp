@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = TakeArguments(argc, argv);
   return kvelv::RunWithLastChance(
       [&args] {
-        kvelv::BatchJobRunner jobs(kvelv::platform::ConsoleErr());
+        kvelv::BatchJobRunner jobs(kvelv::platform::ConsoleErr(), kvelv::platform::StandardErrorIsTerminal());
         return kvelv::RunBatchMode(std::move(args), kvelv::platform::ConsoleOut(), jobs);
       },
       kvelv::platform::ConsoleErr());

@@ -12,6 +12,7 @@
 #include "platform/CrashExit.h"
 #include "platform/StandardStreams.h"
 #include "platform/TempGuardian.h"
+#include "ui/DesktopIdentity.h"
 #include "ui/Hoved.h"
 #include "ui/InteractiveStartup.h"
 #include "ui/QtPrompter.h"
@@ -28,8 +29,8 @@ int main(int argc, char** argv) {
   kvelv::platform::StartTempGuardian(argc, argv);
   // Qt needs its application object for the password dialog already; no window shows before it.
   QApplication app(argc, argv);
-  // The application title; it is also the caption of the simple message dialogs.
-  QCoreApplication::setApplicationName(QStringLiteral("Orv krypterings klient"));
+  // Before the first window: its class, icon and Qt's own texts in the user's language.
+  kvelv::SetUpDesktopIdentity(app);
   try {
     kvelv::QtPrompter prompter;
     kvelv::LoginServices login;
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
       prompter.SetParent(nullptr);
     });
   } catch (...) {
-    QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
+    QMessageBox::critical(nullptr, kvelv::AppTitle(),
                           QString::fromStdString(kvelv::DescribeException(std::current_exception())));
     return kvelv::exit_code::kUnhandledError;
   }

@@ -20,6 +20,7 @@ constexpr int kBlockSize = 16;
 constexpr int kIvSize = 16;
 // Chunk read per step: memory use stays the same whatever the file size.
 constexpr int64_t kChunkSize = 1 << 20;
+constexpr const char* kCancelled = "cancelled";
 
 std::string Lower(const std::string& name) {
   std::string out = name;
@@ -138,6 +139,8 @@ struct CryptComponent::Impl {
   SecretBytes key;
   std::vector<uint8_t> iv;
   std::string failureText;
+  std::function<bool(int64_t done, int64_t total)> onProgress;
+  bool cancelled = false;
 
   crypto::DigestKind Digest() const {
     std::string name = Lower(hashAlgorithm);
@@ -179,10 +182,19 @@ struct CryptComponent::Impl {
     return 0;
   }
 
+  // False when the handler asks to stop; the call then fails as cancelled.
+  bool KeepGoing(int64_t done, int64_t total) {
+    if (!onProgress || onProgress(done, total)) return true;
+    cancelled = true;
+    return false;
+  }
+
   // Reads up to `count` plaintext or ciphertext bytes; 0 at the end, -1 on failure with `error`.
   using Reader = std::function<int64_t(uint8_t* buffer, int64_t count, std::string& error)>;
   int TransformFile(bool encrypt, const std::string& source, const std::string& target);
-  int Transform(bool encrypt, const Reader& read, const std::string& source, const std::string& target);
+  // `sourceSize` is the size expected of what `read` gives, for the progress handler.
+  int Transform(bool encrypt, const Reader& read, int64_t sourceSize, const std::string& source,
+                const std::string& target);
 };
 
 namespace {
@@ -209,11 +221,13 @@ struct WipedBuffer {
 
 int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source, const std::string& target) {
   failureText.clear();
+  cancelled = false;
   if (std::string problem = CipherProblem(); !problem.empty()) return Fail(problem);
 
   std::error_code ec;
   platform::File in = platform::File::Open(source, platform::OpenMode::ReadDenyNone, ec);
   if (!in.IsOpen()) return Fail("Cannot open \"" + source + "\": " + Reason(ec, "unknown error"));
+  const int64_t sourceSize = std::max<int64_t>(in.Size(), 0);
   if (!encrypt) {
     // A regular container has a known size; reject a damaged one before creating anything.
     int64_t size = in.Size();
@@ -227,11 +241,11 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
     if (got < 0) error = "Cannot read \"" + source + "\": " + Reason(in.LastError(), "read error");
     return got;
   };
-  return Transform(encrypt, read, source, target);
+  return Transform(encrypt, read, sourceSize, source, target);
 }
 
-int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, const std::string& source,
-                                    const std::string& target) {
+int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, int64_t sourceSize,
+                                    const std::string& source, const std::string& target) {
   std::string error;
   std::unique_ptr<crypto::CipherStream> cipher = backend->NewCipher(encrypt, key, iv, error);
   if (!cipher) return Fail(error);
@@ -274,6 +288,7 @@ int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, const std:
     if (!cipher->Update(input.bytes.data(), static_cast<size_t>(got), output.bytes.data(), length, error))
       return Fail(error);
     if (!write(length)) return writeFailure();
+    if (!KeepGoing(total, std::max(sourceSize, total))) return Fail(kCancelled);
   }
 
   if (!encrypt && (total == 0 || total % kBlockSize != 0))
@@ -293,6 +308,8 @@ int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, const std:
     return Fail("Cannot set the permissions of \"" + target + "\": " + Reason(out.Handle().LastError(), "I/O error"));
   if (!out.Handle().Sync())
     return Fail("Cannot flush \"" + target + "\" to disk: " + Reason(out.Handle().LastError(), "I/O error"));
+  // The last moment at which the old target can still stay as it was.
+  if (!KeepGoing(total, total)) return Fail(kCancelled);
   if (!out.Commit(target, ec))
     return Fail("Cannot move the finished file into place as \"" + target + "\": " + Reason(ec, "I/O error"));
   return 1;
@@ -324,6 +341,10 @@ void CryptComponent::SetCharset(const std::string& name) { impl_->charset = name
 void CryptComponent::SetEncodingMode(const std::string& name) { impl_->encodingMode = name; }
 void CryptComponent::SetKeyBits(int bits) { impl_->keyBits = bits; }
 std::string CryptComponent::FailureText() const { return impl_->failureText; }
+void CryptComponent::SetProgressHandler(std::function<bool(int64_t done, int64_t total)> handler) {
+  impl_->onProgress = std::move(handler);
+}
+bool CryptComponent::Cancelled() const { return impl_->cancelled; }
 
 SecretBytes CryptComponent::DigestText(const SecretBytes& text) {
   crypto::DigestKind kind = impl_->Digest();
@@ -398,6 +419,7 @@ int CryptComponent::EncryptFileTo(const std::string& source, const std::string& 
 int CryptComponent::EncryptSourceTo(const ArchiveSource& source, const std::string& target) {
   try {
     impl_->failureText.clear();
+    impl_->cancelled = false;
     if (std::string problem = impl_->CipherProblem(); !problem.empty()) return impl_->Fail(problem);
     int64_t position = 0;
     const Impl::Reader read = [&](uint8_t* buffer, int64_t count, std::string& error) {
@@ -406,7 +428,7 @@ int CryptComponent::EncryptSourceTo(const ArchiveSource& source, const std::stri
       if (got > 0) position += got;
       return got;
     };
-    return impl_->Transform(true, read, "", target);
+    return impl_->Transform(true, read, std::max<int64_t>(source.Size(), 0), "", target);
   } catch (const std::exception& e) {
     return impl_->Fail(std::string("Encryption failed: ") + e.what());
   }
