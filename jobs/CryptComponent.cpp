@@ -192,7 +192,7 @@ struct CryptComponent::Impl {
   // Reads up to `count` plaintext or ciphertext bytes; 0 at the end, -1 on failure with `error`.
   using Reader = std::function<int64_t(uint8_t* buffer, int64_t count, std::string& error)>;
   int TransformFile(bool encrypt, const std::string& source, const std::string& target);
-  // `sourceSize` is what the progress handler is told as the total (the bytes read, when more).
+  // `sourceSize` is the size expected of what `read` gives, for the progress handler.
   int Transform(bool encrypt, const Reader& read, int64_t sourceSize, const std::string& source,
                 const std::string& target);
 };
@@ -244,8 +244,8 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
   return Transform(encrypt, read, sourceSize, source, target);
 }
 
-int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, int64_t sourceSize, const std::string& source,
-                                    const std::string& target) {
+int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, int64_t sourceSize,
+                                    const std::string& source, const std::string& target) {
   std::string error;
   std::unique_ptr<crypto::CipherStream> cipher = backend->NewCipher(encrypt, key, iv, error);
   if (!cipher) return Fail(error);

@@ -137,11 +137,11 @@ int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::s
   if (!failure.empty()) return Report(interactive, prompter, false, target, failure);
 
   ConfigureForContainer(*component, password);
+  // The container is made from the temporary archive, read back through its keystream.
   component->SetProgressHandler([&](int64_t done, int64_t total) {
     progress.Encrypting(done, total);
     return !progress.CancelRequested();
   });
-  // The container is made from the temporary archive, read back through its keystream.
   std::error_code ec;
   std::shared_ptr<FileArchiveSource> plaintext = FileArchiveSource::Open(archive.Path(), ec, keystream);
   const bool ok = plaintext && component->EncryptSourceTo(*plaintext, target) == 1;

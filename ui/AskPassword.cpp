@@ -88,7 +88,7 @@ platform::SecretBytes AskPassword(const LoginServices& services) {
     }
     const bool accepted = stored == kCheckOff || CryptComponent::EqualInConstantTime(stored, computed);
     // An empty password would end the program as a cancel does, without a word: ask again.
-    if (accepted && password.Size() > 0) return password;
+    if (accepted && !password.Empty()) return password;
 
     prompter.ShowMessage(accepted ? kEmptyPassword : kWrongPassword);
     dialog.txtPassword()->selectAll();

@@ -25,8 +25,8 @@ struct LoginServices {
 
 // The accepted password (UTF-8), or nothing when none was accepted (cancelled, no crypto
 // component, no hash in the settings file). An empty password is never accepted, not even with
-// the check switched off: the user is told and asked again. However it ends, the dialog's edit is
-// wiped and emptied before the dialog goes.
+// the check switched off: the user is told and asked again. However it ends, the dialog's edit
+// is wiped and emptied before the dialog goes.
 platform::SecretBytes AskPassword(const LoginServices& services);
 
 }  // namespace kvelv

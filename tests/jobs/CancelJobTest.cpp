@@ -79,7 +79,7 @@ TEST(CancelJob, StoppedAtEachStepLeavesEverythingAsItWas) {
   // The container the decrypts read is also the old container the encrypts would replace.
   const std::string container = out.Join("pakke.orvkvelv");
   SilentPrompter silent;
-  ASSERT_EQ(EncryptFiles("pw", files.paths, container, JobMode::Batch, silent), 0);
+  ASSERT_EQ(EncryptFiles(platform::SecretBytes("pw"), files.paths, container, JobMode::Batch, silent), 0);
   WriteFile(folder.Join("stor.bin"), "the old stor.bin");
   WriteFile(folder.Join("liten3.txt"), "the old liten3.txt");
   const auto before = std::make_pair(Contents(out.Path()), Contents(folder.Path()));
@@ -100,10 +100,10 @@ TEST(CancelJob, StoppedAtEachStepLeavesEverythingAsItWas) {
       SCOPED_TRACE(std::string(c.moment) + (interactive ? ", interactive" : ", batch"));
       CancellingPrompter prompter;
       prompter.when = c.when;
-      const int code = c.encrypt ? EncryptFiles("pw", files.paths, container,
-                                                interactive ? JobMode::Interactive : JobMode::Batch, prompter)
-                                 : DecryptFileToFolder("pw", container, folder.Path(),
-                                                       interactive ? JobMode::Interactive : JobMode::Batch, prompter);
+      const platform::SecretBytes password("pw");
+      const JobMode mode = interactive ? JobMode::Interactive : JobMode::Batch;
+      const int code = c.encrypt ? EncryptFiles(password, files.paths, container, mode, prompter)
+                                 : DecryptFileToFolder(password, container, folder.Path(), mode, prompter);
       EXPECT_TRUE(prompter.requested);
       EXPECT_LE(prompter.reportsAfter, 8);  // it stopped soon after
       const std::string said = interactive ? (c.encrypt ? "Krypteringen ble avbrutt. Ingen fil er skrevet."
