@@ -25,6 +25,11 @@ class ZipWriter : public ZipReader {
   ~ZipWriter() override;
 
   // --- Published settings --------------------------------------------------------------------
+  // Kept for the design, though nothing in this program sets them: Recurse (wildcard items
+  // searched in subfolders too, as ">" asks), AddDirEntriesOnRecurse (the folders met then
+  // become folder entries), SkipIfArchiveBitNotSet and IncludeArchiveFiles (by the archive
+  // attribute, which every regular POSIX file carries), StoreVolumes and ResetArchiveBitOnZip
+  // (accepted; they change nothing here, see below).
   // Deflate level 0-9 (values outside are clamped); 0 stores every entry.
   int PackLevel() const { return pack_.packLevel; }
   void SetPackLevel(int level);
