@@ -102,7 +102,7 @@ TEST_F(DecryptJobTest, LockedTargetInBatchModeChangesNothingAndEndsWithSix) {
       SCOPED_TRACE(std::string(record ? "record" : "flock") + (exclusive ? " exclusive" : " shared"));
       ChildLock lock(out_.Join("b.txt"), exclusive, record);
       ScriptedPrompter batch;
-      EXPECT_EQ(DecryptFileToFolder(kPassword, container_, out_.Path(), JobMode::Batch, batch), 6);
+      EXPECT_EQ(DecryptFileToFolder(platform::SecretBytes(kPassword), container_, out_.Path(), JobMode::Batch, batch), 6);
       EXPECT_EQ(batch.failures, std::vector<std::string>{"Decryption failed: Another program holds the file \"" +
                                                          out_.Join("b.txt") + "\" open. Nothing in the folder was changed."});
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.Path()), {}), 1);

@@ -1,4 +1,6 @@
 // The buffered file stream: reads, writes and seeks across its buffer, and a full disk.
+#include "zip/common/BufferedFileStream.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -6,7 +8,7 @@
 
 #include "tests/support/RecordBytes.h"
 #include "tests/support/TestSupport.h"
-#include "zip/common/BufferedFileStream.h"
+#include "zip/ZipExceptions.h"
 
 namespace kvelv {
 namespace {

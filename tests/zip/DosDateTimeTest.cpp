@@ -1,9 +1,10 @@
 // DOS date and time: packing, the values without a DOS form, normalising.
+#include "zip/common/DosDateTime.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/LocalTime.h"
 #include "tests/support/RecordBytes.h"
-#include "zip/common/DosDateTime.h"
 
 namespace kvelv {
 namespace {

@@ -1,10 +1,11 @@
 // The end records: the end of central directory record, and the Zip64 record and locator when
 // the counts or offsets need them.
+#include "zip/records/EndRecord.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/support/RecordBytes.h"
 #include "zip/common/LittleEndian.h"
-#include "zip/records/EndRecord.h"
 
 namespace kvelv {
 namespace {

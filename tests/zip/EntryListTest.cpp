@@ -1,4 +1,6 @@
 // The entry list: its orders, its duplicate policies and its index errors.
+#include "zip/records/EntryList.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -6,7 +8,6 @@
 
 #include "tests/support/RecordBytes.h"
 #include "zip/ZipExceptions.h"
-#include "zip/records/EntryList.h"
 
 namespace kvelv {
 namespace {

@@ -1,5 +1,7 @@
 // The entry record: its fields, the roads of its name, its local and central headers and their
 // Zip64 and other extra fields.
+#include "zip/records/ZipHeaderInfo.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,7 +11,6 @@
 #include "zip/ZipExceptions.h"
 #include "zip/common/LittleEndian.h"
 #include "zip/common/ZipText.h"
-#include "zip/records/ZipHeaderInfo.h"
 
 namespace kvelv {
 namespace {

@@ -111,7 +111,7 @@ void WriteOwnArchive(const std::string& path, const std::vector<std::string>& na
     out.WriteAll(data.data(), static_cast<int64_t>(data.size()));
     entries.push_back(e);
   }
-  EndRecord end;
+  kvelv::EndRecord end;
   const int64_t start = out.Position();
   end.SetCentralOffset(static_cast<uint64_t>(start));
   for (ZipHeaderInfo& e : entries) {
