@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   kvelv::platform::StartTempGuardian();
   return kvelv::RunWithLastChance(
       [&args] {
-        kvelv::BatchJobRunner jobs(kvelv::platform::ConsoleErr());
+        kvelv::BatchJobRunner jobs(kvelv::platform::ConsoleErr(), kvelv::platform::StandardErrorIsTerminal());
         return kvelv::RunBatchMode(args, kvelv::platform::ConsoleOut(), jobs);
       },
       kvelv::platform::ConsoleErr());

@@ -19,6 +19,7 @@ constexpr int kBlockSize = 16;
 constexpr int kIvSize = 16;
 // Chunk read per step: memory use stays the same whatever the file size.
 constexpr int64_t kChunkSize = 1 << 20;
+constexpr const char* kCancelled = "cancelled";
 
 std::string Lower(const std::string& name) {
   std::string out = name;
@@ -135,6 +136,8 @@ struct CryptComponent::Impl {
   std::vector<uint8_t> key;
   std::vector<uint8_t> iv;
   std::string failureText;
+  std::function<bool(int64_t done, int64_t total)> onProgress;
+  bool cancelled = false;
 
   ~Impl() {
     Wipe(key);
@@ -182,6 +185,13 @@ struct CryptComponent::Impl {
     return 0;
   }
 
+  // False when the handler asks to stop; the call then fails as cancelled.
+  bool KeepGoing(int64_t done, int64_t total) {
+    if (!onProgress || onProgress(done, total)) return true;
+    cancelled = true;
+    return false;
+  }
+
   int TransformFile(bool encrypt, const std::string& source, const std::string& target);
 };
 
@@ -209,11 +219,13 @@ struct WipedBuffer {
 
 int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source, const std::string& target) {
   failureText.clear();
+  cancelled = false;
   if (std::string problem = CipherProblem(); !problem.empty()) return Fail(problem);
 
   std::error_code ec;
   platform::File in = platform::File::Open(source, platform::OpenMode::ReadDenyNone, ec);
   if (!in.IsOpen()) return Fail("Cannot open \"" + source + "\": " + Reason(ec, "unknown error"));
+  const int64_t sourceSize = std::max<int64_t>(in.Size(), 0);
   if (!encrypt) {
     // A regular container has a known size; reject a damaged one before creating anything.
     int64_t size = in.Size();
@@ -264,6 +276,7 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
     if (!cipher->Update(input.bytes.data(), static_cast<size_t>(got), output.bytes.data(), length, error))
       return Fail(error);
     if (!write(length)) return writeFailure();
+    if (!KeepGoing(total, std::max(sourceSize, total))) return Fail(kCancelled);
   }
   in.Close();
 
@@ -284,6 +297,8 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
     return Fail("Cannot set the permissions of \"" + target + "\": " + Reason(out.Handle().LastError(), "I/O error"));
   if (!out.Handle().Sync())
     return Fail("Cannot flush \"" + target + "\" to disk: " + Reason(out.Handle().LastError(), "I/O error"));
+  // The last moment at which the old target can still stay as it was.
+  if (!KeepGoing(total, total)) return Fail(kCancelled);
   if (!out.Commit(target, ec))
     return Fail("Cannot move the finished file into place as \"" + target + "\": " + Reason(ec, "I/O error"));
   return 1;
@@ -315,6 +330,10 @@ void CryptComponent::SetCharset(const std::string& name) { impl_->charset = name
 void CryptComponent::SetEncodingMode(const std::string& name) { impl_->encodingMode = name; }
 void CryptComponent::SetKeyBits(int bits) { impl_->keyBits = bits; }
 std::string CryptComponent::FailureText() const { return impl_->failureText; }
+void CryptComponent::SetProgressHandler(std::function<bool(int64_t done, int64_t total)> handler) {
+  impl_->onProgress = std::move(handler);
+}
+bool CryptComponent::Cancelled() const { return impl_->cancelled; }
 
 std::vector<uint8_t> CryptComponent::DigestText(const std::string& text) {
   crypto::DigestKind kind = impl_->Digest();

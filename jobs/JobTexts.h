@@ -27,5 +27,8 @@ inline constexpr const char* kNameSuperseded = " er erstattet av en senere fil m
 inline constexpr const char* kNameNotExtracted = " er ikke pakket ut: navnet kan ikke brukes";
 inline constexpr const char* kNamesMore = "... og ";  // the number of lines left out, then " til"
 inline constexpr const char* kNamesMoreEnd = " til";
+// A job the user stopped: nothing was written, and what was there before is as it was.
+inline constexpr const char* kEncryptCancelled = "Krypteringen ble avbrutt. Ingen fil er skrevet.";
+inline constexpr const char* kDecryptCancelled = "Dekrypteringen ble avbrutt. Ingen filer er endret.";
 
 }  // namespace kvelv::texts

@@ -26,6 +26,8 @@ EntryPrefetcher::EntryPrefetcher(const std::vector<std::string>& items, std::vec
           [this](size_t index, ParallelDeflater& deflater) { return Prepare(items_[index], deflater); },
           [](const PrefetchedEntry& entry) { return entry.deflated.size(); }, threads, ahead, heldLimit) {}
 
+EntryPrefetcher::~EntryPrefetcher() { stopping_ = true; }
+
 std::optional<PrefetchedEntry> EntryPrefetcher::Take(size_t index, const platform::FileStamp& now) {
   std::optional<PrefetchedEntry> entry = lookahead_.Take(index);
   if (entry && !(entry->stamp == now)) return std::nullopt;
@@ -41,9 +43,10 @@ std::optional<PrefetchedEntry> EntryPrefetcher::Prepare(const std::string& path,
     PrefetchedEntry entry;
     entry.stamp = source.AtOpen();
     // Never more than one chunk, so the deflate below is the single stream the pass would make.
-    SourceReader read = [&](uint8_t* buffer, size_t max) {
+    SourceReader read = [&](uint8_t* buffer, size_t max) -> size_t {
+      if (stopping_.load(std::memory_order_relaxed)) return 0;  // the file is then not prepared
       const auto room = static_cast<uint64_t>(kMaxFileSize) - source.BytesRead();
-      return source.Read(buffer, static_cast<size_t>(std::min<uint64_t>(max, room)));
+      return source.Read(buffer, static_cast<size_t>(std::min<uint64_t>({max, room, kSourceReadSlice})));
     };
     ArchiveWriter write = [&](const uint8_t* data, size_t count) {
       entry.deflated.insert(entry.deflated.end(), data, data + count);

@@ -5,6 +5,7 @@
 // packs anything the prefetcher could not prepare (a file it cannot open, one larger than a
 // deflate chunk, one that changed) itself, exactly as it would without it. A prepared entry's
 // bytes are those the pass would have produced.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -33,6 +34,10 @@ class EntryPrefetcher {
   EntryPrefetcher(const std::vector<std::string>& items, std::vector<bool> wanted, int level,
                   unsigned threads = HardwareThreads(), size_t ahead = 0,
                   size_t heldLimit = Lookahead<PrefetchedEntry, ParallelDeflater>::kDefaultHeldLimit);
+  // Files being read when the pass ends (or is abandoned) are dropped after the read at hand.
+  ~EntryPrefetcher();
+  EntryPrefetcher(const EntryPrefetcher&) = delete;
+  EntryPrefetcher& operator=(const EntryPrefetcher&) = delete;
 
   // The prepared entry of item `index` (waiting for a worker to finish it), or nullopt when it is
   // not wanted, could not be prepared, or the file is no longer as it was read: its stamp now,
@@ -44,6 +49,7 @@ class EntryPrefetcher {
 
   const std::vector<std::string>& items_;
   int level_;
+  std::atomic<bool> stopping_{false};
   Lookahead<PrefetchedEntry, ParallelDeflater> lookahead_;  // last: its workers stop before the members above go
 };
 

@@ -206,13 +206,19 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
   const uint64_t offset = entry->RelativeOffset();
   const int64_t dataStart = out_.Position();
 
-  SourceReader read = [&](uint8_t* buffer, size_t max) {
-    return source.Read(buffer, static_cast<size_t>(std::min<uint64_t>(max, readLimit - source.BytesRead())));
+  SourceReader read = [&](uint8_t* buffer, size_t max) -> size_t {
+    const uint64_t room = std::min<uint64_t>({max, readLimit - source.BytesRead(), kSourceReadSlice});
+    const size_t got = source.Read(buffer, static_cast<size_t>(room));
+    bytesDone_ += static_cast<int64_t>(got);
+    Progress(item);  // between chunks, not only between files: a cancel request raises here
+    return got;
   };
   ArchiveWriter write = [this](const uint8_t* data, size_t count) { WriteArchiveBytes(data, count); };
 
   if (prepared) {
     WriteArchiveBytes(prepared->deflated.data(), prepared->deflated.size());
+    bytesDone_ += sizeAtOpen;
+    Progress(item);
   } else if (StoresItem(item)) {
     StoreEntryData(read, write);
     entry->SetCompressionMethod(kMethodStored);

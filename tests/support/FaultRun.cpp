@@ -96,13 +96,18 @@ FaultResult Decrypt(const std::string& container, const std::string& folder, con
 }
 
 std::vector<std::string> ListTree(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec))
-    names.push_back(it->path().lexically_relative(folder).generic_string());  // may vanish meanwhile
-  std::sort(names.begin(), names.end());
-  return names;
+  // A listing taken while the watcher removes things can stop early (a folder gone before it
+  // was entered); such a pass is taken again, so a short list is never a removal half seen.
+  for (int attempt = 0;; ++attempt) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+      names.push_back(it->path().lexically_relative(folder).generic_string());
+    if (ec && fs::exists(folder) && attempt < 100) continue;
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 }
 
 
