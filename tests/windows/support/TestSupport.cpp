@@ -82,7 +82,7 @@ std::string ReadFile(const std::string& path) {
   return text;
 }
 
-ChildLock::ChildLock(const std::string& path, bool) {
+ChildLock::ChildLock(const std::string& path, bool, bool) {
   throw std::runtime_error("ChildLock is POSIX only; hold " + path + " with HeldFile on Windows");
 }
 
