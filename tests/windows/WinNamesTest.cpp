@@ -9,6 +9,7 @@
 
 #include "jobs/DecryptJob.h"
 #include "platform/FileSystem.h"
+#include "platform/SecretBytes.h"
 #include "platform/win32/WinApi.h"
 #include "tests/support/ArchiveMaker.h"
 #include "tests/support/RunProcess.h"
@@ -192,7 +193,7 @@ TEST(WinNames, AFileHeldOpenStopsTheRunBeforeAnythingMoves) {
   test::ScriptedPrompter prompter;
   prompter.onMessageBox = [&] { holder.Kill(); };
   prompter.answers = {true};
-  EXPECT_EQ(DecryptFileToFolder("pw", container, out, JobMode::Interactive, prompter), 0);
+  EXPECT_EQ(DecryptFileToFolder(platform::SecretBytes("pw"), container, out, JobMode::Interactive, prompter), 0);
   ASSERT_EQ(prompter.shown.size(), 4u);
   EXPECT_EQ(prompter.shown[0].caption, "Filen er låst av ett annet program");
   EXPECT_EQ(prompter.shown[0].text, "Lukk programmet som har denne filen åpen før du klikker Ok: \n\rb.txt");
