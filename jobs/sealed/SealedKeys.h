@@ -1,0 +1,39 @@
+#pragma once
+// The keys of a sealed container: Argon2id turns the password (its UTF-8 bytes) and the header's
+// salt into one secret, from which HKDF-Expand (HMAC-SHA-256) derives the key of the header's
+// tag and the key of the chunks. Both are wiped when the object goes.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "jobs/sealed/SealedFormat.h"
+
+namespace kvelv::sealed {
+
+class SealedKeys {
+ public:
+  SealedKeys() = default;
+  ~SealedKeys();
+  SealedKeys(const SealedKeys&) = delete;
+  SealedKeys& operator=(const SealedKeys&) = delete;
+
+  // Checks the header's parameters against the limits first; false with `failure` when they
+  // are out of range or the derivation fails (memory).
+  bool Derive(const std::string& password, const Header& header, std::string& failure);
+  // From a known Argon2id output (tests, fuzzing).
+  void DeriveFromSecret(const uint8_t secret[kKeySize]);
+
+  // The tag of the header's first kAuthenticatedSize bytes.
+  std::array<uint8_t, kMacSize> HeaderTag(const uint8_t* header) const;
+  const uint8_t* Payload() const { return payload_.data(); }
+
+ private:
+  std::array<uint8_t, kKeySize> header_{};
+  std::array<uint8_t, kKeySize> payload_{};
+};
+
+// The labels of HKDF-Expand, as docs/FORMAT.md gives them.
+inline constexpr const char kHeaderKeyInfo[] = "orvkvelv format 2 header key";
+inline constexpr const char kPayloadKeyInfo[] = "orvkvelv format 2 payload key";
+
+}  // namespace kvelv::sealed
