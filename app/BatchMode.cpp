@@ -20,6 +20,7 @@ struct Options {
   std::string files;
   std::string toFolder;
   std::string toFile;
+  ContainerFormat format = ContainerFormat::Classic;
 };
 
 std::string AsciiLower(std::string text) {
@@ -74,15 +75,15 @@ class ConsolePrompter final : public Prompter {
 }  // namespace
 
 int BatchJobRunner::Encrypt(const std::string& password, const std::vector<std::string>& files,
-                            const std::string& target) {
+                            const std::string& target, ContainerFormat format) {
   ConsolePrompter prompter(err_);
-  return EncryptFiles(password, files, target, false, prompter);
+  return EncryptFiles(password, files, target, false, prompter, format);
 }
 
 int BatchJobRunner::Decrypt(const std::string& password, const std::string& container,
-                            const std::string& folder) {
+                            const std::string& folder, ContainerFormat format) {
   ConsolePrompter prompter(err_);
-  return DecryptFileToFolder(password, container, folder, false, prompter);
+  return DecryptFileToFolder(password, container, folder, false, prompter, format);
 }
 
 const std::string& UsageText() {
@@ -98,6 +99,16 @@ int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRun
     std::string name = AsciiLower(items[0]);
     if (name == "-encrypt" || name == "-decrypt") {
       options.mode = name.substr(1);
+    } else if (name == "-format") {
+      // 1 or 2; any other value is refused like an unknown option.
+      if (items.size() < 2) throw EConvertError(console_text::kMissingValue + items[0]);
+      const std::string value = WithoutDoubleQuotes(items[1]);
+      if (value != "1" && value != "2") {
+        Say(out, console_text::kIllegalParameter + items[0] + "=" + items[1] + kLineBreak + kLineBreak);
+        Say(out, UsageText());
+        return exit_code::kIllegalParameter;
+      }
+      options.format = value == "2" ? ContainerFormat::Sealed : ContainerFormat::Classic;
     } else if (std::string* slot = ValueSlot(options, name)) {
       if (items.size() < 2) throw EConvertError(console_text::kMissingValue + items[0]);
       *slot = WithoutDoubleQuotes(items[1]);
@@ -116,7 +127,7 @@ int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRun
       return exit_code::kFileMissing;
     }
     if (options.toFolder.empty()) return MissingParameter(out, "-to_folder");
-    return jobs.Decrypt(options.password, options.file, options.toFolder);
+    return jobs.Decrypt(options.password, options.file, options.toFolder, options.format);
   }
   if (options.mode == "encrypt") {
     if (options.password.empty()) return MissingParameter(out, "-password");
@@ -128,7 +139,7 @@ int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRun
       }
     }
     if (options.toFile.empty()) return MissingParameter(out, "-to_file");
-    return jobs.Encrypt(options.password, files, options.toFile);
+    return jobs.Encrypt(options.password, files, options.toFile, options.format);
   }
   return MissingParameter(out, "-encrypt/-decrypt");
 }

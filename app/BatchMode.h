@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/ContainerFormat.h"
 #include "platform/Error.h"
 
 namespace kvelv {
@@ -18,13 +19,14 @@ class EConvertError : public Error {
 };
 
 // The two jobs, as batch mode calls them (non-interactive, nothing shown). Tests substitute it.
+// `format` is the value of -format: the container to write, or the oldest one to accept.
 class JobRunner {
  public:
   virtual ~JobRunner() = default;
   virtual int Encrypt(const std::string& password, const std::vector<std::string>& files,
-                      const std::string& target) = 0;
+                      const std::string& target, ContainerFormat format) = 0;
   virtual int Decrypt(const std::string& password, const std::string& container,
-                      const std::string& folder) = 0;
+                      const std::string& folder, ContainerFormat format) = 0;
 };
 
 // Calls EncryptFiles / DecryptFileToFolder with interactive false. Nothing is asked; the reason
@@ -33,9 +35,9 @@ class BatchJobRunner final : public JobRunner {
  public:
   explicit BatchJobRunner(std::ostream& err) : err_(err) {}
   int Encrypt(const std::string& password, const std::vector<std::string>& files,
-              const std::string& target) override;
+              const std::string& target, ContainerFormat format) override;
   int Decrypt(const std::string& password, const std::string& container,
-              const std::string& folder) override;
+              const std::string& folder, ContainerFormat format) override;
 
  private:
   std::ostream& err_;

@@ -13,11 +13,13 @@ namespace {
 
 class RecordingJobs : public kvelv::JobRunner {
  public:
-  int Encrypt(const std::string& password, const std::vector<std::string>&, const std::string& target) override {
+  int Encrypt(const std::string& password, const std::vector<std::string>&, const std::string& target,
+              kvelv::ContainerFormat) override {
     Check(password, target);
     return 0;
   }
-  int Decrypt(const std::string& password, const std::string&, const std::string& folder) override {
+  int Decrypt(const std::string& password, const std::string&, const std::string& folder,
+              kvelv::ContainerFormat) override {
     Check(password, folder);
     return 0;
   }

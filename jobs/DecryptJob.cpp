@@ -11,6 +11,7 @@
 #include "jobs/FileProbes.h"
 #include "jobs/JobCrypto.h"
 #include "jobs/JobTexts.h"
+#include "jobs/sealed/SealedSource.h"
 #include "platform/FileSystem.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipReader.h"
@@ -37,12 +38,29 @@ ScanResult ScanTargets(const std::vector<std::string>& targets, Prompter& prompt
   return ScanResult::NothingExists;
 }
 
+// The classic format's text when a sealed one was required.
+constexpr const char kClassicRefused[] =
+    "the container is in format 1 (AES-256-CBC without authentication), and format 2 is required";
+
+// The plaintext of a sealed container, every chunk checked as it is read; nullptr with `failure`.
+std::shared_ptr<sealed::SealedSource> OpenSealed(const std::string& container, const std::string& password,
+                                                 std::string& failure) {
+  std::error_code ec;
+  std::shared_ptr<FileArchiveSource> raw = FileArchiveSource::Open(container, ec);
+  if (!raw) {
+    failure = "Cannot open \"" + container + "\": " + (ec ? ec.message() : std::string("unknown error"));
+    return nullptr;
+  }
+  return sealed::SealedSource::Open(std::move(raw), password, failure);
+}
+
 }  // namespace
 
 int DecryptFileToFolder(const std::string& password, const std::string& container,
-                        const std::string& folder, bool interactive, Prompter& prompter) {
+                        const std::string& folder, bool interactive, Prompter& prompter, ContainerFormat oldest) {
+  const bool isSealed = IsSealedContainer(container);
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
-  if (!component) {
+  if (!component || (isSealed && !sealed::PrimitivesReady())) {
     if (!interactive) {
       prompter.ReportFailure(console_text::kNoComponent);
       return exit_code::kNoComponent;
@@ -50,17 +68,28 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
     prompter.ShowMessage(texts::kComponentNotRegistered);
     return 0;
   }
-  ConfigureForContainer(*component, password);
 
   // The archive is read from the container itself, decrypted where it is read: no plaintext
   // archive is ever written to disk.
-  std::shared_ptr<ArchiveSource> plaintext = component->OpenDecrypted(container);
+  std::shared_ptr<sealed::SealedSource> sealedSource;
+  std::shared_ptr<ArchiveSource> plaintext;
+  std::string openFailure;
+  if (isSealed) {
+    sealedSource = OpenSealed(container, password, openFailure);
+    plaintext = sealedSource;
+  } else if (oldest == ContainerFormat::Sealed) {
+    openFailure = kClassicRefused;
+  } else {
+    ConfigureForContainer(*component, password);
+    plaintext = component->OpenDecrypted(container);
+    openFailure = component->FailureText();
+  }
   if (!plaintext) {
     if (!interactive) {
-      prompter.ReportFailure(std::string(console_text::kDecryptFailed) + component->FailureText());
+      prompter.ReportFailure(std::string(console_text::kDecryptFailed) + openFailure);
       return exit_code::kFailed;
     }
-    prompter.ShowMessage(texts::kDecryptFailed + component->FailureText());
+    prompter.ShowMessage(texts::kDecryptFailed + openFailure);
     return 0;
   }
 
@@ -96,7 +125,15 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   } catch (const ECantWriteUCF& e) {
     return fail(e.what());
   } catch (const std::exception& e) {
+    // A chunk of a sealed container that fails its check is the reason, whatever the reader made of it.
+    if (sealedSource && !sealedSource->Failure().empty()) return fail(sealedSource->Failure());
     return damaged(e.what());  // an archive that cannot be read through is damaged, however it shows it
+  }
+  if (sealedSource) {
+    // Nothing is committed before every chunk of the container has passed its check, also the
+    // chunks no entry's data lies in.
+    std::string failure;
+    if (!sealedSource->VerifyRemaining(failure)) return fail(failure);
   }
   if (staged->Failed() > 0) return damaged(std::to_string(staged->Failed()) + " entries fail their check");
   if (reader.EntryCountRead() == 0) return damaged("it holds no entries");

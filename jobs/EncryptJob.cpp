@@ -10,6 +10,8 @@
 #include "jobs/JobCrypto.h"
 #include "jobs/JobTexts.h"
 #include "jobs/TempArchive.h"
+#include "jobs/sealed/Primitives.h"
+#include "jobs/sealed/SealedWriter.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "zip/ZipExceptions.h"
@@ -47,9 +49,9 @@ std::vector<std::string> PackableFiles(const std::vector<std::string>& files, Pr
 }  // namespace
 
 int EncryptFiles(const std::string& password, const std::vector<std::string>& files, const std::string& target,
-                 bool interactive, Prompter& prompter) {
+                 bool interactive, Prompter& prompter, ContainerFormat format) {
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
-  if (!component) {
+  if (!component || (format == ContainerFormat::Sealed && !sealed::PrimitivesReady())) {
     if (!interactive) {
       prompter.ReportFailure(console_text::kNoComponent);
       return exit_code::kNoComponent;
@@ -87,6 +89,12 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
   // Exit code 0 means every file that is to be packed is in the container.
   if (!failure.empty()) return Report(interactive, prompter, false, target, failure);
 
+  if (format == ContainerFormat::Sealed) {
+    std::string sealFailure;
+    const bool sealedOk = sealed::SealFileTo(archive.Path(), target, password, {}, sealFailure) == 1;
+    archive.Remove();
+    return Report(interactive, prompter, sealedOk, target, sealFailure);
+  }
   ConfigureForContainer(*component, password);
   const bool ok = component->EncryptFileTo(archive.Path(), target) == 1;
   archive.Remove();

@@ -26,20 +26,21 @@ struct JobCall {
   std::string password;
   std::string source;
   std::string target;
+  int format = 1;
 };
 
 class RecordingJobs : public JobRunner {
  public:
   int Encrypt(const std::string& password, const std::vector<std::string>& files,
-              const std::string& target) override {
+              const std::string& target, ContainerFormat format) override {
     std::string joined;  // the list as one text, to compare with what was given
     for (const std::string& file : files) joined += (joined.empty() ? "" : ";") + file;
-    calls.push_back({"encrypt", password, joined, target});
+    calls.push_back({"encrypt", password, joined, target, static_cast<int>(format)});
     return result;
   }
   int Decrypt(const std::string& password, const std::string& container,
-              const std::string& folder) override {
-    calls.push_back({"decrypt", password, container, folder});
+              const std::string& folder, ContainerFormat format) override {
+    calls.push_back({"decrypt", password, container, folder, static_cast<int>(format)});
     return result;
   }
   std::vector<JobCall> calls;
@@ -251,6 +252,38 @@ TEST_F(BatchModeTest, DecryptGetsItsThreeValuesAndReturnsTheJobsCode) {
   EXPECT_EQ(jobs_.calls[0].target, "/out/dir");
 }
 
+TEST_F(BatchModeTest, FormatOptionReachesBothJobsAndRefusesOtherValues) {
+  const struct {
+    std::vector<std::string> format;
+    int code;
+    int passed;  // the format the job got; 0: no job
+    std::string out;
+  } cases[] = {
+      {{}, 0, 1, ""},
+      {{"-format=1"}, 0, 1, ""},
+      {{"-FORMAT=\"2\""}, 0, 2, ""},
+      {{"-format=2", "-format=1"}, 0, 1, ""},
+      {{"-format=3"}, 4, 0, "Illegal parameter:-format=3\r\n\r\n" + kUsage},
+      {{"-Format=02", "-bogus"}, 4, 0, "Illegal parameter:-Format=02\r\n\r\n" + kUsage},
+      {{"-format=sealed=2"}, 4, 0, "Illegal parameter:-format=sealed\r\n\r\n" + kUsage},
+  };
+  for (const char* mode : {"-encrypt", "-decrypt"}) {
+    for (const auto& c : cases) {
+      jobs_.calls.clear();
+      std::vector<std::string> args = {mode, "-password=pw", "-files=" + fileA_, "-to_file=x", "-file=" + fileA_,
+                                       "-to_folder=d"};
+      args.insert(args.end(), c.format.begin(), c.format.end());
+      EXPECT_EQ(Run(args), c.code) << mode << " " << ::testing::PrintToString(c.format);
+      EXPECT_EQ(Out(), c.out);
+      ASSERT_EQ(jobs_.calls.size(), c.passed == 0 ? 0u : 1u);
+      if (c.passed != 0) {
+        EXPECT_EQ(jobs_.calls[0].format, c.passed);
+      }
+    }
+  }
+  EXPECT_THROW(Run({"-encrypt", "-format"}), EConvertError);
+}
+
 TEST_F(BatchModeTest, OptionNamesIgnoreCaseAndValuesKeepIt) {
   EXPECT_EQ(Run({"-ENCRYPT", "-PassWord=MiXeD", "-Files=" + fileA_, "-TO_FILE=Out.X"}), 0);
   ASSERT_EQ(jobs_.calls.size(), 1u);
@@ -286,7 +319,7 @@ TEST_F(BatchModeTest, LaterOccurrencesWin) {
 TEST_F(BatchModeTest, AJobFailureReachesTheLastChanceReport) {
   class ThrowingJobs : public RecordingJobs {
    public:
-    int Decrypt(const std::string&, const std::string&, const std::string&) override {
+    int Decrypt(const std::string&, const std::string&, const std::string&, ContainerFormat) override {
       throw Error("disk on fire");
     }
   } throwing;
