@@ -29,7 +29,7 @@ std::string Hex(const uint8_t* bytes, size_t size) {
 }
 
 std::shared_ptr<SealedSource> Open(const std::string& container, const std::string& password, std::string& failure) {
-  return SealedSource::Open(std::make_shared<MemorySource>(container), password, failure);
+  return SealedSource::Open(std::make_shared<MemoryArchiveSource>(container), password, failure);
 }
 
 // Opens the container and reads all of it; true only when every chunk opened.

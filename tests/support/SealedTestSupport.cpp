@@ -6,7 +6,7 @@
 
 namespace kvelv::test {
 
-int64_t MemorySource::ReadAt(int64_t position, void* buffer, int64_t count) const {
+int64_t MemoryArchiveSource::ReadAt(int64_t position, void* buffer, int64_t count) const {
   if (position < 0 || count < 0) return -1;
   if (position >= Size()) return 0;
   const int64_t n = std::min(count, Size() - position);

@@ -14,9 +14,9 @@ namespace kvelv::test {
 inline constexpr sealed::KdfParams kTestKdf{64, 1, 1};
 
 // The bytes of an ArchiveSource held in memory.
-class MemorySource final : public ArchiveSource {
+class MemoryArchiveSource final : public ArchiveSource {
  public:
-  explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
+  explicit MemoryArchiveSource(std::string bytes) : bytes_(std::move(bytes)) {}
   int64_t Size() const override { return static_cast<int64_t>(bytes_.size()); }
   int64_t ReadAt(int64_t position, void* buffer, int64_t count) const override;
 
