@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QLineEdit>
 
+#include "jobs/LoginHash.h"
 #include "jobs/SettingsFile.h"
 #include "jobs/Prompter.h"
 #include "ui/PasswordDlg.h"
@@ -46,7 +47,8 @@ std::string AskPassword(const LoginServices& services) {
       prompter.ShowMessage(kNoHash);
       return "";
     }
-    if (stored == kCheckOff || stored == computed) return password;
+    if (stored == kCheckOff) return password;
+    if (IsArgon2idLoginHash(stored) ? CheckArgon2idLoginHash(stored, password) : stored == computed) return password;
 
     prompter.ShowMessage(kWrongPassword);
     dialog.txtPassword()->selectAll();

@@ -1,5 +1,6 @@
 #include "ui/Hoved.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -43,6 +44,7 @@ constexpr int kMinLabelPixels = 9;
 
 const char* const kPlacement = "Placement";
 const char* const kPaths = "LastUsedPaths";
+const char* const kEncryption = "Encryption";
 
 std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
 
@@ -114,9 +116,14 @@ Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::st
       settingsPath_(std::move(settingsPath)),
       arguments_(std::move(arguments)),
       // The chosen file is one path, never split at ";" or any other character.
-      encrypt_([](const std::string& password, const std::string& file, const std::string& target, bool interactive,
-                  Prompter& prompter) { return EncryptFiles(password, {file}, target, interactive, prompter); }),
-      decrypt_(DecryptFileToFolder),
+      encrypt_([this](const std::string& password, const std::string& file, const std::string& target,
+                      bool interactive, Prompter& prompter) {
+        return EncryptFiles(password, {file}, target, interactive, prompter, encryptFormat_);
+      }),
+      decrypt_([](const std::string& password, const std::string& container, const std::string& folder,
+                  bool interactive, Prompter& prompter) {
+        return DecryptFileToFolder(password, container, folder, interactive, prompter);
+      }),
       now_(platform::NowUnixSeconds),
       selectfolder_(prompter, this) {
   selectfolder_.SetOptions(sfdoCreateDeleteButtons | sfdoContextMenus | sfdoCreateFolderIcon |
@@ -197,10 +204,18 @@ void Hoved::BuildControls() {
                                &Hoved::btnEncryptToFolderClick);
   btnEncrypt_ = button(GroupBox1_, "btnEncrypt", "Krypter fil", QRect(599, 32, 83, 25),
                        &Hoved::btnEncryptClick);
+  // The sealed container format (Argon2id, authenticated chunks) instead of the classic one.
+  chkStrongFormat_ = new QCheckBox(QString::fromUtf8(kStrongFormatCaption), GroupBox1_);
+  chkStrongFormat_->setObjectName(QStringLiteral("chkStrongFormat"));
+  chkStrongFormat_->setFont(Plain(font));
+  chkStrongFormat_->setToolTip(QString::fromUtf8(
+      "Format 2: passordet gjøres sterkt med Argon2id og hver del av filen autentiseres.\n"
+      "Eldre utgaver av Orv Kvelv kan ikke åpne slike filer."));
+  chkStrongFormat_->setGeometry(599, 58, 88, 17);
 
   // The "Krypter" group first, so "Krypter fil" has the focus when the window opens.
   const QWidget* order[] = {btnEncrypt_,        txtEncryptToFolder_, txtFileToEncrypt_,
-                            btnFileToEncrypt_,  btnEncryptToFolder_, btnDecrypt_,
+                            btnFileToEncrypt_,  btnEncryptToFolder_, chkStrongFormat_, btnDecrypt_,
                             txtDecryptToFolder_, txtEncryptedFile_,  btnEncryptedFile_,
                             btnDecryptToFolder_};
   for (std::size_t i = 1; i < std::size(order); ++i)
@@ -233,6 +248,7 @@ void Hoved::LayOut() {
   } moving[] = {{btnEncryptedFile_, 563}, {btnDecryptToFolder_, 563}, {btnDecrypt_, 599},
                 {btnFileToEncrypt_, 563}, {btnEncryptToFolder_, 563}, {btnEncrypt_, 599}};
   for (const auto& m : moving) m.button->move(m.left + dx, m.button->y());
+  chkStrongFormat_->move(599 + dx, chkStrongFormat_->y());
 }
 
 void Hoved::resizeEvent(QResizeEvent* event) {
@@ -259,6 +275,7 @@ void Hoved::FormCreate() {
   txtEncryptToFolder_->setText(QString::fromStdString(settings.ReadString(kPaths, "EncryptToFolder", "")));
   txtEncryptedFile_->setText(QString::fromStdString(settings.ReadString(kPaths, "EncryptedFile", "")));
   txtDecryptToFolder_->setText(QString::fromStdString(settings.ReadString(kPaths, "DecryptToFolder", "")));
+  chkStrongFormat_->setChecked(settings.ReadInteger(kEncryption, "Format", 1) == 2);
   KeepOnScreen();
 }
 
@@ -284,6 +301,7 @@ void Hoved::FormClose() {
   settings.WriteString(kPaths, "EncryptToFolder", Text(txtEncryptToFolder_));
   settings.WriteString(kPaths, "EncryptedFile", Text(txtEncryptedFile_));
   settings.WriteString(kPaths, "DecryptToFolder", Text(txtDecryptToFolder_));
+  settings.WriteInteger(kEncryption, "Format", chkStrongFormat_->isChecked() ? 2 : 1);
 }
 
 void Hoved::closeEvent(QCloseEvent* event) {
@@ -386,6 +404,7 @@ void Hoved::btnEncryptClick() {
     if (!platform::FolderExists(folder)) return prompter_.ShowMessage("Mappe finnes ikke! Velg mappe.");
     if (!HasWriteAccess(folder))
       return prompter_.ShowMessage("Har ikke skrivetilgang til valgt mappe! Velg mappe.");
+    encryptFormat_ = chkStrongFormat_->isChecked() ? ContainerFormat::Sealed : ContainerFormat::Classic;
     RunJob([&](Prompter& p) { encrypt_(password_, file, target, true, p); });
   });
 }

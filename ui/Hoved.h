@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "jobs/ContainerFormat.h"
 #include "ui/SelectFolderDialog.h"
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -28,6 +30,9 @@ QFont MainWindowFont();
 QFont FitLabelFont(QFont font, const QStringList& texts, int room);
 // `frame` moved (and shrunk when larger) so that it lies wholly within `available`.
 QRect FitOnScreen(QRect frame, const QRect& available);
+
+// The caption of the check box that chooses the sealed container format.
+inline constexpr const char kStrongFormatCaption[] = "Forsterket";
 
 class Hoved final : public QWidget {
   Q_OBJECT
@@ -61,6 +66,7 @@ class Hoved final : public QWidget {
   void FormActivate();
   // True while a job runs; the window then takes no second action and refuses to close.
   bool Busy() const { return busy_; }
+  QCheckBox* chkStrongFormat() const { return chkStrongFormat_; }
 
  protected:
   bool event(QEvent* event) override;
@@ -107,6 +113,9 @@ class Hoved final : public QWidget {
   QPushButton* btnFileToEncrypt_;
   QPushButton* btnEncryptToFolder_;
   QPushButton* btnEncrypt_;
+  QCheckBox* chkStrongFormat_;
+  // The format the next encryption writes, taken from the check box when it starts.
+  ContainerFormat encryptFormat_ = ContainerFormat::Classic;
 };
 
 }  // namespace kvelv

@@ -49,7 +49,7 @@ bool AeadOpen(const uint8_t key[kKeySize], const uint8_t nonce[kNonceSize], cons
   return crypto_aead_xchacha20poly1305_ietf_decrypt(out, nullptr, nullptr, in, size, nullptr, 0, nonce, key) == 0;
 }
 
-std::string Argon2idEncode(const std::string& password, uint32_t passes, uint32_t memoryKiB) {
+std::string Argon2idEncode(std::string_view password, uint32_t passes, uint32_t memoryKiB) {
   if (!PrimitivesReady()) return {};
   char encoded[crypto_pwhash_argon2id_STRBYTES];
   if (crypto_pwhash_argon2id_str(encoded, password.data(), password.size(), passes,
@@ -58,9 +58,13 @@ std::string Argon2idEncode(const std::string& password, uint32_t passes, uint32_
   return encoded;
 }
 
-bool Argon2idVerify(const std::string& encoded, const std::string& password) {
+bool Argon2idVerify(const std::string& encoded, std::string_view password) {
   if (!PrimitivesReady()) return false;
-  return crypto_pwhash_argon2id_str_verify(encoded.c_str(), password.data(), password.size()) == 0;
+  // The library reads the encoded form from a buffer of its full size.
+  char buffer[crypto_pwhash_argon2id_STRBYTES] = {};
+  if (encoded.size() >= sizeof buffer) return false;
+  encoded.copy(buffer, encoded.size());
+  return crypto_pwhash_argon2id_str_verify(buffer, password.data(), password.size()) == 0;
 }
 
 }  // namespace kvelv::sealed

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kvelv::sealed {
 
@@ -38,9 +39,9 @@ bool AeadOpen(const uint8_t key[kKeySize], const uint8_t nonce[kNonceSize], cons
 
 // The Argon2id password hash in its usual encoded form ($argon2id$v=19$m=...,t=...,p=...$salt$hash),
 // made with a random salt; empty when the library fails.
-std::string Argon2idEncode(const std::string& password, uint32_t passes, uint32_t memoryKiB);
+std::string Argon2idEncode(std::string_view password, uint32_t passes, uint32_t memoryKiB);
 // Whether `password` matches `encoded` (the library compares in constant time). The caller has
 // checked the encoded parameters against its limits.
-bool Argon2idVerify(const std::string& encoded, const std::string& password);
+bool Argon2idVerify(const std::string& encoded, std::string_view password);
 
 }  // namespace kvelv::sealed

@@ -22,7 +22,7 @@ SealedKeys::~SealedKeys() {
   Wipe(payload_.data(), payload_.size());
 }
 
-bool SealedKeys::Derive(const std::string& password, const Header& header, std::string& failure) {
+bool SealedKeys::Derive(std::string_view password, const Header& header, std::string& failure) {
   if (std::string problem = KdfProblem(header.kdf); !problem.empty()) {
     failure = "the container asks for " + problem + ", beyond this program's limits";
     return false;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "jobs/sealed/SealedFormat.h"
 
@@ -19,7 +20,7 @@ class SealedKeys {
 
   // Checks the header's parameters against the limits first; false with `failure` when they
   // are out of range or the derivation fails (memory).
-  bool Derive(const std::string& password, const Header& header, std::string& failure);
+  bool Derive(std::string_view password, const Header& header, std::string& failure);
   // From a known Argon2id output (tests, fuzzing).
   void DeriveFromSecret(const uint8_t secret[kKeySize]);
 

@@ -19,7 +19,7 @@ struct WipedBuffer {
 }  // namespace
 
 std::shared_ptr<SealedSource> SealedSource::Open(std::shared_ptr<const ArchiveSource> raw,
-                                                 const std::string& password, std::string& failure) {
+                                                 std::string_view password, std::string& failure) {
   uint8_t bytes[kHeaderSize];
   const int64_t got = raw->ReadAt(0, bytes, kHeaderSize);
   if (got < 0) {

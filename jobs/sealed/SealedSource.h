@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jobs/sealed/SealedFormat.h"
@@ -21,7 +22,7 @@ class SealedSource final : public ArchiveSource {
   // derives the keys from `password`, checks the header's tag (a wrong password fails here),
   // the container's length and the last chunk (a cut-off container fails here). nullptr with
   // `failure` set when any check fails.
-  static std::shared_ptr<SealedSource> Open(std::shared_ptr<const ArchiveSource> raw, const std::string& password,
+  static std::shared_ptr<SealedSource> Open(std::shared_ptr<const ArchiveSource> raw, std::string_view password,
                                             std::string& failure);
   // The same with keys already derived (tests, fuzzing).
   static std::shared_ptr<SealedSource> Open(std::shared_ptr<const ArchiveSource> raw,

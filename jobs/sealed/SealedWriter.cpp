@@ -30,7 +30,7 @@ int64_t FillChunk(const ReadFunction& read, uint8_t* buffer) {
 
 }  // namespace
 
-bool Seal(const std::string& password, const SealSettings& settings, const ReadFunction& read,
+bool Seal(std::string_view password, const SealSettings& settings, const ReadFunction& read,
           const WriteFunction& write, std::string& failure) {
   if (!PrimitivesReady()) {
     failure = "the cryptographic library cannot be initialised";
@@ -88,7 +88,7 @@ bool Seal(const std::string& password, const SealSettings& settings, const ReadF
   }
 }
 
-int SealFileTo(const std::string& source, const std::string& target, const std::string& password,
+int SealFileTo(const std::string& source, const std::string& target, std::string_view password,
                const SealSettings& settings, std::string& failure) {
   std::error_code ec;
   platform::File in = platform::File::Open(source, platform::OpenMode::ReadDenyNone, ec);

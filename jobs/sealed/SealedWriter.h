@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "jobs/sealed/SealedFormat.h"
 
@@ -27,12 +28,12 @@ using WriteFunction = std::function<bool(const uint8_t* data, size_t size)>;
 // Seals what `read` gives until it ends. False with `failure` set when the settings are out of
 // range, the key derivation fails, a read fails (`failure` then says "cannot read") or a write
 // fails (`failure` is left for the writer to fill).
-bool Seal(const std::string& password, const SealSettings& settings, const ReadFunction& read,
+bool Seal(std::string_view password, const SealSettings& settings, const ReadFunction& read,
           const WriteFunction& write, std::string& failure);
 
 // Seals the file `source` into the container `target`, written beside it under a temporary
 // name and renamed into place when complete. 1 on success, 0 with `failure` set.
-int SealFileTo(const std::string& source, const std::string& target, const std::string& password,
+int SealFileTo(const std::string& source, const std::string& target, std::string_view password,
                const SealSettings& settings, std::string& failure);
 
 }  // namespace kvelv::sealed
