@@ -5,6 +5,7 @@
 #include "jobs/EncryptJob.h"
 #include "jobs/ExitCodes.h"
 #include "jobs/FileProbes.h"
+#include "jobs/LoginHash.h"
 #include "jobs/Prompter.h"
 
 namespace kvelv {
@@ -97,7 +98,7 @@ int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRun
     std::vector<std::string> items = SplitString(arg, "=");
     if (items.empty()) continue;
     std::string name = AsciiLower(items[0]);
-    if (name == "-encrypt" || name == "-decrypt") {
+    if (name == "-encrypt" || name == "-decrypt" || name == "-make_login_hash") {
       options.mode = name.substr(1);
     } else if (name == "-format") {
       // 1 or 2; any other value is refused like an unknown option.
@@ -140,6 +141,14 @@ int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRun
     }
     if (options.toFile.empty()) return MissingParameter(out, "-to_file");
     return jobs.Encrypt(options.password, files, options.toFile, options.format);
+  }
+  if (options.mode == "make_login_hash") {
+    // The settings file's line for an Argon2id login hash of the password, on standard output.
+    if (options.password.empty()) return MissingParameter(out, "-password");
+    const std::string hash = MakeArgon2idLoginHash(options.password);
+    if (hash.empty()) throw Error("The login hash cannot be made");
+    Say(out, "hash=" + hash + kLineBreak);
+    return exit_code::kDone;
   }
   return MissingParameter(out, "-encrypt/-decrypt");
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/LastChance.h"
+#include "jobs/LoginHash.h"
 #include "tests/support/ConsoleMessages.h"
 #include "tests/support/TestSupport.h"
 
@@ -282,6 +283,19 @@ TEST_F(BatchModeTest, FormatOptionReachesBothJobsAndRefusesOtherValues) {
     }
   }
   EXPECT_THROW(Run({"-encrypt", "-format"}), EConvertError);
+}
+
+TEST_F(BatchModeTest, MakeLoginHashPrintsTheSettingsLine) {
+  EXPECT_EQ(Run({"-make_login_hash"}), 1);
+  EXPECT_EQ(Out(), "Missing parameter: -password\r\n" + kUsage);
+  EXPECT_EQ(Run({"-Make_Login_Hash", "-password=bl\xC3\xA5" "b\xC3\xA6r"}), 0);
+  const std::string line = Out();
+  ASSERT_EQ(line.rfind("hash=$argon2id$v=19$m=65536,t=3,p=1$", 0), 0u) << line;
+  ASSERT_EQ(line.substr(line.size() - 2), "\r\n");
+  const std::string hash = line.substr(5, line.size() - 7);
+  EXPECT_TRUE(CheckArgon2idLoginHash(hash, "bl\xC3\xA5" "b\xC3\xA6r"));
+  EXPECT_FALSE(CheckArgon2idLoginHash(hash, "blabaer"));
+  EXPECT_TRUE(jobs_.calls.empty());
 }
 
 TEST_F(BatchModeTest, OptionNamesIgnoreCaseAndValuesKeepIt) {
