@@ -4,7 +4,9 @@
 // are handed out.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -176,8 +178,10 @@ TEST(SealedContainerTest, ParametersBeyondTheLimitsAreRefusedBeforeAllocating) {
     size_t at;
     uint32_t value;
   } cases[] = {{12, kMaxMemoryKiB + 1}, {12, 0xFFFFFFFF}, {12, 7}, {16, kMaxPasses + 1}, {16, 0}, {20, 2}};
+#ifndef _WIN32
   rusage before{};
   getrusage(RUSAGE_SELF, &before);
+#endif
   for (const auto& c : cases) {
     std::string bad = good;
     for (int i = 0; i < 4; ++i) bad[c.at + i] = static_cast<char>(c.value >> (8 * i));
@@ -185,9 +189,11 @@ TEST(SealedContainerTest, ParametersBeyondTheLimitsAreRefusedBeforeAllocating) {
     EXPECT_EQ(Open(bad, "pw", failure), nullptr);
     EXPECT_NE(failure.find("beyond this program's limits"), std::string::npos) << failure;
   }
+#ifndef _WIN32
   rusage after{};
   getrusage(RUSAGE_SELF, &after);
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024) << "KiB more at the peak";
+#endif
 }
 
 }  // namespace
