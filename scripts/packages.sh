@@ -11,6 +11,7 @@ KVELV_PACKAGES_BUILD=(
   libgtest-dev googletest libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   zip unzip p7zip-full libarchive-tools python3 ca-certificates
+  python3-argon2 python3-cryptography  # an independent reader of the sealed format (tests)
   # The interactive build's layout is made for these metrics; the real-display test's desktop.
   fonts-liberation xvfb openbox xdotool x11-utils imagemagick
 )
