@@ -95,6 +95,16 @@ TEST(SealedContainerTest, GoldenContainerOpensAndIsRemadeByteForByte) {
   EXPECT_EQ(SealBytes(plain, "gyllen n\xC3\xB8kkel"), golden);
 }
 
+// The known-answer vector of docs/FORMAT.md.
+TEST(SealedContainerTest, DocumentedVectorIsMadeExactly) {
+  const std::string container = SealBytes("Hei!\n", "Orv Kvelv");
+  EXPECT_EQ(Hex(reinterpret_cast<const uint8_t*>(container.data()), container.size()),
+            "894b564c000d0a1a020101104000000001000000010000000001020304050607"
+            "08090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f2021220010a1cda7"
+            "4a6927d8464588a61daaecbeb11029071db0830562d67d7f7bf356cc5b277bcb"
+            "a628e480f134f0eff84dd28b02f202c6b5");
+}
+
 TEST(SealedContainerTest, SaltAndNoncePrefixAreFreshForEveryContainer) {
   const std::string a = SealBytes("same", "pw", true), b = SealBytes("same", "pw", true);
   EXPECT_NE(a.substr(24, 35), b.substr(24, 35));
