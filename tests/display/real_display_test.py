@@ -309,9 +309,9 @@ def first_session(desktop, gui, work, log):
         s.back_to_main()
         desktop.screenshot("main-window", s.main)
 
-        # Tab to "Kryptert fil" (seven steps along the tab order), type the container, back
-        # to "Dekrypter fil" with Shift+Tab twice.
-        desktop.key(*["Tab"] * 7)
+        # Tab to "Kryptert fil" (eight steps along the tab order, the "Forsterket" box among
+        # them), type the container, back to "Dekrypter fil" with Shift+Tab twice.
+        desktop.key(*["Tab"] * 8)
         desktop.key("ctrl+a")
         desktop.type(container)
         desktop.key("shift+Tab", "shift+Tab", "KP_Enter")
@@ -371,9 +371,21 @@ def first_session(desktop, gui, work, log):
         wait_for(lambda: chooser not in desktop.windows(s.process.pid), "the folder chooser to close")
         s.back_to_main()
 
+        # "Forsterket" ticked with the mouse: "Krypter fil" then writes the sealed format.
+        before = set(os.listdir(sealed))
+        desktop.click(s.main, 4 + 599 + 8, 93 + 58 + 8)
+        desktop.click(s.main, 4 + 599 + 41, 93 + 32 + 12)
+        s.expect_message_answered_by(APP_TITLE, "Return", " (encrypted, sealed)")
+        s.back_to_main()
+        made = [n for n in os.listdir(sealed) if n.endswith(".orvkvelv") and
+                (n not in before or n == os.path.basename(container))]
+        with open(os.path.join(sealed, sorted(made)[-1]), "rb") as f:
+            check(f.read(8) == b"\x89KVL\x00\r\n\x1a", "with Forsterket ticked the container is the sealed format")
+
         s.close_main()
         check(read_ini_value(ini, "EncryptToFolder") == sealed,
               "the chosen folder went into the edit (and the settings)")
+        check(read_ini_value(ini, "Format") == "2", "the ticked box went into the settings")
         return container
     finally:
         s.kill()
