@@ -143,6 +143,11 @@ TEST_F(SealedDecryptTest, DamageAndRefusalsChangeNothing) {
 
 TEST_F(SealedDecryptTest, EncryptWritesTheChosenFormat) {
   WriteFile(work_.Join("f.txt"), LogText(200000, 9));
+  // Format 1 with or without the option: the same bytes as before the option existed.
+  const std::string plainOption = work_.Join("none.orvkvelv"), one = work_.Join("one.orvkvelv");
+  ASSERT_EQ(Kvelv({"-encrypt", "-password=pw", "-files=" + work_.Join("f.txt"), "-to_file=" + plainOption}).exitCode, 0);
+  ASSERT_EQ(Kvelv({"-encrypt", "-format=1", "-password=pw", "-files=" + work_.Join("f.txt"), "-to_file=" + one}).exitCode, 0);
+  EXPECT_EQ(ReadFile(plainOption), ReadFile(one));
   for (const char* format : {"-format=1", "-format=2"}) {
     const std::string container = work_.Join(std::string(format + 8) + ".orvkvelv");
     ASSERT_EQ(Kvelv({"-encrypt", format, "-password=pw", "-files=" + work_.Join("f.txt"), "-to_file=" + container}).exitCode, 0);

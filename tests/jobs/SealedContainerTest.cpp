@@ -9,6 +9,7 @@
 #endif
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jobs/sealed/Primitives.h"
@@ -103,6 +104,29 @@ TEST(SealedContainerTest, DocumentedVectorIsMadeExactly) {
             "08090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f2021220010a1cda7"
             "4a6927d8464588a61daaecbeb11029071db0830562d67d7f7bf356cc5b277bcb"
             "a628e480f134f0eff84dd28b02f202c6b5");
+}
+
+// The extraction reads one source from several threads at once, through the shared cache.
+TEST(SealedContainerTest, ReadsFromManyThreadsAgree) {
+  const std::string plain = RandomBytes(20 * kChunkSize + 123, 11);
+  std::string failure;
+  auto source = Open(SealBytes(plain, "pw"), "pw", failure);
+  ASSERT_NE(source, nullptr) << failure;
+  std::vector<int> mismatches(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      std::string piece(5000, '\0');
+      for (int64_t i = 0; i < 400; ++i) {
+        const int64_t at = (i * 7919 + t * 104729) % (static_cast<int64_t>(plain.size()) - 5000);
+        if (source->ReadAt(at, piece.data(), 5000) != 5000 || piece != plain.substr(static_cast<size_t>(at), 5000))
+          ++mismatches[static_cast<size_t>(t)];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+  EXPECT_TRUE(source->VerifyRemaining(failure));
 }
 
 TEST(SealedContainerTest, SaltAndNoncePrefixAreFreshForEveryContainer) {
