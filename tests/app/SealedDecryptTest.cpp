@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jobs/sealed/SealedFormat.h"
+#include "tests/support/FaultRun.h"
 #include "tests/support/RunProcess.h"
 #include "tests/support/SealedTestSupport.h"
 #include "tests/support/TestData.h"
@@ -157,6 +158,24 @@ TEST_F(SealedDecryptTest, EncryptWritesTheChosenFormat) {
     ASSERT_EQ(Kvelv({"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + out.Path()}).exitCode, 0);
     EXPECT_EQ(ReadFile(out.Join("f.txt")), ReadFile(work_.Join("f.txt")));
   }
+}
+
+// The disk fills while the sealed container is written: exit code 2, the old container kept,
+// nothing else left beside it.
+TEST_F(SealedDecryptTest, FullDiskKeepsTheExistingContainer) {
+  WriteFile(work_.Join("f.bin"), RandomBytes(300000, 8));
+  const std::string probe = work_.Join("probe.orvkvelv"), target = work_.Join("out.orvkvelv");
+  ASSERT_EQ(Kvelv({"-encrypt", "-format=2", "-password=pw", "-files=" + work_.Join("f.bin"), "-to_file=" + probe}).exitCode, 0);
+  const int64_t size = static_cast<int64_t>(std::filesystem::file_size(probe));
+  std::filesystem::remove(probe);
+  WriteFile(target, "the previous container");
+  FaultOptions options;
+  options.fileSizeLimit = size - 1;  // the archive fits, the container does not
+  const FaultResult result = RunUnderFault(KvelvBinary(), {"-encrypt", "-format=2", "-password=pw",
+                                                           "-files=" + work_.Join("f.bin"), "-to_file=" + target}, options);
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_EQ(ReadFile(target), "the previous container");
+  EXPECT_EQ(ListTree(work_.Path()), (std::vector<std::string>{"f.bin", "out.orvkvelv"}));
 }
 
 }  // namespace
