@@ -4,7 +4,6 @@
 
 #include "jobs/ContainerTarget.h"
 #include "jobs/sealed/SealedKeys.h"
-#include "platform/File.h"
 
 namespace kvelv::sealed {
 
@@ -88,35 +87,45 @@ bool Seal(std::string_view password, const SealSettings& settings, const ReadFun
   }
 }
 
-int SealFileTo(const std::string& source, const std::string& target, std::string_view password,
-               const SealSettings& settings, std::string& failure) {
-  std::error_code ec;
-  platform::File in = platform::File::Open(source, platform::OpenMode::ReadDenyNone, ec);
-  if (!in.IsOpen()) {
-    failure = "Cannot open \"" + source + "\": " + (ec ? ec.message() : std::string("unknown error"));
-    return 0;
-  }
+int SealSourceTo(const ArchiveSource& source, const std::string& sourceName, const std::string& target,
+                 std::string_view password, const SealSettings& settings, std::string& failure) {
   ContainerTarget out;
   if (!out.Create(target, failure)) return 0;
   std::string reason;
   bool readFailed = false;
+  int64_t position = 0;
   const bool sealed = Seal(
       password, settings,
       [&](uint8_t* buffer, int64_t max) {
-        const int64_t got = in.Read(buffer, max);
-        readFailed = readFailed || got < 0;
+        const int64_t got = source.ReadAt(position, buffer, max);
+        if (got < 0) {
+          readFailed = true;
+          return got;
+        }
+        position += got;
         return got;
       },
       [&](const uint8_t* data, size_t size) { return out.Write(data, size, failure); }, reason);
   if (!sealed) {
     if (readFailed) {
-      failure = "Cannot read \"" + source + "\": " + (in.LastError() ? in.LastError().message() : "read error");
+      failure = "Cannot read \"" + sourceName + "\"";
     } else if (!reason.empty()) {
       failure = reason;
     }
     return 0;
   }
   return out.Commit(failure) ? 1 : 0;
+}
+
+int SealFileTo(const std::string& source, const std::string& target, std::string_view password,
+               const SealSettings& settings, std::string& failure) {
+  std::error_code ec;
+  std::shared_ptr<FileArchiveSource> in = FileArchiveSource::Open(source, ec);
+  if (!in) {
+    failure = "Cannot open \"" + source + "\": " + (ec ? ec.message() : std::string("unknown error"));
+    return 0;
+  }
+  return SealSourceTo(*in, source, target, password, settings, failure);
 }
 
 }  // namespace kvelv::sealed

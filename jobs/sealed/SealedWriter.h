@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "jobs/sealed/SealedFormat.h"
+#include "zip/ArchiveSource.h"
 
 namespace kvelv::sealed {
 
@@ -31,8 +32,12 @@ using WriteFunction = std::function<bool(const uint8_t* data, size_t size)>;
 bool Seal(std::string_view password, const SealSettings& settings, const ReadFunction& read,
           const WriteFunction& write, std::string& failure);
 
-// Seals the file `source` into the container `target`, written beside it under a temporary
-// name and renamed into place when complete. 1 on success, 0 with `failure` set.
+// Seals the archive read from `source` (named `sourceName` in messages) into the container
+// `target`, written beside it under a temporary name and renamed into place when complete.
+// 1 on success, 0 with `failure` set.
+int SealSourceTo(const ArchiveSource& source, const std::string& sourceName, const std::string& target,
+                 std::string_view password, const SealSettings& settings, std::string& failure);
+// The same for the file `source`.
 int SealFileTo(const std::string& source, const std::string& target, std::string_view password,
                const SealSettings& settings, std::string& failure);
 
