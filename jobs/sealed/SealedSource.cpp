@@ -163,9 +163,13 @@ int64_t SealedSource::ReadAt(int64_t position, void* buffer, int64_t count) cons
   return count;
 }
 
-bool SealedSource::VerifyRemaining(std::string& failure) const {
+bool SealedSource::VerifyRemaining(std::string& failure, const std::function<bool()>& keepGoing) const {
   WipedBuffer scratch(static_cast<size_t>(kChunkSize));
   for (int64_t index = 0; index < layout_.chunks; ++index) {
+    if (keepGoing && !keepGoing()) {
+      failure = "cancelled";
+      return false;
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if ((verified_[static_cast<size_t>(index / 64)] >> (index % 64)) & 1) continue;

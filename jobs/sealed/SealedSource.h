@@ -4,6 +4,7 @@
 // cache of recently opened chunks, so memory stays bounded whatever the container's size.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,8 +35,9 @@ class SealedSource final : public ArchiveSource {
   int64_t ReadAt(int64_t position, void* buffer, int64_t count) const override;
 
   // Opens every chunk no read has opened yet; false with the reason when one fails. Once it
-  // returned true, every byte of the container has been checked.
-  bool VerifyRemaining(std::string& failure) const;
+  // returned true, every byte of the container has been checked. `keepGoing`, when given, is
+  // asked between chunks; false stops with the failure "cancelled".
+  bool VerifyRemaining(std::string& failure, const std::function<bool()>& keepGoing = {}) const;
   // The first chunk failure a read met ("" when none).
   std::string Failure() const;
   int64_t Chunks() const { return layout_.chunks; }

@@ -88,15 +88,21 @@ bool Seal(std::string_view password, const SealSettings& settings, const ReadFun
 }
 
 int SealSourceTo(const ArchiveSource& source, const std::string& sourceName, const std::string& target,
-                 std::string_view password, const SealSettings& settings, std::string& failure) {
+                 std::string_view password, const SealSettings& settings, std::string& failure, bool* cancelled) {
+  if (cancelled != nullptr) *cancelled = false;
   ContainerTarget out;
   if (!out.Create(target, failure)) return 0;
   std::string reason;
-  bool readFailed = false;
+  bool readFailed = false, stopped = false;
   int64_t position = 0;
+  const int64_t total = source.Size();
   const bool sealed = Seal(
       password, settings,
       [&](uint8_t* buffer, int64_t max) {
+        if (settings.progress && !settings.progress(position, total)) {
+          stopped = true;
+          return int64_t{-1};
+        }
         const int64_t got = source.ReadAt(position, buffer, max);
         if (got < 0) {
           readFailed = true;
@@ -107,7 +113,10 @@ int SealSourceTo(const ArchiveSource& source, const std::string& sourceName, con
       },
       [&](const uint8_t* data, size_t size) { return out.Write(data, size, failure); }, reason);
   if (!sealed) {
-    if (readFailed) {
+    if (stopped) {
+      if (cancelled != nullptr) *cancelled = true;
+      failure = "cancelled";
+    } else if (readFailed) {
       failure = "Cannot read \"" + sourceName + "\"";
     } else if (!reason.empty()) {
       failure = reason;

@@ -19,6 +19,10 @@ struct SealSettings {
   // Random unless given (tests and the known-answer container fix them).
   std::optional<std::array<uint8_t, kSaltSize>> salt;
   std::optional<std::array<uint8_t, kNoncePrefixSize>> noncePrefix;
+  // SealSourceTo calls it after every chunk with the archive bytes read so far and the archive's
+  // size; false stops it, which then fails (nothing written, an existing target untouched) with
+  // `cancelled` set.
+  std::function<bool(int64_t done, int64_t total)> progress;
 };
 
 // Up to `max` bytes into `buffer`; 0 at the end, -1 on a read error.
@@ -36,7 +40,8 @@ bool Seal(std::string_view password, const SealSettings& settings, const ReadFun
 // `target`, written beside it under a temporary name and renamed into place when complete.
 // 1 on success, 0 with `failure` set.
 int SealSourceTo(const ArchiveSource& source, const std::string& sourceName, const std::string& target,
-                 std::string_view password, const SealSettings& settings, std::string& failure);
+                 std::string_view password, const SealSettings& settings, std::string& failure,
+                 bool* cancelled = nullptr);
 // The same for the file `source`.
 int SealFileTo(const std::string& source, const std::string& target, std::string_view password,
                const SealSettings& settings, std::string& failure);

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #endif
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,6 +128,39 @@ TEST(SealedContainerTest, ReadsFromManyThreadsAgree) {
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(mismatches, std::vector<int>(4, 0));
   EXPECT_TRUE(source->VerifyRemaining(failure));
+}
+
+TEST(SealedContainerTest, ProgressIsReportedAndACancelLeavesNothing) {
+  TempDir dir;
+  const MemoryArchiveSource archive(RandomBytes(5 * kChunkSize, 12));
+  for (int stopAfter : {0, 3, -1}) {
+    SealSettings settings;
+    settings.kdf = kTestKdf;
+    int calls = 0;
+    int64_t last = -1;
+    settings.progress = [&](int64_t done, int64_t total) {
+      EXPECT_EQ(total, 5 * kChunkSize);
+      EXPECT_GE(done, last);
+      last = done;
+      return stopAfter < 0 || calls++ < stopAfter;
+    };
+    std::string failure;
+    bool cancelled = true;
+    const std::string target = dir.Join("c" + std::to_string(stopAfter) + ".orvkvelv");
+    const int result = SealSourceTo(archive, "archive", target, "pw", settings, failure, &cancelled);
+    EXPECT_EQ(result, stopAfter < 0 ? 1 : 0) << failure;
+    EXPECT_EQ(cancelled, stopAfter >= 0);
+    EXPECT_EQ(std::filesystem::exists(target), stopAfter < 0);
+    if (stopAfter < 0) {
+      EXPECT_EQ(last, 5 * kChunkSize);
+      auto source = SealedSource::Open(std::make_shared<MemoryArchiveSource>(ReadFile(target)), "pw", failure);
+      ASSERT_NE(source, nullptr);
+      EXPECT_FALSE(source->VerifyRemaining(failure, [] { return false; }));
+      EXPECT_EQ(failure, "cancelled");
+      EXPECT_TRUE(source->VerifyRemaining(failure, [] { return true; }));
+    }
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 TEST(SealedContainerTest, SaltAndNoncePrefixAreFreshForEveryContainer) {
