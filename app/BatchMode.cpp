@@ -87,6 +87,8 @@ int BatchJobRunner::Decrypt(const std::string& password, const std::string& cont
   return DecryptFileToFolder(password, container, folder, false, prompter, format);
 }
 
+std::string BatchJobRunner::LoginHash(const std::string& password) { return MakeArgon2idLoginHash(password); }
+
 const std::string& UsageText() {
   static const std::string text = console_text::kUsage;
   return text;
@@ -145,7 +147,7 @@ int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRun
   if (options.mode == "make_login_hash") {
     // The settings file's line for an Argon2id login hash of the password, on standard output.
     if (options.password.empty()) return MissingParameter(out, "-password");
-    const std::string hash = MakeArgon2idLoginHash(options.password);
+    const std::string hash = jobs.LoginHash(options.password);
     if (hash.empty()) throw Error("The login hash cannot be made");
     Say(out, "hash=" + hash + kLineBreak);
     return exit_code::kDone;

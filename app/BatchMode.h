@@ -27,6 +27,8 @@ class JobRunner {
                       const std::string& target, ContainerFormat format) = 0;
   virtual int Decrypt(const std::string& password, const std::string& container,
                       const std::string& folder, ContainerFormat format) = 0;
+  // The Argon2id login hash of `password` in its encoded form; "" when it cannot be made.
+  virtual std::string LoginHash(const std::string& password) = 0;
 };
 
 // Calls EncryptFiles / DecryptFileToFolder with interactive false. Nothing is asked; the reason
@@ -38,6 +40,7 @@ class BatchJobRunner final : public JobRunner {
               const std::string& target, ContainerFormat format) override;
   int Decrypt(const std::string& password, const std::string& container,
               const std::string& folder, ContainerFormat format) override;
+  std::string LoginHash(const std::string& password) override;
 
  private:
   std::ostream& err_;

@@ -44,6 +44,10 @@ class RecordingJobs : public JobRunner {
     calls.push_back({"decrypt", password, container, folder, static_cast<int>(format)});
     return result;
   }
+  std::string LoginHash(const std::string& password) override {
+    calls.push_back({"login hash", password, "", "", 0});
+    return MakeArgon2idLoginHash(password);
+  }
   std::vector<JobCall> calls;
   int result = 0;
 };
@@ -295,7 +299,8 @@ TEST_F(BatchModeTest, MakeLoginHashPrintsTheSettingsLine) {
   const std::string hash = line.substr(5, line.size() - 7);
   EXPECT_TRUE(CheckArgon2idLoginHash(hash, "bl\xC3\xA5" "b\xC3\xA6r"));
   EXPECT_FALSE(CheckArgon2idLoginHash(hash, "blabaer"));
-  EXPECT_TRUE(jobs_.calls.empty());
+  ASSERT_EQ(jobs_.calls.size(), 1u);
+  EXPECT_EQ(jobs_.calls[0].job, "login hash");
 }
 
 TEST_F(BatchModeTest, OptionNamesIgnoreCaseAndValuesKeepIt) {
