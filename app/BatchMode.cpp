@@ -1,5 +1,8 @@
 #include "app/BatchMode.h"
 
+#include <optional>
+
+#include "app/ConsoleProgress.h"
 #include "jobs/ConsoleTexts.h"
 #include "jobs/DecryptJob.h"
 #include "jobs/EncryptJob.h"
@@ -59,31 +62,43 @@ std::string* ValueSlot(Options& options, const std::string& name) {
   return nullptr;
 }
 
-// Batch mode's side of the jobs: no questions (answered No), lines on standard error.
+// Batch mode's side of the jobs: no questions (answered No), lines on standard error, and on a
+// terminal the progress line, which steps aside for every other line.
 class ConsolePrompter final : public Prompter {
  public:
-  explicit ConsolePrompter(std::ostream& err) : err_(err) {}
+  ConsolePrompter(std::ostream& err, bool showProgress) : err_(err) {
+    if (showProgress) line_.emplace(err);
+  }
   void ShowMessage(const std::string&) override {}
   void ShowMessageBox(const std::string&, const std::string&) override {}
   bool AskYesNo(const std::string&, const std::string&) override { return false; }
-  void Notice(const std::string& text) override { Say(err_, text + kLineBreak); }
-  void ReportFailure(const std::string& reason) override { Say(err_, reason + kLineBreak); }
+  void Notice(const std::string& text) override { Line(text); }
+  void ReportFailure(const std::string& reason) override { Line(reason); }
+  void Progress(const JobProgress& progress) override {
+    if (line_) line_->Update(progress);
+  }
 
  private:
+  void Line(const std::string& text) {
+    if (line_) line_->Erase();
+    Say(err_, text + kLineBreak);
+  }
+
   std::ostream& err_;
+  std::optional<ConsoleProgress> line_;  // erased when the job's prompter goes
 };
 
 }  // namespace
 
 int BatchJobRunner::Encrypt(const std::string& password, const std::vector<std::string>& files,
                             const std::string& target, ContainerFormat format) {
-  ConsolePrompter prompter(err_);
+  ConsolePrompter prompter(err_, showProgress_);
   return EncryptFiles(password, files, target, false, prompter, format);
 }
 
 int BatchJobRunner::Decrypt(const std::string& password, const std::string& container,
                             const std::string& folder, ContainerFormat format) {
-  ConsolePrompter prompter(err_);
+  ConsolePrompter prompter(err_, showProgress_);
   return DecryptFileToFolder(password, container, folder, false, prompter, format);
 }
 

@@ -32,10 +32,12 @@ class JobRunner {
 };
 
 // Calls EncryptFiles / DecryptFileToFolder with interactive false. Nothing is asked; the reason
-// of a failure and each notice go to `err` as one line (CR LF at the end).
+// of a failure and each notice go to `err` as one line (CR LF at the end). With `showProgress`
+// (standard error is a terminal) a progress line is kept on `err` while a job runs longer than
+// a second, and erased again (app/ConsoleProgress.h).
 class BatchJobRunner final : public JobRunner {
  public:
-  explicit BatchJobRunner(std::ostream& err) : err_(err) {}
+  explicit BatchJobRunner(std::ostream& err, bool showProgress = false) : err_(err), showProgress_(showProgress) {}
   int Encrypt(const std::string& password, const std::vector<std::string>& files,
               const std::string& target, ContainerFormat format) override;
   int Decrypt(const std::string& password, const std::string& container,
@@ -44,6 +46,7 @@ class BatchJobRunner final : public JobRunner {
 
  private:
   std::ostream& err_;
+  bool showProgress_;
 };
 
 // The usage text, three CRLF-terminated lines.

@@ -7,9 +7,12 @@
 #include "app/LastChance.h"
 #include "platform/Console.h"
 #include "platform/CrashExit.h"
+#include "platform/StandardStreams.h"
 #include "platform/TempGuardian.h"
 
 int main(int argc, char** argv) {
+  // First of all: no file or socket of ours may take the number of a stream the caller closed.
+  if (!kvelv::platform::OpenStandardStreams()) return kvelv::exit_code::kUnhandledError;
   // A crash on any thread is an unhandled error like any other: never a success.
   kvelv::platform::EndProcessOnCrash(kvelv::exit_code::kUnhandledError);
   // UTF-8 arguments; on Windows read from the UTF-16 command line.
@@ -20,7 +23,7 @@ int main(int argc, char** argv) {
   kvelv::platform::StartTempGuardian();
   return kvelv::RunWithLastChance(
       [&args] {
-        kvelv::BatchJobRunner jobs(kvelv::platform::ConsoleErr());
+        kvelv::BatchJobRunner jobs(kvelv::platform::ConsoleErr(), kvelv::platform::StandardErrorIsTerminal());
         return kvelv::RunBatchMode(args, kvelv::platform::ConsoleOut(), jobs);
       },
       kvelv::platform::ConsoleErr());

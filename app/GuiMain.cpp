@@ -8,17 +8,21 @@
 
 #include "app/LastChance.h"
 #include "jobs/SettingsFile.h"
+#include "platform/StandardStreams.h"
 #include "platform/TempGuardian.h"
+#include "ui/DesktopIdentity.h"
 #include "ui/Hoved.h"
 #include "ui/InteractiveStartup.h"
 #include "ui/QtPrompter.h"
 
 int main(int argc, char** argv) {
+  // First of all: no file or socket of ours may take the number of a stream the caller closed.
+  if (!kvelv::platform::OpenStandardStreams()) return kvelv::exit_code::kUnhandledError;
   kvelv::platform::StartTempGuardian();  // while the process is small and has one thread
   // Qt needs its application object for the password dialog already; no window shows before it.
   QApplication app(argc, argv);
-  // The application title; it is also the caption of the simple message dialogs.
-  QCoreApplication::setApplicationName(QStringLiteral("Orv krypterings klient"));
+  // Before the first window: its class, icon and Qt's own texts in the user's language.
+  kvelv::SetUpDesktopIdentity(app);
   try {
     kvelv::QtPrompter prompter;
     kvelv::LoginServices login;
@@ -37,7 +41,7 @@ int main(int argc, char** argv) {
       prompter.SetParent(nullptr);
     });
   } catch (...) {
-    QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
+    QMessageBox::critical(nullptr, kvelv::AppTitle(),
                           QString::fromStdString(kvelv::DescribeException(std::current_exception())));
     return kvelv::exit_code::kUnhandledError;
   }

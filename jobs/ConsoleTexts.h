@@ -22,6 +22,8 @@ inline constexpr const char kEncryptFailed[] = "Encryption failed: ";
 inline constexpr const char kDecryptFailed[] = "Decryption failed: ";
 inline constexpr const char kArchiveDamaged[] = "Decryption failed: the archive in the container is damaged";
 inline constexpr const char kNoComponent[] = "The crypto component cannot be created";
+inline constexpr const char kEncryptCancelled[] = "Encryption cancelled: no container written";
+inline constexpr const char kDecryptCancelled[] = "Decryption cancelled: nothing in the folder changed";
 // Reasons for a listed file that cannot be packed; the path and the system's reason follow.
 inline constexpr const char kFileVanished[] = "File does not exist: ";
 inline constexpr const char kCannotOpenFile[] = "Cannot open file ";

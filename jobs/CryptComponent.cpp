@@ -9,7 +9,7 @@
 #include "platform/CodePages.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
-#include "platform/TempFiles.h"
+#include "platform/PartialFile.h"
 
 namespace kvelv {
 
@@ -19,6 +19,7 @@ constexpr int kBlockSize = 16;
 constexpr int kIvSize = 16;
 // Chunk read per step: memory use stays the same whatever the file size.
 constexpr int64_t kChunkSize = 1 << 20;
+constexpr const char* kCancelled = "cancelled";
 
 std::string Lower(const std::string& name) {
   std::string out = name;
@@ -135,6 +136,8 @@ struct CryptComponent::Impl {
   std::vector<uint8_t> key;
   std::vector<uint8_t> iv;
   std::string failureText;
+  std::function<bool(int64_t done, int64_t total)> onProgress;
+  bool cancelled = false;
 
   ~Impl() {
     Wipe(key);
@@ -182,32 +185,17 @@ struct CryptComponent::Impl {
     return 0;
   }
 
+  // False when the handler asks to stop; the call then fails as cancelled.
+  bool KeepGoing(int64_t done, int64_t total) {
+    if (!onProgress || onProgress(done, total)) return true;
+    cancelled = true;
+    return false;
+  }
+
   int TransformFile(bool encrypt, const std::string& source, const std::string& target);
 };
 
 namespace {
-
-// The temporary target: deleted unless committed.
-class PendingFile {
- public:
-  PendingFile(platform::File file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
-  ~PendingFile() {
-    if (committed_) return;
-    if (file_.IsOpen()) file_.Close();
-    platform::DeleteFile(path_);
-  }
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-
-  platform::File& Handle() { return file_; }
-  const std::string& Path() const { return path_; }
-  void Commit() { committed_ = true; }
-
- private:
-  platform::File file_;
-  std::string path_;
-  bool committed_ = false;
-};
 
 std::string Reason(const std::error_code& ec, const char* fallback) {
   return ec ? ec.message() : std::string(fallback);
@@ -231,11 +219,13 @@ struct WipedBuffer {
 
 int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source, const std::string& target) {
   failureText.clear();
+  cancelled = false;
   if (std::string problem = CipherProblem(); !problem.empty()) return Fail(problem);
 
   std::error_code ec;
   platform::File in = platform::File::Open(source, platform::OpenMode::ReadDenyNone, ec);
   if (!in.IsOpen()) return Fail("Cannot open \"" + source + "\": " + Reason(ec, "unknown error"));
+  const int64_t sourceSize = std::max<int64_t>(in.Size(), 0);
   if (!encrypt) {
     // A regular container has a known size; reject a damaged one before creating anything.
     int64_t size = in.Size();
@@ -258,12 +248,12 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
       return Fail("Cannot write \"" + target + "\": the file is read-only");
   }
 
+  // Written beside the target under a temporary name, which nothing leaves behind: every way out
+  // of here removes it, and so does a signal that ends the process, or the watcher after a kill.
   std::string folder = FolderOf(target);
-  std::string tempPath;
-  platform::File tempFile = platform::CreateUniqueFile(folder, ".tmp", tempPath, ec);
-  if (!tempFile.IsOpen())
+  platform::PartialFile out = platform::PartialFile::Create(folder, ".tmp", ec);
+  if (!out.IsOpen())
     return Fail("Cannot create a temporary file in \"" + folder + "\": " + Reason(ec, "unknown error"));
-  PendingFile out(std::move(tempFile), tempPath);
 
   WipedBuffer input(static_cast<size_t>(kChunkSize));
   WipedBuffer output(static_cast<size_t>(kChunkSize) + kBlockSize);
@@ -286,6 +276,7 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
     if (!cipher->Update(input.bytes.data(), static_cast<size_t>(got), output.bytes.data(), length, error))
       return Fail(error);
     if (!write(length)) return writeFailure();
+    if (!KeepGoing(total, std::max(sourceSize, total))) return Fail(kCancelled);
   }
   in.Close();
 
@@ -306,11 +297,10 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
     return Fail("Cannot set the permissions of \"" + target + "\": " + Reason(out.Handle().LastError(), "I/O error"));
   if (!out.Handle().Sync())
     return Fail("Cannot flush \"" + target + "\" to disk: " + Reason(out.Handle().LastError(), "I/O error"));
-  if (!out.Handle().Close())
-    return Fail("Cannot finish writing \"" + target + "\": " + Reason(out.Handle().LastError(), "I/O error"));
-  if (!platform::RenameFile(out.Path(), target))
-    return Fail("Cannot move the finished file into place as \"" + target + "\"");
-  out.Commit();
+  // The last moment at which the old target can still stay as it was.
+  if (!KeepGoing(total, total)) return Fail(kCancelled);
+  if (!out.Commit(target, ec))
+    return Fail("Cannot move the finished file into place as \"" + target + "\": " + Reason(ec, "I/O error"));
   return 1;
 }
 
@@ -340,6 +330,10 @@ void CryptComponent::SetCharset(const std::string& name) { impl_->charset = name
 void CryptComponent::SetEncodingMode(const std::string& name) { impl_->encodingMode = name; }
 void CryptComponent::SetKeyBits(int bits) { impl_->keyBits = bits; }
 std::string CryptComponent::FailureText() const { return impl_->failureText; }
+void CryptComponent::SetProgressHandler(std::function<bool(int64_t done, int64_t total)> handler) {
+  impl_->onProgress = std::move(handler);
+}
+bool CryptComponent::Cancelled() const { return impl_->cancelled; }
 
 std::vector<uint8_t> CryptComponent::DigestText(const std::string& text) {
   crypto::DigestKind kind = impl_->Digest();

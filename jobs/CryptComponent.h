@@ -2,6 +2,7 @@
 // The crypto component: hashing and whole-file AES encryption, configured by name as the jobs
 // and the login check expect. Exposes no crypto-library types.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,12 @@ class CryptComponent {
   // a temporary name in its folder and renamed into place only when complete; on failure an
   // existing target is left as it was.
   [[nodiscard]] int EncryptFileTo(const std::string& source, const std::string& target);
+  // Called by EncryptFileTo and DecryptFileTo after every chunk with the source bytes done and
+  // the source's size; false stops the call, which then fails as any failure does (nothing
+  // written, an existing target untouched) with Cancelled() true.
+  void SetProgressHandler(std::function<bool(int64_t done, int64_t total)> handler);
+  // Whether the last EncryptFileTo or DecryptFileTo was stopped by the progress handler.
+  bool Cancelled() const;
   [[nodiscard]] int DecryptFileTo(const std::string& source, const std::string& target);
   // The plaintext of the container `source`, decrypted where it is read and written nowhere.
   // Checks what DecryptFileTo checks before anything is read: the length and the padding (a

@@ -11,6 +11,7 @@
 #include "jobs/FileProbes.h"
 #include "jobs/JobCrypto.h"
 #include "jobs/JobTexts.h"
+#include "jobs/ProgressReport.h"
 #include "jobs/sealed/SealedSource.h"
 #include "platform/FileSystem.h"
 #include "zip/ZipExceptions.h"
@@ -93,7 +94,16 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
     return 0;
   }
 
+  ProgressReport progress(prompter);
   ZipReader reader;
+  reader.OnProgress = [&](const PassProgress& pass) {
+    progress.Send(pass.done, pass.total, platform::FileNamePart(pass.name));
+  };
+  // Between blocks of work: a cancel request ends the pass as a damaged entry would, with
+  // nothing changed in the folder.
+  reader.OnProcessMessages = [&] {
+    if (progress.CancelRequested()) reader.SetCancel(true);
+  };
   reader.SetArchiveSource(plaintext, container);
   reader.SetDestDir(folder);
   reader.SetDoAll(true);
@@ -114,12 +124,22 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
     prompter.ShowMessage(texts::kArchiveDamaged);
     return 0;
   };
+  auto cancelled = [&] {
+    if (!interactive) {
+      prompter.ReportFailure(console_text::kDecryptCancelled);
+      return exit_code::kFailed;
+    }
+    prompter.ShowMessage(texts::kDecryptCancelled);
+    return 0;
+  };
 
   // One pass tests every entry and writes it, under a private name, into a staging folder inside
   // the target folder: each entry is decoded once, and nothing in the folder changes yet.
   std::optional<StagedExtraction> staged;
   try {
     staged.emplace(reader.StageAll());
+  } catch (const EUserCanceled&) {
+    return cancelled();
   } catch (const EDestDirError& e) {
     return fail(e.what());
   } catch (const ECantWriteUCF& e) {
@@ -137,6 +157,8 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   }
   if (staged->Failed() > 0) return damaged(std::to_string(staged->Failed()) + " entries fail their check");
   if (reader.EntryCountRead() == 0) return damaged("it holds no entries");
+  // The last moment a cancel request is taken: past the questions the files go into place.
+  if (progress.CancelRequested()) return cancelled();
 
   if (interactive) {
     switch (ScanTargets(staged->TargetPaths(), prompter)) {

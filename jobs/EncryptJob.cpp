@@ -1,5 +1,6 @@
 #include "jobs/EncryptJob.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 
@@ -9,6 +10,7 @@
 #include "jobs/FileProbes.h"
 #include "jobs/JobCrypto.h"
 #include "jobs/JobTexts.h"
+#include "jobs/ProgressReport.h"
 #include "jobs/TempArchive.h"
 #include "jobs/sealed/Primitives.h"
 #include "jobs/sealed/SealedWriter.h"
@@ -28,6 +30,37 @@ int Report(bool interactive, Prompter& prompter, bool ok, const std::string& tar
   prompter.ShowMessage(ok ? texts::kEncryptDone + target : texts::kEncryptFailed + failure);
   return 0;
 }
+
+int ReportCancelled(bool interactive, Prompter& prompter) {
+  if (!interactive) {
+    prompter.ReportFailure(console_text::kEncryptCancelled);
+    return exit_code::kFailed;
+  }
+  prompter.ShowMessage(texts::kEncryptCancelled);
+  return 0;
+}
+
+// The progress of both steps as one: the bytes of the files packed, then the bytes of the
+// archive encrypted. Until the archive is complete it counts as large as the files (it is at
+// most a little larger), so the share done never goes back; it jumps ahead when the files
+// compressed well.
+class EncryptProgress {
+ public:
+  EncryptProgress(Prompter& prompter, std::string container)
+      : report_(prompter), container_(std::move(container)) {}
+
+  void Packing(const PassProgress& pass) {
+    packTotal_ = std::max<int64_t>(pass.total, 0);
+    report_.Send(std::min(pass.done, packTotal_), 2 * packTotal_, platform::FileNamePart(pass.name));
+  }
+  void Encrypting(int64_t done, int64_t total) { report_.Send(packTotal_ + done, packTotal_ + total, container_); }
+  bool CancelRequested() { return report_.CancelRequested(); }
+
+ private:
+  ProgressReport report_;
+  std::string container_;
+  int64_t packTotal_ = 0;
+};
 
 // The files the writer is to pack; the ones the design leaves out (hidden, system) are named in
 // a notice instead.
@@ -63,8 +96,15 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
   TempArchive archive;
   if (!archive.Guarded()) prompter.Notice(std::string(console_text::kNotGuarded) + archive.Path());
   std::string failure;  // the first listed file that could not be packed, and why
+  EncryptProgress progress(prompter, platform::FileNamePart(target));
   try {
     ZipWriter writer;
+    writer.OnProgress = [&](const PassProgress& pass) { progress.Packing(pass); };
+    // Between blocks of work: a cancel request ends the pass as a failure would, the partial
+    // archive removed.
+    writer.OnProcessMessages = [&] {
+      if (progress.CancelRequested()) writer.SetCancel(true);
+    };
     writer.SetZipName(archive.Path());
     writer.SetExpandWildcards(false);  // a path is that file, whatever characters it holds
     writer.SetFilesList(PackableFiles(files, prompter));
@@ -82,6 +122,8 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
       }
     };
     (void)writer.PackFiles();
+  } catch (const EUserCanceled&) {
+    return ReportCancelled(interactive, prompter);
   } catch (const EZipException& e) {
     // A writer failure (disk full, unreadable source) is a failed encryption, not a crash.
     return Report(interactive, prompter, false, target, e.what());
@@ -96,8 +138,13 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
     return Report(interactive, prompter, sealedOk, target, sealFailure);
   }
   ConfigureForContainer(*component, password);
+  component->SetProgressHandler([&](int64_t done, int64_t total) {
+    progress.Encrypting(done, total);
+    return !progress.CancelRequested();
+  });
   const bool ok = component->EncryptFileTo(archive.Path(), target) == 1;
   archive.Remove();
+  if (!ok && component->Cancelled()) return ReportCancelled(interactive, prompter);
   return Report(interactive, prompter, ok, target, component->FailureText());
 }
 

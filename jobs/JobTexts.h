@@ -19,5 +19,8 @@ inline constexpr const char* kStillLocked = "Filen fremdeles låst av ett annet 
 inline constexpr const char* kOverwrite = "Overskrive gamle filer?";
 inline constexpr const char* kOverwriteCaption = "Filen(e) finnes fra før";
 inline constexpr const char* kDecryptDone = "Filen er ferdig dekryptert";
+// A job the user stopped: nothing was written, and what was there before is as it was.
+inline constexpr const char* kEncryptCancelled = "Krypteringen ble avbrutt. Ingen fil er skrevet.";
+inline constexpr const char* kDecryptCancelled = "Dekrypteringen ble avbrutt. Ingen filer er endret.";
 
 }  // namespace kvelv::texts

@@ -2,9 +2,19 @@
 // How a job talks to the user. Batch mode implements it by asking nothing and writing one line to
 // standard error for a notice or a failure (the exit code says the rest); the main window shows
 // real dialogs; tests script answers.
+#include <cstdint>
 #include <string>
 
 namespace kvelv {
+
+// Where a long job has got to: bytes handled of the bytes it has to handle in all (an encrypt:
+// the files packed, then the archive encrypted; a decrypt: the entries tested and written), and
+// the file at hand. `total` may grow or shrink while the job learns more; `done` never falls.
+struct JobProgress {
+  uint64_t done = 0;
+  uint64_t total = 0;
+  std::string file;
+};
 
 class Prompter {
  public:
@@ -19,6 +29,12 @@ class Prompter {
   virtual void Notice(const std::string& /*text*/) {}
   // Why a job in batch mode failed; interactive mode puts the reason into its message instead.
   virtual void ReportFailure(const std::string& /*reason*/) {}
+  // Sent by the job's own thread between blocks of work, many times a second; the implementation
+  // decides how often to show it.
+  virtual void Progress(const JobProgress& /*progress*/) {}
+  // True once the user asked the job to stop. The job looks between blocks of work (from its own
+  // thread and the threads working for it) and then ends as a failure would, leaving nothing.
+  virtual bool CancelRequested() { return false; }
 };
 
 // For batch mode without a place to write to (and tests): shows nothing, answers No.

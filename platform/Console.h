@@ -19,5 +19,7 @@ void WipeOptionValues(int argc, char** argv, const std::string& option);
 // Unicode whatever its code page; redirected output receives the UTF-8 bytes unchanged.
 std::ostream& ConsoleOut();
 std::ostream& ConsoleErr();
+// Whether standard error is a terminal (a console on Windows) rather than a file or a pipe.
+bool StandardErrorIsTerminal();
 
 }  // namespace kvelv::platform

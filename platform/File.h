@@ -4,6 +4,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/FileStamp.h"
+
 namespace kvelv::platform {
 
 // Permissions for a new file that has no file to take them from.
@@ -50,6 +52,7 @@ class File {
   bool Seek(int64_t position);
   int64_t Position() const;  // -1 on error
   int64_t Size() const;      // -1 on error
+  std::optional<FileStamp> Stamp() const;  // nullopt on error
   bool Truncate(int64_t size);
   bool Sync();   // flush to stable storage
   // The file's last-write time (seconds since the Unix epoch), set through this handle.
@@ -65,7 +68,8 @@ class File {
   const std::error_code& LastError() const { return lastError_; }
 
  private:
-  friend class Folder;  // creates files inside an open folder
+  friend class Folder;       // creates files inside an open folder
+  friend class PartialFile;  // Windows: creates its file with delete access
   explicit File(intptr_t handle) : handle_(handle) {}
   intptr_t handle_ = -1;
   std::error_code lastError_;

@@ -58,6 +58,9 @@ class Folder {
   // The same only while nothing has the name `toName` in `to`; false otherwise, and false too
   // where the file system cannot tell in the same step (then nothing was renamed either).
   bool RenameToNewName(const std::string& name, const Folder& to, const std::string& toName) const;
+  // The same, with the reason when it fails.
+  bool RenameToNewName(const std::string& name, const Folder& to, const std::string& toName,
+                       std::error_code& ec) const;
   // Removes the file or link `name`; the empty subfolder `name`.
   bool RemoveFile(const std::string& name) const;
   bool RemoveSubfolder(const std::string& name) const;

@@ -14,6 +14,7 @@ KVELV_PACKAGES_BUILD=(
   python3-argon2 python3-cryptography  # an independent reader of the sealed format (tests)
   # The interactive build's layout is made for these metrics; the real-display test's desktop.
   fonts-liberation xvfb openbox xdotool x11-utils imagemagick
+  qt6-translations-l10n  # Qt's own buttons in the user's language (Norwegian in the tests)
 )
 
 # Sanitizer and libFuzzer runtimes for clang.
@@ -31,6 +32,9 @@ KVELV_PACKAGES_WINDOWS=(
   fonts-wine   # Tahoma and MS Sans Serif for the windows under Wine
   ninja-build  # the presets' generator, and the Qt build (scripts/build-qt-windows.sh)
   xvfb openbox xdotool imagemagick  # kvelv-gui.exe in real windows (windows-window-run.sh)
+  qt6-translations-l10n  # Qt's Norwegian translation, built into kvelv-gui.exe
+  # The Debian package's test: the file type resolves, the desktop entries validate.
+  shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl
 )
 
 # Installs the packages given that are not installed yet; with all of them there, it changes

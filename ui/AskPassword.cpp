@@ -18,6 +18,7 @@ const char* const kNotRegistered =
     "Ta kontakt med ORV om det ikke hjelper.";
 const char* const kNoHash = "Feil i ini-fil, prøv og installer Orv Kvelv på nytt";
 const char* const kWrongPassword = "Feil passord! Prøv på nytt";
+const char* const kEmptyPassword = "Passordet kan ikke være tomt! Prøv på nytt";
 // Stored instead of a hash, switches the check off.
 const char* const kCheckOff = "qj";
 
@@ -47,10 +48,12 @@ std::string AskPassword(const LoginServices& services) {
       prompter.ShowMessage(kNoHash);
       return "";
     }
-    if (stored == kCheckOff) return password;
-    if (IsArgon2idLoginHash(stored) ? CheckArgon2idLoginHash(stored, password) : stored == computed) return password;
+    const bool accepted = stored == kCheckOff ||
+                          (IsArgon2idLoginHash(stored) ? CheckArgon2idLoginHash(stored, password) : stored == computed);
+    // An empty password would end the program as a cancel does, without a word: ask again.
+    if (accepted && !password.empty()) return password;
 
-    prompter.ShowMessage(kWrongPassword);
+    prompter.ShowMessage(accepted ? kEmptyPassword : kWrongPassword);
     dialog.txtPassword()->selectAll();
     dialog.txtPassword()->setFocus();
   }

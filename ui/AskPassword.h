@@ -22,7 +22,8 @@ struct LoginServices {
 };
 
 // The accepted password, or "" when none was accepted (cancelled, no crypto component, no hash
-// in the settings file). An accepted empty password also gives "".
+// in the settings file). An empty password is never accepted, not even with the check switched
+// off: the user is told and asked again.
 std::string AskPassword(const LoginServices& services);
 
 }  // namespace kvelv

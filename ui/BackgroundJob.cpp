@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
-#include <QProgressDialog>
 #include <exception>
 #include <thread>
 
@@ -13,29 +12,39 @@ BusyIndicator::BusyIndicator(QWidget* owner, int delayMs) : owner_(owner) {
   delay_.setSingleShot(true);
   delay_.setInterval(delayMs);
   QObject::connect(&delay_, &QTimer::timeout, [this] { Show(); });
+  held_ = 1;  // until the work starts
 }
 
 BusyIndicator::~BusyIndicator() = default;
 
 void BusyIndicator::Arm() {
-  if (!ended_ && !dialog_) delay_.start();
+  if (held_ > 0) --held_;
+  if (held_ > 0 || ended_) return;
+  if (dialog_) {
+    dialog_->show();  // it was shown before: back at once, after the message that hid it
+  } else {
+    delay_.start();
+  }
 }
 
 void BusyIndicator::Disarm() {
+  ++held_;
   delay_.stop();
-  dialog_.reset();
+  if (!dialog_) return;
+  if (ended_) {
+    dialog_->Finish();
+    dialog_.reset();
+  } else {
+    dialog_->hide();
+  }
 }
 
 bool BusyIndicator::IsShown() const { return dialog_ && dialog_->isVisible(); }
 
 void BusyIndicator::Show() {
   // The timer may fire in the moment between the work's end and the caller noticing it.
-  if (ended_ || dialog_) return;
-  dialog_ = std::make_unique<QProgressDialog>(QStringLiteral("Vent litt ..."), QString(), 0, 0, owner_);
-  dialog_->setObjectName(QStringLiteral("BusyIndicator"));
-  dialog_->setWindowTitle(QStringLiteral("Orv Kvelv"));
-  dialog_->setWindowModality(Qt::WindowModal);
-  dialog_->setMinimumDuration(0);
+  if (ended_ || held_ > 0) return;
+  if (!dialog_) dialog_ = std::make_unique<ProgressDialog>(status_, owner_);
   dialog_->show();
 }
 

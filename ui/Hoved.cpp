@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 #include <climits>
 #include <exception>
@@ -24,6 +25,7 @@
 #include "ui/EncryptTarget.h"
 #include "ui/FocusCues.h"
 #include "ui/GuiThreadPrompter.h"
+#include "ui/PastedPath.h"
 #include "ui/UiPrompter.h"
 
 namespace kvelv {
@@ -41,6 +43,10 @@ constexpr int kActionRoom = 83 - 10;
 constexpr int kMinClientWidth = 420;
 constexpr int kMinClientHeight = 176;
 constexpr int kMinLabelPixels = 9;
+
+// The command-line option that fills in the file to encrypt.
+const char* const kEncryptOption = "-encrypt";
+const char* const kStopJobQuestion = "Jobben er ikke ferdig. Vil du avbryte den og lukke programmet?";
 
 const char* const kPlacement = "Placement";
 const char* const kPaths = "LastUsedPaths";
@@ -233,7 +239,24 @@ void Hoved::BuildControls() {
   const QFont actionFont =
       FitLabelFont(Bold(font), {btnDecrypt_->text(), btnEncrypt_->text()}, kActionRoom);
   for (QPushButton* b : {btnDecrypt_, btnEncrypt_}) b->setFont(actionFont);
-  setMinimumSize(kMinClientWidth, kMinClientHeight);
+  FitMinimumToScreen();
+}
+
+QRect Hoved::UsableArea(const QScreen& screen) const {
+  // Scaled, the frame's few pixels are rounded to whole scaled ones, perhaps down: one more to
+  // spare keeps the frame's right edge, and the close button on it, on the screen.
+  const int slack = devicePixelRatioF() > 1.0 ? 1 : 0;
+  return screen.availableGeometry().adjusted(0, 0, -slack, -slack);
+}
+
+void Hoved::FitMinimumToScreen() {
+  QSize minimum(kMinClientWidth, kMinClientHeight);
+  if (const QScreen* shown = screen()) {
+    // The frame is known once the window is shown; until then the minimum may be a frame too large.
+    const QSize room = UsableArea(*shown).size() - (frameGeometry().size() - size());
+    minimum = minimum.boundedTo(room).expandedTo(QSize(1, 1));
+  }
+  setMinimumSize(minimum);
 }
 
 void Hoved::LayOut() {
@@ -280,12 +303,13 @@ void Hoved::FormCreate() {
 }
 
 void Hoved::KeepOnScreen() {
+  FitMinimumToScreen();
   // A placement stored on another screen setup may lie off this one.
   const QRect frame = frameGeometry();
   QScreen* screen = QGuiApplication::screenAt(frame.center());
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return;
-  const QRect fitted = FitOnScreen(frame, screen->availableGeometry());
+  const QRect fitted = FitOnScreen(frame, UsableArea(*screen));
   if (fitted.size() != frame.size()) resize(size() - (frame.size() - fitted.size()));
   if (fitted.topLeft() != frame.topLeft()) move(fitted.topLeft());
 }
@@ -307,6 +331,15 @@ void Hoved::FormClose() {
 void Hoved::closeEvent(QCloseEvent* event) {
   if (busy_) {
     event->ignore();
+    if (closeAfterJob_ || !indicator_) return;
+    indicator_->Disarm();  // the question on top, not the progress
+    // The job goes on meanwhile; when it ends first, the window closes once the question is
+    // answered Yes all the same.
+    if (prompter_.AskQuestion(kStopJobQuestion)) {
+      closeAfterJob_ = true;
+      indicator_->Status().RequestCancel();
+    }
+    indicator_->Arm();
     return;
   }
   // A refused write is shown, and the window closes all the same.
@@ -328,7 +361,13 @@ void Hoved::FormActivate() {
     resize(designedOuterSize_.width() > 0 ? designedOuterSize_.width() - frameExtra.width() : width(),
            designedOuterSize_.height() > 0 ? designedOuterSize_.height() - frameExtra.height()
                                            : height());
-    KeepOnScreen();
+  }
+  KeepOnScreen();  // the frame is known now
+  // "-encrypt <file>" (a desktop entry's action, "Open With"): the file to encrypt filled in.
+  if (!arguments_.empty() &&
+      QString::fromStdString(arguments_.front()).compare(QLatin1String(kEncryptOption), Qt::CaseInsensitive) == 0) {
+    if (arguments_.size() == 2) txtFileToEncrypt_->setText(QString::fromStdString(arguments_.back()));
+    return;
   }
   if (arguments_.size() != 1) return;
   txtEncryptedFile_->setText(QString::fromStdString(arguments_.front()));
@@ -347,13 +386,19 @@ void Hoved::SetActionsEnabled(bool enabled) {
   for (QPushButton* b : {btnEncryptedFile_, btnDecryptToFolder_, btnDecrypt_, btnFileToEncrypt_,
                          btnEncryptToFolder_, btnEncrypt_})
     b->setEnabled(enabled);
+  // The paths stay readable while a job runs, but not editable.
+  for (QLineEdit* e : {txtEncryptedFile_, txtDecryptToFolder_, txtFileToEncrypt_, txtEncryptToFolder_})
+    e->setReadOnly(!enabled);
 }
 
 void Hoved::RunJob(const std::function<void(Prompter&)>& job) {
   busy_ = true;
   const QPointer<QWidget> focus = focusWidget();
+  // Not handed on to the next field, where a selected path would look like something to edit.
+  if (focus) focus->clearFocus();
   SetActionsEnabled(false);
   BusyIndicator indicator(this);
+  indicator_ = &indicator;
   GuiThreadPrompter marshalled(prompter_, this, &indicator);
   std::exception_ptr failure;
   try {
@@ -361,18 +406,28 @@ void Hoved::RunJob(const std::function<void(Prompter&)>& job) {
   } catch (...) {
     failure = std::current_exception();
   }
+  indicator_ = nullptr;
   SetActionsEnabled(true);
   if (focus) focus->setFocus();
   busy_ = false;
+  if (closeAfterJob_) QTimer::singleShot(0, this, &QWidget::close);
   if (failure) std::rethrow_exception(failure);
+}
+
+std::string Hoved::PathIn(QLineEdit* edit) {
+  const std::string text = Text(edit);
+  const std::string path = CleanPastedPath(text);
+  if (path == text || platform::GetFileInfo(text)) return text;
+  edit->setText(QString::fromStdString(path));
+  return path;
 }
 
 void Hoved::btnDecryptClick() {
   if (busy_) return;
   Guarded([this] {
-    const std::string file = Text(txtEncryptedFile_);
+    const std::string file = PathIn(txtEncryptedFile_);
     if (!FileExists(file)) return prompter_.ShowMessage("Filen finnes ikke! Velg ny fil.");
-    const std::string folder = Text(txtDecryptToFolder_);
+    const std::string folder = PathIn(txtDecryptToFolder_);
     if (!platform::FolderExists(folder))
       return prompter_.ShowMessage("Mappe for å lagre dekryptert fil finnes ikke! Velg mappe.");
     if (!HasWriteAccess(folder))
@@ -384,8 +439,8 @@ void Hoved::btnDecryptClick() {
     } catch (...) {
       failure = std::current_exception();
     }
-    // Whatever came of the job, the user gets to see the folder.
-    prompter_.OpenFolder(folder);
+    // Whatever came of the job, the user gets to see the folder (unless the program is closing).
+    if (!closeAfterJob_) prompter_.OpenFolder(folder);
     if (failure) std::rethrow_exception(failure);
   });
 }
@@ -393,17 +448,19 @@ void Hoved::btnDecryptClick() {
 void Hoved::btnEncryptClick() {
   if (busy_) return;
   Guarded([this] {
-    const std::string file = Text(txtFileToEncrypt_);
+    const std::string file = PathIn(txtFileToEncrypt_);
     if (!FileExists(file)) return prompter_.ShowMessage("Filen finnes ikke! Velg fil.");
+    // The target folder first: a question about the file is pointless when the container
+    // cannot be written anyway.
+    const std::string folder = PathIn(txtEncryptToFolder_);
+    if (!platform::FolderExists(folder)) return prompter_.ShowMessage("Mappe finnes ikke! Velg mappe.");
+    if (!HasWriteAccess(folder))
+      return prompter_.ShowMessage("Har ikke skrivetilgang til valgt mappe! Velg mappe.");
     const auto info = platform::GetFileInfo(file);
     if (info && IsOlderThanAnHour(info->lastWriteTime, now_()) &&
         !prompter_.Confirm("Filen er gamlere enn en time, er det riktig fil?"))
       return;
-    const std::string folder = Text(txtEncryptToFolder_);
     const std::string target = EncryptTargetPath(folder, file, platform::ToLocal(now_()));
-    if (!platform::FolderExists(folder)) return prompter_.ShowMessage("Mappe finnes ikke! Velg mappe.");
-    if (!HasWriteAccess(folder))
-      return prompter_.ShowMessage("Har ikke skrivetilgang til valgt mappe! Velg mappe.");
     encryptFormat_ = chkStrongFormat_->isChecked() ? ContainerFormat::Sealed : ContainerFormat::Classic;
     RunJob([&](Prompter& p) { encrypt_(password_, file, target, true, p); });
   });
@@ -412,7 +469,7 @@ void Hoved::btnEncryptClick() {
 void Hoved::PickFile(QLineEdit* edit, const std::string& title, const std::string& filter) {
   if (busy_) return;
   Guarded([&] {
-    const std::string text = Text(edit);
+    const std::string text = PathIn(edit);
     std::string folder;
     if (!text.empty()) {
       folder = platform::FolderPart(text);
@@ -427,7 +484,7 @@ void Hoved::PickFile(QLineEdit* edit, const std::string& title, const std::strin
 void Hoved::PickFolder(QLineEdit* edit, const std::string& title) {
   if (busy_) return;
   Guarded([&] {
-    std::string start = Text(edit);
+    std::string start = PathIn(edit);
     // The root keeps its only separator.
     if (start.size() > 1 && start.back() == platform::kSeparator) start.pop_back();
     if (!platform::FolderExists(start)) start = platform::CurrentFolder();

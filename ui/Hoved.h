@@ -16,9 +16,11 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScreen;
 
 namespace kvelv {
 
+class BusyIndicator;
 class Prompter;
 class UiPrompter;
 
@@ -62,11 +64,15 @@ class Hoved final : public QWidget {
   void btnFileToEncryptClick();
   void btnDecryptToFolderClick();
   void btnEncryptToFolderClick();
-  // First activation only: decrypts the single command-line parameter.
+  // First activation only: decrypts the single command-line parameter, or with "-encrypt" and a
+  // path puts that path into the file to encrypt.
   void FormActivate();
-  // True while a job runs; the window then takes no second action and refuses to close.
+  // True while a job runs; the window then takes no second action, and closing it asks whether
+  // to stop the job (the window closes once the job has ended).
   bool Busy() const { return busy_; }
   QCheckBox* chkStrongFormat() const { return chkStrongFormat_; }
+  // The running job's progress indication (null when no job runs).
+  BusyIndicator* Indicator() const { return indicator_; }
 
  protected:
   bool event(QEvent* event) override;
@@ -82,8 +88,15 @@ class Hoved final : public QWidget {
   void PickFile(QLineEdit* edit, const std::string& title, const std::string& filter);
   void PickFolder(QLineEdit* edit, const std::string& title);
   void SetActionsEnabled(bool enabled);
+  // The path in `edit`, as CleanPastedPath makes it unless the text as it stands names something;
+  // the edit then shows the path used.
+  std::string PathIn(QLineEdit* edit);
   void LayOut();
   void KeepOnScreen();
+  // The minimum size, made smaller where the screen is smaller (a large scale factor).
+  void FitMinimumToScreen();
+  // The screen's available area the window's frame must fit in.
+  QRect UsableArea(const QScreen& screen) const;
 
   UiPrompter& prompter_;
   std::string settingsPath_;
@@ -91,6 +104,8 @@ class Hoved final : public QWidget {
   std::string password_;
   bool commandLineHandled_ = false;
   bool busy_ = false;
+  bool closeAfterJob_ = false;  // the user chose to stop the job and close the window
+  BusyIndicator* indicator_ = nullptr;
   JobFunction encrypt_;
   JobFunction decrypt_;
   std::function<int64_t()> now_;

@@ -21,9 +21,6 @@ namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-// Simple dialogs carry the application title, as the platform's message dialog does.
-QString AppTitle() { return QCoreApplication::applicationName(); }
-
 // Makes the box at least as wide as its caption needs, and its focus visible from the start.
 void Prepare(QMessageBox& box) {
   ShowFocusFromTheStart(&box);
@@ -40,6 +37,9 @@ int RunBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, cons
 }
 
 }  // namespace
+
+// Simple dialogs carry the application title, as the platform's message dialog does.
+QString AppTitle() { return QStringLiteral("Orv krypterings klient"); }
 
 int CaptionWidth(const QString& caption) {
   // The window manager draws the caption in a font the program cannot ask for; the title font
@@ -95,6 +95,14 @@ bool QtPrompter::Confirm(const std::string& text) {
   Prepare(box);
   box.exec();
   return box.clickedButton() != no;
+}
+
+bool QtPrompter::AskQuestion(const std::string& text) {
+  QMessageBox box(QMessageBox::Question, AppTitle(), DisplayText(text), QMessageBox::Yes | QMessageBox::No, Owner());
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  Prepare(box);
+  return box.exec() == QMessageBox::Yes;
 }
 
 void QtPrompter::ShowWarning(const std::string& text) {

@@ -11,6 +11,8 @@ namespace kvelv {
 // The jobs break lines with "\n\r" (and batch texts with "\r\n"); a label would show the stray
 // carriage return, so both become one line feed for display only.
 QString DisplayText(const std::string& text);
+// The application title: the caption of the simple message dialogs.
+QString AppTitle();
 // The width a window needs for its caption to show whole in the title bar.
 int CaptionWidth(const QString& caption);
 
@@ -26,6 +28,7 @@ class QtPrompter final : public UiPrompter {
   // A file the job left out on purpose: a simple message, so the user knows before the result.
   void Notice(const std::string& text) override;
   bool Confirm(const std::string& text) override;
+  bool AskQuestion(const std::string& text) override;
   void ShowWarning(const std::string& text) override;
   void ShowError(const std::string& text) override;
   std::optional<std::string> AskOpenFile(const std::string& title, const std::string& filter,

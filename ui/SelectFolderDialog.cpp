@@ -10,11 +10,6 @@
 
 namespace kvelv {
 
-namespace {
-// The shell's display-name parser reads at most this many characters.
-constexpr std::size_t kMaxParsedPath = 259;
-}
-
 SelectFolderDialog::SelectFolderDialog(UiPrompter& prompter, QWidget* owner)
     : prompter_(prompter), owner_(owner) {}
 
@@ -44,11 +39,18 @@ bool SelectFolderDialog::Execute() {
     form.reset(CreateForm());
     form->setWindowTitle(title_.empty() ? QStringLiteral("Browse for Folder")
                                         : QString::fromStdString(title_));
-    form->SelectPath(folderPath_.substr(0, kMaxParsedPath));
+    // The whole path, however long: a cut one named another folder, or none at all.
+    form->SelectPath(folderPath_);
 
     QRect placement = form->geometry();
     if (formWidth_ > 0) placement.setWidth(formWidth_);
     if (formHeight_ > 0) placement.setHeight(formHeight_);
+    // Never larger than the screen (a large scale factor on a small screen).
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      const QSize room = screen->availableGeometry().size();
+      form->setMinimumSize(form->minimumSize().boundedTo(room));
+      placement.setSize(placement.size().boundedTo(room));
+    }
     form->resize(placement.size());
     if (formPosition_ == kvelv::FormPosition::Designed) {
       if (formLeft_ >= 0 && formTop_ >= 0) form->move(formLeft_, formTop_);

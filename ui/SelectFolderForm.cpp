@@ -1,5 +1,6 @@
 #include "ui/SelectFolderForm.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
@@ -11,11 +12,14 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QLineEdit>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "platform/Desktop.h"
@@ -79,6 +83,67 @@ bool MoveToTrash(const QString& path) {
   return QFile::moveToTrash(path);
 }
 
+// Folder names edited in place. Enter ends the edit here, and goes no further: it never also
+// presses the dialog's default button. A refused name keeps the editor open.
+class FolderNameDelegate final : public QStyledItemDelegate {
+ public:
+  explicit FolderNameDelegate(SelectFolderForm& form) : QStyledItemDelegate(&form), form_(form) {}
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    editing_ = index;
+    return QStyledItemDelegate::createEditor(parent, option, index);
+  }
+
+  void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
+    // The edit ends without Enter (the focus went elsewhere): the same rename; a refused name is
+    // reported once the editor is gone, and edited again.
+    auto* edit = qobject_cast<QLineEdit*>(editor);
+    if (!edit || refusing_) return;
+    const QString name = edit->text();
+    const std::optional<std::string> refused = form_.TryRename(index, name);
+    if (!refused) return;
+    QTimer::singleShot(0, &form_, [this, index = QPersistentModelIndex(index), name, reason = *refused] {
+      form_.RenameRefused(index, name, reason);
+      if (!index.isValid()) return;
+      QTreeView* view = form_.ShellTree();
+      view->setCurrentIndex(index);
+      view->edit(index);
+      if (auto* again = view->findChild<QLineEdit*>()) {
+        again->setText(name);
+        again->selectAll();
+      }
+    });
+  }
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    auto* edit = qobject_cast<QLineEdit*>(object);
+    if (edit && event->type() == QEvent::KeyPress) {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        const std::optional<std::string> refused = form_.TryRename(editing_, edit->text());
+        if (!refused) {
+          emit closeEditor(edit, QAbstractItemDelegate::NoHint);
+          return true;
+        }
+        refusing_ = true;  // the warning takes the focus: that must not end the edit
+        form_.RenameRefused(editing_, edit->text(), *refused);
+        refusing_ = false;
+        edit->setFocus();
+        edit->selectAll();
+        return true;
+      }
+    }
+    if (edit && refusing_ && (event->type() == QEvent::FocusOut || event->type() == QEvent::Hide)) return true;
+    return QStyledItemDelegate::eventFilter(object, event);
+  }
+
+ private:
+  SelectFolderForm& form_;
+  mutable QPersistentModelIndex editing_;
+  bool refusing_ = false;
+};
+
 }  // namespace
 
 SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptions options,
@@ -92,8 +157,9 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
       btnDeleteFolder_(new QToolButton(this)),
       ShellTree_(new QTreeView(this)),
       ButtonPanel_(new QWidget(this)),
-      btnOk_(new QPushButton(QStringLiteral("OK"), ButtonPanel_)),
-      btnCancel_(new QPushButton(QStringLiteral("Cancel"), ButtonPanel_)),
+      // The platform's OK and Cancel, in the user's language where Qt has a translation.
+      btnOk_(new QPushButton(QCoreApplication::translate("QPlatformTheme", "OK"), ButtonPanel_)),
+      btnCancel_(new QPushButton(QCoreApplication::translate("QPlatformTheme", "Cancel"), ButtonPanel_)),
       StatusBar1_(new QLabel(this)) {
   setObjectName(QStringLiteral("SelectFolderForm"));
   UseDesignedFont(*this);
@@ -150,6 +216,7 @@ SelectFolderForm::SelectFolderForm(UiPrompter& prompter, SelectFolderDialogOptio
   ShellTree_->setEditTriggers((options_ & sfdoReadOnly) ? QAbstractItemView::NoEditTriggers
                                                         : QAbstractItemView::SelectedClicked |
                                                               QAbstractItemView::EditKeyPressed);
+  ShellTree_->setItemDelegate(new FolderNameDelegate(*this));
   ShellTree_->setDragEnabled((options_ & sfdoOleDrag) != 0);
   ShellTree_->setAcceptDrops((options_ & sfdoOleDrop) != 0);
   ShellTree_->setGeometry(8, 32, 341, 241);
@@ -339,6 +406,26 @@ void SelectFolderForm::DeleteBtnClick() {
   }
   const QModelIndex parent = index.parent();
   if (parent.isValid()) ShellTree_->setCurrentIndex(parent);
+}
+
+std::optional<std::string> SelectFolderForm::TryRename(const QModelIndex& index, const QString& name) {
+  if (!index.isValid()) return std::nullopt;
+  const QString old = model_->fileName(index);
+  if (name == old || model_->setData(index, name)) return std::nullopt;  // the model renames on disk too
+  // Refused: find out why. A name with a separator would be a move, so it is never tried.
+  if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QDir::separator()))
+    return "A folder name can be neither empty nor contain \"" + std::string(1, platform::kSeparator) + "\".";
+  std::error_code ec;
+  const platform::Folder parent =
+      platform::Folder::Open(QDir::toNativeSeparators(model_->filePath(index.parent())).toStdString(), ec);
+  if (parent.IsOpen() && parent.RenameToNewName(old.toStdString(), parent, name.toStdString(), ec))
+    return std::nullopt;  // it went through this time; the model sees it
+  return ec ? ec.message() : std::string("The name cannot be used.");
+}
+
+void SelectFolderForm::RenameRefused(const QModelIndex& index, const QString& name, const std::string& reason) {
+  const std::string old = index.isValid() ? model_->fileName(index).toStdString() : std::string();
+  prompter_.ShowWarning("Unable to rename the folder '" + old + "' to '" + name.toStdString() + "'\n\n" + reason);
 }
 
 void SelectFolderForm::FolderRenamed(const QString& folder, const QString&, const QString& name) {

@@ -2,6 +2,7 @@
 // The folder chooser's window: the folder tree, "Create Folder" and "Delete", OK and Cancel,
 // and a status line with the selected folder's path.
 #include <QDialog>
+#include <optional>
 #include <string>
 
 #include "ui/SelectFolderDialog.h"
@@ -38,6 +39,11 @@ class SelectFolderForm final : public QDialog {
   // Asks, then moves the selected folder to the trash, or, where there is no trash, asks again
   // and deletes it; never the tree's first node.
   void DeleteBtnClick();
+  // Gives the folder `index` the name an in-place edit ended with; nothing when it has that
+  // name now (or kept its own), else why the file system refused it. The tree's editor shows the
+  // reason (RenameRefused) and stays open with the name selected.
+  std::optional<std::string> TryRename(const QModelIndex& index, const QString& name);
+  void RenameRefused(const QModelIndex& index, const QString& name, const std::string& reason);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

@@ -15,6 +15,9 @@ class UiPrompter : public Prompter {
   // The confirmation dialog: caption "Confirm", question icon, buttons "&Yes" and "&No".
   // False only for No (Escape presses No); any other way of closing counts as Yes.
   virtual bool Confirm(const std::string& text) = 0;
+  // A question of the program's own with the application title and Yes and No, the platform's
+  // buttons in the user's language; No is the default and Escape answers it. True for Yes.
+  virtual bool AskQuestion(const std::string& text) = 0;
   // A warning with an OK button (the folder chooser's failures).
   virtual void ShowWarning(const std::string& text) = 0;
   // The error box for a failure no handler expected; the window stays open.

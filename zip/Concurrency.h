@@ -91,6 +91,12 @@ class TaskPool {
     std::unique_lock<std::mutex> lock(mutex_);
     finished_.wait(lock, [task] { return task->done; });
   }
+  // The same for at most `timeout`; true when the task is done.
+  template <typename Duration>
+  bool WaitFor(const Task* task, Duration timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return finished_.wait_for(lock, timeout, [task] { return task->done; });
+  }
 
  private:
   void Stop() {

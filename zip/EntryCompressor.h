@@ -14,6 +14,10 @@ using ArchiveWriter = std::function<void(const uint8_t* data, size_t count)>;
 
 inline constexpr size_t kStoreBlockSize = 32768;
 
+// A file being packed is read at most this much at a time: between reads a cancel request is
+// seen, which then takes effect soon even when the file comes from slow storage.
+inline constexpr size_t kSourceReadSlice = size_t{256} << 10;
+
 // Copies everything `read` yields in 32768-byte blocks.
 void StoreEntryData(const SourceReader& read, const ArchiveWriter& write);
 

@@ -4,9 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "platform/File.h"
-#include "platform/FileSystem.h"
-#include "zip/Crc32.h"
+#include "zip/SourceFile.h"
 
 namespace kvelv {
 
@@ -28,47 +26,39 @@ EntryPrefetcher::EntryPrefetcher(const std::vector<std::string>& items, std::vec
           [this](size_t index, ParallelDeflater& deflater) { return Prepare(items_[index], deflater); },
           [](const PrefetchedEntry& entry) { return entry.deflated.size(); }, threads, ahead, heldLimit) {}
 
-std::optional<PrefetchedEntry> EntryPrefetcher::Take(size_t index, int64_t size, int64_t lastWriteTime) {
+EntryPrefetcher::~EntryPrefetcher() { stopping_ = true; }
+
+std::optional<PrefetchedEntry> EntryPrefetcher::Take(size_t index, const platform::FileStamp& now) {
   std::optional<PrefetchedEntry> entry = lookahead_.Take(index);
-  if (entry && (entry->size != size || entry->lastWriteTime != lastWriteTime)) return std::nullopt;
+  if (entry && !(entry->stamp == now)) return std::nullopt;
   return entry;
 }
 
 std::optional<PrefetchedEntry> EntryPrefetcher::Prepare(const std::string& path, ParallelDeflater& deflater) const {
   try {
-    const auto info = platform::GetFileInfo(path);
-    if (!info || info->IsFolder() || info->size > kMaxFileSize) return std::nullopt;
     std::error_code ec;
-    platform::File source = platform::File::Open(path, platform::OpenMode::ReadDenyNone, ec);
-    if (!source.IsOpen() || source.Size() != info->size) return std::nullopt;
+    SourceFile source;
+    if (!source.Open(path, ec) || source.Length() > kMaxFileSize) return std::nullopt;
 
     PrefetchedEntry entry;
-    entry.lastWriteTime = info->lastWriteTime;
-    uint32_t crc = kCrc32Start;
-    bool failed = false;
+    entry.stamp = source.AtOpen();
     // Never more than one chunk, so the deflate below is the single stream the pass would make.
     SourceReader read = [&](uint8_t* buffer, size_t max) -> size_t {
-      const auto room = static_cast<size_t>(kMaxFileSize - entry.size);
-      if (failed || room == 0) return 0;
-      const int64_t got = source.Read(buffer, static_cast<int64_t>(std::min(max, room)));
-      if (got < 0) {
-        failed = true;
-        return 0;
-      }
-      crc = Crc32Update(crc, buffer, static_cast<size_t>(got));
-      entry.size += got;
-      return static_cast<size_t>(got);
+      if (stopping_.load(std::memory_order_relaxed)) return 0;  // the file is then not prepared
+      const auto room = static_cast<uint64_t>(kMaxFileSize) - source.BytesRead();
+      return source.Read(buffer, static_cast<size_t>(std::min<uint64_t>({max, room, kSourceReadSlice})));
     };
     ArchiveWriter write = [&](const uint8_t* data, size_t count) {
       entry.deflated.insert(entry.deflated.end(), data, data + count);
     };
     deflater.Deflate(level_, read, write, 1);
-    uint8_t more = 0;
-    if (failed || entry.size != info->size || source.Read(&more, 1) != 0) return std::nullopt;
-    entry.crc = ~crc;
+    source.Finish();  // a file that changed meanwhile is the pass's to pack, or to refuse
+    if (source.BytesRead() != static_cast<uint64_t>(source.Length())) return std::nullopt;
+    entry.crc = source.Crc();
     return entry;
   } catch (...) {
-    // Whatever went wrong (memory, zlib) is met again, and reported, when the pass packs the file.
+    // Whatever went wrong (a read error, a change, memory, zlib) is met again, and reported, when
+    // the pass packs the file.
     return std::nullopt;
   }
 }

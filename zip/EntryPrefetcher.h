@@ -5,20 +5,21 @@
 // packs anything the prefetcher could not prepare (a file it cannot open, one larger than a
 // deflate chunk, one that changed) itself, exactly as it would without it. A prepared entry's
 // bytes are those the pass would have produced.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/FileStamp.h"
 #include "zip/Concurrency.h"
 #include "zip/ParallelDeflate.h"
 
 namespace kvelv {
 
 struct PrefetchedEntry {
-  int64_t size = 0;              // the whole file was read
-  int64_t lastWriteTime = 0;     // of the file as it was read, seconds since the Unix epoch
+  platform::FileStamp stamp;     // of the file as it was read, from opening to the end
   uint32_t crc = 0;              // CRC-32 of the file (final value)
   std::vector<uint8_t> deflated; // one raw deflate stream
 };
@@ -33,17 +34,22 @@ class EntryPrefetcher {
   EntryPrefetcher(const std::vector<std::string>& items, std::vector<bool> wanted, int level,
                   unsigned threads = HardwareThreads(), size_t ahead = 0,
                   size_t heldLimit = Lookahead<PrefetchedEntry, ParallelDeflater>::kDefaultHeldLimit);
+  // Files being read when the pass ends (or is abandoned) are dropped after the read at hand.
+  ~EntryPrefetcher();
+  EntryPrefetcher(const EntryPrefetcher&) = delete;
+  EntryPrefetcher& operator=(const EntryPrefetcher&) = delete;
 
   // The prepared entry of item `index` (waiting for a worker to finish it), or nullopt when it is
-  // not wanted, could not be prepared, or the file's size or time differs from `size` and
-  // `lastWriteTime` now. Items are taken in increasing order; data of items passed over is dropped.
-  std::optional<PrefetchedEntry> Take(size_t index, int64_t size, int64_t lastWriteTime);
+  // not wanted, could not be prepared, or the file is no longer as it was read: its stamp now,
+  // `now`, differs. Items are taken in increasing order; data of items passed over is dropped.
+  std::optional<PrefetchedEntry> Take(size_t index, const platform::FileStamp& now);
 
  private:
   std::optional<PrefetchedEntry> Prepare(const std::string& path, ParallelDeflater& deflater) const;
 
   const std::vector<std::string>& items_;
   int level_;
+  std::atomic<bool> stopping_{false};
   Lookahead<PrefetchedEntry, ParallelDeflater> lookahead_;  // last: its workers stop before the members above go
 };
 

@@ -15,7 +15,8 @@ class ZipHeaderInfo;
 bool NeedsZip64Reserve(uint64_t size);
 
 // Most source bytes an entry without that field may take: the deflated data of this many bytes
-// stays below 0xFFFFFFFF. A file that grows while it is read is cut there.
+// stays below 0xFFFFFFFF. A file read past its length (one whose length tells nothing of its
+// content, see zip/SourceFile.h) is cut there.
 uint64_t MaxBytesWithoutZip64Reserve();
 
 // Writes the local header of `entry` at the current position and records the position as its

@@ -3,6 +3,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -46,7 +48,9 @@ class Deflater {
   Deflater(const Deflater&) = delete;
   Deflater& operator=(const Deflater&) = delete;
 
-  void Compress(Chunk& c) {
+  // With `abandoned`, the input goes in in slices and the work stops after the slice during
+  // which it was set (the chunk is then of no use). The stream is the same either way.
+  void Compress(Chunk& c, const std::atomic<bool>* abandoned = nullptr) {
     if (deflateReset(&zs_) != Z_OK) throw EZCompressionError("error");
     if (!c.dictionary.empty() &&
         deflateSetDictionary(&zs_, c.dictionary.data(), static_cast<uInt>(c.dictionary.size())) != Z_OK) {
@@ -57,16 +61,26 @@ class Deflater {
     const size_t bound = deflateBound(&zs_, static_cast<uLong>(c.size)) + 64;
     if (c.capacity < bound) Grow(c, bound);
     zs_.next_in = c.input.get();
-    zs_.avail_in = static_cast<uInt>(c.size);
-    const int flush = c.last ? Z_FINISH : Z_SYNC_FLUSH;
+    size_t left = c.size;
     for (;;) {
-      if (c.produced == c.capacity) Grow(c, c.capacity * 2);
-      zs_.next_out = c.output.get() + c.produced;
-      zs_.avail_out = static_cast<uInt>(c.capacity - c.produced);
-      const int result = deflate(&zs_, flush);
-      if (result < 0 && result != Z_BUF_ERROR) throw EZCompressionError("error");
-      c.produced = c.capacity - zs_.avail_out;
-      if (c.last ? result == Z_STREAM_END : (zs_.avail_in == 0 && zs_.avail_out > 0)) return;
+      const size_t slice = abandoned != nullptr ? std::min(left, kSlice) : left;
+      left -= slice;
+      zs_.avail_in = static_cast<uInt>(slice);
+      const int flush = left > 0 ? Z_NO_FLUSH : c.last ? Z_FINISH : Z_SYNC_FLUSH;
+      for (;;) {
+        if (c.produced == c.capacity) Grow(c, c.capacity * 2);
+        zs_.next_out = c.output.get() + c.produced;
+        zs_.avail_out = static_cast<uInt>(c.capacity - c.produced);
+        const int result = deflate(&zs_, flush);
+        if (result < 0 && result != Z_BUF_ERROR) throw EZCompressionError("error");
+        c.produced = c.capacity - zs_.avail_out;
+        if (flush == Z_NO_FLUSH) {
+          if (zs_.avail_in == 0) break;
+        } else if (c.last ? result == Z_STREAM_END : (zs_.avail_in == 0 && zs_.avail_out > 0)) {
+          return;
+        }
+      }
+      if (abandoned->load(std::memory_order_relaxed)) return;
     }
   }
 
@@ -78,6 +92,7 @@ class Deflater {
     c.capacity = capacity;
   }
 
+  static constexpr size_t kSlice = size_t{256} << 10;
   z_stream zs_{};
 };
 
@@ -180,15 +195,30 @@ void ParallelDeflater::Deflate(int level, const SourceReader& read, const Archiv
   }
 
   std::deque<std::unique_ptr<Chunk>> inFlight;
+  // Set as this call ends. Only when it is left early (a read, a write or the check threw) are
+  // chunks still being compressed then: they stop within a slice instead of running to their end.
+  std::atomic<bool> abandoned{false};
   // Declared after inFlight: joined before the chunks go.
-  DeflatePool pool(threads, [level](Chunk& chunk, std::unique_ptr<Deflater>& deflater) {
+  DeflatePool pool(threads, [level, &abandoned](Chunk& chunk, std::unique_ptr<Deflater>& deflater) {
     if (!deflater) deflater = std::make_unique<Deflater>(level);
-    deflater->Compress(chunk);
+    deflater->Compress(chunk, &abandoned);
   });
+  struct Abandon {
+    std::atomic<bool>& flag;
+    ~Abandon() { flag = true; }
+  } abandon{abandoned};  // after the pool: set before it joins its workers
   auto writeOldest = [&] {
+    // The chunk stays in inFlight until it is done: when the check throws, a worker may still be
+    // compressing it, and it must outlive the pool's workers.
+    const Chunk* oldest = inFlight.front().get();
+    if (check_) {
+      check_();
+      while (!pool.WaitFor(oldest, std::chrono::milliseconds(50))) check_();
+    } else {
+      pool.Wait(oldest);
+    }
     std::unique_ptr<Chunk> c = std::move(inFlight.front());
     inFlight.pop_front();
-    pool.Wait(c.get());
     if (c->error) std::rethrow_exception(c->error);
     write(c->output.get(), c->produced);
     GiveChunk(std::move(c));

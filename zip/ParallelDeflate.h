@@ -6,6 +6,7 @@
 // larger than a single stream at the same level.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -43,6 +44,9 @@ class ParallelDeflater {
   // (input and output, about 2 * `chunkSize` bytes each) exist at any time.
   void Deflate(int level, const SourceReader& read, const ArchiveWriter& write, unsigned threads = DeflateThreads(),
                size_t chunkSize = kParallelDeflateChunk);
+  // Called on the calling thread before Deflate waits for a chunk and every 50 ms while it waits,
+  // so that a cancel request is seen (it may throw, which ends Deflate as a read error would).
+  void SetCheckWhileWaiting(std::function<void()> check) { check_ = std::move(check); }
 
  private:
   using Chunk = parallel_deflate::Chunk;
@@ -57,6 +61,7 @@ class ParallelDeflater {
   std::vector<std::unique_ptr<Chunk>> spare_;
   std::unique_ptr<Deflater> deflater_;  // the single-stream state, at level_
   int level_ = -1;
+  std::function<void()> check_;
 };
 
 // One entry with a deflater of its own.

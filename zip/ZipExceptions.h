@@ -36,6 +36,7 @@ KVELV_ZIP_EXCEPTION(EZLibError, EZipException)
 KVELV_ZIP_EXCEPTION(EZCompressionError, EZLibError)          // "error"
 KVELV_ZIP_EXCEPTION(EBadCompressedData, EZipException)       // shrink/reduce/implode data that cannot be decoded
 KVELV_ZIP_EXCEPTION(EDestDirError, EZipException)            // the target folder cannot be used
+KVELV_ZIP_EXCEPTION(ESourceChanged, EZipException)           // "File "%s" changed while it was packed"
 
 #undef KVELV_ZIP_EXCEPTION
 
@@ -49,6 +50,7 @@ inline constexpr const char kUserAborted[] = "User Aborted Operation";
 inline constexpr const char kIncompleteZip[] = "Incomplete Zip File";
 inline constexpr const char kNotAZip[] = "Not a valid zip file!";
 inline constexpr const char kCompressionError[] = "error";
+inline constexpr const char kSourceChanged[] = "changed while it was packed";
 }  // namespace zip_text
 
 }  // namespace kvelv

@@ -300,6 +300,7 @@ ZipExtractor::Decoded ZipExtractor::Decode(const ZipHeaderInfo& work, BufferedFi
       events_.totalPercentDone(Percent(static_cast<uint64_t>(std::max<int64_t>(bytesWritten_, 0)),
                                        static_cast<uint64_t>(std::max<int64_t>(totalSelected_, 0))));
     }
+    if (events_.progress) events_.progress(PassProgress{work.FileName(), bytesWritten_, totalSelected_});
     ProcessMessages();
   });
   Decoded result;

@@ -60,6 +60,8 @@ struct ExtractEvents {
   std::function<void(uint32_t computedCrc, int index, uint32_t storedCrc)> badCrc;
   // Lets pending messages run between blocks of work; may raise EUserCanceled.
   std::function<void()> processMessages;
+  // How far the pass has got; called before each processMessages within an entry's data.
+  std::function<void(const PassProgress& progress)> progress;
   // Shows a library message and returns the answer (the default when nobody answers).
   std::function<MessageResult(int messageId, const std::string& text, const std::string& caption,
                               MessageButtons buttons, MessageResult defaultResult)>

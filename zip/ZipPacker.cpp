@@ -32,7 +32,10 @@ std::string FullPath(const std::string& path) {
 constexpr size_t kArchiveWriteBuffer = size_t{256} << 10;
 
 ZipPacker::ZipPacker(const PackSettings& settings, const PackEvents& events, const OldArchive* old)
-    : settings_(settings), events_(events), old_(old), out_(kArchiveWriteBuffer) {}
+    : settings_(settings), events_(events), old_(old), out_(kArchiveWriteBuffer) {
+  // A large file's chunks take a while each: a cancel request is also seen while waiting for one.
+  deflater_.SetCheckWhileWaiting([this] { ProcessMessages(); });
+}
 
 ZipPacker::~ZipPacker() {
   if (finished_ || !outCreated_) return;
@@ -42,6 +45,11 @@ ZipPacker::~ZipPacker() {
 
 void ZipPacker::ProcessMessages() const {
   if (events_.processMessages) events_.processMessages();
+}
+
+void ZipPacker::Progress(const std::string& item) {
+  if (events_.progress) events_.progress(PassProgress{item, bytesDone_, totalBytes_});
+  ProcessMessages();
 }
 
 PackResult ZipPacker::Run() {

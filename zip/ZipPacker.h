@@ -21,6 +21,8 @@
 
 namespace kvelv {
 
+class SourceFile;
+
 enum class ZipAction { zaUpdate, zaReplace, zaFreshen };
 
 // How a pass chooses, names and stores files (the writer's published settings).
@@ -55,6 +57,8 @@ struct PackEvents {
   std::function<void(const std::string& path, bool& veto)> disposeFile;
   // Lets pending messages run between blocks of work; may raise EUserCanceled.
   std::function<void()> processMessages;
+  // How far the pass has got; called before each processMessages.
+  std::function<void(const PassProgress& progress)> progress;
   std::function<MessageResult(int messageId, const std::string& text, const std::string& caption,
                               MessageButtons buttons, MessageResult defaultResult)>
       handleMessage;
@@ -102,7 +106,7 @@ class ZipPacker {
   bool AddFile(const std::string& item, size_t index = SIZE_MAX);
   bool AddFolderEntry(const std::string& item);
   // Opens a source file for reading; retries while OnSkippingFile asks for it.
-  bool OpenSource(const std::string& path, platform::File& source);
+  bool OpenSource(const std::string& path, SourceFile& source);
   // Whether the item's data is stored rather than deflated (level 0 or a no-compress pattern).
   bool StoresItem(const std::string& item) const;
   // Starts deflating upcoming files on worker threads when there are several to pack.
@@ -123,6 +127,9 @@ class ZipPacker {
   void MoveOutputToArchive();
 
   void ProcessMessages() const;
+  // Reports `bytesDone_` of `totalBytes_` for `item`, then lets messages run (a cancel request
+  // raises EUserCanceled there).
+  void Progress(const std::string& item);
 
   const PackSettings& settings_;
   const PackEvents& events_;
@@ -150,6 +157,7 @@ class ZipPacker {
   int count_ = 0;
   std::vector<std::string> disposeList_;
   int64_t bytesWritten_ = 0;
+  int64_t bytesDone_ = 0;  // read from the files so far
 };
 
 }  // namespace kvelv

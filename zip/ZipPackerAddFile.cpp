@@ -1,17 +1,18 @@
 // Packing one list item: a folder entry or a file, its local header written before and again
 // after its data.
+#include <algorithm>
 #include <memory>
 #include <optional>
 
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
-#include "zip/Crc32.h"
 #include "zip/DosDateTime.h"
 #include "zip/EntryCompressor.h"
 #include "zip/FileListExpander.h"
 #include "zip/PackedLocalHeader.h"
 #include "zip/ZipText.h"
 #include "zip/ParallelDeflate.h"
+#include "zip/SourceFile.h"
 #include "zip/WildcardMatch.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipPacker.h"
@@ -37,8 +38,11 @@ uint16_t LevelFlags(int level) {
   return 0;
 }
 
-// Message number of "the file yielded fewer bytes than its length at opening"; it has no text.
-constexpr int kFileShrankMessage = 208;
+// Whole seconds since the Unix epoch of a stamp's time, rounded down.
+int64_t UnixSeconds(const platform::FileStamp& stamp) {
+  constexpr int64_t kNanos = 1000000000;
+  return stamp.modified >= 0 ? stamp.modified / kNanos : -((-stamp.modified + kNanos - 1) / kNanos);
+}
 
 }  // namespace
 
@@ -79,11 +83,10 @@ void ZipPacker::SetStoredName(ZipHeaderInfo& entry, const std::string& item) con
   entry.SetFileName(NameBytesAsText(platform::FileNamePart(item)));
 }
 
-bool ZipPacker::OpenSource(const std::string& path, platform::File& source) {
+bool ZipPacker::OpenSource(const std::string& path, SourceFile& source) {
   for (;;) {
     std::error_code ec;
-    source = platform::File::Open(path, platform::OpenMode::ReadDenyNone, ec);
-    if (source.IsOpen()) return true;
+    if (source.Open(path, ec)) return true;
     bool retry = false;
     if (events_.skippingFile) events_.skippingFile(SkipReason::srFileOpenError, retry, -1, path);
     if (!retry) return false;
@@ -160,16 +163,19 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
   }
   // Data a worker prepared from the file as it still is needs no opening and reading here.
   std::optional<PrefetchedEntry> prepared;
-  if (prefetch_ && index != SIZE_MAX) prepared = prefetch_->Take(index, info->size, info->lastWriteTime);
-  platform::File source;
+  if (prefetch_ && index != SIZE_MAX) {
+    if (const auto now = platform::StampOf(item)) prepared = prefetch_->Take(index, *now);
+  }
+  SourceFile source;
   if (!prepared && !OpenSource(item, source)) return false;
-  const int64_t measured = prepared ? prepared->size : source.Size();
-  const int64_t sizeAtOpen = measured >= 0 ? measured : info->size;
+  // What is packed is the file as it was when opened: its length then, its time then.
+  const platform::FileStamp& atOpen = prepared ? prepared->stamp : source.AtOpen();
+  const int64_t sizeAtOpen = atOpen.size;
 
   auto entry = std::make_unique<ZipHeaderInfo>(settings_.oemConvert);
   entry->SetExternalAttributes(info->attributes);
-  entry->SetDateTime(DosDateTimeFromUnix(info->lastWriteTime));
-  entry->SetUncompressedSize(static_cast<uint64_t>(sizeAtOpen));
+  entry->SetDateTime(DosDateTimeFromUnix(UnixSeconds(atOpen)));
+  entry->SetUncompressedSize(prepared ? static_cast<uint64_t>(sizeAtOpen) : source.BytesRead());
   SetStoredName(*entry, item);
   entry->SetInternalAttributes(0);
   entry->SetDiskNumberStart(0);
@@ -200,26 +206,19 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
   const uint64_t offset = entry->RelativeOffset();
   const int64_t dataStart = out_.Position();
 
-  uint32_t crc = kCrc32Start;
-  uint64_t bytesRead = 0;
   SourceReader read = [&](uint8_t* buffer, size_t max) -> size_t {
-    const uint64_t room = readLimit - bytesRead;
-    if (room < max) max = static_cast<size_t>(room);
-    if (max == 0) return 0;
-    const int64_t got = source.Read(buffer, static_cast<int64_t>(max));
-    if (got < 0) {
-      throw EZipException("Cannot read file \"" + item + "\". " + source.LastError().message());
-    }
-    crc = Crc32Update(crc, buffer, static_cast<size_t>(got));
-    bytesRead += static_cast<uint64_t>(got);
-    return static_cast<size_t>(got);
+    const uint64_t room = std::min<uint64_t>({max, readLimit - source.BytesRead(), kSourceReadSlice});
+    const size_t got = source.Read(buffer, static_cast<size_t>(room));
+    bytesDone_ += static_cast<int64_t>(got);
+    Progress(item);  // between chunks, not only between files: a cancel request raises here
+    return got;
   };
   ArchiveWriter write = [this](const uint8_t* data, size_t count) { WriteArchiveBytes(data, count); };
 
   if (prepared) {
     WriteArchiveBytes(prepared->deflated.data(), prepared->deflated.size());
-    crc = ~prepared->crc;
-    bytesRead = static_cast<uint64_t>(prepared->size);
+    bytesDone_ += sizeAtOpen;
+    Progress(item);
   } else if (StoresItem(item)) {
     StoreEntryData(read, write);
     entry->SetCompressionMethod(kMethodStored);
@@ -227,18 +226,17 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
     // Large files are deflated on every core; one chunk or less stays a single stream.
     deflater_.Deflate(settings_.packLevel, read, write);
   }
-  source.Close();
-
-  if (bytesRead < static_cast<uint64_t>(sizeAtOpen)) {
-    // The file shrank while it was read; the entry holds what was read. Only a hook hears of it.
-    if (events_.handleMessage) {
-      events_.handleMessage(kFileShrankMessage, std::string(), item, MessageButtons::Ok, MessageResult::Ok);
-    }
+  if (!prepared) {
+    // A file that changed while it was read fails the pass: the entry would hold a content the
+    // file never had.
+    source.Finish();
+    source.Close();
   }
+
   const int64_t dataEnd = out_.Position();
-  entry->SetUncompressedSize(bytesRead);
+  entry->SetUncompressedSize(prepared ? static_cast<uint64_t>(sizeAtOpen) : source.BytesRead());
   entry->SetCompressedSize(static_cast<uint64_t>(dataEnd - dataStart));
-  entry->SetCrc32(~crc);
+  entry->SetCrc32(prepared ? prepared->crc : source.Crc());
   entry->SetFlag(static_cast<uint16_t>(entry->Flag() | LevelFlags(settings_.packLevel)));
 
   // The header goes back in place with the final values; it has the same length as before.

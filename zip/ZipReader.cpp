@@ -212,6 +212,7 @@ ExtractEvents ZipReader::PassEvents() {
   events.badPassword = OnBadPassword;
   events.badCrc = OnBadCRC;
   events.processMessages = [this] { ProcessMessages(); };
+  events.progress = OnProgress;
   events.handleMessage = [this](int id, const std::string& text, const std::string& caption, MessageButtons buttons,
                                 MessageResult defaultResult) {
     return HandleMessage(id, text, caption, buttons, defaultResult);

@@ -110,6 +110,9 @@ class ZipReader {
   // Lets pending window messages run; called between blocks of work when DoProcessMessages is
   // set. Library code has no message loop of its own.
   std::function<void()> OnProcessMessages;
+  // How far a pass has got (packing, testing, extracting), reported with every block of work,
+  // just before OnProcessMessages; on the thread that runs the pass.
+  std::function<void(const PassProgress& progress)> OnProgress;
 
   // --- Directory -----------------------------------------------------------------------------
   // Loads the entry list, or keeps it when the archive file is unchanged since it was loaded.

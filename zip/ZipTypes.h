@@ -5,6 +5,7 @@
 // IncompleteZipMode(), EncryptStrength()). Inside members of those classes write the type with
 // its namespace, e.g. kvelv::OEMConvert::oemFlexible.
 #include <cstdint>
+#include <string>
 
 namespace kvelv {
 
@@ -20,6 +21,13 @@ enum class SkipReason {
 enum class OEMConvert { oemNever, oemFlexible };
 enum class MultiMode { mmNone, mmSpan, mmBlocks };
 enum class EncryptStrength { esPKStandard, esAES128, esAES192, esAES256 };
+
+// How far a pass has got, reported between blocks of work.
+struct PassProgress {
+  std::string name;   // the file being packed, or the entry being tested or extracted
+  int64_t done = 0;   // bytes read from the files (packing), or decoded (testing, extracting)
+  int64_t total = 0;  // the bytes the pass has to handle in all
+};
 
 // Record signatures and fixed sizes of the archive format.
 inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;

@@ -42,6 +42,7 @@ int ZipWriter::Pack() {
   events.recursingFile = OnRecursingFile;
   events.disposeFile = OnDisposeFile;
   events.processMessages = [this] { ProcessMessages(); };
+  events.progress = OnProgress;
   events.handleMessage = [this](int id, const std::string& text, const std::string& caption, MessageButtons buttons,
                                 MessageResult defaultResult) {
     return HandleMessage(id, text, caption, buttons, defaultResult);

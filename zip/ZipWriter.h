@@ -5,8 +5,9 @@
 //
 // Failures: a short or failed write anywhere raises ENotEnoughRoom "Not enough room to write
 // archive"; a source file that cannot be read after it was opened raises EZipException naming the
-// file. Either way no archive file is left behind (an archive that was being rewritten stays as
-// it was). Files that are missing, hidden, system, excluded, unopenable or named like an earlier
+// file, and one that changes while it is packed raises ESourceChanged (zip/SourceFile.h: a file
+// that only grows at its end is packed as it was when opened). Either way no archive file is
+// left behind (an archive that was being rewritten stays as it was). Files that are missing, hidden, system, excluded, unopenable or named like an earlier
 // one are left out silently (only the hooks hear of them).
 #include <cstdint>
 #include <functional>

@@ -2,6 +2,7 @@
 #include "platform/Console.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <iostream>
@@ -26,5 +27,7 @@ void WipeOptionValues(int argc, char** argv, const std::string& option) {
 
 std::ostream& ConsoleOut() { return std::cout; }
 std::ostream& ConsoleErr() { return std::cerr; }
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 }  // namespace kvelv::platform

@@ -157,6 +157,14 @@ bool Folder::RenameToNewName(const std::string& name, const Folder& to, const st
                      RENAME_NOREPLACE) == 0;
 }
 
+bool Folder::RenameToNewName(const std::string& name, const Folder& to, const std::string& toName,
+                             std::error_code& ec) const {
+  ec.clear();
+  if (RenameToNewName(name, to, toName)) return true;
+  ec = Errno(errno);
+  return false;
+}
+
 bool Folder::RemoveFile(const std::string& name) const {
   return ::unlinkat(static_cast<int>(handle_), name.c_str(), 0) == 0;
 }

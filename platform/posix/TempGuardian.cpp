@@ -1,9 +1,10 @@
 // The watcher is a child forked on first use. It holds one end of a socket pair whose other end
 // only this process keeps; the socket reaches end of file when the process ends in any way, and
-// the watcher then empties and removes every folder still registered. Each registration carries
-// a descriptor of the folder's parent (SCM_RIGHTS) and the folder's name, so the watcher needs no
-// path. After fork the child uses async-signal-safe calls only (the parent may have other
-// threads), and it has no heap.
+// the watcher then empties and removes every folder still registered, and removes every partial
+// file. Each registration carries a descriptor of the parent folder (SCM_RIGHTS) and the name, so
+// the watcher needs no path. After fork the child uses async-signal-safe calls only (the parent
+// may have other threads), and it has no heap. Every name is registered for a signal's cleanup
+// as well (SignalCleanup.h).
 #include "platform/TempGuardian.h"
 
 #include <dirent.h>
@@ -21,14 +22,17 @@
 #include <mutex>
 
 #include "platform/TempFiles.h"
+#include "platform/posix/GuardedFiles.h"
+#include "platform/posix/SignalCleanup.h"
 
 namespace kvelv::platform {
 namespace {
 
-constexpr int kMaxFolders = 64;
+constexpr int kMaxFolders = 64;  // folders and files
 constexpr size_t kMaxName = 256;  // one path component (NAME_MAX 255) and its NUL
 
-// One message: '+' (with the parent's descriptor attached) or '-', an id, and the folder's name.
+// One message: '+' for a folder or 'f' for a file (with the parent's descriptor attached), or
+// '-', an id, and the name.
 struct Record {
   char kind;
   uint64_t id;
@@ -38,37 +42,11 @@ struct Record {
 // Watcher state: static storage, copied into the child by fork.
 struct Guarded {
   int parent = -1;
+  bool file = false;
   uint64_t id = 0;
   char name[kMaxName] = {};
 };
 Guarded gGuarded[kMaxFolders];
-
-// Removes the files in the folder `name` of `parent` and the folder itself, following no link.
-void EmptyAndRemove(int parent, const char* name) {
-  int dir = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (dir >= 0) {
-    alignas(8) char buffer[4096];
-    for (;;) {
-      long got = syscall(SYS_getdents64, dir, buffer, sizeof buffer);
-      if (got <= 0) break;
-      for (long at = 0; at < got;) {
-        struct Entry {
-          ino64_t ino;
-          off64_t off;
-          unsigned short reclen;
-          unsigned char type;
-          char name[1];
-        };
-        const auto* entry = reinterpret_cast<const Entry*>(buffer + at);
-        const char* file = entry->name;
-        if (!(file[0] == '.' && (file[1] == 0 || (file[1] == '.' && file[2] == 0)))) unlinkat(dir, file, 0);
-        at += entry->reclen;
-      }
-    }
-    close(dir);
-  }
-  unlinkat(parent, name, AT_REMOVEDIR);
-}
 
 // Receives one record and the descriptor that came with it (-1 when none); false at the end.
 bool Receive(int socket, Record& record, int& descriptor) {
@@ -110,8 +88,9 @@ bool Receive(int socket, Record& record, int& descriptor) {
   while (Receive(socket, record, descriptor)) {
     for (int i = 0; i < kMaxFolders; ++i) {
       Guarded& slot = gGuarded[i];
-      if (record.kind == '+' && slot.parent < 0 && descriptor >= 0) {
+      if ((record.kind == '+' || record.kind == 'f') && slot.parent < 0 && descriptor >= 0) {
         slot.parent = descriptor;
+        slot.file = record.kind == 'f';
         descriptor = -1;
         slot.id = record.id;
         std::memcpy(slot.name, record.name, kMaxName);
@@ -125,17 +104,24 @@ bool Receive(int socket, Record& record, int& descriptor) {
     }
     if (descriptor >= 0) close(descriptor);
   }
-  for (const Guarded& slot : gGuarded)
-    if (slot.parent >= 0) EmptyAndRemove(slot.parent, slot.name);
+  for (const Guarded& slot : gGuarded) {
+    if (slot.parent < 0) continue;
+    if (slot.file) {
+      unlinkat(slot.parent, slot.name, 0);
+    } else {
+      posix::EmptyAndRemove(slot.parent, slot.name);
+    }
+  }
   _exit(0);
 }
 
-// Which folder a registration stands for: the parent's identity and the name.
+// Which folder or file a registration stands for: the parent's identity and the name.
 struct Registration {
   dev_t device;
   ino_t inode;
   std::string name;
   uint64_t id;
+  int signalSlot = -1;
 };
 Registration gRegistrations[kMaxFolders];
 
@@ -238,29 +224,52 @@ void StartTempGuardian() {
   StartWatcher();  // the first guarded folder waits for it (or, when it failed, tries again)
 }
 
+namespace {
+
+// Registers `name` in `parent` with the watcher (kind '+' for a folder, 'f' for a file) and for a
+// signal's cleanup, before it is created: a kill in between would otherwise leave it. Returns the
+// id, 0 when the watcher cannot take it. Call with gMutex held.
+uint64_t Register(const Folder& parent, const std::string& name, char kind) {
+  struct stat parentStat {};
+  if (gCount >= kMaxFolders || name.size() >= kMaxName || !EnsureWatcher() ||
+      fstat(static_cast<int>(parent.Handle()), &parentStat) != 0)
+    return 0;
+  const uint64_t id = gNextId++;
+  if (!Send(kind, id, name, static_cast<int>(parent.Handle()))) return 0;
+  for (Registration& r : gRegistrations) {
+    if (r.id != 0) continue;
+    r = Registration{parentStat.st_dev, parentStat.st_ino, name, id,
+                     posix::RemoveOnSignal(static_cast<int>(parent.Handle()), name, kind == '+')};
+    break;
+  }
+  ++gCount;
+  return id;
+}
+
+// Stops guarding the registration `id` (0: none). Call with gMutex held.
+void Unregister(uint64_t id) {
+  if (id == 0) return;
+  for (Registration& r : gRegistrations) {
+    if (r.id != id) continue;
+    posix::ForgetOnSignal(r.signalSlot);
+    if (gSocket >= 0 && gOwner == getpid() && Send('-', r.id, r.name, -1)) --gCount;
+    r = Registration{};
+    break;
+  }
+}
+
+}  // namespace
+
 std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix, const std::string& suffix) {
   if (!parent.IsOpen()) return {};
   std::lock_guard<std::mutex> lock(gMutex);
-  if (gCount >= kMaxFolders || !EnsureWatcher()) return {};
-  struct stat parentStat {};
-  if (fstat(static_cast<int>(parent.Handle()), &parentStat) != 0) return {};
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = prefix + RandomHex() + suffix;
-    if (name.size() >= kMaxName) return {};
-    const uint64_t id = gNextId++;
-    // Registered first: a kill between mkdir and the record would otherwise leave the folder.
-    if (!Send('+', id, name, static_cast<int>(parent.Handle()))) return {};
+    const uint64_t id = Register(parent, name, '+');
+    if (id == 0) return {};
     std::error_code ec;
-    if (parent.CreateSubfolder(name, true, ec)) {
-      for (Registration& r : gRegistrations) {
-        if (r.id != 0) continue;
-        r = Registration{parentStat.st_dev, parentStat.st_ino, name, id};
-        break;
-      }
-      ++gCount;
-      return name;
-    }
-    Send('-', id, name, -1);
+    if (parent.CreateSubfolder(name, true, ec)) return name;
+    Unregister(id);
     if (ec != std::errc::file_exists) return {};
   }
   return {};
@@ -272,13 +281,27 @@ bool RemoveGuardedFolder(const Folder& parent, const std::string& name) {
   const bool gone = !parent.Lookup(name).has_value();
   if (!gone) return false;
   std::lock_guard<std::mutex> lock(gMutex);
-  for (Registration& r : gRegistrations) {
+  for (const Registration& r : gRegistrations) {
     if (r.id == 0 || r.name != name || !SameParent(parent, r)) continue;
-    if (gSocket >= 0 && gOwner == getpid() && Send('-', r.id, name, -1)) --gCount;
-    r = Registration{};
+    Unregister(r.id);
     break;
   }
   return true;
 }
+
+namespace posix {
+
+uint64_t GuardFileName(const Folder& parent, const std::string& name) {
+  if (!parent.IsOpen()) return 0;
+  std::lock_guard<std::mutex> lock(gMutex);
+  return Register(parent, name, 'f');
+}
+
+void ReleaseGuardedFile(uint64_t ticket) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  Unregister(ticket);
+}
+
+}  // namespace posix
 
 }  // namespace kvelv::platform

@@ -114,4 +114,10 @@ std::ostream& ConsoleErr() {
   return err;
 }
 
+bool StandardErrorIsTerminal() {
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
 }  // namespace kvelv::platform

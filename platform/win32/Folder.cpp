@@ -146,6 +146,14 @@ bool Folder::RenameToNewName(const std::string& name, const Folder& to, const st
   return MoveFileExW(Widen(PathOf(name)).c_str(), Widen(to.PathOf(toName)).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool Folder::RenameToNewName(const std::string& name, const Folder& to, const std::string& toName,
+                             std::error_code& ec) const {
+  ec.clear();
+  if (RenameToNewName(name, to, toName)) return true;
+  ec = ErrorFromWin32(GetLastError());
+  return false;
+}
+
 bool Folder::RemoveFile(const std::string& name) const { return DeleteFileW(Widen(PathOf(name)).c_str()) != 0; }
 
 bool Folder::RemoveSubfolder(const std::string& name) const {

@@ -13,4 +13,10 @@ bool InGuardedFolder(const std::wstring& path);
 // (GetLastError() telling why) when it cannot be opened.
 bool KeepUntilFolderRemoved(const std::wstring& path);
 
+// From the first call on, Ctrl-C, Ctrl-Break and the console being closed end the process at
+// once with STATUS_CONTROL_C_EXIT, as the system's own handler would (Wine's ends it with 0, which
+// a caller would read as success). Ending it closes its handles, and so removes the files held
+// for deletion: the guarded folders' files and the partial files (PartialFile.h).
+void EndProcessOnConsoleInterrupt();
+
 }  // namespace kvelv::platform::win32

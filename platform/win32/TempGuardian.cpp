@@ -50,9 +50,39 @@ GuardedFolder* Find(const std::wstring& folder) {
   return nullptr;
 }
 
+// FileDispositionInfoEx with FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
+// (Windows 10), which the headers offer only to programs that require Windows 10.
+constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD kDeleteNow = 0x1 | 0x2;
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  {
+    // The files go when the process's handles close; their names can go now where the file
+    // system deletes the POSIX way, and then the emptied folders too.
+    std::lock_guard<std::mutex> lock(gMutex);
+    for (const GuardedFolder& folder : gFolders) {
+      for (HANDLE keeper : folder.keepers) {
+        DWORD now = kDeleteNow;
+        SetFileInformationByHandle(keeper, kDispositionInfoEx, &now, sizeof now);
+      }
+      RemoveDirectoryW(folder.path.c_str());
+    }
+  }
+  // Not ExitProcess: the job's thread is still running, and no static object may go under it.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  return TRUE;
+}
+
 }  // namespace
 
 namespace win32 {
+
+void EndProcessOnConsoleInterrupt() {
+  static std::once_flag once;
+  std::call_once(once, [] { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); });
+}
 
 bool InGuardedFolder(const std::wstring& path) {
   std::lock_guard<std::mutex> lock(gMutex);
@@ -79,6 +109,7 @@ void StartTempGuardian() {}
 
 std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix, const std::string& suffix) {
   if (!parent.IsOpen()) return {};
+  win32::EndProcessOnConsoleInterrupt();
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = prefix + RandomHex() + suffix;
     std::error_code ec;

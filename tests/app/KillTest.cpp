@@ -1,6 +1,7 @@
 // The console binary killed (SIGKILL, or interrupted) at random points of an encryption and a
-// decryption: no partial container under the target name, no file of the user's replaced by a
-// partial one, and no plaintext left under any name, neither in $TMPDIR nor beside the target.
+// decryption: no partial container under the target name or beside it, no file of the user's
+// replaced by a partial one, and no plaintext left under any name, neither in $TMPDIR nor beside
+// the target.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -89,9 +90,57 @@ TEST_F(KillTest, EncryptionKilledLeavesNoPartialContainerAndNoPlaintext) {
     }
     EXPECT_TRUE(test::WaitUntilEmpty(tmp_.Path())) << ListTree(tmp_.Path()).front();
     ExpectNoPlaintextIn(targets_.Path());
+    // The watcher removes the partial container beside the target too.
+    for (int wait = 0; wait < 200 && ListTree(targets_.Path()).size() > (fs::exists(target) ? 1u : 0u); ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    EXPECT_EQ(ListTree(targets_.Path()), fs::exists(target) ? std::vector<std::string>{"out.kvelv"}
+                                                             : std::vector<std::string>{});
     fs::remove_all(targets_.Path());
     fs::create_directory(targets_.Path());
   }
+}
+
+// SIGINT, SIGTERM and SIGHUP at random moments of an encryption over an older container: the
+// target keeps the old container (or holds the complete new one, when the run got that far),
+// and nothing temporary is left beside it or in $TMPDIR the moment the process has ended: the
+// signal's own cleanup ran first. Started as nohup starts it, the run ignores SIGHUP.
+TEST_F(KillTest, InterruptedEncryptionKeepsTheOldContainerAndLeavesNothing) {
+  // Thirty runs: a quarter of the data of the other cases is enough to reach every stage.
+  std::string files = work_.Join(kMarker + "-6m.bin");
+  test::WriteFile(files, test::RandomBytes(6 << 20, 20));
+  for (int i = 1; i < 4; ++i) files += ";" + work_.Join(kMarker + std::to_string(i) + ".bin");
+  const std::string target = targets_.Join("out.kvelv");
+  const std::vector<std::string> args{"-encrypt", "-password=pw", "-files=" + files, "-to_file=" + target};
+  const int64_t full = TimeFullRun(args);
+  const std::string complete = test::ReadFile(target);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int i = 0; i < 10; ++i) {
+      test::WriteFile(target, "old container");
+      FaultOptions options;
+      options.tmpDir = tmp_.Path();
+      options.killSignal = signal;
+      options.killAfterMicros = static_cast<int>(std::uniform_int_distribution<int64_t>(0, full)(random_));
+      SCOPED_TRACE("signal " + std::to_string(signal) + " after " + std::to_string(options.killAfterMicros) + " us");
+      const auto result = RunUnderFault(test::KvelvBinary(), args, options);
+      if (result.signal == 0) EXPECT_EQ(result.exitCode, 0);
+      else EXPECT_EQ(result.signal, signal);
+      const std::string now = test::ReadFile(target);
+      EXPECT_TRUE(now == "old container" || now == complete) << "the target holds neither";
+      EXPECT_EQ(ListTree(targets_.Path()), std::vector<std::string>{"out.kvelv"});
+      EXPECT_TRUE(fs::is_empty(tmp_.Path())) << ListTree(tmp_.Path()).front();
+    }
+  }
+  test::WriteFile(target, "old container");
+  FaultOptions nohup;
+  nohup.tmpDir = tmp_.Path();
+  nohup.ignoreHangUp = true;
+  nohup.killSignal = SIGHUP;
+  nohup.killAfterMicros = static_cast<int>(full / 2);
+  const auto result = RunUnderFault(test::KvelvBinary(), args, nohup);
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(test::ReadFile(target) == complete);
 }
 
 // Killed or interrupted at random moments of an extraction over the user's older files: every

@@ -188,9 +188,14 @@ TEST_F(NamesAndOutcomesTest, ThePasswordLeavesTheProcessList) {
   }
   // Once the program has started its work, its command line no longer holds the password; nor
   // does that of the watcher process it forked (which has a copy of the program's memory). Both
-  // are looked for until they are there: a loaded machine (or a sanitizer build) starts slowly.
-  auto collect = [&] {
-    std::vector<std::string> found;
+  // are looked for until they show (a busy machine, a sanitizer build start slowly).
+  std::vector<std::string> cmdlines;
+  int status = 0;
+  bool ended = false;
+  for (int attempt = 0; attempt < 400 && cmdlines.size() < 2 && !ended; ++attempt) {
+    ended = waitpid(child, &status, WNOHANG) == child;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    cmdlines.clear();
     for (const auto& process : fs::directory_iterator("/proc")) {
       std::error_code ec;
       if (!fs::exists(process.path() / "cmdline", ec)) continue;
@@ -198,22 +203,11 @@ TEST_F(NamesAndOutcomesTest, ThePasswordLeavesTheProcessList) {
       try {
         cmdline = test::ReadFile((process.path() / "cmdline").string());
       } catch (const std::runtime_error&) {
-        continue;  // the process ended meanwhile
+        continue;  // ended meanwhile
       }
-      if (cmdline.find(work_.Join("big.kvelv")) != std::string::npos) found.push_back(cmdline);
+      if (cmdline.find(work_.Join("big.kvelv")) != std::string::npos) cmdlines.push_back(cmdline);
     }
-    return found;
-  };
-  std::vector<std::string> cmdlines;
-  int status = 0;
-  bool ended = false;
-  for (int tries = 0; tries < 500 && cmdlines.size() < 2 && !ended; ++tries) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    cmdlines = collect();
-    ended = waitpid(child, &status, WNOHANG) == child;
   }
-  // The watcher is forked after the wipe: from now on both command lines are final.
-  if (!ended && cmdlines.size() >= 2) cmdlines = collect();
   if (!ended) waitpid(child, &status, 0);
   ASSERT_GE(cmdlines.size(), 2u) << "the run ended before the check";
   for (const std::string& cmdline : cmdlines) EXPECT_EQ(cmdline.find("unguessable"), std::string::npos);

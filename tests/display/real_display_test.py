@@ -4,11 +4,17 @@
 Starts Xvfb with the openbox window manager, runs the real kvelv-gui and works it with real
 input events (xdotool): the login with a wrong and a right password, encryption and decryption
 by keyboard only, the lock message, the overwrite question, the folder chooser with the mouse
-(create, rename, delete to the trash), and a decrypt with a wrong password started from the
-command line. Every message and question must come on top of the program's windows with the
-focus, stay there after the busy indication's delay, and close with Enter, Escape or a click.
+(create, a name the file system refuses, rename, delete to the trash), and a decrypt with a
+wrong password started from the command line. Every message and question must come on top of
+the program's windows with the focus, stay there after the busy indication's delay, and close
+with Enter, Escape or a click. Then long jobs under a Norwegian locale, their reads slowed down
+(--throttle, an LD_PRELOAD library): the progress dialog moves; Escape, its close button and
+"Avbryt" each stop the job within half a second, leaving the old container or folder as it was
+and no temporary or staging file; closing the main window during a job asks; Qt's own buttons
+say "Ja" and "Nei"; every window has the program's icon and class. Last, a large scale factor
+on the screen and the "-encrypt <file>" parameter.
 
-Usage: real_display_test.py --gui <kvelv-gui> [--screenshots <folder>]
+Usage: real_display_test.py --gui <kvelv-gui> --kvelv <kvelv> --throttle <library> [--screenshots <folder>]
 Exit code 0 on success, 1 on a failure, 77 when the tools are missing and cannot be installed.
 """
 
@@ -42,6 +48,12 @@ FOLDERS = ("app", "Dokumenter", "Kryptert", "Dekryptert", "start")
 HASH_HEMMELIG = "+x1Y3pm+CrYzYm9OaPcSnQ=="  # Base64 of MD5 of "hemmelig"
 LOGIN_CAPTION = " Orv Kvelv: Oppgi passord"
 APP_TITLE = "Orv krypterings klient"
+# The progress dialog's caption carries the share done.
+PROGRESS_CAPTION = re.compile(r"^(\d+) % – Orv Kvelv$")
+# A stopped job must have stopped reading within this long after the user's key or click.
+STOP_WITHIN = 0.5
+# Reads of the slowed-down files, bytes per second: a 24 MB file takes about four seconds.
+THROTTLE_RATE = 6000000
 # Longer than the busy indication's one-second delay: a message must still be on top after it.
 PAST_BUSY_DELAY = 1.6
 
@@ -147,6 +159,18 @@ class Desktop:
         numbers = [int(n) for n in re.findall(r"\d+", out.split("=", 1)[-1])] if "=" in out else []
         return numbers or [0, 0, 0, 0]
 
+    def click_close_button(self, window):
+        """Clicks the close button the window manager draws at the right of the title bar."""
+        x, y, width, _ = self.frame(window)
+        top = self.extents(window)[2]
+        self.run("xdotool", "mousemove", str(x + width - 11), str(y + max(top // 2, 4)), "click", "1")
+
+    def identity(self, window):
+        """(WM_CLASS, whether an icon is set) of the window."""
+        wm_class = self.run("xprop", "-id", str(window), "WM_CLASS").split("=", 1)[-1].strip()
+        icon = "Icon (" in self.run("xprop", "-id", str(window), "_NET_WM_ICON")
+        return wm_class, icon
+
     def screenshot(self, name, window):
         if not self.shots:
             return
@@ -185,10 +209,10 @@ def caption_text_width(desktop, caption):
 class Session:
     """One run of kvelv-gui."""
 
-    def __init__(self, desktop, gui, arguments, cwd, log):
+    def __init__(self, desktop, gui, arguments, cwd, log, env=None):
         self.desktop = desktop
         self.process = subprocess.Popen([gui] + arguments, cwd=cwd, env=dict(
-            desktop.env, QT_QPA_PLATFORM="xcb", LC_ALL="C.UTF-8"),
+            desktop.env, QT_QPA_PLATFORM="xcb", **dict({"LC_ALL": "C.UTF-8"}, **(env or {}))),
             stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
         self.main = None
 
@@ -234,6 +258,24 @@ class Session:
         box = self.expect_on_top(caption, text_hint, behind)
         self.answer(box, key)
         check(True, "'%s'%s closes with %s" % (caption, text_hint, key))
+
+    def check_identity(self, window, what):
+        wm_class, icon = self.desktop.identity(window)
+        check(wm_class == '"kvelv-gui", "kvelv-gui"' and icon,
+              "%s has the class of the desktop entry and the program's icon (%s)" % (what, wm_class))
+
+    def progress_dialog(self):
+        """Waits for the progress dialog; gives its id."""
+        def find():
+            for window, name in self.desktop.windows(self.process.pid).items():
+                if PROGRESS_CAPTION.match(name):
+                    return window
+            return None
+        return wait_for(find, "the progress dialog")
+
+    def percent(self, dialog):
+        match = PROGRESS_CAPTION.match(self.desktop.name(dialog))
+        return int(match.group(1)) if match else -1
 
     def back_to_main(self):
         wait_for(lambda: self.desktop.active() == self.main, "the main window to get the focus back")
@@ -349,8 +391,17 @@ def first_session(desktop, gui, work, log):
         desktop.click(chooser, 8 + 40, 4 + 12)  # "Create Folder"
         wait_for(lambda: os.path.isdir(os.path.join(sealed, "New Folder")), "New Folder to be made")
         # The name editor opens in the same click handler that made the folder, so the keys
-        # below reach the program after it.
+        # below reach the program after it. A name too long for the file system: a warning, and
+        # Enter neither closes the chooser nor drops the editor.
+        s.check_identity(chooser, "the folder chooser")
         desktop.key("ctrl+a")
+        desktop.type("n" * 300)
+        desktop.key("Return")
+        s.expect_message_answered_by(APP_TITLE, "Return", " (a name the file system refuses)", (chooser,))
+        wait_for(lambda: desktop.active() == chooser, "the folder chooser to get the focus back")
+        check(chooser in desktop.windows(s.process.pid) and os.path.isdir(os.path.join(sealed, "New Folder")),
+              "the refused name left the chooser open and the folder as it was")
+        desktop.key("ctrl+a")  # the editor is still open, with the refused name
         desktop.type("Arkiv")
         desktop.key("Return")
         renamed = os.path.join(sealed, "Arkiv")
@@ -422,9 +473,219 @@ def second_session(desktop, gui, work, container, log):
         s.kill()
 
 
+def folder_state(folder):
+    """Every name below `folder` with its bytes (None for a folder)."""
+    state = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs:
+            state[os.path.relpath(os.path.join(root, name), folder)] = None
+        for name in files:
+            with open(os.path.join(root, name), "rb") as f:
+                state[os.path.relpath(os.path.join(root, name), folder)] = f.read()
+    return state
+
+
+def last_read(log):
+    """When the program last read a slowed-down file (the throttle library's log)."""
+    try:
+        with open(log) as f:
+            return max([float(line) for line in f if line.strip()] or [0.0])
+    except FileNotFoundError:
+        return 0.0
+
+
+def stop_job(s, reads, dialog, how, result_hint):
+    """Stops the running job through its progress dialog: the dialog must be on top with the
+    focus and moving; after `how` the job must stop reading within STOP_WITHIN, the dialog go
+    only with the job, and the result say so. Gives the result message's id."""
+    desktop = s.desktop
+    wait_for(lambda: desktop.active() == dialog, "the progress dialog to get the focus")
+    first = wait_for(lambda: s.percent(dialog) > 0 and s.percent(dialog), "the progress to start")
+    wait_for(lambda: s.percent(dialog) > first, "the progress to move on from %d %%" % first)
+    check(True, "the progress dialog moves (%d %% and on)" % first)
+    mine = desktop.windows(s.process.pid)
+    order = [w for w in desktop.stacking() if w in mine]
+    check(order and order[-1] == dialog, "the progress dialog is on top of the program's windows")
+    asked = time.monotonic()
+    asked = how() or asked  # `how` gives the moment of its last key when it does more before it
+    box = s.window(APP_TITLE)
+    gone = wait_for(lambda: dialog not in desktop.windows(s.process.pid) and time.monotonic(), "the dialog to go")
+    stopped = last_read(reads) - asked
+    check(stopped <= STOP_WITHIN, "%s stopped the job within %.1f s (its reads ended %.2f s after, the dialog "
+          "went after %.2f s)" % (result_hint, STOP_WITHIN, stopped, gone - asked))
+    return box
+
+
+def progress_session(desktop, gui, kvelv, throttle, work, log):
+    """Long jobs under a Norwegian locale with slowed-down reads: progress, the three ways to stop
+    a job, closing the main window during a job; Qt's Norwegian buttons; class and icon."""
+    base = os.path.join(work, "lang")
+    app, data, sealed, opened, tmp = (os.path.join(base, n) for n in ("app", "data", "sealed", "opened", "tmp"))
+    for folder in (app, data, sealed, opened, tmp):
+        os.makedirs(folder)
+    exe = os.path.join(app, "kvelv-gui")
+    shutil.copy2(gui, exe)
+    # About five seconds of reading, more than the steps below need to stop a job in time.
+    source = os.path.join(data, "stor.bin")
+    with open(source, "wb") as f:
+        f.write(os.urandom(5 * THROTTLE_RATE))
+    container = os.path.join(data, "stor.orvkvelv")
+    # And a small one, read at full speed, for a decrypt that runs to the overwrite question.
+    small_source = os.path.join(base, "stor.bin")
+    with open(small_source, "wb") as f:
+        f.write(b"a small stor.bin\n")
+    small = os.path.join(base, "liten.orvkvelv")
+    for plain, sealed_file in ((source, container), (small_source, small)):
+        subprocess.run([kvelv, "-encrypt", "-password=x", "-files=" + plain, "-to_file=" + sealed_file],
+                       check=True, stdin=subprocess.DEVNULL)
+    with open(os.path.join(sealed, "gammel.orvkvelv"), "wb") as f:
+        f.write(b"the old container")
+    for name, text in (("stor.bin", b"the old stor.bin"), ("annet.txt", b"another file")):
+        with open(os.path.join(opened, name), "wb") as f:
+            f.write(text)
+    write_ini(exe + ".ini", ["[Password]", "hash=qj", "[Placement]", "Top=40", "Left=40", "[LastUsedPaths]",
+                             "FileToEncrypt=" + source, "EncryptToFolder=" + sealed, "EncryptedFile=" + container,
+                             "DecryptToFolder=" + opened])
+    reads = os.path.join(base, "reads.log")
+    env = {"LD_PRELOAD": throttle, "KVELV_THROTTLE_PATH": data + "/", "KVELV_THROTTLE_RATE": str(THROTTLE_RATE),
+           "KVELV_THROTTLE_LOG": reads, "TMPDIR": tmp, "LC_ALL": "nb_NO.UTF-8", "LANG": "nb_NO.UTF-8"}
+    sealed_before, opened_before = folder_state(sealed), folder_state(opened)
+
+    def nothing_left(what):
+        check(folder_state(sealed) == sealed_before and folder_state(opened) == opened_before and not os.listdir(tmp),
+              "%s left the old container and folder as they were, and no temporary or staging file" % what)
+
+    s = Session(desktop, exe, [], base, log, env)
+    try:
+        login = s.window(LOGIN_CAPTION)
+        wait_for(lambda: desktop.active() == login, "the password dialog to get the focus")
+        desktop.type("x")
+        desktop.key("Return")
+        s.main = s.window("Orv Kvelv")
+        s.back_to_main()
+        s.check_identity(s.main, "the main window")
+        encrypt = (4 + 599 + 40, 93 + 32 + 12)
+        decrypt = (4 + 599 + 40, 6 + 30 + 12)
+
+        # Escape asks what "Avbryt" asks; nothing but the job's end closes the dialog.
+        desktop.key("Return")  # "Krypter fil" has the focus
+        dialog = s.progress_dialog()
+        s.check_identity(dialog, "the progress dialog")
+        desktop.screenshot("progress-dialog", dialog)
+        box = stop_job(s, reads, dialog, lambda: desktop.key("Escape"), "Escape")
+        s.check_identity(box, "a message")
+        s.answer(box, "Return")
+        nothing_left("A stopped encrypt")
+        s.back_to_main()
+
+        # The dialog's close button, the same.
+        desktop.click(s.main, *encrypt)
+        dialog = s.progress_dialog()
+        box = stop_job(s, reads, dialog, lambda: desktop.click_close_button(dialog), "The close button")
+        s.answer(box, "Return")
+        nothing_left("An encrypt stopped with the close button")
+        s.back_to_main()
+
+        # "Avbryt" itself, in a decrypt into a folder with files of the same names.
+        desktop.click(s.main, *decrypt)
+        dialog = s.progress_dialog()
+        out = desktop.run("xwininfo", "-id", str(dialog))
+        width = int(re.search(r"Width:\s+(\d+)", out).group(1))
+        height = int(re.search(r"Height:\s+(\d+)", out).group(1))
+        box = stop_job(s, reads, dialog, lambda: desktop.click(dialog, width - 50, height - 22), '"Avbryt"')
+        s.answer(box, "Return")
+        nothing_left("A stopped decrypt")
+        s.back_to_main()
+
+        # A small container run to its end: the overwrite question has Qt's Norwegian buttons,
+        # and Alt+J is "Ja".
+        desktop.click(s.main, 4 + 128 + 100, 6 + 17 + 10)  # "Kryptert fil"
+        desktop.key("ctrl+a")
+        desktop.type(small)
+        desktop.click(s.main, *decrypt)
+        box = s.window("Filen(e) finnes fra før")
+        wait_for(lambda: desktop.active() == box, "the overwrite question to get the focus")
+        desktop.screenshot("overwrite-question-nb", box)
+        desktop.key("alt+j")
+        wait_for(lambda: box not in desktop.windows(s.process.pid), "the question to close on Alt+J")
+        s.expect_message_answered_by(APP_TITLE, "Return", " (decrypted after Ja)")
+        with open(os.path.join(opened, "stor.bin"), "rb") as got:
+            check(got.read() == b"a small stor.bin\n", "Alt+J answered Ja: the Norwegian buttons are Qt's own")
+        opened_before.update(folder_state(opened))
+        s.back_to_main()
+
+        # Closing the main window during a job asks (the progress steps aside); Nei goes on with
+        # the job, Ja stops it and closes the window.
+        def ask_to_stop():
+            desktop.click_close_button(s.main)
+            question = s.window(APP_TITLE)
+            wait_for(lambda: desktop.active() == question, "the question to get the focus")
+            mine = desktop.windows(s.process.pid)
+            check([w for w in desktop.stacking() if w in mine][-1] == question and dialog not in mine,
+                  "closing the main window during a job asks, on top, the progress out of the way")
+            return question
+        desktop.click(s.main, *encrypt)
+        dialog = s.progress_dialog()
+        wait_for(lambda: s.percent(dialog) > 0, "the progress to start")
+        question = ask_to_stop()
+        desktop.screenshot("stop-question", question)
+        desktop.key("alt+n")
+        wait_for(lambda: question not in desktop.windows(s.process.pid), "the question to close on Alt+N")
+        wait_for(lambda: dialog in desktop.windows(s.process.pid), "the progress dialog to come back")
+        check(s.process.poll() is None, "Nei keeps the window and the job")
+        def answer_yes():
+            question = ask_to_stop()
+            asked = time.monotonic()
+            desktop.key("alt+j")
+            wait_for(lambda: question not in desktop.windows(s.process.pid), "the question to close on Alt+J")
+            return asked
+        box = stop_job(s, reads, dialog, answer_yes, "Ja to closing the window")
+        s.answer(box, "Return")
+        try:
+            code = s.process.wait(15)
+        except subprocess.TimeoutExpired:
+            raise Failure("the window did not close after the stopped job")
+        check(code == 0, "the window closed once the job had stopped (exit code %d)" % code)
+        nothing_left("A job stopped by closing the window")
+    finally:
+        s.kill()
+
+
+def scaled_session(desktop, gui, work, log):
+    """A scale factor that makes the screen smaller than the window's designed minimum, and the
+    "-encrypt <file>" parameter of the desktop entry's action."""
+    app = os.path.join(work, "scaled")
+    os.makedirs(app)
+    exe = os.path.join(app, "kvelv-gui")
+    shutil.copy2(gui, exe)
+    write_ini(exe + ".ini", ["[Password]", "hash=qj"])
+    chosen = os.path.join(work, FOLDERS[1], "rapport.txt")
+    s = Session(desktop, exe, ["-encrypt", chosen], work, log, {"QT_SCALE_FACTOR": "3"})
+    try:
+        login = s.window(LOGIN_CAPTION)
+        wait_for(lambda: desktop.active() == login, "the password dialog to get the focus")
+        desktop.type("x")
+        desktop.key("Return")
+        s.main = s.window("Orv Kvelv")
+        s.back_to_main()
+        time.sleep(0.5)
+        desktop.screenshot("scaled-main-window", s.main)
+        x, y, width, height = desktop.frame(s.main)
+        check(x >= 0 and y >= 0 and x + width <= 1024 and y + height <= 768,
+              "at scale 3 the whole window, its close button too, is on the screen (%d,%d %dx%d)"
+              % (x, y, width, height))
+        s.close_main()
+        check(read_ini_value(exe + ".ini", "FileToEncrypt") == chosen,
+              '"-encrypt <file>" filled in the file to encrypt')
+    finally:
+        s.kill()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--gui", required=True)
+    parser.add_argument("--kvelv", required=True)
+    parser.add_argument("--throttle", required=True)
     parser.add_argument("--screenshots", default="")
     options = parser.parse_args()
     if not ensure_tools():
@@ -435,6 +696,7 @@ def main():
         return SKIP
     if options.screenshots:
         os.makedirs(options.screenshots, exist_ok=True)
+    options.throttle = os.path.abspath(options.throttle)  # LD_PRELOAD wants a path from anywhere
 
     work = tempfile.mkdtemp(prefix="kvelv-display-")
     home = os.path.join(work, "home")  # no ~/.local/share: the trash must be made
@@ -454,6 +716,8 @@ def main():
         desktop = Desktop(home, options.screenshots)
         container = first_session(desktop, options.gui, work, log)
         second_session(desktop, options.gui, work, container, log)
+        progress_session(desktop, options.gui, options.kvelv, options.throttle, work, log)
+        scaled_session(desktop, options.gui, work, log)
         with open(os.path.join(work, "opened.log")) as f:
             opened = [line.replace("file://", "", 1) for line in f.read().split()]
         check(opened.count(os.path.join(work, FOLDERS[3])) == 4,

@@ -1,10 +1,13 @@
 // The encrypt job's reports in both modes and its handling of the temporary archive.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "jobs/EncryptJob.h"
+#include "tests/support/FaultRun.h"
 #include "tests/support/ScopedTempDirEnv.h"
 #include "tests/support/ScriptedPrompter.h"
 #include "tests/support/TestSupport.h"
@@ -55,6 +58,28 @@ TEST(EncryptJob, ExistingTargetIsReplacedOnlyWhenTheNewContainerIsComplete) {
   const std::string first = ReadFile(target);
   EXPECT_NE(first, "previous container");
   EXPECT_EQ(first.size() % 16, 0u);
+  EXPECT_TRUE(tmp.IsEmpty());
+}
+
+// The window's message for a source that changed while it was packed names the file.
+TEST(EncryptJob, SourceChangedWhilePackedIsNamedInTheMessage) {
+  TempDir work;
+  ScopedTempDirEnv tmp;
+  const std::string source = work.Join("growing.log");
+  WriteFile(source, RandomBytes(16u << 20, 3));
+  std::filesystem::last_write_time(source, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  bool changed = false;
+  std::thread changer([&] {
+    changed = WhenAFileGrowsTo(tmp.Path(), 2 << 20, [&] { std::filesystem::resize_file(source, 1000); });
+  });
+  ScriptedPrompter prompter;
+  const std::string target = work.Join("x.orvkvelv");
+  EXPECT_EQ(EncryptFiles("pw", {source}, target, true, prompter), 0);
+  changer.join();
+  ASSERT_TRUE(changed);
+  ASSERT_EQ(prompter.shown.size(), 1u);
+  EXPECT_EQ(prompter.shown[0].text, "Kryptering feilet: File \"" + source + "\" changed while it was packed");
+  EXPECT_FALSE(std::filesystem::exists(target));
   EXPECT_TRUE(tmp.IsEmpty());
 }
 

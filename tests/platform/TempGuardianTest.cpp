@@ -1,5 +1,6 @@
-// Guarded temporary folders: private, removed by the job, and removed by the watcher when the
-// process that made them is killed before it could.
+// Guarded temporary folders and partial files: private, removed by the job, removed by a signal
+// that ends the process before it ends, and removed by the watcher when the process that made
+// them is killed before it could.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 
 #include <filesystem>
 
+#include "platform/PartialFile.h"
 #include "platform/TempGuardian.h"
 #include "tests/support/FaultRun.h"
 #include "tests/support/TestSupport.h"
@@ -78,6 +80,37 @@ TEST(TempGuardianTest, WatcherLeavesFoldersTheProcessRemovedItself) {
   // The watcher has nothing to do; give it a moment that would show a wrong removal.
   usleep(200000);
   EXPECT_EQ(test::ListTree(parent.Path()).size(), 2u);
+}
+
+// A partial file (and one committed, which is the caller's) and a guarded folder, then the end
+// by `signal`: a catchable one removes them before the process ends, which it then does by that
+// signal; after SIGKILL the watcher removes them.
+TEST(TempGuardianTest, PartialFilesAndFoldersOutliveNoKillAndNoSignal) {
+  for (int signal : {SIGKILL, SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    TempDir parent;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::error_code ec;
+      const std::string folder = platform::CreateGuardedFolder(parent.Path() + "/", ".tmp");
+      platform::PartialFile partial = platform::PartialFile::Create(parent.Path(), ".tmp", ec);
+      platform::PartialFile done = platform::PartialFile::Create(parent.Path(), ".tmp", ec);
+      if (folder.empty() || !partial.IsOpen() || !done.Commit(parent.Join("done"), ec)) _exit(1);
+      test::WriteFile(folder + "/plain.zip", "secret");
+      if (partial.Handle().Write("partial", 7) != 7) _exit(1);
+      raise(signal);
+      _exit(2);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), signal);
+    for (int wait = 0; signal == SIGKILL && wait < 200 && test::ListTree(parent.Path()).size() > 1; ++wait) {
+      usleep(25000);
+    }
+    EXPECT_EQ(test::ListTree(parent.Path()), std::vector<std::string>{"done"});
+  }
 }
 
 }  // namespace

@@ -49,6 +49,14 @@ FaultResult RunUnderFault(const std::string& program, const std::vector<std::str
     dup2(null, 0);
     dup2(null, 1);
     dup2(null, 2);
+    if (!options.errFile.empty()) {
+      const int err = open(options.errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (err < 0) _exit(125);
+      dup2(err, 2);
+    }
+    // As a user's shell starts it, whatever this test program was started with.
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+    if (options.ignoreHangUp) signal(SIGHUP, SIG_IGN);
     if (options.fileSizeLimit >= 0) {
       // Ignored, so a write past the limit fails with EFBIG as on a full disk.
       signal(SIGXFSZ, SIG_IGN);
@@ -64,6 +72,7 @@ FaultResult RunUnderFault(const std::string& program, const std::vector<std::str
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  if (options.whileRunning) options.whileRunning();
   if (options.killAfterMicros >= 0) {
     std::this_thread::sleep_for(std::chrono::microseconds(options.killAfterMicros));
     kill(pid, options.killSignal);
@@ -87,13 +96,18 @@ FaultResult Decrypt(const std::string& container, const std::string& folder, con
 }
 
 std::vector<std::string> ListTree(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec))
-    names.push_back(it->path().lexically_relative(folder).generic_string());  // may vanish meanwhile
-  std::sort(names.begin(), names.end());
-  return names;
+  // A listing taken while the watcher removes things can stop early (a folder gone before it
+  // was entered); such a pass is taken again, so a short list is never a removal half seen.
+  for (int attempt = 0;; ++attempt) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+      names.push_back(it->path().lexically_relative(folder).generic_string());
+    if (ec && fs::exists(folder) && attempt < 100) continue;
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 }
 
 void WriteContainer(const std::string& path, const std::string& zipBytes, const std::string& password) {
@@ -104,6 +118,24 @@ void WriteContainer(const std::string& path, const std::string& zipBytes, const 
   if (!component) throw std::runtime_error("no crypto component");
   ConfigureForContainer(*component, password);
   if (component->EncryptFileTo(zip, path) != 1) throw std::runtime_error(component->FailureText());
+}
+
+bool WhenAFileGrowsTo(const std::string& folder, int64_t size, const std::function<void()>& action) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+      std::error_code sizeError;  // the file may go meanwhile
+      const auto bytes = it->is_regular_file(sizeError) ? fs::file_size(it->path(), sizeError) : 0;
+      if (!sizeError && static_cast<int64_t>(bytes) >= size) {
+        action();
+        return true;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  return false;
 }
 
 bool WaitUntilEmpty(const std::string& folder) {

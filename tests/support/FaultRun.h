@@ -2,6 +2,7 @@
 // Runs the console binary in a child under injected faults: a file-size limit (the disk fills),
 // a private $TMPDIR, a kill after a delay; plus helpers the fault and hostile-input tests share.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ struct FaultOptions {
   std::string workingDir;      // the child's current folder, "" to inherit
   int64_t memoryLimit = -1;    // RLIMIT_AS in bytes, -1 for none (ignored under AddressSanitizer,
                                // which reserves far more address space than it uses)
+  std::string errFile;         // the child's standard error goes here, "" for /dev/null
+  bool ignoreHangUp = false;   // started with SIGHUP ignored, as nohup does
+  std::function<void()> whileRunning;  // run here once the child is started, before any kill
 };
 
 struct FaultResult {
@@ -39,5 +43,9 @@ void WriteContainer(const std::string& path, const std::string& zipBytes, const 
 // Waits (bounded, a few seconds) until `folder` is empty; true when it is. The watcher that
 // removes a killed job's temporary folder runs on its own schedule.
 bool WaitUntilEmpty(const std::string& folder);
+// Waits (at most a minute) until some file below `folder` holds `size` bytes or more, then runs
+// `action` and returns true; false when none did in time. A job's temporary archive growing in
+// its $TMPDIR tells how far its packing has come.
+bool WhenAFileGrowsTo(const std::string& folder, int64_t size, const std::function<void()>& action);
 
 }  // namespace kvelv::test

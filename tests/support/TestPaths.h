@@ -12,5 +12,7 @@ const char* KvelvBinary();
 const char* SourceDir();
 // The optional shared test data (may be absent; tests that need it skip).
 const char* SharedTestDataDir();
+// The LD_PRELOAD library that slows reads down (tests/support/ThrottledRead.cpp); "" on Windows.
+const char* ThrottledReadLibrary();
 
 }  // namespace kvelv::test

@@ -184,7 +184,7 @@ class AskPasswordTest : public QObject {
     QCOMPARE(login.prompter.log, QStringList{QStringLiteral("message: Feil passord! Prøv på nytt")});
   }
 
-  void sentinelAcceptsAnyPasswordButEmptyEndsTheProgram() {
+  void sentinelAcceptsAnyPasswordButAnEmptyOneIsAskedAgain() {
     QTemporaryDir dir;
     const QString ini = dir.filePath("kvelv.ini");
     WriteSettings(ini, "hash=qj");
@@ -192,11 +192,17 @@ class AskPasswordTest : public QObject {
     any.showings = {{QStringLiteral("hva som helst"), QDialog::Accepted, {}}};
     QCOMPARE(any.Run(ini), std::string("hva som helst"));
 
-    Login empty;
-    empty.showings = {{QString(), QDialog::Accepted, {}}};
-    QCOMPARE(empty.Run(ini), std::string());
-    QVERIFY(empty.prompter.log.isEmpty());
-    QCOMPARE(empty.shown, std::size_t(1));
+    // Not silently the end of the program: a message and the dialog again, for a stored hash of
+    // the empty password as much as for the switched-off check.
+    for (const QByteArray& line : {QByteArray("hash=qj"), QByteArray("hash=1B2M2Y8AsgTpgAmY7PhCfg==")}) {
+      WriteSettings(ini, line);
+      Login empty;
+      empty.showings = {{QString(), QDialog::Accepted, {}}, {QStringLiteral("x"), QDialog::Rejected, {}}};
+      QCOMPARE(empty.Run(ini), std::string());
+      QCOMPARE(empty.prompter.log,
+               QStringList{QStringLiteral("message: Passordet kan ikke være tomt! Prøv på nytt")});
+      QCOMPARE(empty.shown, std::size_t(2));
+    }
   }
 
   void missingFileOrEmptyHashStops() {

@@ -7,7 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressDialog>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
@@ -23,6 +23,8 @@
 #include "platform/LocalTime.h"
 #include "tests/ui/ScriptedPrompter.h"
 #include "ui/EncryptTarget.h"
+#include "ui/BackgroundJob.h"
+#include "ui/ProgressDialog.h"
 #include "ui/Hoved.h"
 
 using kvelv::Hoved;
@@ -310,18 +312,21 @@ class HovedTest : public QObject {
     f.Click("btnEncrypt");
     QCOMPARE(f.prompter.log, QStringList{"message: Filen finnes ikke! Velg fil."});
 
-    // 61 minutes old: asked before the folder is looked at; No ends the action.
+    // 61 minutes old: asked once the target folder passed its checks (a missing folder is
+    // reported without a question); No ends the action.
     f.prompter.log.clear();
     QVERIFY(kvelv::platform::SetLastWriteTime(S(file), now - 61 * 60));
     f.Set("txtFileToEncrypt", file);
     f.Set("txtEncryptToFolder", f.Path("mangler"));
-    f.prompter.confirmAnswers = {false, true};
     f.Click("btnEncrypt");
+    f.Set("txtEncryptToFolder", f.dir.path());
+    f.prompter.confirmAnswers = {false};
     f.Click("btnEncrypt");
     QCOMPARE(f.prompter.log,
-             (QStringList{"confirm: Filen er gamlere enn en time, er det riktig fil?",
-                          "confirm: Filen er gamlere enn en time, er det riktig fil?",
-                          "message: Mappe finnes ikke! Velg mappe."}));
+             (QStringList{"message: Mappe finnes ikke! Velg mappe.",
+                          "confirm: Filen er gamlere enn en time, er det riktig fil?"}));
+    QVERIFY(f.encryptCalls.empty());
+    f.Set("txtEncryptToFolder", f.Path("mangler"));
 
     // 59 minutes old: no question.
     f.prompter.log.clear();
@@ -333,12 +338,16 @@ class HovedTest : public QObject {
                                           "message: Har ikke skrivetilgang til valgt mappe! Velg mappe."}));
     QVERIFY(f.encryptCalls.empty());
 
-    // A future date is not old either; the job gets the target named after the clock.
+    // A future date is not old either; the job gets the target named after the clock. Pasted
+    // paths lose the blanks and the one pair of quotes around them, in the fields too.
     f.prompter.log.clear();
     QVERIFY(kvelv::platform::SetLastWriteTime(S(file), now + 3600));
-    f.Set("txtEncryptToFolder", f.dir.path() + "/");
+    f.Set("txtFileToEncrypt", "  \"" + file + "\" \t");
+    f.Set("txtEncryptToFolder", " '" + f.dir.path() + "/'");
     f.Click("btnEncrypt");
     QVERIFY(f.prompter.log.isEmpty());
+    QCOMPARE(f.Edit("txtFileToEncrypt")->text(), file);
+    QCOMPARE(f.Edit("txtEncryptToFolder")->text(), f.dir.path() + "/");
     QCOMPARE(f.encryptCalls.size(), std::size_t(1));
     QCOMPARE(Q(f.encryptCalls[0].source), file);
     QCOMPARE(Q(f.encryptCalls[0].target),
@@ -367,37 +376,84 @@ class HovedTest : public QObject {
     f.Set("txtDecryptToFolder", f.dir.path());
     f.Set("txtFileToEncrypt", container);
     f.Set("txtEncryptToFolder", f.dir.path());
-    bool buttonsEnabled = true, closed = true, busyShown = false;
+    bool buttonsEnabled = true, editable = true, closed = true, busyShown = false;
     f.duringJob = [&](Prompter&) {
       QMetaObject::invokeMethod(
           &w,
           [&] {
             buttonsEnabled = f.Button("btnEncrypt")->isEnabled() || f.Button("btnDecrypt")->isEnabled();
+            editable = !f.Edit("txtEncryptedFile")->isReadOnly();
             w.btnEncryptClick();
-            closed = w.close();
+            closed = w.close();  // asks; unanswered is No
           },
           Qt::BlockingQueuedConnection);
-      // Work longer than a second shows the busy indicator; wait for it (bounded).
+      // Work longer than a second shows the progress dialog; wait for it (bounded).
       for (int i = 0; i < 600 && !busyShown; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        QMetaObject::invokeMethod(
-            &w,
-            [&] {
-              auto* busy = w.findChild<QProgressDialog*>(QStringLiteral("BusyIndicator"));
-              busyShown = busy && busy->isVisible();
-            },
-            Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(&w, [&] { busyShown = w.Indicator() && w.Indicator()->IsShown(); },
+                                  Qt::BlockingQueuedConnection);
       }
     };
     f.Click("btnDecrypt");
     QVERIFY(!buttonsEnabled);
+    QVERIFY(!editable);
     QVERIFY(!closed);
+    QCOMPARE(f.prompter.log.mid(0, 2),
+             (QStringList{"question: Jobben er ikke ferdig. Vil du avbryte den og lukke programmet?", "unanswered"}));
     QVERIFY(busyShown);
     QVERIFY(f.encryptCalls.empty());
     QCOMPARE(f.decryptCalls.size(), std::size_t(1));
     QVERIFY(w.isVisible());
     QVERIFY(f.Button("btnEncrypt")->isEnabled());
-    QVERIFY(!w.findChild<QProgressDialog*>(QStringLiteral("BusyIndicator")));
+    QVERIFY(!f.Edit("txtEncryptedFile")->isReadOnly());
+    QVERIFY(!w.Indicator());
+    QVERIFY(!w.findChild<kvelv::ProgressDialog*>());
+  }
+
+  void progressDialogShowsTheJobAndOnlyAsksItToStop() {
+    kvelv::JobStatus status;
+    kvelv::ProgressDialog d(status, nullptr);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    status.Report({300, 1000, "stor.bin"});
+    QTRY_COMPARE(d.Bar()->value(), 300);
+    QCOMPARE(d.FileLabel()->text(), QStringLiteral("stor.bin"));
+    QCOMPARE(d.windowTitle(), QStringLiteral("30 % – Orv Kvelv"));
+    QTest::keyClick(&d, Qt::Key_Return);  // an Enter meant for something else
+    QVERIFY(!status.CancelRequested());
+    // Escape, the close button and "Avbryt" only ask; the dialog stays until the job ended.
+    for (const auto& ask : std::vector<std::function<void()>>{
+             [&] { QTest::keyClick(&d, Qt::Key_Escape); }, [&] { d.close(); },
+             [&] { QTest::mouseClick(d.CancelButton(), Qt::LeftButton); }}) {
+      ask();
+      QVERIFY(d.isVisible());
+    }
+    QVERIFY(status.CancelRequested());
+    QCOMPARE(d.Caption()->text(), QStringLiteral("Avbryter ..."));
+    d.Finish();
+    QVERIFY(!d.isVisible());
+  }
+
+  void closingTheWindowDuringAJobAsksAndYesStopsItAndCloses() {
+    Fixture f;
+    Hoved& w = f.Make();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    WriteText(f.Path("stor.bin"), "x");
+    f.Set("txtFileToEncrypt", f.Path("stor.bin"));
+    f.Set("txtEncryptToFolder", f.dir.path());
+    f.prompter.questionAnswers = {true};
+    bool stopped = false;
+    f.duringJob = [&](Prompter& p) {
+      QMetaObject::invokeMethod(&w, [&] { w.close(); }, Qt::QueuedConnection);
+      for (int i = 0; i < 20000 && !stopped; ++i) {  // bounded
+        stopped = p.CancelRequested();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    };
+    f.Click("btnEncrypt");
+    QVERIFY(stopped);
+    QTRY_VERIFY(!w.isVisible());
   }
 
   void fileButtonsStartInTheRightFolder() {

@@ -25,9 +25,10 @@ Run Start(const QString& settings, int dialogResult, const QString& typed) {
   kvelv::LoginServices login;
   login.prompter = &prompter;
   login.settingsPath = settings.toStdString();
+  int shown = 0;
   login.runDialog = [&](kvelv::PasswordDlg& dialog) {
     dialog.txtPassword()->setText(typed);
-    return dialogResult;
+    return ++shown == 1 ? dialogResult : int(QDialog::Rejected);  // a second showing is cancelled
   };
   Run run;
   run.exitCode = kvelv::RunInteractiveMode(prompter, login, {}, [&](kvelv::Hoved& window) {

@@ -2,7 +2,9 @@
 // from a worker thread answered on the user-interface thread.
 #include <QApplication>
 #include <QEventLoop>
-#include <QProgressDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTranslator>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -12,8 +14,10 @@
 #include "platform/Error.h"
 #include "tests/ui/ScriptedPrompter.h"
 #include "ui/BackgroundJob.h"
+#include "ui/DesktopIdentity.h"
 #include "ui/GuiThreadPrompter.h"
 #include "ui/QtPrompter.h"
+#include "ui/SelectFolderForm.h"
 
 using kvelv::test::ScriptedPrompter;
 
@@ -54,7 +58,8 @@ class BusyProbe final : public kvelv::Prompter {
     // A message runs an event loop: an armed indication would get its turn here.
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
-    busyDuringMessage.push_back(owner_.findChild<QProgressDialog*>() != nullptr);
+    const auto* dialog = owner_.findChild<kvelv::ProgressDialog*>();
+    busyDuringMessage.push_back(dialog != nullptr && dialog->isVisible());
   }
   QWidget& owner_;
 };
@@ -112,7 +117,7 @@ class PrompterTest : public QObject {
     QVERIFY(shownBetween);
     QCOMPARE(target.busyDuringMessage, (std::vector<bool>{false, false, false}));
     QCoreApplication::processEvents();
-    QVERIFY(!owner.findChild<QProgressDialog*>());
+    QVERIFY(!owner.findChild<kvelv::ProgressDialog*>());
   }
 
   void messageBoxIsAsWideAsItsCaptionAndEscapeAnswersNo() {
@@ -130,6 +135,22 @@ class PrompterTest : public QObject {
     QVERIFY(!prompter.AskYesNo("Overskrive gamle filer?", "Filen(e) finnes fra før"));
     QVERIFY2(width >= kvelv::CaptionWidth(QStringLiteral("Filen(e) finnes fra før")),
              qPrintable(QString::number(width)));
+  }
+
+  void platformButtonsSpeakTheUsersLanguage() {
+    kvelv::InstallQtTranslations(*qApp, QLocale(QLocale::English));
+    QCOMPARE(QMessageBox(QMessageBox::NoIcon, "x", "y", QMessageBox::Yes).button(QMessageBox::Yes)->text(),
+             QStringLiteral("&Yes"));
+    if (!kvelv::InstallQtTranslations(*qApp, QLocale(QLocale::NorwegianBokmal, QLocale::Norway)))
+      QSKIP("no Norwegian Qt translation here (qt6-translations-l10n)");
+    QMessageBox box(QMessageBox::NoIcon, "x", "y", QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
+    QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Nei"));
+    kvelv::test::ScriptedPrompter scripted;
+    kvelv::SelectFolderForm chooser(scripted, 0, false);
+    QCOMPARE(chooser.findChild<QPushButton*>("btnOk")->text(), QStringLiteral("OK"));
+    QCOMPARE(chooser.findChild<QPushButton*>("btnCancel")->text(), QStringLiteral("Avbryt"));
+    for (QTranslator* translator : qApp->findChildren<QTranslator*>()) QCoreApplication::removeTranslator(translator);
   }
 
   void failuresCrossBackToTheCaller() {

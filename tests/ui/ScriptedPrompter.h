@@ -19,6 +19,7 @@ class ScriptedPrompter final : public UiPrompter {
   // Answers, taken from the front; an empty queue answers No / cancel and logs "unanswered".
   std::deque<bool> yesNoAnswers;
   std::deque<bool> confirmAnswers;
+  std::deque<bool> questionAnswers;
   std::deque<std::optional<std::string>> openFileAnswers;
   std::deque<std::optional<std::string>> folderAnswers;
 
@@ -33,6 +34,10 @@ class ScriptedPrompter final : public UiPrompter {
   bool Confirm(const std::string& text) override {
     Add("confirm", text);
     return Take(confirmAnswers, false);
+  }
+  bool AskQuestion(const std::string& text) override {
+    Add("question", text);
+    return Take(questionAnswers, false);
   }
   void ShowWarning(const std::string& text) override { Add("warning", text); }
   void ShowError(const std::string& text) override { Add("error", text); }

@@ -210,6 +210,59 @@ class SelectFolderTest : public QObject {
     QCOMPARE(form.SelectedPath(), S(dir.filePath("Arkiv")));
   }
 
+  void longStartPathsOpenWhereTheyPoint() {
+    // 300 and 400 bytes; the second has "ø" across byte 259, where the start path used to be cut.
+    QTemporaryDir dir;
+    std::string path300 = S(dir.path()) + "/";
+    path300 += std::string(200 - path300.size(), 'a') + "/" + std::string(99, 'b');
+    std::string path400 = S(dir.path()) + "/";
+    path400 += std::string(257 - path400.size(), 'c') + "/\xC3\xB8" + std::string(140, 'd');
+    QCOMPARE(path300.size(), std::size_t(300));
+    QCOMPARE(path400.size(), std::size_t(400));
+    QCOMPARE(path400.substr(258, 2), std::string("\xC3\xB8"));
+    ScriptedPrompter prompter;
+    SelectFolderDialog chooser(prompter);
+    for (const std::string& path : {path300, path400}) {
+      QVERIFY(QDir().mkpath(QString::fromStdString(path)));
+      chooser.SetFolderPath(path + "/");
+      std::string start;
+      chooser.SetRunHook([&](SelectFolderForm& form) {
+        start = form.SelectedPath();
+        return int(QDialog::Accepted);
+      });
+      QVERIFY(chooser.Execute());
+      QCOMPARE(start, path);
+      QCOMPARE(chooser.FolderPath(), path);  // OK keeps it
+    }
+  }
+
+  void aRefusedNameKeepsItsEditorAndEnterNeverPressesOk() {
+    QTemporaryDir dir;
+    ScriptedPrompter prompter;
+    SelectFolderForm form(prompter, kMainWindowOptions, true);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.SelectPath(S(dir.path()));
+    form.CreateBtnClick();
+    auto* editor = form.ShellTree()->findChild<QLineEdit*>();
+    QVERIFY(editor);
+    const QString tooLong(300, QLatin1Char('n'));
+    editor->setText(tooLong);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCOMPARE(prompter.log, QStringList{"warning: Unable to rename the folder 'New Folder' to '" + tooLong + "'\n\n" +
+                                       QString::fromStdString(std::make_error_code(std::errc::filename_too_long).message())});
+    QVERIFY(form.isVisible());
+    QCOMPARE(form.result(), int(QDialog::Rejected));
+    QCOMPARE(form.ShellTree()->findChild<QLineEdit*>(), editor);  // still editing, the name kept
+    QCOMPARE(editor->text(), tooLong);
+    QVERIFY(QFileInfo(dir.filePath("New Folder")).isDir());
+    editor->setText("Arkiv");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(QFileInfo(dir.filePath("Arkiv")).isDir());
+    QVERIFY(form.isVisible());
+    QCOMPARE(prompter.log.size(), 1);
+  }
+
   void createFolderFallsBackToFldrAndReportsWhenAllNamesAreTaken() {
     QTemporaryDir dir;
     QDir d(dir.path());

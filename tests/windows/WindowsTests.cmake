@@ -113,6 +113,11 @@ add_test(NAME windows_exchange
 set_tests_properties(windows_exchange PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77
   LABELS "wine;system;peers")
 
+# Ctrl-C, a closed terminal and a kill while a container is written, run on the host.
+add_test(NAME windows_console_interrupt
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/console-interrupt.sh "$<TARGET_FILE:kvelv>" ${CMAKE_CROSSCOMPILING_EMULATOR})
+set_tests_properties(windows_console_interrupt PROPERTIES TIMEOUT 400 LABELS "wine;system")
+
 # Non-ASCII text on a real console (a pseudo-terminal under Wine), run on the host.
 add_test(NAME windows_console_tty
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/console-tty.sh "$<TARGET_FILE:kvelv>" ${CMAKE_CROSSCOMPILING_EMULATOR})

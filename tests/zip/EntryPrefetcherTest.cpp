@@ -31,9 +31,7 @@ struct Files {
     contents.push_back(std::move(content));
   }
   std::optional<PrefetchedEntry> Take(EntryPrefetcher& prefetch, size_t i) const {
-    const auto info = platform::GetFileInfo(paths[i]);
-    if (!info) return prefetch.Take(i, -1, 0);
-    return prefetch.Take(i, info->size, info->lastWriteTime);
+    return prefetch.Take(i, platform::StampOf(paths[i]).value_or(platform::FileStamp{-1}));
   }
 };
 
@@ -47,7 +45,7 @@ TEST(EntryPrefetcherTest, PreparesTheSingleStreamAndCrcForSizesUpToOneChunk) {
   for (size_t i = 0; i < files.paths.size(); ++i) {
     const auto entry = files.Take(prefetch, i);
     ASSERT_TRUE(entry) << files.contents[i].size();
-    EXPECT_EQ(entry->size, static_cast<int64_t>(files.contents[i].size()));
+    EXPECT_EQ(entry->stamp.size, static_cast<int64_t>(files.contents[i].size()));
     EXPECT_EQ(entry->crc, ComputeCrc32(files.contents[i]));
     const std::string deflated(entry->deflated.begin(), entry->deflated.end());
     EXPECT_TRUE(deflated == test::WriterDeflate(files.contents[i])) << "size " << files.contents[i].size();
@@ -61,6 +59,7 @@ TEST(EntryPrefetcherTest, LeavesToThePassWhatItCannotVouchFor) {
   files.Add("gone.txt", "deleted before its turn");
   files.Add("grown.txt", "shorter");
   files.Add("ok.txt", "prepared");
+  files.Add("rewritten.txt", "same size");
   std::filesystem::remove(files.paths[2]);
   std::filesystem::create_directory(files.dir.Join("folder"));
   files.paths.push_back(files.dir.Join("folder"));
@@ -73,11 +72,17 @@ TEST(EntryPrefetcherTest, LeavesToThePassWhatItCannotVouchFor) {
   EXPECT_FALSE(files.Take(prefetch, 1));
   EXPECT_FALSE(files.Take(prefetch, 2));
   // What the pass sees now is not what was read: the pass packs the file itself.
-  const auto info = platform::GetFileInfo(files.paths[3]);
-  ASSERT_TRUE(info);
-  EXPECT_FALSE(prefetch.Take(3, info->size + 1, info->lastWriteTime));
+  auto stamp = platform::StampOf(files.paths[3]);
+  ASSERT_TRUE(stamp);
+  ++stamp->size;
+  EXPECT_FALSE(prefetch.Take(3, *stamp));
   EXPECT_TRUE(files.Take(prefetch, 4));
-  EXPECT_FALSE(files.Take(prefetch, 5));
+  // Rewritten to the same size: only the time of the last write tells.
+  stamp = platform::StampOf(files.paths[5]);
+  ASSERT_TRUE(stamp);
+  ++stamp->modified;
+  EXPECT_FALSE(prefetch.Take(5, *stamp));
+  EXPECT_FALSE(files.Take(prefetch, 6));
 }
 
 TEST(EntryPrefetcherTest, ItemsPassedOverAreDroppedAndCannotBeTakenLater) {

@@ -116,6 +116,21 @@ TEST(ParallelDeflateTest, WriteErrorStopsTheWorkersAndPassesThrough) {
   }
 }
 
+TEST(ParallelDeflateTest, ACheckThatThrowsWhileWaitingStopsTheWorkersAndPassesThrough) {
+  // The check runs before the first wait, while the chunk waited for is still being compressed
+  // (slow ones, at level 9): it must outlive its worker when the check throws (a cancel request).
+  const std::string data = test::RandomBytes(8 * kParallelDeflateChunk, 8);
+  ParallelDeflater deflater;
+  int checks = 0;
+  deflater.SetCheckWhileWaiting([&] {
+    if (++checks == 1) throw EUserCanceled("User Aborted Operation");
+  });
+  size_t pos = 0;
+  EXPECT_THROW(deflater.Deflate(9, Reader(data, pos), [](const uint8_t*, size_t) {}, 2), EUserCanceled);
+  EXPECT_EQ(checks, 1);
+  EXPECT_LT(pos, data.size());  // it stopped reading too
+}
+
 TEST(ParallelDeflateTest, PiecesArriveInOrderAndMemoryIsBounded) {
   // The reader never runs more than the in-flight limit ahead of the writer.
   const std::string data = test::RandomBytes(40 * kChunk, 7);

@@ -348,30 +348,6 @@ TEST_F(ZipWriterTest, WriterKnowsTheDirectoryItWrote) {
   EXPECT_FALSE(writer.Busy());
 }
 
-TEST_F(ZipWriterTest, FileThatShrinksOrGrowsWhileReadRecordsWhatWasRead) {
-  const std::string shrinking = Make("s.txt", std::string(100000, 's'));
-  const std::string growing = Make("g.txt", std::string(1000, 'g'));
-  std::vector<std::string> messages;
-  ASSERT_EQ(Pack({shrinking, growing}, [&](ZipWriter& w) {
-              // Runs after the file was opened and measured, before it is read.
-              w.OnStartZip = [&](const std::string& path, bool&) {
-                if (path == shrinking) std::filesystem::resize_file(path, 10);
-                if (path == growing) test::WriteFile(path, std::string(5000, 'G'));
-              };
-              w.OnHandleMessage = [&](int id, const std::string&, const std::string& caption, MessageButtons) {
-                messages.push_back(std::to_string(id) + ":" + caption);
-                return MessageResult::Ok;
-              };
-            }),
-            2);
-  const auto central = test::ReadCentralViews(Archive());
-  EXPECT_EQ(central[0].uncompressedSize, 10u);
-  EXPECT_EQ(test::RawInflate(EntryData(central[0])), std::string(10, 's'));
-  EXPECT_EQ(central[1].uncompressedSize, 5000u);
-  EXPECT_EQ(central[1].crc, Crc(std::string(5000, 'G')));
-  EXPECT_EQ(messages, std::vector<std::string>{"208:" + shrinking});
-}
-
 TEST_F(ZipWriterTest, HooksCanSkipStopAndVetoDisposal) {
   const std::string a = Make("a.txt", "a");
   const std::string b = Make("b.txt", "b");
