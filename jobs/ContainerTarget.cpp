@@ -1,7 +1,6 @@
 #include "jobs/ContainerTarget.h"
 
 #include "platform/FileSystem.h"
-#include "platform/TempFiles.h"
 
 namespace kvelv {
 
@@ -11,7 +10,7 @@ std::string Reason(const std::error_code& ec, const char* fallback) {
   return ec ? ec.message() : std::string(fallback);
 }
 
-// The target's folder with a trailing separator, so the temporary file lands beside it.
+// The target's folder with a trailing separator, so the partial file lands beside it.
 std::string FolderOf(const std::string& path) {
   size_t at = path.find_last_of(std::string("/") + platform::kSeparator);
   if (at == std::string::npos) return std::string(".") + platform::kSeparator;
@@ -19,12 +18,6 @@ std::string FolderOf(const std::string& path) {
 }
 
 }  // namespace
-
-ContainerTarget::~ContainerTarget() {
-  if (committed_ || tempPath_.empty()) return;
-  if (file_.IsOpen()) file_.Close();
-  platform::DeleteFile(tempPath_);
-}
 
 bool ContainerTarget::Create(const std::string& target, std::string& failure) {
   target_ = target;
@@ -42,9 +35,8 @@ bool ContainerTarget::Create(const std::string& target, std::string& failure) {
   }
   const std::string folder = FolderOf(target);
   std::error_code ec;
-  file_ = platform::CreateUniqueFile(folder, ".tmp", tempPath_, ec);
-  if (!file_.IsOpen()) {
-    tempPath_.clear();
+  partial_ = platform::PartialFile::Create(folder, ".tmp", ec);
+  if (!partial_.IsOpen()) {
     failure = "Cannot create a temporary file in \"" + folder + "\": " + Reason(ec, "unknown error");
     return false;
   }
@@ -53,26 +45,30 @@ bool ContainerTarget::Create(const std::string& target, std::string& failure) {
 
 bool ContainerTarget::Write(const void* data, size_t size, std::string& failure) {
   if (size == 0) return true;
-  if (file_.Write(data, static_cast<int64_t>(size)) == static_cast<int64_t>(size)) return true;
-  failure = "Cannot write \"" + target_ + "\": " + Reason(file_.LastError(), "the disk may be full");
+  platform::File& file = partial_.Handle();
+  if (file.Write(data, static_cast<int64_t>(size)) == static_cast<int64_t>(size)) return true;
+  failure = "Cannot write \"" + target_ + "\": " + Reason(file.LastError(), "the disk may be full");
   return false;
 }
 
-bool ContainerTarget::Commit(std::string& failure) {
-  auto fail = [&](const std::string& what) {
-    failure = what + ": " + Reason(file_.LastError(), "I/O error");
-    return false;
-  };
-  if (!file_.TakePermissions(target_, platform::NewFileMode::Usual))
-    return fail("Cannot set the permissions of \"" + target_ + "\"");
-  if (!file_.Sync()) return fail("Cannot flush \"" + target_ + "\" to disk");
-  if (!file_.Close()) return fail("Cannot finish writing \"" + target_ + "\"");
-  if (!platform::RenameFile(tempPath_, target_)) {
-    failure = "Cannot move the finished file into place as \"" + target_ + "\"";
+bool ContainerTarget::Finish(platform::NewFileMode whenNew, std::string& failure) {
+  platform::File& file = partial_.Handle();
+  if (!file.TakePermissions(target_, whenNew)) {
+    failure = "Cannot set the permissions of \"" + target_ + "\": " + Reason(file.LastError(), "I/O error");
     return false;
   }
-  committed_ = true;
+  if (!file.Sync()) {
+    failure = "Cannot flush \"" + target_ + "\" to disk: " + Reason(file.LastError(), "I/O error");
+    return false;
+  }
   return true;
+}
+
+bool ContainerTarget::Commit(std::string& failure) {
+  std::error_code ec;
+  if (partial_.Commit(target_, ec)) return true;
+  failure = "Cannot move the finished file into place as \"" + target_ + "\": " + Reason(ec, "I/O error");
+  return false;
 }
 
 }  // namespace kvelv

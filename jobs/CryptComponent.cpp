@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "jobs/ContainerSource.h"
+#include "jobs/ContainerTarget.h"
 #include "jobs/crypto/CryptoBackend.h"
 #include "platform/CodePages.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
-#include "platform/PartialFile.h"
 
 namespace kvelv {
 
@@ -201,13 +201,6 @@ std::string Reason(const std::error_code& ec, const char* fallback) {
   return ec ? ec.message() : std::string(fallback);
 }
 
-// The target's folder with a trailing separator, so the temporary file lands beside it.
-std::string FolderOf(const std::string& path) {
-  size_t at = path.find_last_of(std::string("/") + platform::kSeparator);
-  if (at == std::string::npos) return std::string(".") + platform::kSeparator;
-  return path.substr(0, at + 1);
-}
-
 // Clears a buffer that may hold plaintext when it goes out of scope.
 struct WipedBuffer {
   explicit WipedBuffer(size_t size) : bytes(size) {}
@@ -239,32 +232,14 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
   std::unique_ptr<crypto::CipherStream> cipher = backend->NewCipher(encrypt, key, iv, error);
   if (!cipher) return Fail(error);
 
-  // Renaming over a device or folder would replace it rather than write into it; a read-only
-  // file is refused as opening it for writing would be.
-  if (auto existing = platform::GetFileInfo(target)) {
-    if (!platform::FileExists(target))
-      return Fail("Cannot write \"" + target + "\": it exists and is not a regular file");
-    if ((existing->attributes & platform::kAttrReadOnly) != 0)
-      return Fail("Cannot write \"" + target + "\": the file is read-only");
-  }
-
   // Written beside the target under a temporary name, which nothing leaves behind: every way out
   // of here removes it, and so does a signal that ends the process, or the watcher after a kill.
-  std::string folder = FolderOf(target);
-  platform::PartialFile out = platform::PartialFile::Create(folder, ".tmp", ec);
-  if (!out.IsOpen())
-    return Fail("Cannot create a temporary file in \"" + folder + "\": " + Reason(ec, "unknown error"));
+  ContainerTarget out;
+  if (!out.Create(target, error)) return Fail(error);
 
   WipedBuffer input(static_cast<size_t>(kChunkSize));
   WipedBuffer output(static_cast<size_t>(kChunkSize) + kBlockSize);
-  auto write = [&](size_t length) {
-    if (length == 0) return true;
-    return out.Handle().Write(output.bytes.data(), static_cast<int64_t>(length)) == static_cast<int64_t>(length);
-  };
-  auto writeFailure = [&] {
-    return Fail("Cannot write \"" + target + "\": " +
-                Reason(out.Handle().LastError(), "the disk may be full"));
-  };
+  auto write = [&](size_t length) { return out.Write(output.bytes.data(), length, error); };
 
   int64_t total = 0;
   for (;;) {
@@ -275,7 +250,7 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
     size_t length = 0;
     if (!cipher->Update(input.bytes.data(), static_cast<size_t>(got), output.bytes.data(), length, error))
       return Fail(error);
-    if (!write(length)) return writeFailure();
+    if (!write(length)) return Fail(error);
     if (!KeepGoing(total, std::max(sourceSize, total))) return Fail(kCancelled);
   }
   in.Close();
@@ -289,18 +264,14 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
     if (badPadding) return Fail("wrong password or damaged file (the padding is not valid)");
     return Fail(error);
   }
-  if (!write(length)) return writeFailure();
+  if (!write(length)) return Fail(error);
 
   // A container is a file for the user: a replaced one keeps its permissions, a new one gets the
   // usual ones. The plaintext of a decryption stays the owner's alone.
-  if (!out.Handle().TakePermissions(target, encrypt ? platform::NewFileMode::Usual : platform::NewFileMode::Private))
-    return Fail("Cannot set the permissions of \"" + target + "\": " + Reason(out.Handle().LastError(), "I/O error"));
-  if (!out.Handle().Sync())
-    return Fail("Cannot flush \"" + target + "\" to disk: " + Reason(out.Handle().LastError(), "I/O error"));
+  if (!out.Finish(encrypt ? platform::NewFileMode::Usual : platform::NewFileMode::Private, error)) return Fail(error);
   // The last moment at which the old target can still stay as it was.
   if (!KeepGoing(total, total)) return Fail(kCancelled);
-  if (!out.Commit(target, ec))
-    return Fail("Cannot move the finished file into place as \"" + target + "\": " + Reason(ec, "I/O error"));
+  if (!out.Commit(error)) return Fail(error);
   return 1;
 }
 

@@ -153,7 +153,13 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
     // Nothing is committed before every chunk of the container has passed its check, also the
     // chunks no entry's data lies in.
     std::string failure;
-    if (!sealedSource->VerifyRemaining(failure)) return fail(failure);
+    bool stopped = false;
+    const bool verified = sealedSource->VerifyRemaining(failure, [&] {
+      stopped = progress.CancelRequested();
+      return !stopped;
+    });
+    if (stopped) return cancelled();
+    if (!verified) return fail(failure);
   }
   if (staged->Failed() > 0) return damaged(std::to_string(staged->Failed()) + " entries fail their check");
   if (reader.EntryCountRead() == 0) return damaged("it holds no entries");

@@ -16,6 +16,7 @@
 #include "jobs/sealed/SealedWriter.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
+#include "zip/ArchiveSource.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipWriter.h"
 
@@ -79,6 +80,18 @@ std::vector<std::string> PackableFiles(const std::vector<std::string>& files, Pr
   return packable;
 }
 
+// Seals the temporary archive at `path` into `target`; false with `failure` (or `cancelled`).
+bool SealArchive(const std::string& path, const std::string& target, const std::string& password,
+                 const sealed::SealSettings& settings, std::string& failure, bool& cancelled) {
+  std::error_code ec;
+  std::shared_ptr<FileArchiveSource> archive = FileArchiveSource::Open(path, ec);
+  if (!archive) {
+    failure = "Cannot open \"" + path + "\": " + (ec ? ec.message() : std::string("unknown error"));
+    return false;
+  }
+  return sealed::SealSourceTo(*archive, path, target, password, settings, failure, &cancelled) == 1;
+}
+
 }  // namespace
 
 int EncryptFiles(const std::string& password, const std::vector<std::string>& files, const std::string& target,
@@ -132,9 +145,16 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
   if (!failure.empty()) return Report(interactive, prompter, false, target, failure);
 
   if (format == ContainerFormat::Sealed) {
+    sealed::SealSettings settings;
+    settings.progress = [&](int64_t done, int64_t total) {
+      progress.Encrypting(done, total);
+      return !progress.CancelRequested();
+    };
     std::string sealFailure;
-    const bool sealedOk = sealed::SealFileTo(archive.Path(), target, password, {}, sealFailure) == 1;
+    bool cancelled = false;
+    const bool sealedOk = SealArchive(archive.Path(), target, password, settings, sealFailure, cancelled);
     archive.Remove();
+    if (cancelled) return ReportCancelled(interactive, prompter);
     return Report(interactive, prompter, sealedOk, target, sealFailure);
   }
   ConfigureForContainer(*component, password);

@@ -9,6 +9,9 @@ namespace kvelv::sealed {
 
 namespace {
 
+// How often the progress is reported: as the classic format's encryption does it.
+constexpr int64_t kProgressStep = int64_t{1} << 20;
+
 struct WipedBuffer {
   explicit WipedBuffer(size_t size) : bytes(size) {}
   ~WipedBuffer() { Wipe(bytes.data(), bytes.size()); }
@@ -90,19 +93,30 @@ bool Seal(std::string_view password, const SealSettings& settings, const ReadFun
 int SealSourceTo(const ArchiveSource& source, const std::string& sourceName, const std::string& target,
                  std::string_view password, const SealSettings& settings, std::string& failure, bool* cancelled) {
   if (cancelled != nullptr) *cancelled = false;
+  // Written beside the target under a temporary name, which nothing leaves behind: every way out
+  // of here removes it, and so does a signal that ends the process, or the watcher after a kill.
   ContainerTarget out;
   if (!out.Create(target, failure)) return 0;
-  std::string reason;
-  bool readFailed = false, stopped = false;
-  int64_t position = 0;
+  bool stopped = false;
   const int64_t total = source.Size();
+  // Reports after every MiB read (and at the start and the end); false once the caller says stop.
+  int64_t reported = -1;
+  auto keepGoing = [&](int64_t done) {
+    if (!settings.progress || (reported >= 0 && done - reported < kProgressStep && done < total)) return true;
+    reported = done;
+    if (settings.progress(done, total)) return true;
+    stopped = true;
+    if (cancelled != nullptr) *cancelled = true;
+    failure = "cancelled";
+    return false;
+  };
+  std::string reason;
+  bool readFailed = false;
+  int64_t position = 0;
   const bool sealed = Seal(
       password, settings,
       [&](uint8_t* buffer, int64_t max) {
-        if (settings.progress && !settings.progress(position, total)) {
-          stopped = true;
-          return int64_t{-1};
-        }
+        if (!keepGoing(position)) return int64_t{-1};
         const int64_t got = source.ReadAt(position, buffer, max);
         if (got < 0) {
           readFailed = true;
@@ -113,16 +127,20 @@ int SealSourceTo(const ArchiveSource& source, const std::string& sourceName, con
       },
       [&](const uint8_t* data, size_t size) { return out.Write(data, size, failure); }, reason);
   if (!sealed) {
-    if (stopped) {
-      if (cancelled != nullptr) *cancelled = true;
-      failure = "cancelled";
-    } else if (readFailed) {
+    if (stopped) return 0;
+    if (readFailed) {
       failure = "Cannot read \"" + sourceName + "\"";
     } else if (!reason.empty()) {
       failure = reason;
     }
     return 0;
   }
+  // A container is a file for the user: a replaced one keeps its permissions, a new one gets the
+  // usual ones.
+  if (!out.Finish(platform::NewFileMode::Usual, failure)) return 0;
+  // The last moment at which the old target can still stay as it was.
+  reported = -1;
+  if (!keepGoing(position)) return 0;
   return out.Commit(failure) ? 1 : 0;
 }
 

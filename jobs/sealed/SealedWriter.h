@@ -19,9 +19,10 @@ struct SealSettings {
   // Random unless given (tests and the known-answer container fix them).
   std::optional<std::array<uint8_t, kSaltSize>> salt;
   std::optional<std::array<uint8_t, kNoncePrefixSize>> noncePrefix;
-  // SealSourceTo calls it after every chunk with the archive bytes read so far and the archive's
-  // size; false stops it, which then fails (nothing written, an existing target untouched) with
-  // `cancelled` set.
+  // SealSourceTo calls it at the start, after every MiB of the archive read and once more before
+  // the finished container replaces the target, with the archive bytes read so far and the
+  // archive's size; false stops it, which then fails (nothing written, an existing target
+  // untouched) with `cancelled` set.
   std::function<bool(int64_t done, int64_t total)> progress;
 };
 
@@ -37,7 +38,8 @@ bool Seal(std::string_view password, const SealSettings& settings, const ReadFun
           const WriteFunction& write, std::string& failure);
 
 // Seals the archive read from `source` (named `sourceName` in messages) into the container
-// `target`, written beside it under a temporary name and renamed into place when complete.
+// `target`, written beside it as a partial file (platform/PartialFile.h) and renamed into place
+// when complete: a failure, a cancel, a signal or a kill leaves the old target and no part.
 // 1 on success, 0 with `failure` set.
 int SealSourceTo(const ArchiveSource& source, const std::string& sourceName, const std::string& target,
                  std::string_view password, const SealSettings& settings, std::string& failure,

@@ -9,7 +9,7 @@ wrong password started from the command line. Every message and question must co
 the program's windows with the focus, stay there after the busy indication's delay, and close
 with Enter, Escape or a click. Then long jobs under a Norwegian locale, their reads slowed down
 (--throttle, an LD_PRELOAD library): the progress dialog moves; Escape, its close button and
-"Avbryt" each stop the job within half a second, leaving the old container or folder as it was
+"Avbryt" each stop the job (of either container format) within half a second, leaving the old container or folder as it was
 and no temporary or staging file; closing the main window during a job asks; Qt's own buttons
 say "Ja" and "Nei"; every window has the program's icon and class. Last, a large scale factor
 on the screen and the "-encrypt <file>" parameter.
@@ -530,14 +530,16 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
     with open(source, "wb") as f:
         f.write(os.urandom(5 * THROTTLE_RATE))
     container = os.path.join(data, "stor.orvkvelv")
+    # The same in the sealed format, for a decrypt of format 2 stopped as well.
+    strong = os.path.join(data, "sterk.orvkvelv")
     # And a small one, read at full speed, for a decrypt that runs to the overwrite question.
     small_source = os.path.join(base, "stor.bin")
     with open(small_source, "wb") as f:
         f.write(b"a small stor.bin\n")
     small = os.path.join(base, "liten.orvkvelv")
-    for plain, sealed_file in ((source, container), (small_source, small)):
-        subprocess.run([kvelv, "-encrypt", "-password=x", "-files=" + plain, "-to_file=" + sealed_file],
-                       check=True, stdin=subprocess.DEVNULL)
+    for plain, sealed_file, fmt in ((source, container, "1"), (source, strong, "2"), (small_source, small, "1")):
+        subprocess.run([kvelv, "-encrypt", "-format=" + fmt, "-password=x", "-files=" + plain,
+                        "-to_file=" + sealed_file], check=True, stdin=subprocess.DEVNULL)
     with open(os.path.join(sealed, "gammel.orvkvelv"), "wb") as f:
         f.write(b"the old container")
     for name, text in (("stor.bin", b"the old stor.bin"), ("annet.txt", b"another file")):
@@ -578,13 +580,17 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
         nothing_left("A stopped encrypt")
         s.back_to_main()
 
-        # The dialog's close button, the same.
+        # The dialog's close button, the same, in the sealed format ("Forsterket" ticked and
+        # unticked again).
+        strong_box = (4 + 599 + 8, 93 + 58 + 8)
+        desktop.click(s.main, *strong_box)
         desktop.click(s.main, *encrypt)
         dialog = s.progress_dialog()
         box = stop_job(s, reads, dialog, lambda: desktop.click_close_button(dialog), "The close button")
         s.answer(box, "Return")
-        nothing_left("An encrypt stopped with the close button")
+        nothing_left("A sealed encrypt stopped with the close button")
         s.back_to_main()
+        desktop.click(s.main, *strong_box)
 
         # "Avbryt" itself, in a decrypt into a folder with files of the same names.
         desktop.click(s.main, *decrypt)
@@ -595,6 +601,17 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
         box = stop_job(s, reads, dialog, lambda: desktop.click(dialog, width - 50, height - 22), '"Avbryt"')
         s.answer(box, "Return")
         nothing_left("A stopped decrypt")
+        s.back_to_main()
+
+        # A decrypt of the sealed format, stopped the same way.
+        desktop.click(s.main, 4 + 128 + 100, 6 + 17 + 10)  # "Kryptert fil"
+        desktop.key("ctrl+a")
+        desktop.type(strong)
+        desktop.click(s.main, *decrypt)
+        dialog = s.progress_dialog()
+        box = stop_job(s, reads, dialog, lambda: desktop.click(dialog, width - 50, height - 22), '"Avbryt" (sealed)')
+        s.answer(box, "Return")
+        nothing_left("A stopped decrypt of a sealed container")
         s.back_to_main()
 
         # A small container run to its end: the overwrite question has Qt's Norwegian buttons,

@@ -132,18 +132,24 @@ TEST(SealedContainerTest, ReadsFromManyThreadsAgree) {
 
 TEST(SealedContainerTest, ProgressIsReportedAndACancelLeavesNothing) {
   TempDir dir;
-  const MemoryArchiveSource archive(RandomBytes(5 * kChunkSize, 12));
-  for (int stopAfter : {0, 3, -1}) {
+  // 40 chunks: reports at 0, 1 and 2 MiB, at the end and before the commit; a stop at each of
+  // the last two leaves nothing either.
+  constexpr int64_t kSize = 40 * kChunkSize;
+  const MemoryArchiveSource archive(RandomBytes(kSize, 12));
+  for (int stopAfter : {0, 2, 3, 4, -1}) {
     SealSettings settings;
     settings.kdf = kTestKdf;
-    int calls = 0;
+    int calls = 0;  // the first `stopAfter` reports go on, the next one stops
     int64_t last = -1;
+    int reports = 0;
     settings.progress = [&](int64_t done, int64_t total) {
-      EXPECT_EQ(total, 5 * kChunkSize);
+      ++reports;
+      EXPECT_EQ(total, kSize);
       EXPECT_GE(done, last);
       last = done;
-      return stopAfter < 0 || calls++ < stopAfter;
+      return stopAfter < 0 || ++calls <= stopAfter;
     };
+    SCOPED_TRACE(stopAfter);
     std::string failure;
     bool cancelled = true;
     const std::string target = dir.Join("c" + std::to_string(stopAfter) + ".orvkvelv");
@@ -152,7 +158,8 @@ TEST(SealedContainerTest, ProgressIsReportedAndACancelLeavesNothing) {
     EXPECT_EQ(cancelled, stopAfter >= 0);
     EXPECT_EQ(std::filesystem::exists(target), stopAfter < 0);
     if (stopAfter < 0) {
-      EXPECT_EQ(last, 5 * kChunkSize);
+      EXPECT_EQ(last, kSize);
+      EXPECT_EQ(reports, 5);
       auto source = SealedSource::Open(std::make_shared<MemoryArchiveSource>(ReadFile(target)), "pw", failure);
       ASSERT_NE(source, nullptr);
       EXPECT_FALSE(source->VerifyRemaining(failure, [] { return false; }));
