@@ -75,19 +75,109 @@ SealedSource::SealedSource(std::shared_ptr<const ArchiveSource> raw, std::unique
       verified_(static_cast<size_t>((layout.chunks + 63) / 64)) {}
 
 SealedSource::~SealedSource() {
+  StopAhead();
   for (Slot& slot : slots_) Wipe(slot.bytes.data(), slot.bytes.size());
+  for (AheadSlot& slot : ahead_) Wipe(slot.bytes.data(), slot.bytes.size());
+}
+
+void SealedSource::StopAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    aheadStop_ = true;
+  }
+  aheadWork_.notify_all();
+  aheadThread_.reset();
+}
+
+void SealedSource::Touch(int64_t index) const {
+  if (index <= lastTouched_) return;
+  const bool onward = index == lastTouched_ + 1;
+  lastTouched_ = index;
+  if (aheadStop_) return;
+  if (!aheadThread_ && onward) {
+    try {
+      aheadThread_.emplace(1u, [this] { OpenAhead(); }, [this] { aheadStop_ = true; });
+    } catch (...) {
+      aheadStop_ = true;  // without the thread every read opens its chunks itself
+      return;
+    }
+  }
+  if (!aheadThread_) return;
+  aheadFrom_ = index + 1;
+  aheadTo_ = std::min(layout_.chunks, index + 1 + kAhead);
+  aheadWork_.notify_one();
+}
+
+bool SealedSource::TakeAhead(int64_t index, std::unique_lock<std::mutex>& lock, std::vector<uint8_t>& into) const {
+  for (;;) {
+    AheadSlot* found = nullptr;
+    for (AheadSlot& slot : ahead_) {
+      if (slot.index == index) found = &slot;
+    }
+    if (found == nullptr) return false;
+    if (found->ready) {
+      into.swap(found->bytes);
+      found->index = -1;
+      found->ready = false;
+      aheadWork_.notify_one();
+      return true;
+    }
+    aheadDone_.wait(lock);  // the thread is opening it
+  }
+}
+
+void SealedSource::OpenAhead() const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    // The first chunk of the window that is neither opened ahead nor in the cache, and a slot for
+    // it: a free one, or one that holds a chunk the window has left behind.
+    int64_t next = -1;
+    AheadSlot* slot = nullptr;
+    aheadWork_.wait(lock, [&] {
+      if (aheadStop_) return true;
+      next = -1;
+      for (int64_t index = aheadFrom_; index < aheadTo_ && next < 0; ++index) {
+        bool known = false;
+        for (const AheadSlot& s : ahead_) known = known || s.index == index;
+        for (const Slot& s : slots_) known = known || s.index == index;
+        if (!known) next = index;
+      }
+      if (next < 0) return false;
+      slot = nullptr;
+      for (AheadSlot& s : ahead_) {
+        if (s.index < 0 || (s.ready && (s.index < aheadFrom_ || s.index >= aheadTo_))) slot = &s;
+      }
+      return slot != nullptr;
+    });
+    if (aheadStop_) return;
+    slot->index = next;
+    slot->ready = false;
+    lock.unlock();
+    slot->bytes.resize(static_cast<size_t>(kChunkSize));
+    const bool opened = OpenChunk(next, slot->bytes.data(), true);
+    lock.lock();
+    if (opened) {
+      slot->ready = true;
+    } else {
+      // The reader meets the failure when it gets there; nothing more is opened ahead.
+      slot->index = -1;
+      aheadStop_ = true;
+    }
+    aheadDone_.notify_all();
+  }
 }
 
 int64_t SealedSource::ChunkLength(int64_t index) const {
   return std::min(kChunkSize, layout_.plainSize - index * kChunkSize);
 }
 
-bool SealedSource::OpenChunk(int64_t index, uint8_t* out) const {
+bool SealedSource::OpenChunk(int64_t index, uint8_t* out, bool quiet) const {
   const int64_t length = ChunkLength(index);
   const int64_t sealedLength = length + static_cast<int64_t>(kAeadTagSize);
   std::vector<uint8_t> sealed(static_cast<size_t>(sealedLength));
   const int64_t at = static_cast<int64_t>(kHeaderSize) + index * kSealedChunkSize;
   auto note = [&](const std::string& text) {
+    if (quiet) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     if (failure_.empty()) failure_ = text;
     return false;
@@ -121,46 +211,57 @@ int64_t SealedSource::ReadAt(int64_t position, void* buffer, int64_t count) cons
     const int64_t offset = (position + done) % kChunkSize;
     const int64_t length = ChunkLength(index);
     const int64_t n = std::min(count - done, length - offset);
+    {
+      // From the cache, or opened ahead (then kept in the cache for the rest of its bytes).
+      std::unique_lock<std::mutex> lock(mutex_);
+      Touch(index);
+      Slot* hit = nullptr;
+      for (Slot& slot : slots_) {
+        if (slot.index == index) hit = &slot;
+      }
+      std::vector<uint8_t> opened;
+      if (hit == nullptr && TakeAhead(index, lock, opened)) {
+        hit = &Victim(index);
+        Wipe(hit->bytes.data(), hit->bytes.size());
+        hit->bytes.swap(opened);
+        hit->index = index;
+      }
+      if (hit != nullptr) {
+        std::memcpy(out + done, hit->bytes.data() + offset, static_cast<size_t>(n));
+        hit->used = ++clock_;
+        done += n;
+        continue;
+      }
+    }
     if (offset == 0 && n == length) {
       // A whole chunk: straight into the caller's buffer.
       if (!OpenChunk(index, out + done)) return -1;
       done += n;
       continue;
     }
-    bool hit = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (Slot& slot : slots_) {
-        if (slot.index != index) continue;
-        std::memcpy(out + done, slot.bytes.data() + offset, static_cast<size_t>(n));
-        slot.used = ++clock_;
-        hit = true;
-        break;
-      }
-    }
-    if (!hit) {
-      WipedBuffer plain(static_cast<size_t>(length));
-      if (!OpenChunk(index, plain.bytes.data())) return -1;
-      std::memcpy(out + done, plain.bytes.data() + offset, static_cast<size_t>(n));
-      std::lock_guard<std::mutex> lock(mutex_);
-      Slot* victim = nullptr;
-      for (Slot& slot : slots_) {
-        if (slot.index == index) victim = &slot;  // another thread put it there meanwhile
-      }
-      if (victim == nullptr) {
-        victim = &slots_[0];
-        for (Slot& slot : slots_) {
-          if (slot.used < victim->used) victim = &slot;
-        }
-      }
-      victim->bytes.resize(static_cast<size_t>(kChunkSize));
-      std::memcpy(victim->bytes.data(), plain.bytes.data(), static_cast<size_t>(length));
-      victim->index = index;
-      victim->used = ++clock_;
-    }
+    WipedBuffer plain(static_cast<size_t>(length));
+    if (!OpenChunk(index, plain.bytes.data())) return -1;
+    std::memcpy(out + done, plain.bytes.data() + offset, static_cast<size_t>(n));
+    std::lock_guard<std::mutex> lock(mutex_);
+    Slot& victim = Victim(index);
+    victim.bytes.resize(static_cast<size_t>(kChunkSize));
+    std::memcpy(victim.bytes.data(), plain.bytes.data(), static_cast<size_t>(length));
+    victim.index = index;
+    victim.used = ++clock_;
     done += n;
   }
   return count;
+}
+
+SealedSource::Slot& SealedSource::Victim(int64_t index) const {
+  for (Slot& slot : slots_) {
+    if (slot.index == index) return slot;  // another thread put it there meanwhile
+  }
+  Slot* victim = &slots_[0];
+  for (Slot& slot : slots_) {
+    if (slot.used < victim->used) victim = &slot;
+  }
+  return *victim;
 }
 
 bool SealedSource::VerifyRemaining(std::string& failure, const std::function<bool()>& keepGoing) const {

@@ -1,12 +1,16 @@
 #pragma once
 // The plaintext of a sealed container, read at any position: a read opens just the chunks it
 // covers, each checked against its tag before any of its bytes are handed out, through a small
-// cache of recently opened chunks, so memory stays bounded whatever the container's size.
+// cache of recently opened chunks, so memory stays bounded whatever the container's size. Once
+// the reads move on from one chunk to the next, a thread of its own opens the chunks ahead of
+// them (a few, into a ring of their own), so the checks run beside the reader's decoding.
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +18,7 @@
 #include "jobs/sealed/SealedFormat.h"
 #include "jobs/sealed/SealedKeys.h"
 #include "zip/ArchiveSource.h"
+#include "zip/Concurrency.h"
 
 namespace kvelv::sealed {
 
@@ -46,10 +51,18 @@ class SealedSource final : public ArchiveSource {
   SealedSource(std::shared_ptr<const ArchiveSource> raw, std::unique_ptr<SealedKeys> keys, const Header& header,
                Layout layout);
   int64_t ChunkLength(int64_t index) const;
-  // Opens chunk `index` into `out` (ChunkLength bytes); false, with the failure noted, when it
-  // cannot be read or fails its check.
-  bool OpenChunk(int64_t index, uint8_t* out) const;
+  // Opens chunk `index` into `out` (ChunkLength bytes); false, with the failure noted (unless
+  // `quiet`), when it cannot be read or fails its check.
+  bool OpenChunk(int64_t index, uint8_t* out, bool quiet = false) const;
   void MarkVerified(int64_t index) const;
+  // With the lock held: a read touches chunk `index`; moves the window of the chunks opened ahead
+  // (and starts their thread when the reads have gone from one chunk to the next).
+  void Touch(int64_t index) const;
+  // With the lock held: the chunk `index` opened ahead, waited for while the thread opens it,
+  // moved into `slot`; false when it is not (and will not be) there.
+  bool TakeAhead(int64_t index, std::unique_lock<std::mutex>& lock, std::vector<uint8_t>& into) const;
+  void OpenAhead() const;  // the thread's body
+  void StopAhead();
 
   struct Slot {
     int64_t index = -1;
@@ -57,6 +70,16 @@ class SealedSource final : public ArchiveSource {
     std::vector<uint8_t> bytes;
   };
   static constexpr int kSlots = 8;
+  // With the lock held: the cache slot for chunk `index` (the one that holds it, else the least
+  // recently used).
+  Slot& Victim(int64_t index) const;
+  // Chunks opened ahead of the reads: 8 of 64 KiB.
+  static constexpr int64_t kAhead = 8;
+  struct AheadSlot {
+    int64_t index = -1;
+    bool ready = false;  // opened and checked (else being opened)
+    std::vector<uint8_t> bytes;
+  };
 
   std::shared_ptr<const ArchiveSource> raw_;
   std::unique_ptr<SealedKeys> keys_;
@@ -67,6 +90,14 @@ class SealedSource final : public ArchiveSource {
   mutable uint64_t clock_ = 0;
   mutable std::vector<uint64_t> verified_;
   mutable std::string failure_;
+  mutable int64_t lastTouched_ = -1;
+  mutable int64_t aheadFrom_ = 0;  // the thread opens chunks from here ...
+  mutable int64_t aheadTo_ = 0;    // ... up to here (exclusive)
+  mutable bool aheadStop_ = false;
+  mutable std::array<AheadSlot, kAhead> ahead_;
+  mutable std::condition_variable aheadWork_;
+  mutable std::condition_variable aheadDone_;
+  mutable std::optional<ThreadGroup> aheadThread_;  // last: joined before the rest goes
 };
 
 }  // namespace kvelv::sealed

@@ -216,6 +216,27 @@ TEST_F(DamagedContainerTest, ChangedChunkBytesAndTagsAreRefused) {
   }
 }
 
+// Reads that go on from chunk to chunk have the next chunks opened ahead on a thread: the bytes
+// before a damaged chunk come through, the read that reaches it fails and names it, and so does
+// every later read of it.
+TEST(SealedContainerTest, ChunksOpenedAheadStopAtTheDamagedOne) {
+  const std::string plain = RandomBytes(12 * kChunkSize, 4);
+  std::string bad = SealBytes(plain, "pw");
+  bad[static_cast<size_t>(kHeaderSize + 9 * kSealedChunkSize + 100)] ^= 1;
+  std::string failure;
+  auto source = Open(bad, "pw", failure);
+  ASSERT_NE(source, nullptr) << failure;
+  std::string piece(static_cast<size_t>(kChunkSize / 2), '\0');
+  int64_t at = 0;
+  for (; source->ReadAt(at, piece.data(), kChunkSize / 2) == kChunkSize / 2; at += kChunkSize / 2)
+    ASSERT_EQ(piece, plain.substr(static_cast<size_t>(at), piece.size())) << at;
+  EXPECT_EQ(at, 9 * kChunkSize);
+  EXPECT_EQ(source->Failure(), "the container is damaged (chunk 9 does not authenticate)");
+  EXPECT_EQ(source->ReadAt(9 * kChunkSize + 10, piece.data(), 10), -1);
+  EXPECT_FALSE(source->VerifyRemaining(failure));
+  EXPECT_EQ(failure, "the container is damaged (chunk 9 does not authenticate)");
+}
+
 TEST_F(DamagedContainerTest, TruncationAtAndAroundEveryBoundaryIsRefused) {
   std::vector<int64_t> cuts = {0, 1, 7, 8, 59, 60, static_cast<int64_t>(kHeaderSize) - 1};
   for (int chunk = 0; chunk <= 3; ++chunk) {
