@@ -152,7 +152,9 @@ TEST(SealedContainerTest, ProgressIsReportedAndACancelLeavesNothing) {
     SCOPED_TRACE(stopAfter);
     std::string failure;
     bool cancelled = true;
-    const std::string target = dir.Join("c" + std::to_string(stopAfter) + ".orvkvelv");
+    std::string name = "c";  // appended, not concatenated: GCC 12 (mingw) warns at "c" + to_string
+    name += std::to_string(stopAfter + 1);
+    const std::string target = dir.Join(name + ".orvkvelv");
     const int result = SealSourceTo(archive, "archive", target, "pw", settings, failure, &cancelled);
     EXPECT_EQ(result, stopAfter < 0 ? 1 : 0) << failure;
     EXPECT_EQ(cancelled, stopAfter >= 0);

@@ -4,7 +4,8 @@
 # (SIGKILL). Each time the old container stays, no partial container is left beside it, and
 # Ctrl-C ends the program with STATUS_CONTROL_C_EXIT (0xC000013A, of which a POSIX wait sees 58),
 # never with 0. Wine cannot deliver Ctrl-Break or a console's close button from a Unix terminal;
-# those are reported as skipped.
+# those are reported as skipped. The sealed format (-format=2) writes through the same partial
+# file: Ctrl-C and a kill while it seals.
 # Usage: console-interrupt.sh <kvelv.exe> <emulator command...>
 set -uo pipefail
 set -m  # background jobs keep SIGINT, as a terminal's foreground program does
@@ -15,9 +16,11 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 head -c 24000000 /dev/urandom >big.bin
 failures=0
-for signal in INT HUP KILL; do
+cases=("1 INT" "1 HUP" "1 KILL" "2 INT" "2 KILL")
+for case in "${cases[@]}"; do
+  read -r format signal <<<"$case"
   printf 'old container' >x.kvl
-  "$@" "$exe" -encrypt -password=p -files=big.bin -to_file=x.kvl </dev/null >/dev/null 2>&1 &
+  "$@" "$exe" -encrypt -format="$format" -password=p -files=big.bin -to_file=x.kvl </dev/null >/dev/null 2>&1 &
   pid=$!
   # Until the partial container shows beside the target (the job is encrypting), 2 minutes at most.
   for _ in $(seq 1200); do
@@ -36,18 +39,18 @@ for signal in INT HUP KILL; do
   done
   left=$(compgen -G '~*.tmp' || true)
   if [[ -z "$seen" ]]; then
-    echo "FAILED: SIG$signal: the job never wrote a partial container (exit code $code)"
+    echo "FAILED: format $format, SIG$signal: the job never wrote a partial container (exit code $code)"
     failures=$((failures + 1))
   elif [[ -n "$left" || "$(cat x.kvl)" != "old container" ]]; then
-    echo "FAILED: SIG$signal: left [$left], the target holds $(head -c 20 x.kvl | od -An -c | head -1)"
+    echo "FAILED: format $format, SIG$signal: left [$left], the target holds $(head -c 20 x.kvl | od -An -c | head -1)"
     failures=$((failures + 1))
   elif [[ $signal == INT && $code -ne 58 ]]; then
-    echo "FAILED: Ctrl-C ended the program with $code, not STATUS_CONTROL_C_EXIT"
+    echo "FAILED: format $format: Ctrl-C ended the program with $code, not STATUS_CONTROL_C_EXIT"
     failures=$((failures + 1))
   else
-    echo "ok: SIG$signal while encrypting: the old container stays, nothing beside it (exit code $code)"
+    echo "ok: format $format, SIG$signal while encrypting: the old container stays, nothing beside it (exit code $code)"
   fi
 done
 echo "console-interrupt: Ctrl-Break and the console's close button: SKIPPED (Wine delivers neither from a Unix terminal)"
-echo "$((3 - failures)) passed, $failures failed"
+echo "$((${#cases[@]} - failures)) passed, $failures failed"
 [[ $failures -eq 0 ]]
