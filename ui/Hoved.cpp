@@ -386,6 +386,8 @@ void Hoved::SetActionsEnabled(bool enabled) {
   for (QPushButton* b : {btnEncryptedFile_, btnDecryptToFolder_, btnDecrypt_, btnFileToEncrypt_,
                          btnEncryptToFolder_, btnEncrypt_})
     b->setEnabled(enabled);
+  // The running job's format is settled; the box waits for the next one.
+  chkStrongFormat_->setEnabled(enabled);
   // The paths stay readable while a job runs, but not editable.
   for (QLineEdit* e : {txtEncryptedFile_, txtDecryptToFolder_, txtFileToEncrypt_, txtEncryptToFolder_})
     e->setReadOnly(!enabled);

@@ -381,7 +381,8 @@ class HovedTest : public QObject {
       QMetaObject::invokeMethod(
           &w,
           [&] {
-            buttonsEnabled = f.Button("btnEncrypt")->isEnabled() || f.Button("btnDecrypt")->isEnabled();
+            buttonsEnabled = f.Button("btnEncrypt")->isEnabled() || f.Button("btnDecrypt")->isEnabled() ||
+                             w.chkStrongFormat()->isEnabled();
             editable = !f.Edit("txtEncryptedFile")->isReadOnly();
             w.btnEncryptClick();
             closed = w.close();  // asks; unanswered is No
