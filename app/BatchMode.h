@@ -7,6 +7,7 @@
 
 #include "jobs/ContainerFormat.h"
 #include "platform/Error.h"
+#include "platform/SecretBytes.h"
 
 namespace kvelv {
 
@@ -19,16 +20,17 @@ class EConvertError : public Error {
 };
 
 // The two jobs, as batch mode calls them (non-interactive, nothing shown). Tests substitute it.
-// `format` is the value of -format: the container to write, or the oldest one to accept.
+// The password is the UTF-8 text it was given as; `format` is the value of -format: the container
+// to write, or the oldest one to accept.
 class JobRunner {
  public:
   virtual ~JobRunner() = default;
-  virtual int Encrypt(const std::string& password, const std::vector<std::string>& files,
+  virtual int Encrypt(const platform::SecretBytes& password, const std::vector<std::string>& files,
                       const std::string& target, ContainerFormat format) = 0;
-  virtual int Decrypt(const std::string& password, const std::string& container,
+  virtual int Decrypt(const platform::SecretBytes& password, const std::string& container,
                       const std::string& folder, ContainerFormat format) = 0;
   // The Argon2id login hash of `password` in its encoded form; "" when it cannot be made.
-  virtual std::string LoginHash(const std::string& password) = 0;
+  virtual std::string LoginHash(const platform::SecretBytes& password) = 0;
 };
 
 // Calls EncryptFiles / DecryptFileToFolder with interactive false. Nothing is asked; the reason
@@ -38,11 +40,11 @@ class JobRunner {
 class BatchJobRunner final : public JobRunner {
  public:
   explicit BatchJobRunner(std::ostream& err, bool showProgress = false) : err_(err), showProgress_(showProgress) {}
-  int Encrypt(const std::string& password, const std::vector<std::string>& files,
+  int Encrypt(const platform::SecretBytes& password, const std::vector<std::string>& files,
               const std::string& target, ContainerFormat format) override;
-  int Decrypt(const std::string& password, const std::string& container,
+  int Decrypt(const platform::SecretBytes& password, const std::string& container,
               const std::string& folder, ContainerFormat format) override;
-  std::string LoginHash(const std::string& password) override;
+  std::string LoginHash(const platform::SecretBytes& password) override;
 
  private:
   std::ostream& err_;
@@ -55,6 +57,10 @@ const std::string& UsageText();
 // Runs batch mode over `args` (the program name excluded) and returns the exit code: the job's
 // own when a job ran, else 1, 4 or 5 after writing the message to `out`. Each message is one
 // write followed by a flush. Throws EConvertError for a value option without a value.
-int RunBatchMode(const std::vector<std::string>& args, std::ostream& out, JobRunner& jobs);
+// The password goes straight into secret storage: the value of a -password argument is taken
+// out of `args` (wiped there; the caller moves its only copy of the arguments in), and the one
+// of -password_file=<path> ("-" for standard input) is read from the first line of that file,
+// once all arguments are read and only when it is the later of the two.
+int RunBatchMode(std::vector<std::string> args, std::ostream& out, JobRunner& jobs);
 
 }  // namespace kvelv

@@ -8,6 +8,8 @@
 
 #include "app/LastChance.h"
 #include "jobs/SettingsFile.h"
+#include "platform/CoreDumps.h"
+#include "platform/CrashExit.h"
 #include "platform/StandardStreams.h"
 #include "platform/TempGuardian.h"
 #include "ui/DesktopIdentity.h"
@@ -18,7 +20,13 @@
 int main(int argc, char** argv) {
   // First of all: no file or socket of ours may take the number of a stream the caller closed.
   if (!kvelv::platform::OpenStandardStreams()) return kvelv::exit_code::kUnhandledError;
-  kvelv::platform::StartTempGuardian();  // while the process is small and has one thread
+  // A crash ends the process at once with exit code 1; on Windows that also keeps the system's
+  // error reporting, and the dump it may write, away.
+  kvelv::platform::EndProcessOnCrash(kvelv::exit_code::kUnhandledError);
+  // No core file, whatever the shell allows: it would hold the password and the key.
+  kvelv::platform::DisableCoreDumps();
+  // While the process is small and has one thread, and before anything is copied.
+  kvelv::platform::StartTempGuardian(argc, argv);
   // Qt needs its application object for the password dialog already; no window shows before it.
   QApplication app(argc, argv);
   // Before the first window: its class, icon and Qt's own texts in the user's language.

@@ -14,6 +14,10 @@ inline constexpr const char kMissingParameter[] = "Missing parameter: ";
 inline constexpr const char kWrongFileParameter[] = "Wrong parameter: -file=";
 inline constexpr const char kWrongFilesParameter[] = "Wrong parameter: -files=";
 inline constexpr const char kFileDoesNotExist[] = "File does not exist.";
+// -password_file, an option of our own: a file that cannot be read is a wrong parameter too.
+inline constexpr const char kWrongPasswordFileParameter[] = "Wrong parameter: -password_file=";
+inline constexpr const char kCannotReadFile[] = "File cannot be read: ";
+inline constexpr const char kPasswordLineTooLong[] = "File cannot be read: its first line is longer than 65536 bytes.";
 // On standard error, through the last-chance report.
 inline constexpr const char kMissingValue[] = "Missing value for option ";
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 
 #include "jobs/ContainerSource.h"
 #include "jobs/ContainerTarget.h"
@@ -28,20 +29,19 @@ std::string Lower(const std::string& name) {
   return out;
 }
 
-void Wipe(std::string& s) {
-  crypto::SecureWipe(s.data(), s.size());
-}
+using platform::SecretBytes;
+
 void Wipe(std::vector<uint8_t>& v) {
   crypto::SecureWipe(v.data(), v.size());
 }
 
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-std::string ToBase64(const std::vector<uint8_t>& bytes) {
+std::string ToBase64(const uint8_t* bytes, size_t size) {
   std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    size_t left = bytes.size() - i;
+  out.reserve((size + 2) / 3 * 4);
+  for (size_t i = 0; i < size; i += 3) {
+    size_t left = size - i;
     uint32_t group = static_cast<uint32_t>(bytes[i]) << 16;
     if (left > 1) group |= static_cast<uint32_t>(bytes[i + 1]) << 8;
     if (left > 2) group |= bytes[i + 2];
@@ -79,13 +79,13 @@ std::vector<uint8_t> FromBase64(const std::string& text) {
   return out;
 }
 
-std::string ToHex(const std::vector<uint8_t>& bytes) {
+std::string ToHex(const uint8_t* bytes, size_t size) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
-  out.reserve(bytes.size() * 2);
-  for (uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
+  out.reserve(size * 2);
+  for (size_t i = 0; i < size; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
   }
   return out;
 }
@@ -104,7 +104,10 @@ std::vector<uint8_t> FromHex(const std::string& text) {
   for (size_t i = 0; i < text.size(); i += 2) {
     int high = HexValue(text[i]);
     int low = HexValue(text[i + 1]);
-    if (high < 0 || low < 0) throw CryptError("Invalid character in hex text");
+    if (high < 0 || low < 0) {
+      Wipe(out);
+      throw CryptError("Invalid character in hex text");
+    }
     out.push_back(static_cast<uint8_t>(high * 16 + low));
   }
   return out;
@@ -133,16 +136,11 @@ struct CryptComponent::Impl {
   std::string charset;
   std::string encodingMode;
   int keyBits = 256;
-  std::vector<uint8_t> key;
+  SecretBytes key;
   std::vector<uint8_t> iv;
   std::string failureText;
   std::function<bool(int64_t done, int64_t total)> onProgress;
   bool cancelled = false;
-
-  ~Impl() {
-    Wipe(key);
-    Wipe(iv);
-  }
 
   crypto::DigestKind Digest() const {
     std::string name = Lower(hashAlgorithm);
@@ -153,16 +151,15 @@ struct CryptComponent::Impl {
   }
 
   // The bytes the text is hashed as.
-  std::string TextBytes(const std::string& text) const {
+  SecretBytes TextBytes(const SecretBytes& text) const {
     std::string name = Lower(charset);
     if (name == "windows-1252") return platform::AnsiFromUtf8(text);
-    if (name == "utf-8") return text;
+    if (name == "utf-8") return text.Clone();
     if (name.empty()) {
       bool allMapped = false;
-      std::string ansi = platform::AnsiFromUtf8(text, &allMapped);
+      SecretBytes ansi = platform::AnsiFromUtf8(text, &allMapped);
       if (allMapped) return ansi;
-      Wipe(ansi);
-      return text;
+      return text.Clone();
     }
     throw CryptError("Unsupported character set \"" + charset + "\"");
   }
@@ -175,7 +172,7 @@ struct CryptComponent::Impl {
     if (Lower(cipherMode) != "cbc")
       return cipherMode.empty() ? "No cipher mode is set" : "Unsupported cipher mode \"" + cipherMode + "\"";
     if (keyBits != 256) return "Unsupported key length of " + std::to_string(keyBits) + " bits";
-    if (key.size() != 32) return "No key of 256 bits is loaded";
+    if (key.Size() != 32) return "No key of 256 bits is loaded";
     if (iv.size() != kIvSize) return "No initialisation vector is loaded";
     return {};
   }
@@ -192,7 +189,12 @@ struct CryptComponent::Impl {
     return false;
   }
 
+  // Reads up to `count` plaintext or ciphertext bytes; 0 at the end, -1 on failure with `error`.
+  using Reader = std::function<int64_t(uint8_t* buffer, int64_t count, std::string& error)>;
   int TransformFile(bool encrypt, const std::string& source, const std::string& target);
+  // `sourceSize` is the size expected of what `read` gives, for the progress handler.
+  int Transform(bool encrypt, const Reader& read, int64_t sourceSize, const std::string& source,
+                const std::string& target);
 };
 
 namespace {
@@ -227,7 +229,16 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
       return Fail("The encrypted file \"" + source + "\" is damaged: its length of " + std::to_string(size) +
                   " bytes is not a multiple of 16");
   }
+  const Reader read = [&](uint8_t* buffer, int64_t count, std::string& error) {
+    const int64_t got = in.Read(buffer, count);
+    if (got < 0) error = "Cannot read \"" + source + "\": " + Reason(in.LastError(), "read error");
+    return got;
+  };
+  return Transform(encrypt, read, sourceSize, source, target);
+}
 
+int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, int64_t sourceSize,
+                                    const std::string& source, const std::string& target) {
   std::string error;
   std::unique_ptr<crypto::CipherStream> cipher = backend->NewCipher(encrypt, key, iv, error);
   if (!cipher) return Fail(error);
@@ -243,8 +254,8 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
 
   int64_t total = 0;
   for (;;) {
-    int64_t got = in.Read(input.bytes.data(), kChunkSize);
-    if (got < 0) return Fail("Cannot read \"" + source + "\": " + Reason(in.LastError(), "read error"));
+    int64_t got = read(input.bytes.data(), kChunkSize, error);
+    if (got < 0) return Fail(error);
     if (got == 0) break;
     total += got;
     size_t length = 0;
@@ -253,7 +264,6 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
     if (!write(length)) return Fail(error);
     if (!KeepGoing(total, std::max(sourceSize, total))) return Fail(kCancelled);
   }
-  in.Close();
 
   if (!encrypt && (total == 0 || total % kBlockSize != 0))
     return Fail("The encrypted file \"" + source + "\" is damaged: its length of " + std::to_string(total) +
@@ -306,32 +316,34 @@ void CryptComponent::SetProgressHandler(std::function<bool(int64_t done, int64_t
 }
 bool CryptComponent::Cancelled() const { return impl_->cancelled; }
 
-std::vector<uint8_t> CryptComponent::DigestText(const std::string& text) {
+SecretBytes CryptComponent::DigestText(const SecretBytes& text) {
   crypto::DigestKind kind = impl_->Digest();
-  std::string bytes = impl_->TextBytes(text);
-  std::vector<uint8_t> result;
+  const SecretBytes bytes = impl_->TextBytes(text);
+  return impl_->backend->Digest(kind, bytes.Data(), bytes.Size());
+}
+
+std::string CryptComponent::DigestTextEncoded(const SecretBytes& text) {
+  if (impl_->encodingMode.empty()) throw CryptError("No encoding mode is set");
+  const SecretBytes digest = DigestText(text);
+  std::string name = Lower(impl_->encodingMode);
+  if (name == "hex") return ToHex(digest.Data(), digest.Size());
+  if (name == "base64") return ToBase64(digest.Data(), digest.Size());
+  std::vector<uint8_t> bytes(digest.Data(), digest.Data() + digest.Size());
+  std::string encoded;
   try {
-    result = impl_->backend->Digest(kind, bytes.data(), bytes.size());
+    encoded = EncodeBytes(bytes, impl_->encodingMode);
   } catch (...) {
     Wipe(bytes);
     throw;
   }
   Wipe(bytes);
-  return result;
-}
-
-std::string CryptComponent::DigestTextEncoded(const std::string& text) {
-  if (impl_->encodingMode.empty()) throw CryptError("No encoding mode is set");
-  std::vector<uint8_t> digest = DigestText(text);
-  std::string encoded = EncodeBytes(digest, impl_->encodingMode);
-  Wipe(digest);
   return encoded;
 }
 
 std::string CryptComponent::EncodeBytes(const std::vector<uint8_t>& bytes, const std::string& encoding) {
   std::string name = Lower(encoding);
-  if (name == "hex") return ToHex(bytes);
-  if (name == "base64") return ToBase64(bytes);
+  if (name == "hex") return ToHex(bytes.data(), bytes.size());
+  if (name == "base64") return ToBase64(bytes.data(), bytes.size());
   if (name == "ascii") {
     for (uint8_t b : bytes)
       if (b >= 0x80) throw CryptError("The bytes contain a value outside ASCII");
@@ -343,14 +355,18 @@ std::string CryptComponent::EncodeBytes(const std::vector<uint8_t>& bytes, const
 void CryptComponent::LoadKey(const std::string& text, const std::string& encoding) {
   if (impl_->keyBits != 256)
     throw CryptError("Unsupported key length of " + std::to_string(impl_->keyBits) + " bits");
-  std::vector<uint8_t> key = Decode(text, encoding);
-  if (key.size() != static_cast<size_t>(impl_->keyBits / 8)) {
-    size_t got = key.size();
-    Wipe(key);
+  std::vector<uint8_t> decoded = Decode(text, encoding);
+  SecretBytes key(decoded.data(), decoded.size());
+  Wipe(decoded);
+  LoadKey(std::move(key));
+}
+
+void CryptComponent::LoadKey(SecretBytes key) {
+  if (impl_->keyBits != 256)
+    throw CryptError("Unsupported key length of " + std::to_string(impl_->keyBits) + " bits");
+  if (key.Size() != static_cast<size_t>(impl_->keyBits / 8))
     throw CryptError("The key must be " + std::to_string(impl_->keyBits / 8) + " bytes long, not " +
-                     std::to_string(got));
-  }
-  Wipe(impl_->key);
+                     std::to_string(key.Size()));
   impl_->key = std::move(key);
 }
 
@@ -368,6 +384,49 @@ int CryptComponent::EncryptFileTo(const std::string& source, const std::string& 
   } catch (const std::exception& e) {
     return impl_->Fail(std::string("Encryption failed: ") + e.what());
   }
+}
+
+int CryptComponent::EncryptSourceTo(const ArchiveSource& source, const std::string& target) {
+  try {
+    impl_->failureText.clear();
+    impl_->cancelled = false;
+    if (std::string problem = impl_->CipherProblem(); !problem.empty()) return impl_->Fail(problem);
+    int64_t position = 0;
+    const Impl::Reader read = [&](uint8_t* buffer, int64_t count, std::string& error) {
+      const int64_t got = source.ReadAt(position, buffer, count);
+      if (got < 0) error = "Cannot read the archive to encrypt";
+      if (got > 0) position += got;
+      return got;
+    };
+    return impl_->Transform(true, read, std::max<int64_t>(source.Size(), 0), "", target);
+  } catch (const std::exception& e) {
+    return impl_->Fail(std::string("Encryption failed: ") + e.what());
+  }
+}
+
+std::shared_ptr<const ArchiveTransform> CryptComponent::NewScratchKeystream() {
+  impl_->failureText.clear();
+  try {
+    SecretBytes key(crypto::kKeystreamKeySize);
+    SecretBytes iv(crypto::kKeystreamIvSize);
+    if (!impl_->backend->RandomBytes(key.Data(), key.Size()) || !impl_->backend->RandomBytes(iv.Data(), iv.Size())) {
+      impl_->Fail("The system's random generator failed");
+      return nullptr;
+    }
+    std::string error;
+    std::shared_ptr<const ArchiveTransform> keystream =
+        impl_->backend->NewKeystream(std::move(key), std::move(iv), error);
+    if (!keystream) impl_->Fail(error);
+    return keystream;
+  } catch (const std::exception& e) {
+    impl_->Fail(e.what());
+    return nullptr;
+  }
+}
+
+bool CryptComponent::EqualInConstantTime(const std::string& a, const std::string& b) {
+  // The length is no secret (a digest's text has a fixed length); the bytes are.
+  return a.size() == b.size() && crypto::EqualInConstantTime(a.data(), b.data(), a.size());
 }
 
 std::shared_ptr<ArchiveSource> CryptComponent::OpenDecrypted(const std::string& source) {

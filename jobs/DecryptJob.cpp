@@ -44,7 +44,7 @@ constexpr const char kClassicRefused[] =
     "the container is in format 1 (AES-256-CBC without authentication), and format 2 is required";
 
 // The plaintext of a sealed container, every chunk checked as it is read; nullptr with `failure`.
-std::shared_ptr<sealed::SealedSource> OpenSealed(const std::string& container, const std::string& password,
+std::shared_ptr<sealed::SealedSource> OpenSealed(const std::string& container, std::string_view password,
                                                  std::string& failure) {
   std::error_code ec;
   std::shared_ptr<FileArchiveSource> raw = FileArchiveSource::Open(container, ec);
@@ -57,7 +57,7 @@ std::shared_ptr<sealed::SealedSource> OpenSealed(const std::string& container, c
 
 }  // namespace
 
-int DecryptFileToFolder(const std::string& password, const std::string& container,
+int DecryptFileToFolder(const platform::SecretBytes& password, const std::string& container,
                         const std::string& folder, bool interactive, Prompter& prompter, ContainerFormat oldest) {
   const bool isSealed = IsSealedContainer(container);
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
@@ -76,7 +76,7 @@ int DecryptFileToFolder(const std::string& password, const std::string& containe
   std::shared_ptr<ArchiveSource> plaintext;
   std::string openFailure;
   if (isSealed) {
-    sealedSource = OpenSealed(container, password, openFailure);
+    sealedSource = OpenSealed(container, password.View(), openFailure);
     plaintext = sealedSource;
   } else if (oldest == ContainerFormat::Sealed) {
     openFailure = kClassicRefused;

@@ -80,22 +80,11 @@ std::vector<std::string> PackableFiles(const std::vector<std::string>& files, Pr
   return packable;
 }
 
-// Seals the temporary archive at `path` into `target`; false with `failure` (or `cancelled`).
-bool SealArchive(const std::string& path, const std::string& target, const std::string& password,
-                 const sealed::SealSettings& settings, std::string& failure, bool& cancelled) {
-  std::error_code ec;
-  std::shared_ptr<FileArchiveSource> archive = FileArchiveSource::Open(path, ec);
-  if (!archive) {
-    failure = "Cannot open \"" + path + "\": " + (ec ? ec.message() : std::string("unknown error"));
-    return false;
-  }
-  return sealed::SealSourceTo(*archive, path, target, password, settings, failure, &cancelled) == 1;
-}
-
 }  // namespace
 
-int EncryptFiles(const std::string& password, const std::vector<std::string>& files, const std::string& target,
-                 bool interactive, Prompter& prompter, ContainerFormat format) {
+int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::string>& files,
+                 const std::string& target, bool interactive, Prompter& prompter,
+                 ContainerFormat format) {
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component || (format == ContainerFormat::Sealed && !sealed::PrimitivesReady())) {
     if (!interactive) {
@@ -106,6 +95,10 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
     return 0;
   }
 
+  // The temporary archive holds only ciphertext under a key of its own, which dies with the
+  // process: nothing of the files is readable on the disk should the machine stop meanwhile.
+  std::shared_ptr<const ArchiveTransform> keystream = component->NewScratchKeystream();
+  if (!keystream) return Report(interactive, prompter, false, target, component->FailureText());
   TempArchive archive;
   if (!archive.Guarded()) prompter.Notice(std::string(console_text::kNotGuarded) + archive.Path());
   std::string failure;  // the first listed file that could not be packed, and why
@@ -119,6 +112,7 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
       if (progress.CancelRequested()) writer.SetCancel(true);
     };
     writer.SetZipName(archive.Path());
+    writer.SetArchiveTransform(keystream);
     writer.SetExpandWildcards(false);  // a path is that file, whatever characters it holds
     writer.SetFilesList(PackableFiles(files, prompter));
     writer.OnNoSuchFile = [&](const std::string& item) {
@@ -144,28 +138,37 @@ int EncryptFiles(const std::string& password, const std::vector<std::string>& fi
   // Exit code 0 means every file that is to be packed is in the container.
   if (!failure.empty()) return Report(interactive, prompter, false, target, failure);
 
+  // The container is made from the temporary archive, read back through its keystream.
+  std::error_code ec;
+  std::shared_ptr<FileArchiveSource> plaintext = FileArchiveSource::Open(archive.Path(), ec, keystream);
+  if (!plaintext) {
+    archive.Remove();
+    return Report(interactive, prompter, false, target, "Cannot open \"" + archive.Path() + "\": " + ec.message());
+  }
+  bool ok = false;
+  bool cancelled = false;
+  std::string reason;
   if (format == ContainerFormat::Sealed) {
     sealed::SealSettings settings;
     settings.progress = [&](int64_t done, int64_t total) {
       progress.Encrypting(done, total);
       return !progress.CancelRequested();
     };
-    std::string sealFailure;
-    bool cancelled = false;
-    const bool sealedOk = SealArchive(archive.Path(), target, password, settings, sealFailure, cancelled);
-    archive.Remove();
-    if (cancelled) return ReportCancelled(interactive, prompter);
-    return Report(interactive, prompter, sealedOk, target, sealFailure);
+    ok = sealed::SealSourceTo(*plaintext, archive.Path(), target, password.View(), settings, reason, &cancelled) == 1;
+  } else {
+    ConfigureForContainer(*component, password);
+    component->SetProgressHandler([&](int64_t done, int64_t total) {
+      progress.Encrypting(done, total);
+      return !progress.CancelRequested();
+    });
+    ok = component->EncryptSourceTo(*plaintext, target) == 1;
+    cancelled = !ok && component->Cancelled();
+    reason = component->FailureText();
   }
-  ConfigureForContainer(*component, password);
-  component->SetProgressHandler([&](int64_t done, int64_t total) {
-    progress.Encrypting(done, total);
-    return !progress.CancelRequested();
-  });
-  const bool ok = component->EncryptFileTo(archive.Path(), target) == 1;
+  plaintext.reset();
   archive.Remove();
-  if (!ok && component->Cancelled()) return ReportCancelled(interactive, prompter);
-  return Report(interactive, prompter, ok, target, component->FailureText());
+  if (cancelled) return ReportCancelled(interactive, prompter);
+  return Report(interactive, prompter, ok, target, reason);
 }
 
 }  // namespace kvelv

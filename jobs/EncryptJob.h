@@ -4,6 +4,7 @@
 
 #include "jobs/ContainerFormat.h"
 #include "jobs/Prompter.h"
+#include "platform/SecretBytes.h"
 
 namespace kvelv {
 
@@ -12,8 +13,11 @@ namespace kvelv {
 // out with a notice; a listed file that cannot be found, opened or read fails the job, and no
 // container is written then. Returns the process exit code in batch mode (interactive false:
 // 0, 2 or 3) and 0 in interactive mode, where the outcome is reported through `prompter`.
-// `format` chooses the container: the classic one, or the sealed one (docs/FORMAT.md).
-int EncryptFiles(const std::string& password, const std::vector<std::string>& files, const std::string& target,
-                 bool interactive, Prompter& prompter, ContainerFormat format = ContainerFormat::Classic);
+// The temporary archive is written encrypted, under a key that exists only in memory.
+// `password` is UTF-8 text. `format` chooses the container: the classic one, or the sealed one
+// (docs/FORMAT.md).
+int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::string>& files,
+                 const std::string& target, bool interactive, Prompter& prompter,
+                 ContainerFormat format = ContainerFormat::Classic);
 
 }  // namespace kvelv

@@ -2,13 +2,14 @@
 
 namespace kvelv {
 
-void ConfigureForContainer(CryptComponent& component, const std::string& password) {
+void ConfigureForContainer(CryptComponent& component, const platform::SecretBytes& password) {
   component.SetCryptAlgorithm("aes");
   component.SetCipherMode("cbc");
   component.SetKeyBits(256);
   component.SetHashAlgorithm("sha256");
-  const std::vector<uint8_t> key = component.DigestText(password);
-  component.LoadKey(component.EncodeBytes(key, "hex"), "hex");
+  // The digest is the key as it is: loading it through its hex text, as the component also
+  // allows, gives the same key and would only leave that text behind.
+  component.LoadKey(component.DigestText(password));
   component.LoadIV(kContainerIV, "ascii");
 }
 

@@ -5,9 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/SecretBytes.h"
+
 namespace kvelv::platform {
 
 std::string AnsiFromUtf8(std::string_view utf8, bool* allMapped = nullptr);
+// The same for a secret (a password): the result is secret too, and no other copy of the text is
+// made on the way.
+SecretBytes AnsiFromUtf8(const SecretBytes& utf8, bool* allMapped = nullptr);
 std::string Utf8FromAnsi(std::string_view ansi);
 std::string OemFromUtf8(std::string_view utf8, bool* allMapped = nullptr);
 std::string Utf8FromOem(std::string_view oem);
@@ -17,6 +22,9 @@ std::string AnsiFromOem(std::string_view oem);
 
 // Decodes UTF-8, replacing invalid sequences byte by byte with U+FFFD. Helpers for the above.
 std::u32string DecodeUtf8(std::string_view utf8);
+// The character at `position` (U+FFFD for an invalid byte), and `position` moved past it.
+// `position` must be before the end.
+char32_t DecodeUtf8Char(std::string_view utf8, size_t& position);
 std::string EncodeUtf8(std::u32string_view text);
 
 }  // namespace kvelv::platform

@@ -16,6 +16,12 @@ namespace kvelv::platform {
 // it. A watcher forked later shares every page the process had then, so each later write to one
 // of them costs a page copy. Call early in main(), before other threads. Nothing on Windows.
 void StartTempGuardian();
+// The same, started before the arguments are copied anywhere: the watcher inherits the
+// process's memory, and the only secret in it then, a password among the arguments, is wiped in
+// the watcher first thing (it needs none of `argv` after the program's name). A watcher forked
+// later wipes them as well; secrets the process copied meanwhile are in SecretBytes, which a
+// forked child sees as zeros.
+void StartTempGuardian(int argc, char** argv);
 
 // Creates a new folder "<prefix><random hex><suffix>" in `parent` (only the owner may enter it),
 // guarded as above; returns its name, "" when it cannot be created or cannot be guarded.

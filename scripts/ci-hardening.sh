@@ -63,6 +63,7 @@ fuzz_one() {
   case $harness in
     settings) dict="$ROOT/fuzz/settings.dict" ;;
     command_line) dict="$ROOT/fuzz/command_line.dict" ;;
+    container_source) dict="" ;;  # ciphertext has no words
   esac
   mkdir -p "$dir/corpus" "$dir/tmp"
   local regressions="$ROOT/tests/data/fuzz-regressions/$harness" inputs=()
@@ -74,7 +75,7 @@ fuzz_one() {
       echo "replay of $harness failed:"; tail -50 "$dir/replay.log"; return 1
     fi
     if ! (cd "$dir" && TMPDIR="$dir/tmp" "$binary" -max_total_time="$FUZZ_SECONDS" \
-          -rss_limit_mb=2048 -timeout=10 -dict="$dict" -artifact_prefix="$dir/" \
+          -rss_limit_mb=2048 -timeout=10 ${dict:+-dict="$dict"} -artifact_prefix="$dir/" \
           "$dir/corpus" "$ROOT/fuzz/corpus/$harness" >"$dir/fuzz.log" 2>&1); then
       echo "fuzzing $harness found a problem:"; tail -60 "$dir/fuzz.log"
       ls "$dir"/crash-* "$dir"/leak-* "$dir"/timeout-* "$dir"/oom-* 2>/dev/null || true

@@ -27,6 +27,7 @@ step "Linux build for the Debian package (console and interactive build)"
 # The package takes what is built; installing must not build every test first.
 cmake --preset default -S "$ROOT" -B "$HOST_BUILD" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
 cmake --build "$HOST_BUILD" --target kvelv kvelv-gui -j "$JOBS"
+bash "$ROOT/scripts/check-hardening.sh" "$HOST_BUILD/app/kvelv" "$HOST_BUILD/app/kvelv-gui"
 
 step "Qt for Windows (static, cached outside the repository)"
 # The first run on a machine builds it (about 20 minutes on two cores); later runs reuse it.
@@ -51,7 +52,8 @@ check_imports() {
       { echo "$(basename "$exe") needs $dll, which Windows does not ship" >&2; exit 1; }
   done
 }
-# advapi32: the system's random numbers for the sealed format (libsodium uses RtlGenRandom).
+# advapi32: the system's random numbers for the sealed format (libsodium uses RtlGenRandom), and
+# the stack protector's runtime (libssp), which draws its guard from CryptGenRandom.
 CONSOLE_DLLS="kernel32.dll user32.dll shell32.dll bcrypt.dll msvcrt.dll advapi32.dll"
 check_imports "$WIN_BUILD/app/kvelv.exe" "$CONSOLE_DLLS"
 # Qt 6 needs Windows 10: its API sets, shcore, Direct3D 11 and DXGI are there.
@@ -59,6 +61,8 @@ check_imports "$WIN_BUILD/app/kvelv-gui.exe" "$CONSOLE_DLLS authz.dll comdlg32.d
   d3d9.dll d3d11.dll dwmapi.dll dxgi.dll gdi32.dll imm32.dll netapi32.dll ole32.dll oleaut32.dll \
   shcore.dll shlwapi.dll userenv.dll uxtheme.dll version.dll winmm.dll ws2_32.dll wtsapi32.dll \
   api-ms-win-core-synch-l1-2-0.dll api-ms-win-core-winrt-l1-1-0.dll api-ms-win-core-winrt-string-l1-1-0.dll"
+# ASLR with high entropy, DEP, the stack protector and the checked functions (cmake/Hardening.cmake).
+bash "$ROOT/scripts/check-hardening.sh" "$WIN_BUILD/app/kvelv.exe" "$WIN_BUILD/app/kvelv-gui.exe"
 
 step "Wine prefix"
 start=$(date +%s)

@@ -22,6 +22,7 @@ KVELV="$BUILD/app/kvelv"
 [[ -x "$KVELV" ]] || fail "the console program was not built ($KVELV missing)"
 echo "Built: $KVELV"
 [[ -x "$BUILD/app/kvelv-gui" ]] && echo "Built: $BUILD/app/kvelv-gui"
+bash "$ROOT/scripts/check-hardening.sh" "$KVELV" || fail "the console program is built without its hardening flags"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/kvelv-quickstart-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT

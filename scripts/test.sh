@@ -17,6 +17,9 @@ step "build (default preset)"
 cmake --preset default -S "$ROOT" -B "$BUILD"
 cmake --build "$BUILD" -j "$JOBS"
 
+step "hardening of the programs"
+bash "$ROOT/scripts/check-hardening.sh" "$BUILD/app/kvelv" "$BUILD/app/kvelv-gui"
+
 step "tests"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" </dev/null

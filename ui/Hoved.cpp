@@ -122,11 +122,11 @@ Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::st
       settingsPath_(std::move(settingsPath)),
       arguments_(std::move(arguments)),
       // The chosen file is one path, never split at ";" or any other character.
-      encrypt_([this](const std::string& password, const std::string& file, const std::string& target,
+      encrypt_([this](const platform::SecretBytes& password, const std::string& file, const std::string& target,
                       bool interactive, Prompter& prompter) {
         return EncryptFiles(password, {file}, target, interactive, prompter, encryptFormat_);
       }),
-      decrypt_([](const std::string& password, const std::string& container, const std::string& folder,
+      decrypt_([](const platform::SecretBytes& password, const std::string& container, const std::string& folder,
                   bool interactive, Prompter& prompter) {
         return DecryptFileToFolder(password, container, folder, interactive, prompter);
       }),
@@ -139,7 +139,7 @@ Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::st
   FormCreate();
 }
 
-Hoved::~Hoved() { password_.assign(password_.size(), '\0'); }
+Hoved::~Hoved() = default;
 
 void Hoved::SetJobs(JobFunction encrypt, JobFunction decrypt) {
   encrypt_ = std::move(encrypt);

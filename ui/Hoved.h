@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jobs/ContainerFormat.h"
+#include "platform/SecretBytes.h"
 #include "ui/SelectFolderDialog.h"
 
 class QCheckBox;
@@ -40,7 +41,7 @@ class Hoved final : public QWidget {
   Q_OBJECT
 
  public:
-  using JobFunction = std::function<int(const std::string& password, const std::string& source,
+  using JobFunction = std::function<int(const platform::SecretBytes& password, const std::string& source,
                                         const std::string& target, bool interactive, Prompter&)>;
 
   // Reads its placement and paths from `settingsPath` (FormCreate). `arguments` are the
@@ -49,8 +50,9 @@ class Hoved final : public QWidget {
         QWidget* parent = nullptr);
   ~Hoved() override;
 
-  const std::string& Password() const { return password_; }
-  void SetPassword(const std::string& password) { password_ = password; }
+  // The accepted password (UTF-8), held in secret storage for the whole run.
+  const platform::SecretBytes& Password() const { return password_; }
+  void SetPassword(platform::SecretBytes password) { password_ = std::move(password); }
   bool CommandLineHandled() const { return commandLineHandled_; }
   SelectFolderDialog& selectfolder() { return selectfolder_; }
 
@@ -101,7 +103,7 @@ class Hoved final : public QWidget {
   UiPrompter& prompter_;
   std::string settingsPath_;
   std::vector<std::string> arguments_;
-  std::string password_;
+  platform::SecretBytes password_;
   bool commandLineHandled_ = false;
   bool busy_ = false;
   bool closeAfterJob_ = false;  // the user chose to stop the job and close the window

@@ -8,11 +8,10 @@ namespace kvelv {
 int RunInteractiveMode(UiPrompter& prompter, const LoginServices& login,
                        const std::vector<std::string>& arguments,
                        const std::function<void(Hoved&)>& runWindow) {
-  std::string password = AskPassword(login);
-  if (password.empty()) return 0;
+  platform::SecretBytes password = AskPassword(login);
+  if (password.Empty()) return 0;
   Hoved window(prompter, login.settingsPath, arguments);
-  window.SetPassword(password);
-  password.assign(password.size(), '\0');
+  window.SetPassword(std::move(password));
   runWindow(window);
   return 0;
 }

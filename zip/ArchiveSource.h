@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/File.h"
+#include "zip/ArchiveTransform.h"
 
 namespace kvelv {
 
@@ -21,19 +22,22 @@ class ArchiveSource {
   virtual int64_t ReadAt(int64_t position, void* buffer, int64_t count) const = 0;
 };
 
-// An archive file; others may read it meanwhile but not write it.
+// An archive file; others may read it meanwhile but not write it. With a transform, the file
+// holds the archive's bytes as the writer's transform left them (zip/ArchiveTransform.h), and
+// each read gives them back.
 class FileArchiveSource final : public ArchiveSource {
  public:
   // nullptr with `ec` set when the file cannot be opened.
-  static std::shared_ptr<FileArchiveSource> Open(const std::string& path, std::error_code& ec);
+  static std::shared_ptr<FileArchiveSource> Open(const std::string& path, std::error_code& ec,
+                                                 std::shared_ptr<const ArchiveTransform> transform = nullptr);
   int64_t Size() const override { return file_.Size(); }
-  int64_t ReadAt(int64_t position, void* buffer, int64_t count) const override {
-    return file_.ReadAt(position, buffer, count);
-  }
+  int64_t ReadAt(int64_t position, void* buffer, int64_t count) const override;
 
  private:
-  explicit FileArchiveSource(platform::File file) : file_(std::move(file)) {}
+  FileArchiveSource(platform::File file, std::shared_ptr<const ArchiveTransform> transform)
+      : file_(std::move(file)), transform_(std::move(transform)) {}
   platform::File file_;
+  std::shared_ptr<const ArchiveTransform> transform_;
 };
 
 }  // namespace kvelv

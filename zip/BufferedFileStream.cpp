@@ -7,9 +7,6 @@
 
 namespace kvelv {
 
-namespace {
-}
-
 BufferedFileStream::BufferedFileStream(size_t bufferSize)
     : buffer_(bufferSize == 0 ? 1 : bufferSize) {}
 
@@ -21,6 +18,7 @@ bool BufferedFileStream::Open(const std::string& path, platform::OpenMode mode,
                               std::error_code& ec) {
   if (IsOpen()) Close();
   file_ = platform::File::Open(path, mode, ec);
+  transform_.reset();
   path_ = path;
   position_ = 0;
   bufferStart_ = 0;
@@ -34,6 +32,7 @@ bool BufferedFileStream::Open(const std::string& path, platform::OpenMode mode,
 void BufferedFileStream::Adopt(platform::File file, const std::string& path) {
   if (IsOpen()) Close();
   file_ = std::move(file);
+  transform_.reset();
   path_ = path;
   position_ = 0;
   bufferStart_ = 0;
@@ -46,6 +45,7 @@ void BufferedFileStream::Adopt(platform::File file, const std::string& path) {
 void BufferedFileStream::OpenSource(std::shared_ptr<const ArchiveSource> source, const std::string& name) {
   if (IsOpen()) Close();
   source_ = std::move(source);
+  transform_.reset();
   path_ = name;
   position_ = 0;
   bufferStart_ = 0;
@@ -72,7 +72,11 @@ bool BufferedFileStream::FlushWrite() {
   if (!writing_ || bufferFill_ == 0) return !failed_;
   const int64_t want = static_cast<int64_t>(bufferFill_);
   int64_t done = 0;
-  if (file_.Seek(bufferStart_)) done = file_.Write(buffer_.data(), want);
+  if (file_.Seek(bufferStart_)) {
+    // The buffer is rewritten in place: nothing reads these bytes again once they are written.
+    if (transform_ == nullptr || transform_->Apply(bufferStart_, buffer_.data(), buffer_.data(), bufferFill_))
+      done = file_.Write(buffer_.data(), want);
+  }
   if (done != want) {
     failed_ = true;
     lastError_ = file_.LastError();
@@ -124,7 +128,29 @@ int64_t BufferedFileStream::Read(void* buffer, int64_t count) {
 int64_t BufferedFileStream::ReadRaw(void* buffer, int64_t count) {
   if (source_) return source_->ReadAt(position_, buffer, count);
   if (!file_.Seek(position_)) return -1;
-  return file_.Read(buffer, count);
+  const int64_t got = file_.Read(buffer, count);
+  if (got <= 0 || transform_ == nullptr) return got;
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  return transform_->Apply(position_, bytes, bytes, static_cast<size_t>(got)) ? got : -1;
+}
+
+bool BufferedFileStream::WriteRaw(const uint8_t* data, int64_t count, int64_t& done) {
+  done = 0;
+  if (transform_ == nullptr) {
+    done = file_.Write(data, count);
+    return done == count;
+  }
+  // The caller's bytes stay as they are: the transformed ones go out in buffer-sized pieces.
+  const int64_t piece = static_cast<int64_t>(buffer_.size());
+  transformed_.resize(buffer_.size());
+  while (done < count) {
+    const int64_t n = std::min(piece, count - done);
+    if (!transform_->Apply(position_ + done, data + done, transformed_.data(), static_cast<size_t>(n))) return false;
+    const int64_t written = file_.Write(transformed_.data(), n);
+    if (written > 0) done += written;
+    if (written != n) return false;
+  }
+  return true;
 }
 
 int64_t BufferedFileStream::Write(const void* data, int64_t count) {
@@ -147,7 +173,7 @@ int64_t BufferedFileStream::Write(const void* data, int64_t count) {
     const int64_t remaining = count - total;
     if (bufferFill_ == 0 && remaining >= static_cast<int64_t>(buffer_.size())) {
       int64_t done = 0;
-      if (file_.Seek(position_)) done = file_.Write(in + total, remaining);
+      if (file_.Seek(position_)) WriteRaw(in + total, remaining, done);
       if (done != remaining) {
         failed_ = true;
         lastError_ = file_.LastError();

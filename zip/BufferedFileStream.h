@@ -18,6 +18,7 @@
 
 #include "platform/File.h"
 #include "zip/ArchiveSource.h"
+#include "zip/ArchiveTransform.h"
 #include "zip/ZipTypes.h"
 
 namespace kvelv {
@@ -38,6 +39,10 @@ class BufferedFileStream {
   // Reads `source` (named `name` in messages); writes are refused.
   void OpenSource(std::shared_ptr<const ArchiveSource> source, const std::string& name);
   bool IsOpen() const { return file_.IsOpen() || source_ != nullptr; }
+  // From now on every byte written to the file goes through `transform` at its position, and
+  // every byte read from it comes back through it (null: none). Set it on a file opened empty,
+  // before the first write. Opening another file drops it.
+  void SetTransform(std::shared_ptr<const ArchiveTransform> transform) { transform_ = std::move(transform); }
   // The source being read (null for a file opened by path).
   const std::shared_ptr<const ArchiveSource>& Source() const { return source_; }
   // The file itself, for what the stream does not do (times, attributes); Flush() first.
@@ -77,12 +82,16 @@ class BufferedFileStream {
 
  private:
   bool FlushWrite();
+  // Writes `count` bytes at the file's position through the transform; false on failure.
+  bool WriteRaw(const uint8_t* data, int64_t count, int64_t& done);
   // Reads at position_ from the file or the source, past the buffer; -1 on error.
   int64_t ReadRaw(void* buffer, int64_t count);
   void DropReadBuffer();
 
   platform::File file_;
   std::shared_ptr<const ArchiveSource> source_;
+  std::shared_ptr<const ArchiveTransform> transform_;
+  std::vector<uint8_t> transformed_;  // the transform's output for writes that bypass the buffer
   std::string path_;
   std::vector<uint8_t> buffer_;
   int64_t position_ = 0;     // logical position of the stream

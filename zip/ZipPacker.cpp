@@ -122,6 +122,7 @@ void ZipPacker::CreateOutput(bool existing) {
     // there meanwhile, in a shared temporary folder say, is never opened and written through.
     outPath_ = settings_.zipName;
     if (!out_.Open(outPath_, platform::OpenMode::CreateNew, ec)) ThrowCreateError(outPath_, ec);
+    out_.SetTransform(settings_.transform);
   } else {
     std::string folder = settings_.tempPath;
     if (folder.empty() || !platform::FolderExists(folder)) folder = platform::TempFolder();

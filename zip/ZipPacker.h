@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/File.h"
+#include "zip/ArchiveTransform.h"
 #include "zip/BufferedFileStream.h"
 #include "zip/EndCentral.h"
 #include "zip/EntryPrefetcher.h"
@@ -44,6 +45,8 @@ struct PackSettings {
   bool addDirEntriesOnRecurse = false;
   uint32_t searchAttributes = 0x1F9;
   kvelv::OEMConvert oemConvert = kvelv::OEMConvert::oemFlexible;
+  // Laid over every byte of a new archive on its way to the disk (zip/ArchiveTransform.h).
+  std::shared_ptr<const ArchiveTransform> transform;
 };
 
 // What a pass lets its caller hear and decide; every member is optional.

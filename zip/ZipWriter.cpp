@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/FileSystem.h"
+#include "zip/ZipExceptions.h"
 #include "zip/ZipPacker.h"
 
 namespace kvelv {
@@ -49,6 +50,11 @@ int ZipWriter::Pack() {
   };
 
   std::optional<OldArchive> old;
+  if (settings.transform != nullptr && platform::GetFileInfo(zipName_)) {
+    // Its bytes could not be read back, and rewriting them would lay the keystream twice over
+    // the same positions of two files.
+    throw EFCreateError("Cannot create file \"" + zipName_ + "\". It exists already");
+  }
   if (platform::FileExists(zipName_)) {
     // An existing file that is no readable archive raises here and stays untouched.
     OpenArchive();

@@ -75,6 +75,10 @@ class ZipWriter : public ZipReader {
   bool IncludeArchiveFiles() const { return (pack_.searchAttributes & 0x20) != 0; }
   void SetIncludeArchiveFiles(bool v) { SetSearchBit(0x20, v); }
   uint32_t SearchAttributes() const { return pack_.searchAttributes; }
+  // Passes every byte of the archive through `transform` on its way to the disk, so that the
+  // file never holds the archive itself; whoever reads it back applies the same transform.
+  // Only a new archive is written so: with a transform set, an existing ZipName is refused.
+  void SetArchiveTransform(std::shared_ptr<const ArchiveTransform> transform) { pack_.transform = std::move(transform); }
 
   // --- Hooks (called only when assigned) ---------------------------------------------------------
   std::function<void(int fileCount, int64_t totalBytes, bool& stop)> OnStartZipInfo;

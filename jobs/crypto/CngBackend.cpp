@@ -1,6 +1,7 @@
 // The crypto back end over Windows CNG (bcrypt): AES in CBC mode, SHA-256 and MD5. CNG runs the
 // raw CBC chain; the PKCS#7 padding is added and checked here so that a damaged container is
-// always told apart from a wrong password the same way.
+// always told apart from a wrong password the same way. CNG has no counter mode: the keystream
+// is CNG's AES in ECB mode over the counter blocks, XORed over the bytes.
 #include <windows.h>
 #include <bcrypt.h>
 
@@ -8,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <mutex>
 
 #include "jobs/crypto/CryptoBackend.h"
@@ -16,7 +18,10 @@ namespace kvelv::crypto {
 
 namespace {
 
+using platform::SecretBytes;
+
 constexpr size_t kBlockSize = 16;
+constexpr NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
@@ -164,53 +169,100 @@ class CngBlockDecryptor final : public BlockDecryptor {
   mutable std::mutex mutex_;
 };
 
+// AES-256-CTR at any byte of a file. The counter blocks of a piece are encrypted in one call
+// (ECB), then XORed over the bytes.
+class CngKeystream final : public ArchiveTransform {
+ public:
+  CngKeystream(BCRYPT_KEY_HANDLE key, SecretBytes iv) : key_(key), iv_(std::move(iv)) {}
+  ~CngKeystream() override { BCryptDestroyKey(key_); }
+
+  bool Apply(int64_t position, const uint8_t* in, uint8_t* out, size_t count) const override {
+    if (position < 0) return false;
+    constexpr size_t kPieceBlocks = 4096;  // 64 KiB of keystream per call
+    SecretBytes stream(kPieceBlocks * kBlockSize);
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t done = 0;
+    while (done < count) {
+      const int64_t at = position + static_cast<int64_t>(done);
+      const size_t skip = static_cast<size_t>(at % static_cast<int64_t>(kBlockSize));
+      const size_t blocks = std::min(kPieceBlocks, (skip + count - done + kBlockSize - 1) / kBlockSize);
+      for (size_t b = 0; b < blocks; ++b)
+        CounterBlockAt(iv_.Data(), at - static_cast<int64_t>(skip) + static_cast<int64_t>(b * kBlockSize),
+                       stream.Data() + b * kBlockSize);
+      ULONG written = 0;
+      const ULONG length = static_cast<ULONG>(blocks * kBlockSize);
+      if (!Succeeded(BCryptEncrypt(key_, stream.Data(), length, nullptr, nullptr, 0, stream.Data(), length, &written, 0)) ||
+          written != length)
+        return false;
+      const size_t n = std::min(count - done, blocks * kBlockSize - skip);
+      for (size_t i = 0; i < n; ++i) out[done + i] = static_cast<uint8_t>(in[done + i] ^ stream.Data()[skip + i]);
+      done += n;
+    }
+    return true;
+  }
+
+ private:
+  BCRYPT_KEY_HANDLE key_;
+  SecretBytes iv_;
+  mutable std::mutex mutex_;  // one user of the key object at a time
+};
+
 class CngBackend final : public Backend {
  public:
   ~CngBackend() override {
     if (aes_ != nullptr) BCryptCloseAlgorithmProvider(aes_, 0);
+    if (aesEcb_ != nullptr) BCryptCloseAlgorithmProvider(aesEcb_, 0);
     if (sha256_ != nullptr) BCryptCloseAlgorithmProvider(sha256_, 0);
     if (md5_ != nullptr) BCryptCloseAlgorithmProvider(md5_, 0);
   }
 
   bool OpenAll(const CryptAlgorithms& names, std::string& error) {
-    if (Upper(names.cipher) != "AES-256-CBC") {
-      error = "Cannot open a provider for the cipher " + names.cipher + ": only AES-256-CBC is available";
+    if (!names.cipher.empty() && !OpenAes(names.cipher, "AES-256-CBC", BCRYPT_CHAIN_MODE_CBC, aes_, error)) return false;
+    if (!names.keystream.empty() && !OpenAes(names.keystream, "AES-256-CTR", BCRYPT_CHAIN_MODE_ECB, aesEcb_, error))
       return false;
-    }
-    NTSTATUS status = BCryptOpenAlgorithmProvider(&aes_, BCRYPT_AES_ALGORITHM, nullptr, 0);
-    if (!Succeeded(status)) {
-      aes_ = nullptr;
-      error = "Cannot open the provider for the cipher " + names.cipher + ": " + StatusText(status);
-      return false;
-    }
-    auto mode = const_cast<PUCHAR>(reinterpret_cast<const UCHAR*>(BCRYPT_CHAIN_MODE_CBC));
-    status = BCryptSetProperty(aes_, BCRYPT_CHAINING_MODE, mode, sizeof(BCRYPT_CHAIN_MODE_CBC), 0);
-    if (!Succeeded(status) || ObjectProperty(aes_, BCRYPT_BLOCK_LENGTH) != kBlockSize) {
-      error = "The cipher " + names.cipher + " is not a 256-bit block cipher in CBC mode";
-      return false;
-    }
     return OpenDigest(names.sha256, 32, sha256_, error) && OpenDigest(names.md5, 16, md5_, error);
   }
 
-  std::vector<uint8_t> Digest(DigestKind kind, const void* data, size_t size) override {
+  SecretBytes Digest(DigestKind kind, const void* data, size_t size) override {
     BCRYPT_ALG_HANDLE algorithm = kind == DigestKind::Sha256 ? sha256_ : md5_;
+    if (algorithm == nullptr)
+      throw CryptError(std::string(kind == DigestKind::Sha256 ? "SHA-256" : "MD5") + " is not loaded");
     DWORD length = ObjectProperty(algorithm, BCRYPT_HASH_LENGTH);
     BCRYPT_HASH_HANDLE hash = nullptr;
     NTSTATUS status = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
-    std::vector<uint8_t> digest(length);
+    SecretBytes digest(length);
     if (Succeeded(status) && size > 0)
       status = BCryptHashData(hash, static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0);
-    if (Succeeded(status)) status = BCryptFinishHash(hash, digest.data(), length, 0);
+    if (Succeeded(status)) status = BCryptFinishHash(hash, digest.Data(), length, 0);
     if (hash != nullptr) BCryptDestroyHash(hash);
     if (!Succeeded(status)) throw CryptError("Hashing failed: " + StatusText(status));
     return digest;
   }
 
-  std::unique_ptr<CipherStream> NewCipher(bool encrypt, const std::vector<uint8_t>& key,
-                                          const std::vector<uint8_t>& iv, std::string& error) override {
+  std::unique_ptr<ArchiveTransform> NewKeystream(SecretBytes key, SecretBytes iv, std::string& error) override {
     BCRYPT_KEY_HANDLE handle = nullptr;
-    NTSTATUS status = BCryptGenerateSymmetricKey(aes_, &handle, nullptr, 0, const_cast<PUCHAR>(key.data()),
-                                                 static_cast<ULONG>(key.size()), 0);
+    NTSTATUS status = kInvalidParameter;
+    if (aesEcb_ != nullptr && key.Size() == kKeystreamKeySize && iv.Size() == kKeystreamIvSize)
+      status = BCryptGenerateSymmetricKey(aesEcb_, &handle, nullptr, 0, key.Data(), static_cast<ULONG>(key.Size()), 0);
+    if (!Succeeded(status)) {
+      if (handle != nullptr) BCryptDestroyKey(handle);
+      error = "Cannot set up the keystream: " + StatusText(status);
+      return nullptr;
+    }
+    return std::make_unique<CngKeystream>(handle, std::move(iv));
+  }
+
+  bool RandomBytes(uint8_t* data, size_t size) override {
+    return Succeeded(BCryptGenRandom(nullptr, data, static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+  }
+
+  std::unique_ptr<CipherStream> NewCipher(bool encrypt, const SecretBytes& key, const std::vector<uint8_t>& iv,
+                                          std::string& error) override {
+    BCRYPT_KEY_HANDLE handle = nullptr;
+    NTSTATUS status = kInvalidParameter;
+    if (aes_ != nullptr && key.Size() == 32)
+      status = BCryptGenerateSymmetricKey(aes_, &handle, nullptr, 0, const_cast<PUCHAR>(key.Data()),
+                                          static_cast<ULONG>(key.Size()), 0);
     if (!Succeeded(status) || iv.size() != kBlockSize) {
       if (handle != nullptr) BCryptDestroyKey(handle);
       error = "Cannot set up the cipher: " + StatusText(status);
@@ -219,10 +271,12 @@ class CngBackend final : public Backend {
     return std::make_unique<CngCipher>(handle, encrypt, iv);
   }
 
-  std::unique_ptr<BlockDecryptor> NewBlockDecryptor(const std::vector<uint8_t>& key, std::string& error) override {
+  std::unique_ptr<BlockDecryptor> NewBlockDecryptor(const SecretBytes& key, std::string& error) override {
     BCRYPT_KEY_HANDLE handle = nullptr;
-    NTSTATUS status = BCryptGenerateSymmetricKey(aes_, &handle, nullptr, 0, const_cast<PUCHAR>(key.data()),
-                                                 static_cast<ULONG>(key.size()), 0);
+    NTSTATUS status = kInvalidParameter;
+    if (aes_ != nullptr && key.Size() == 32)
+      status = BCryptGenerateSymmetricKey(aes_, &handle, nullptr, 0, const_cast<PUCHAR>(key.Data()),
+                                          static_cast<ULONG>(key.Size()), 0);
     if (!Succeeded(status)) {
       if (handle != nullptr) BCryptDestroyKey(handle);
       error = "Cannot set up the cipher: " + StatusText(status);
@@ -232,7 +286,31 @@ class CngBackend final : public Backend {
   }
 
  private:
+  // An AES provider in `mode` for the name as the component gives it.
+  static bool OpenAes(const std::string& name, const char* expected, const wchar_t* mode, BCRYPT_ALG_HANDLE& handle,
+                      std::string& error) {
+    if (Upper(name) != expected) {
+      error = "Cannot open a provider for the cipher " + name + ": only " + expected + " is available";
+      return false;
+    }
+    NTSTATUS status = BCryptOpenAlgorithmProvider(&handle, BCRYPT_AES_ALGORITHM, nullptr, 0);
+    if (!Succeeded(status)) {
+      handle = nullptr;
+      error = "Cannot open the provider for the cipher " + name + ": " + StatusText(status);
+      return false;
+    }
+    const auto bytes = static_cast<ULONG>((std::wcslen(mode) + 1) * sizeof(wchar_t));
+    status = BCryptSetProperty(handle, BCRYPT_CHAINING_MODE, reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(mode)),
+                               bytes, 0);
+    if (!Succeeded(status) || ObjectProperty(handle, BCRYPT_BLOCK_LENGTH) != kBlockSize) {
+      error = "The cipher " + name + " is not a 256-bit block cipher in the mode it needs";
+      return false;
+    }
+    return true;
+  }
+
   static bool OpenDigest(const std::string& name, DWORD length, BCRYPT_ALG_HANDLE& handle, std::string& error) {
+    if (name.empty()) return true;
     NTSTATUS status = BCryptOpenAlgorithmProvider(&handle, DigestAlgorithm(name).c_str(), nullptr, 0);
     if (!Succeeded(status)) {
       handle = nullptr;
@@ -247,6 +325,7 @@ class CngBackend final : public Backend {
   }
 
   BCRYPT_ALG_HANDLE aes_ = nullptr;
+  BCRYPT_ALG_HANDLE aesEcb_ = nullptr;
   BCRYPT_ALG_HANDLE sha256_ = nullptr;
   BCRYPT_ALG_HANDLE md5_ = nullptr;
 };
@@ -261,6 +340,16 @@ std::unique_ptr<Backend> Backend::Open(const CryptAlgorithms& names, std::string
 
 void SecureWipe(void* data, size_t size) {
   if (data != nullptr && size != 0) SecureZeroMemory(data, size);
+}
+
+// CNG has no comparison of its own: every byte is looked at, and the differences are only
+// gathered, so the time does not depend on where the first one is.
+bool EqualInConstantTime(const void* a, const void* b, size_t size) {
+  const volatile uint8_t* x = static_cast<const volatile uint8_t*>(a);
+  const volatile uint8_t* y = static_cast<const volatile uint8_t*>(b);
+  uint8_t difference = 0;
+  for (size_t i = 0; i < size; ++i) difference = static_cast<uint8_t>(difference | (x[i] ^ y[i]));
+  return difference == 0;
 }
 
 }  // namespace kvelv::crypto

@@ -1,20 +1,21 @@
 #pragma once
 // The keys of a sealed container: Argon2id turns the password (its UTF-8 bytes) and the header's
 // salt into one secret, from which HKDF-Expand (HMAC-SHA-256) derives the key of the header's
-// tag and the key of the chunks. Both are wiped when the object goes.
+// tag and the key of the chunks. The secret and both keys live in secret storage
+// (platform/SecretBytes.h: locked memory, left out of core dumps, wiped when they go).
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "jobs/sealed/SealedFormat.h"
+#include "platform/SecretBytes.h"
 
 namespace kvelv::sealed {
 
 class SealedKeys {
  public:
-  SealedKeys() = default;
-  ~SealedKeys();
+  SealedKeys() : keys_(2 * kKeySize) {}
   SealedKeys(const SealedKeys&) = delete;
   SealedKeys& operator=(const SealedKeys&) = delete;
 
@@ -26,11 +27,12 @@ class SealedKeys {
 
   // The tag of the header's first kAuthenticatedSize bytes.
   std::array<uint8_t, kMacSize> HeaderTag(const uint8_t* header) const;
-  const uint8_t* Payload() const { return payload_.data(); }
+  const uint8_t* Payload() const { return keys_.Data() + kKeySize; }
 
  private:
-  std::array<uint8_t, kKeySize> header_{};
-  std::array<uint8_t, kKeySize> payload_{};
+  const uint8_t* HeaderKey() const { return keys_.Data(); }
+
+  platform::SecretBytes keys_;  // the header's key, then the payload's
 };
 
 // The labels of HKDF-Expand, as docs/FORMAT.md gives them.

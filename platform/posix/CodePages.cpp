@@ -116,6 +116,19 @@ std::string AnsiFromUtf8(std::string_view utf8, bool* allMapped) {
   return FromUtf8(utf8, AnsiReverse(), allMapped);
 }
 
+SecretBytes AnsiFromUtf8(const SecretBytes& utf8, bool* allMapped) {
+  bool mapped = true;
+  SecretBytes out;
+  out.Reserve(utf8.Size());  // never more bytes than the UTF-8 text: no move while it grows
+  const std::string_view text = utf8.View();
+  for (size_t i = 0; i < text.size();) {
+    const char byte = ToByte(DecodeUtf8Char(text, i), AnsiReverse(), mapped);
+    out.Append(&byte, 1);
+  }
+  if (allMapped != nullptr) *allMapped = mapped;
+  return out;
+}
+
 std::string Utf8FromAnsi(std::string_view ansi) { return EncodeUtf8(ToUnicode(ansi, kAnsiHigh)); }
 
 std::string OemFromUtf8(std::string_view utf8, bool* allMapped) {

@@ -70,6 +70,17 @@ bool Receive(int socket, Record& record, int& descriptor) {
   return static_cast<size_t>(got) == sizeof record;
 }
 
+// The process's arguments as main() got them: a forked watcher wipes them first thing.
+int gArgc = 0;
+char** gArgv = nullptr;
+
+// Async-signal-safe: runs in the child right after fork.
+void WipeInheritedArguments() {
+  for (int i = 1; i < gArgc && gArgv != nullptr; ++i) {
+    if (gArgv[i] != nullptr) explicit_bzero(gArgv[i], strlen(gArgv[i]));
+  }
+}
+
 [[noreturn]] void Watch(int socket) {
   // Outlive a terminal's interrupt or hang-up that ends the parent: the cleanup must still run.
   signal(SIGINT, SIG_IGN);
@@ -170,6 +181,7 @@ bool StartWatcher() {
     return false;
   }
   if (pid == 0) {
+    WipeInheritedArguments();
     close(ends[1]);
     // A grandchild does the watching, so the parent never has a child of ours to reap.
     pid_t watcher = fork();
@@ -222,6 +234,15 @@ bool SameParent(const Folder& parent, const Registration& r) {
 void StartTempGuardian() {
   std::lock_guard<std::mutex> lock(gMutex);
   StartWatcher();  // the first guarded folder waits for it (or, when it failed, tries again)
+}
+
+void StartTempGuardian(int argc, char** argv) {
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    gArgc = argc;
+    gArgv = argv;
+  }
+  StartTempGuardian();
 }
 
 namespace {

@@ -44,6 +44,28 @@ std::string ToUtf8(UINT codePage, std::string_view bytes) {
 
 std::string AnsiFromUtf8(std::string_view utf8, bool* allMapped) { return FromUtf8(CP_ACP, utf8, allMapped); }
 
+SecretBytes AnsiFromUtf8(const SecretBytes& utf8, bool* allMapped) {
+  if (allMapped != nullptr) *allMapped = true;
+  if (utf8.Empty()) return {};
+  // UTF-16 in secret storage, one unit per character: as above, a character beyond the BMP is
+  // one unmappable character.
+  SecretBytes wide(utf8.Size() * sizeof(wchar_t));
+  auto* units = reinterpret_cast<wchar_t*>(wide.Data());
+  int count = 0;
+  const std::string_view text = utf8.View();
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = DecodeUtf8Char(text, i);
+    units[count++] = c > 0xFFFF ? L'\xFFFD' : static_cast<wchar_t>(c);
+  }
+  BOOL usedDefault = FALSE;
+  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, count, nullptr, 0, "?", &usedDefault);
+  SecretBytes bytes(static_cast<size_t>(length));
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, count, reinterpret_cast<char*>(bytes.Data()), length, "?",
+                      &usedDefault);
+  if (allMapped != nullptr) *allMapped = usedDefault == FALSE;
+  return bytes;
+}
+
 std::string Utf8FromAnsi(std::string_view ansi) { return ToUtf8(CP_ACP, ansi); }
 
 std::string OemFromUtf8(std::string_view utf8, bool* allMapped) { return FromUtf8(CP_OEMCP, utf8, allMapped); }

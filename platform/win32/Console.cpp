@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <corecrt_startup.h>
+
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <streambuf>
@@ -93,14 +96,81 @@ std::ostream& StreamFor(DWORD which, std::ostream& fallback) {
 
 }  // namespace
 
-void WipeOptionValues(int, char**, const std::string&) {}
+namespace {
+
+template <typename Char>
+Char Lower(Char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<Char>(c - 'A' + 'a') : c;
+}
+
+// Overwrites, in a command line as the process got it, the value of every argument `option`=...
+// up to the blank that ends the argument. Quotes and backslashes stay, so that the line still
+// splits into the same arguments; every other character of the value becomes "*".
+template <typename Char>
+void WipeValuesInLine(Char* line, const std::string& option) {
+  if (line == nullptr || option.empty()) return;
+  bool quoted = false;
+  bool argumentStart = true;
+  for (Char* at = line; *at != 0; ++at) {
+    if (*at == '"') {
+      quoted = !quoted;
+      continue;
+    }
+    const bool blank = *at == ' ' || *at == '\t';
+    if (blank && !quoted) {
+      argumentStart = true;
+      continue;
+    }
+    if (!argumentStart) continue;
+    argumentStart = false;
+    size_t matched = 0;
+    while (matched < option.size() && at[matched] != 0 &&
+           Lower(at[matched]) == static_cast<Char>(static_cast<unsigned char>(option[matched])))
+      ++matched;
+    if (matched != option.size() || at[matched] != '=') continue;
+    for (at += matched + 1; *at != 0; ++at) {
+      if (*at == '"') {
+        quoted = !quoted;
+      } else if ((*at == ' ' || *at == '\t') && !quoted) {
+        argumentStart = true;
+        break;
+      } else if (*at != '\\') {
+        *at = '*';
+      }
+    }
+    if (*at == 0) break;
+  }
+}
+
+}  // namespace
+
+void WipeOptionValues(int argc, char** argv, const std::string& option) {
+  // The C runtime's arguments and its copies of the command line, and the system's command line
+  // (the one other processes read from this process's memory).
+  for (int i = 1; i < argc && argv != nullptr; ++i) {
+    char* equals = std::strchr(argv[i], '=');
+    if (equals == nullptr || static_cast<size_t>(equals - argv[i]) != option.size()) continue;
+    if (_strnicmp(argv[i], option.c_str(), option.size()) != 0) continue;
+    SecureZeroMemory(equals + 1, std::strlen(equals + 1));
+  }
+  WipeValuesInLine(*__p__acmdln(), option);
+  WipeValuesInLine(*__p__wcmdln(), option);
+  WipeValuesInLine(GetCommandLineA(), option);
+  WipeValuesInLine(GetCommandLineW(), option);
+}
 
 std::vector<std::string> CommandLineArguments(int, char**) {
   int count = 0;
   std::unique_ptr<LPWSTR, HLOCAL (*)(HLOCAL)> args(CommandLineToArgvW(GetCommandLineW(), &count), LocalFree);
   std::vector<std::string> result;
   if (!args) return result;
-  for (int i = 1; i < count; ++i) result.push_back(Narrow(args.get()[i]));
+  // Room for all first: a vector that grows moves short strings and frees their old places
+  // without wiping them, and one of them may be a password.
+  result.reserve(static_cast<size_t>(count));
+  for (int i = 1; i < count; ++i) {
+    result.push_back(Narrow(args.get()[i]));
+    SecureZeroMemory(args.get()[i], wcslen(args.get()[i]) * sizeof(wchar_t));
+  }
   return result;
 }
 

@@ -106,6 +106,7 @@ bool KeepUntilFolderRemoved(const std::wstring& path) {
 }  // namespace win32
 
 void StartTempGuardian() {}
+void StartTempGuardian(int, char**) {}
 
 std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix, const std::string& suffix) {
   if (!parent.IsOpen()) return {};

@@ -32,21 +32,21 @@ struct JobCall {
 
 class RecordingJobs : public JobRunner {
  public:
-  int Encrypt(const std::string& password, const std::vector<std::string>& files,
+  int Encrypt(const platform::SecretBytes& password, const std::vector<std::string>& files,
               const std::string& target, ContainerFormat format) override {
     std::string joined;  // the list as one text, to compare with what was given
     for (const std::string& file : files) joined += (joined.empty() ? "" : ";") + file;
-    calls.push_back({"encrypt", password, joined, target, static_cast<int>(format)});
+    calls.push_back({"encrypt", std::string(password.View()), joined, target, static_cast<int>(format)});
     return result;
   }
-  int Decrypt(const std::string& password, const std::string& container,
+  int Decrypt(const platform::SecretBytes& password, const std::string& container,
               const std::string& folder, ContainerFormat format) override {
-    calls.push_back({"decrypt", password, container, folder, static_cast<int>(format)});
+    calls.push_back({"decrypt", std::string(password.View()), container, folder, static_cast<int>(format)});
     return result;
   }
-  std::string LoginHash(const std::string& password) override {
-    calls.push_back({"login hash", password, "", "", 0});
-    return MakeArgon2idLoginHash(password);
+  std::string LoginHash(const platform::SecretBytes& password) override {
+    calls.push_back({"login hash", std::string(password.View()), "", "", 0});
+    return MakeArgon2idLoginHash(password.View());
   }
   std::vector<JobCall> calls;
   int result = 0;
@@ -301,6 +301,13 @@ TEST_F(BatchModeTest, MakeLoginHashPrintsTheSettingsLine) {
   EXPECT_FALSE(CheckArgon2idLoginHash(hash, "blabaer"));
   ASSERT_EQ(jobs_.calls.size(), 1u);
   EXPECT_EQ(jobs_.calls[0].job, "login hash");
+  // The password kept off the command line, from a file (or "-", standard input, alike).
+  const std::string file = dir_.Join("pw");
+  test::WriteFile(file, "fra fil\n");
+  EXPECT_EQ(Run({"-make_login_hash", "-password_file=" + file}), 0);
+  ASSERT_EQ(jobs_.calls.size(), 2u);
+  EXPECT_EQ(jobs_.calls[1].password, "fra fil");
+  EXPECT_EQ(Run({"-make_login_hash", "-password_file=" + dir_.Join("missing")}), 5);
 }
 
 TEST_F(BatchModeTest, OptionNamesIgnoreCaseAndValuesKeepIt) {
@@ -338,7 +345,7 @@ TEST_F(BatchModeTest, LaterOccurrencesWin) {
 TEST_F(BatchModeTest, AJobFailureReachesTheLastChanceReport) {
   class ThrowingJobs : public RecordingJobs {
    public:
-    int Decrypt(const std::string&, const std::string&, const std::string&, ContainerFormat) override {
+    int Decrypt(const platform::SecretBytes&, const std::string&, const std::string&, ContainerFormat) override {
       throw Error("disk on fire");
     }
   } throwing;
@@ -351,6 +358,47 @@ TEST_F(BatchModeTest, AJobFailureReachesTheLastChanceReport) {
       err);
   EXPECT_EQ(code, 1);
   EXPECT_EQ(err.str(), "Exception: disk on fire\r\n");
+}
+
+// --- The password from a file --------------------------------------------------------------------
+
+TEST_F(BatchModeTest, PasswordFileGivesThePasswordAndTheLaterOptionWins) {
+  const std::string file = dir_.Join("pw");
+  test::WriteFile(file, "fra \"fil\"=1\r\nignored\n");  // the line as it is: quotes and "=" kept
+  const std::vector<std::string> decrypt = {"-decrypt", "-file=" + fileA_, "-to_folder=f"};
+  auto run = [&](std::vector<std::string> options) {
+    options.insert(options.begin(), decrypt.begin(), decrypt.end());
+    jobs_.calls.clear();
+    EXPECT_EQ(Run(options), 0);
+    return jobs_.calls.size() == 1 ? jobs_.calls[0].password : std::string("no job");
+  };
+  EXPECT_EQ(run({"-PASSWORD_FILE=\"" + file + "\""}), "fra \"fil\"=1");
+  EXPECT_EQ(run({"-password=arg", "-password_file=" + file}), "fra \"fil\"=1");
+  EXPECT_EQ(run({"-password_file=" + file, "-password=arg"}), "arg");
+  // The later option wins before the file is read: a missing file given first does not matter.
+  EXPECT_EQ(run({"-password_file=" + dir_.Join("missing"), "-password=arg"}), "arg");
+}
+
+TEST_F(BatchModeTest, PasswordFileThatGivesNothingIsAMissingPasswordOrAWrongParameter) {
+  test::WriteFile(dir_.Join("empty"), "");
+  test::WriteFile(dir_.Join("blank-line"), "\r\nsecond line\n");
+  for (const char* name : {"empty", "blank-line"}) {
+    EXPECT_EQ(Run({"-encrypt", "-password_file=" + dir_.Join(name), "-files=" + fileA_, "-to_file=x"}), 1) << name;
+    EXPECT_EQ(Out(), "Missing parameter: -password\r\n" + kUsage);
+  }
+  // Like a missing input: exit code 5, after the mode and before the inputs are looked at.
+  for (const std::string& path : {dir_.Join("missing"), dir_.Path()}) {
+    EXPECT_EQ(Run({"-encrypt", "-password_file=" + path, "-files=" + dir_.Join("none"), "-to_file=x"}), 5);
+    EXPECT_EQ(Out(), "Wrong parameter: -password_file=" + path + "\r\nFile does not exist.\r\n");
+  }
+  test::WriteFile(dir_.Join("long"), std::string(70000, 'x'));
+  EXPECT_EQ(Run({"-decrypt", "-password_file=" + dir_.Join("long"), "-file=" + fileA_, "-to_folder=f"}), 5);
+  EXPECT_EQ(Out(), "Wrong parameter: -password_file=" + dir_.Join("long") +
+                       "\r\nFile cannot be read: its first line is longer than 65536 bytes.\r\n");
+  EXPECT_EQ(Run({"-password_file=" + dir_.Join("missing")}), 1);
+  EXPECT_EQ(Out(), "Missing parameter: -encrypt/-decrypt\r\n" + kUsage);
+  EXPECT_THROW(Run({"-decrypt", "-password_file"}), EConvertError);
+  EXPECT_TRUE(jobs_.calls.empty());
 }
 
 // --- Output shape ------------------------------------------------------------------------------

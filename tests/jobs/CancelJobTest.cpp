@@ -80,8 +80,9 @@ TEST(CancelJob, StoppedAtEachStepLeavesEverythingAsItWas) {
   const std::string classic = out.Join("pakke.orvkvelv");
   const std::string strong = out.Join("forsterket.orvkvelv");
   SilentPrompter silent;
-  ASSERT_EQ(EncryptFiles("pw", files.paths, classic, false, silent), 0);
-  ASSERT_EQ(EncryptFiles("pw", files.paths, strong, false, silent, ContainerFormat::Sealed), 0);
+  const platform::SecretBytes pw("pw");
+  ASSERT_EQ(EncryptFiles(pw, files.paths, classic, false, silent), 0);
+  ASSERT_EQ(EncryptFiles(pw, files.paths, strong, false, silent, ContainerFormat::Sealed), 0);
   WriteFile(folder.Join("stor.bin"), "the old stor.bin");
   WriteFile(folder.Join("liten3.txt"), "the old liten3.txt");
   const auto before = std::make_pair(Contents(out.Path()), Contents(folder.Path()));
@@ -108,8 +109,8 @@ TEST(CancelJob, StoppedAtEachStepLeavesEverythingAsItWas) {
       CancellingPrompter prompter;
       prompter.when = c.when;
       const std::string container = c.format == k1 ? classic : strong;
-      const int code = c.encrypt ? EncryptFiles("pw", files.paths, container, interactive, prompter, c.format)
-                                 : DecryptFileToFolder("pw", container, folder.Path(), interactive, prompter);
+      const int code = c.encrypt ? EncryptFiles(pw, files.paths, container, interactive, prompter, c.format)
+                                 : DecryptFileToFolder(pw, container, folder.Path(), interactive, prompter);
       EXPECT_TRUE(prompter.requested);
       EXPECT_LE(prompter.reportsAfter, 8);  // it stopped soon after
       const std::string said = interactive ? (c.encrypt ? "Krypteringen ble avbrutt. Ingen fil er skrevet."

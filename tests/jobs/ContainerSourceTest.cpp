@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 std::unique_ptr<CryptComponent> Component(const std::string& password) {
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
-  if (component) ConfigureForContainer(*component, password);
+  if (component) ConfigureForContainer(*component, platform::SecretBytes(password));
   return component;
 }
 
@@ -144,7 +144,7 @@ TEST_F(ContainerSourceTest, DecryptionLeavesTheTemporaryFolderUntouched) {
   const std::string zip = test::ReadFile(std::string(test::SourceDir()) + "/fuzz/corpus/zip_extract/deflated.zip");
   const std::string container = Encrypt(zip);
   SilentPrompter silent;
-  ASSERT_EQ(DecryptFileToFolder("pw", container, dir_.Join("out"), false, silent), 0);
+  ASSERT_EQ(DecryptFileToFolder(platform::SecretBytes("pw"), container, dir_.Join("out"), false, silent), 0);
   struct stat after {};
   ASSERT_EQ(stat(tmp.Path().c_str(), &after), 0);
   EXPECT_TRUE(tmp.IsEmpty());

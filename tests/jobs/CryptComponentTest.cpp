@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/crypto/CryptoBackend.h"
 #include "platform/FileSystem.h"
 #include "tests/support/TestSupport.h"
 
@@ -23,11 +24,18 @@ namespace fs = std::filesystem;
 constexpr char kIvText[] = "5170826439915062";
 constexpr char kIvHex[] = "35313730383236343339393135303632";
 
+// Every algorithm, MD5 included (the jobs' components leave it out).
 std::unique_ptr<CryptComponent> NewComponent() {
   std::string error;
-  auto component = CryptComponent::Create(&error);
+  CryptAlgorithms all;
+  all.md5 = "MD5";
+  auto component = CryptComponent::Create(all, &error);
   if (!component) ADD_FAILURE() << "Create failed: " << error;
   return component;
+}
+
+std::vector<uint8_t> Bytes(const platform::SecretBytes& secret) {
+  return {secret.Data(), secret.Data() + secret.Size()};
 }
 
 // The set-up both jobs make before they encrypt or decrypt.
@@ -37,12 +45,13 @@ std::unique_ptr<CryptComponent> JobComponent(const std::string& password) {
   c->SetCipherMode("cbc");
   c->SetKeyBits(256);
   c->SetHashAlgorithm("sha256");
-  c->LoadKey(c->EncodeBytes(c->DigestText(password), "hex"), "hex");
+  c->LoadKey(c->EncodeBytes(Bytes(c->DigestText(platform::SecretBytes(password))), "hex"), "hex");
   c->LoadIV(kIvText, "ascii");
   return c;
 }
 
 std::string Hex(CryptComponent& c, const std::vector<uint8_t>& bytes) { return c.EncodeBytes(bytes, "hex"); }
+std::string Hex(CryptComponent& c, const platform::SecretBytes& bytes) { return Hex(c, Bytes(bytes)); }
 
 std::string Pattern(size_t size) {
   std::string data(size, '\0');
@@ -70,19 +79,19 @@ TEST(CryptDigest, Sha256KnownAnswers) {
   auto c = NewComponent();
   c->SetHashAlgorithm("SHA256");
   // FIPS 180-2, appendix B.1 and B.2; the empty string from NIST's example values.
-  EXPECT_EQ(Hex(*c, c->DigestText("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(Hex(*c, c->DigestText("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+  EXPECT_EQ(Hex(*c, c->DigestText(platform::SecretBytes("abc"))), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Hex(*c, c->DigestText(platform::SecretBytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"))),
             "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  EXPECT_EQ(Hex(*c, c->DigestText("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Hex(*c, c->DigestText(platform::SecretBytes(""))), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 TEST(CryptDigest, Md5KnownAnswers) {
   auto c = NewComponent();
   c->SetHashAlgorithm("md5");
   // RFC 1321, appendix A.5 test suite.
-  EXPECT_EQ(Hex(*c, c->DigestText("")), "d41d8cd98f00b204e9800998ecf8427e");
-  EXPECT_EQ(Hex(*c, c->DigestText("abc")), "900150983cd24fb0d6963f7d28e17f72");
-  EXPECT_EQ(Hex(*c, c->DigestText("message digest")), "f96b697d7cb7938d525a2f31aaf161d0");
+  EXPECT_EQ(Hex(*c, c->DigestText(platform::SecretBytes(""))), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Hex(*c, c->DigestText(platform::SecretBytes("abc"))), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(Hex(*c, c->DigestText(platform::SecretBytes("message digest"))), "f96b697d7cb7938d525a2f31aaf161d0");
 }
 
 TEST(CryptDigest, LoginHashIsBase64OfMd5OfWindows1252Bytes) {
@@ -100,7 +109,7 @@ TEST(CryptDigest, LoginHashIsBase64OfMd5OfWindows1252Bytes) {
     c->SetEncodingMode("base64");
     c->SetCharset("windows-1252");
     c->SetHashAlgorithm("md5");
-    std::string hash = c->DigestTextEncoded(test.password);
+    std::string hash = c->DigestTextEncoded(platform::SecretBytes(test.password));
     EXPECT_EQ(hash, test.hash) << test.password;
     EXPECT_EQ(hash.size(), 24u);
   }
@@ -110,16 +119,16 @@ TEST(CryptDigest, JobPasswordBytesAreWindows1252WhenPossibleElseUtf8) {
   auto c = NewComponent();
   c->SetHashAlgorithm("sha256");
   // sha256("blåbær".encode("cp1252")) and sha256("日本".encode("utf-8")) in python3.
-  EXPECT_EQ(Hex(*c, c->DigestText("bl\xC3\xA5" "b\xC3\xA6r")),
+  EXPECT_EQ(Hex(*c, c->DigestText(platform::SecretBytes("bl\xC3\xA5" "b\xC3\xA6r"))),
             "88762752ac077c4f6d47304515be72daca5b0121ed529ab8cb694945bd01f66d");
-  EXPECT_EQ(Hex(*c, c->DigestText("\xE6\x97\xA5\xE6\x9C\xAC")),
+  EXPECT_EQ(Hex(*c, c->DigestText(platform::SecretBytes("\xE6\x97\xA5\xE6\x9C\xAC"))),
             "cf2abf0c5be326cb922a70f8163f91079c4d9aa8655c60ead89ad545c9de2e92");
   // One unmappable character makes the whole text UTF-8, never a lossy "?".
   c->SetCharset("utf-8");
   std::string mixed = "\xC3\xB8\xE6\x97\xA5";  // "ø日"
-  std::vector<uint8_t> utf8 = c->DigestText(mixed);
+  std::vector<uint8_t> utf8 = Bytes(c->DigestText(platform::SecretBytes(mixed)));
   c->SetCharset("");
-  EXPECT_EQ(c->DigestText(mixed), utf8);
+  EXPECT_EQ(Bytes(c->DigestText(platform::SecretBytes(mixed))), utf8);
 }
 
 TEST(CryptEncoding, HexAndBase64) {
@@ -138,13 +147,13 @@ TEST(CryptEncoding, HexAndBase64) {
 
 TEST(CryptEncoding, BadSettingsRaiseCryptError) {
   auto c = NewComponent();
-  EXPECT_THROW(c->DigestText("x"), CryptError);  // no hash algorithm
+  EXPECT_THROW(c->DigestText(platform::SecretBytes("x")), CryptError);  // no hash algorithm
   c->SetHashAlgorithm("sha1");
-  EXPECT_THROW(c->DigestText("x"), CryptError);
+  EXPECT_THROW(c->DigestText(platform::SecretBytes("x")), CryptError);
   c->SetHashAlgorithm("md5");
-  EXPECT_THROW(c->DigestTextEncoded("x"), CryptError);  // no encoding mode
+  EXPECT_THROW(c->DigestTextEncoded(platform::SecretBytes("x")), CryptError);  // no encoding mode
   c->SetCharset("koi8-r");
-  EXPECT_THROW(c->DigestText("x"), CryptError);
+  EXPECT_THROW(c->DigestText(platform::SecretBytes("x")), CryptError);
 
   std::string key(64, 'a');
   EXPECT_THROW(c->LoadKey(key.substr(2), "hex"), CryptError);        // 31 bytes
@@ -170,12 +179,92 @@ TEST(CryptCreate, FailsWhenAnAlgorithmCannotBeFetched) {
   bogusMd5.md5 = "NO-SUCH-MD5";
   CryptAlgorithms wrongCipher;
   wrongCipher.cipher = "AES-128-CBC";  // exists, but would not read our containers
-  for (const CryptAlgorithms& names : {bogusCipher, bogusSha, bogusMd5, wrongCipher}) {
+  CryptAlgorithms wrongKeystream;
+  wrongKeystream.keystream = "AES-256-CBC";  // not a counter mode
+  for (const CryptAlgorithms& names : {bogusCipher, bogusSha, bogusMd5, wrongCipher, wrongKeystream}) {
     std::string error;
     EXPECT_EQ(CryptComponent::Create(names, &error), nullptr);
     EXPECT_FALSE(error.empty());
   }
   EXPECT_NE(CryptComponent::Create(CryptAlgorithms{}, nullptr), nullptr);
+}
+
+// The jobs run where MD5 is not allowed: their component never fetches it, and the login
+// check's fetches nothing else.
+TEST(CryptCreate, FetchesOnlyWhatItsUserNeeds) {
+  EXPECT_TRUE(CryptAlgorithms{}.md5.empty());
+  auto jobs = CryptComponent::Create();
+  ASSERT_NE(jobs, nullptr);
+  jobs->SetHashAlgorithm("md5");
+  EXPECT_THROW(jobs->DigestText(platform::SecretBytes("x")), CryptError);
+
+  auto login = CryptComponent::Create(CryptAlgorithms::LoginCheck(), nullptr);
+  ASSERT_NE(login, nullptr);
+  login->SetHashAlgorithm("md5");
+  login->SetEncodingMode("base64");
+  EXPECT_EQ(login->DigestTextEncoded(platform::SecretBytes("abc")), "kAFQmDzST7DWlj99KOF/cg==");
+  login->SetHashAlgorithm("sha256");
+  EXPECT_THROW(login->DigestText(platform::SecretBytes("x")), CryptError);
+  EXPECT_EQ(login->NewScratchKeystream(), nullptr);
+}
+
+TEST(CryptCompare, EqualInConstantTime) {
+  EXPECT_TRUE(CryptComponent::EqualInConstantTime("kAFQmDzST7DWlj99KOF/cg==", "kAFQmDzST7DWlj99KOF/cg=="));
+  EXPECT_FALSE(CryptComponent::EqualInConstantTime("kAFQmDzST7DWlj99KOF/cg==", "kAFQmDzST7DWlj99KOF/cG=="));
+  EXPECT_FALSE(CryptComponent::EqualInConstantTime("abc", "abcd"));
+  EXPECT_TRUE(CryptComponent::EqualInConstantTime("", ""));
+}
+
+// --- The temporary archive's keystream ---------------------------------------------------------
+
+std::vector<uint8_t> FromHexText(const std::string& hex) {
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+std::unique_ptr<ArchiveTransform> Keystream(const std::string& keyHex, const std::string& ivHex) {
+  std::string error;
+  auto backend = crypto::Backend::Open(CryptAlgorithms{}, error);
+  EXPECT_NE(backend, nullptr) << error;
+  const std::vector<uint8_t> key = FromHexText(keyHex), iv = FromHexText(ivHex);
+  auto keystream = backend->NewKeystream(platform::SecretBytes(key.data(), key.size()),
+                                         platform::SecretBytes(iv.data(), iv.size()), error);
+  EXPECT_NE(keystream, nullptr) << error;
+  return keystream;
+}
+
+// Applied in pieces at their positions, or in place, it gives what it gives in one go.
+void ExpectSameInPieces(const ArchiveTransform& keystream, int64_t at, const std::vector<uint8_t>& in) {
+  std::vector<uint8_t> whole(in.size());
+  ASSERT_TRUE(keystream.Apply(at, in.data(), whole.data(), in.size()));
+  for (size_t cut : {size_t{1}, size_t{15}, size_t{16}, size_t{17}, in.size() / 2}) {
+    std::vector<uint8_t> pieces = in;
+    ASSERT_TRUE(keystream.Apply(at, pieces.data(), pieces.data(), cut));
+    ASSERT_TRUE(keystream.Apply(at + static_cast<int64_t>(cut), pieces.data() + cut, pieces.data() + cut, in.size() - cut));
+    EXPECT_EQ(pieces, whole) << "cut at " << cut;
+  }
+  std::vector<uint8_t> back(in.size());
+  ASSERT_TRUE(keystream.Apply(at, whole.data(), back.data(), whole.size()));
+  EXPECT_EQ(back, in);
+}
+
+TEST(CryptKeystream, IsAes256CounterModeAtAnyPosition) {
+  // NIST SP 800-38A, F.5.5 CTR-AES256.Encrypt.
+  auto keystream = Keystream("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4",
+                             "f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
+  const std::vector<uint8_t> plain = FromHexText(
+      "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+      "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
+  std::vector<uint8_t> out(plain.size());
+  ASSERT_TRUE(keystream->Apply(0, plain.data(), out.data(), out.size()));
+  EXPECT_EQ(out, FromHexText("601ec313775789a5b7a7f504bbf3d228f443e3ca4d62b59aca84e990cacaf5c5"
+                             "2b0930daa23de94ce87017ba2d84988ddfc9c58db67aada613c2dd08457941a6"));
+  ExpectSameInPieces(*keystream, 0, plain);
+  const std::string pattern = Pattern(100000);
+  ExpectSameInPieces(*keystream, (int64_t{1} << 40) + 7, std::vector<uint8_t>(pattern.begin(), pattern.end()));
+  // The counter carries across all 128 bits.
+  ExpectSameInPieces(*Keystream(std::string(64, '1'), std::string(32, 'f')), 3, plain);
 }
 
 // --- Files -----------------------------------------------------------------------------------
@@ -211,13 +300,13 @@ TEST_F(CryptFiles, KeyAndVectorEncodingsAgree) {
   b->SetCryptAlgorithm("AES");
   b->SetCipherMode("CBC");
   b->SetHashAlgorithm("sha256");
-  std::string hex = b->EncodeBytes(b->DigestText("pw"), "hex");
+  std::string hex = b->EncodeBytes(Bytes(b->DigestText(platform::SecretBytes("pw"))), "hex");
   for (char& ch : hex) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   b->LoadKey(hex, "hex");
   b->LoadIV("NTE3MDgyNjQzOTkxNTA2Mg==", "base64");
   ASSERT_EQ(b->EncryptFileTo(plain_, back_), 1) << b->FailureText();
   EXPECT_EQ(test::ReadFile(back_), test::ReadFile(container_));
-  b->LoadKey(b->EncodeBytes(b->DigestText("pw"), "base64"), "base64");
+  b->LoadKey(b->EncodeBytes(Bytes(b->DigestText(platform::SecretBytes("pw"))), "base64"), "base64");
   ASSERT_EQ(b->EncryptFileTo(plain_, back_), 1) << b->FailureText();
   EXPECT_EQ(test::ReadFile(back_), test::ReadFile(container_));
 }
@@ -225,7 +314,7 @@ TEST_F(CryptFiles, KeyAndVectorEncodingsAgree) {
 TEST_F(CryptFiles, OpensslReadsAndWritesTheSameContainers) {
   ASSERT_EQ(RunCommand("openssl version >/dev/null"), 0) << "the openssl command is needed";
   auto c = JobComponent("bl\xC3\xA5" "b\xC3\xA6r");
-  std::string keyHex = Hex(*c, c->DigestText("bl\xC3\xA5" "b\xC3\xA6r"));
+  std::string keyHex = Hex(*c, c->DigestText(platform::SecretBytes("bl\xC3\xA5" "b\xC3\xA6r")));
   std::string openssl = "openssl enc -aes-256-cbc -K " + keyHex + " -iv " + kIvHex;
   std::string data = Pattern(70000);
   test::WriteFile(plain_, data);

@@ -24,14 +24,14 @@ class DecryptJobTest : public ::testing::Test {
     WriteFile(src_.Join("c.txt"), "charlie");
     container_ = work_.Join("x.orvkvelv");
     SilentPrompter silent;
-    ASSERT_EQ(EncryptFiles(kPassword, {src_.Join("a.txt"), src_.Join("b.txt"), src_.Join("c.txt")},
+    ASSERT_EQ(EncryptFiles(platform::SecretBytes(kPassword), {src_.Join("a.txt"), src_.Join("b.txt"), src_.Join("c.txt")},
                            container_, false, silent),
               0);
     ASSERT_TRUE(tmp_.IsEmpty());
   }
 
   int DecryptInteractive(ScriptedPrompter& prompter, const std::string& password = kPassword) {
-    return DecryptFileToFolder(password, container_, out_.Path(), true, prompter);
+    return DecryptFileToFolder(platform::SecretBytes(password), container_, out_.Path(), true, prompter);
   }
 
   TempDir src_, work_, out_;  // made before $TMPDIR is replaced, so they don't land in it
@@ -116,7 +116,7 @@ TEST_F(DecryptJobTest, WrongPasswordReportsTheComponentFailure) {
 
   // Batch mode: one line with the reason, said once.
   ScriptedPrompter batch;
-  EXPECT_EQ(DecryptFileToFolder("feil", container_, out_.Path(), false, batch), 2);
+  EXPECT_EQ(DecryptFileToFolder(platform::SecretBytes("feil"), container_, out_.Path(), false, batch), 2);
   EXPECT_EQ(batch.failures,
             std::vector<std::string>{"Decryption failed: wrong password or damaged file (the padding is not valid)"});
   EXPECT_TRUE(std::filesystem::is_empty(out_.Path()));
@@ -125,7 +125,7 @@ TEST_F(DecryptJobTest, WrongPasswordReportsTheComponentFailure) {
 TEST_F(DecryptJobTest, BatchOverwritesWithoutAsking) {
   WriteFile(out_.Join("a.txt"), "old");
   SilentPrompter silent;
-  EXPECT_EQ(DecryptFileToFolder(kPassword, container_, out_.Path(), false, silent), 0);
+  EXPECT_EQ(DecryptFileToFolder(platform::SecretBytes(kPassword), container_, out_.Path(), false, silent), 0);
   EXPECT_EQ(ReadFile(out_.Join("a.txt")), "alpha");
   EXPECT_TRUE(tmp_.IsEmpty());
 }
@@ -137,14 +137,14 @@ TEST(DecryptJobEmptyArchive, IsReportedAsDamaged) {
   const std::string container = work.Join("empty.orvkvelv");
   // Only a hidden file is listed: the writer leaves it out and the archive has no entries.
   WriteFile(work.Join(".hidden"), "x");
-  ASSERT_EQ(EncryptFiles(kPassword, {work.Join(".hidden")}, container, false, silent), 0);
-  EXPECT_EQ(DecryptFileToFolder(kPassword, container, out.Path(), false, silent), 2);
+  ASSERT_EQ(EncryptFiles(platform::SecretBytes(kPassword), {work.Join(".hidden")}, container, false, silent), 0);
+  EXPECT_EQ(DecryptFileToFolder(platform::SecretBytes(kPassword), container, out.Path(), false, silent), 2);
   // A folder that did not exist is not left behind.
-  EXPECT_EQ(DecryptFileToFolder(kPassword, container, out.Join("new"), false, silent), 2);
+  EXPECT_EQ(DecryptFileToFolder(platform::SecretBytes(kPassword), container, out.Join("new"), false, silent), 2);
   EXPECT_FALSE(std::filesystem::exists(out.Join("new")));
 
   ScriptedPrompter prompter;
-  EXPECT_EQ(DecryptFileToFolder(kPassword, container, out.Path(), true, prompter), 0);
+  EXPECT_EQ(DecryptFileToFolder(platform::SecretBytes(kPassword), container, out.Path(), true, prompter), 0);
   ASSERT_EQ(prompter.shown.size(), 1u);
   EXPECT_EQ(prompter.shown[0].text,
             "Filen er skadet, prøv og last ned filen på nytt\n\rOm problemet vedvarer, så kontakt Orv.");

@@ -21,7 +21,7 @@ TEST(EncryptJob, InteractiveSuccessNamesTheTarget) {
   WriteFile(work.Join("a.txt"), "alpha");
   const std::string target = work.Join("a.orvkvelv");
   ScriptedPrompter prompter;
-  EXPECT_EQ(EncryptFiles("pw", {work.Join("a.txt")}, target, true, prompter), 0);
+  EXPECT_EQ(EncryptFiles(platform::SecretBytes("pw"), {work.Join("a.txt")}, target, true, prompter), 0);
   ASSERT_EQ(prompter.shown.size(), 1u);
   EXPECT_EQ(prompter.shown[0].text, "Filen er ferdig kryptert: " + target);
   EXPECT_TRUE(std::filesystem::is_regular_file(target));
@@ -34,11 +34,11 @@ TEST(EncryptJob, FailedEncryptionDeletesTheTemporaryArchive) {
   WriteFile(work.Join("a.txt"), "alpha");
   const std::string target = work.Join("missing-folder/a.orvkvelv");
   SilentPrompter silent;
-  EXPECT_EQ(EncryptFiles("pw", {work.Join("a.txt")}, target, false, silent), 2);
+  EXPECT_EQ(EncryptFiles(platform::SecretBytes("pw"), {work.Join("a.txt")}, target, false, silent), 2);
   EXPECT_TRUE(tmp.IsEmpty());
 
   ScriptedPrompter prompter;
-  EXPECT_EQ(EncryptFiles("pw", {work.Join("a.txt")}, target, true, prompter), 0);
+  EXPECT_EQ(EncryptFiles(platform::SecretBytes("pw"), {work.Join("a.txt")}, target, true, prompter), 0);
   ASSERT_EQ(prompter.shown.size(), 1u);
   const std::string prefix = "Kryptering feilet: ";
   EXPECT_EQ(prompter.shown[0].text.substr(0, prefix.size()), prefix);
@@ -54,7 +54,7 @@ TEST(EncryptJob, ExistingTargetIsReplacedOnlyWhenTheNewContainerIsComplete) {
   WriteFile(target, "previous container");
   WriteFile(work.Join("a.txt"), "alpha");
   SilentPrompter silent;
-  EXPECT_EQ(EncryptFiles("pw", {work.Join("a.txt")}, target, false, silent), 0);
+  EXPECT_EQ(EncryptFiles(platform::SecretBytes("pw"), {work.Join("a.txt")}, target, false, silent), 0);
   const std::string first = ReadFile(target);
   EXPECT_NE(first, "previous container");
   EXPECT_EQ(first.size() % 16, 0u);
@@ -74,7 +74,7 @@ TEST(EncryptJob, SourceChangedWhilePackedIsNamedInTheMessage) {
   });
   ScriptedPrompter prompter;
   const std::string target = work.Join("x.orvkvelv");
-  EXPECT_EQ(EncryptFiles("pw", {source}, target, true, prompter), 0);
+  EXPECT_EQ(EncryptFiles(platform::SecretBytes("pw"), {source}, target, true, prompter), 0);
   changer.join();
   ASSERT_TRUE(changed);
   ASSERT_EQ(prompter.shown.size(), 1u);

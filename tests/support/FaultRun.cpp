@@ -116,7 +116,7 @@ void WriteContainer(const std::string& path, const std::string& zipBytes, const 
   WriteFile(zip, zipBytes);
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
   if (!component) throw std::runtime_error("no crypto component");
-  ConfigureForContainer(*component, password);
+  ConfigureForContainer(*component, platform::SecretBytes(password));
   if (component->EncryptFileTo(zip, path) != 1) throw std::runtime_error(component->FailureText());
 }
 

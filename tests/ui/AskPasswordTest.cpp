@@ -11,6 +11,11 @@
 #include <vector>
 
 #include "tests/ui/ScriptedPrompter.h"
+#ifndef _WIN32
+#include <unistd.h>
+
+#include "tests/support/MemoryScan.h"
+#endif
 #include "ui/AskPassword.h"
 #include "ui/PasswordDlg.h"
 
@@ -61,9 +66,9 @@ struct Login {
     };
     services.createComponent = [this]() -> std::unique_ptr<CryptComponent> {
       ++componentsMade;
-      return componentAvailable ? CryptComponent::Create() : nullptr;
+      return componentAvailable ? CryptComponent::Create(kvelv::CryptAlgorithms::LoginCheck(), nullptr) : nullptr;
     };
-    return AskPassword(services);
+    return std::string(AskPassword(services).View());
   }
 };
 
@@ -243,6 +248,36 @@ class AskPasswordTest : public QObject {
                       {std::nullopt, QDialog::Accepted,
                        [&](PasswordDlg&) { WriteSettings(ini, "hash=qj"); }}};
     QCOMPARE(login.Run(ini), std::string("annet"));
+  }
+
+  // The typed password ends up in the result alone: the edit's text is wiped and emptied when
+  // the dialog goes, and the conversion leaves nothing behind.
+  void typedPasswordLeavesNoCopyBehind() {
+#ifdef _WIN32
+    QSKIP("a process's memory is searched through /proc");
+#else
+    if (kvelv::test::UnderSanitizer()) QSKIP("a sanitizer's shadow memory cannot be searched");
+    const auto secret = kvelv::test::MaskedSecret::Random("typed-password-", 32);
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("kvelv.ini");
+    WriteSettings(ini, "hash=qj");
+    ScriptedPrompter prompter;
+    LoginServices services;
+    services.prompter = &prompter;
+    services.settingsPath = ini.toStdString();
+    services.runDialog = [&](PasswordDlg& dialog) {
+      dialog.show();
+      for (size_t i = 0; i < secret.Size(); ++i) QTest::keyClick(dialog.txtPassword(), static_cast<char>(secret.At(i)));
+      return int(QDialog::Accepted);
+    };
+    {
+      const kvelv::platform::SecretBytes password = AskPassword(services);
+      QCOMPARE(password.Size(), secret.Size());
+      QCOMPARE(kvelv::test::FindInMemory(getpid(), secret).size(), size_t{1});
+      QVERIFY(kvelv::test::FindInMemory(getpid(), secret.Utf16()).empty());
+    }
+    QVERIFY(kvelv::test::FindInMemory(getpid(), secret).empty());
+#endif
   }
 };
 

@@ -76,11 +76,11 @@ struct Fixture {
 
   Hoved& Make(std::vector<std::string> arguments = {}) {
     window = std::make_unique<Hoved>(prompter, S(Settings()), std::move(arguments));
-    window->SetPassword("hemmelig");
+    window->SetPassword(kvelv::platform::SecretBytes("hemmelig"));
     auto record = [this](std::vector<JobCall>& calls) {
-      return [this, &calls](const std::string& pw, const std::string& src, const std::string& dst,
+      return [this, &calls](const kvelv::platform::SecretBytes& pw, const std::string& src, const std::string& dst,
                             bool interactive, Prompter& p) {
-        calls.push_back({pw, src, dst, interactive, QThread::currentThread() == qApp->thread()});
+        calls.push_back({std::string(pw.View()), src, dst, interactive, QThread::currentThread() == qApp->thread()});
         if (duringJob) duringJob(p);
         return 0;
       };
@@ -613,7 +613,7 @@ class HovedTest : public QObject {
     const QString settings = dir.filePath("kvelv.ini");
     ScriptedPrompter prompter;
     auto w = std::make_unique<Hoved>(prompter, S(settings), std::vector<std::string>{});
-    w->SetPassword("hemmelig");
+    w->SetPassword(kvelv::platform::SecretBytes("hemmelig"));
     QCheckBox* box = w->chkStrongFormat();
     QCOMPARE(box->text(), QStringLiteral("Forsterket"));
     QVERIFY(!box->isChecked());
@@ -649,7 +649,7 @@ class HovedTest : public QObject {
 
     ScriptedPrompter prompter;
     Hoved w(prompter, S(dir.filePath("kvelv.ini")), {});
-    w.SetPassword("hemmelig");
+    w.SetPassword(kvelv::platform::SecretBytes("hemmelig"));
     auto edit = [&](const char* name) { return w.findChild<QLineEdit*>(QString::fromLatin1(name)); };
     auto click = [&](const char* name) {
       QTest::mouseClick(w.findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
@@ -687,7 +687,7 @@ class HovedTest : public QObject {
 
     // A wrong password is reported by the job, and the folder is still opened.
     prompter.log.clear();
-    w.SetPassword("feil");
+    w.SetPassword(kvelv::platform::SecretBytes("feil"));
     click("btnDecrypt");
     QCOMPARE(prompter.log.size(), 2);
     QVERIFY(prompter.log[0].startsWith("message: Feil under dekryptering. Kontakt ORV\n\rFeilmelding: "));

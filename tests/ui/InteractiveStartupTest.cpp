@@ -33,7 +33,7 @@ Run Start(const QString& settings, int dialogResult, const QString& typed) {
   Run run;
   run.exitCode = kvelv::RunInteractiveMode(prompter, login, {}, [&](kvelv::Hoved& window) {
     ++run.windows;
-    run.windowPassword = window.Password();
+    run.windowPassword = std::string(window.Password().View());
   });
   return run;
 }

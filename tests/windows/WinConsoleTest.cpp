@@ -2,6 +2,10 @@
 // codes, the archive name encoding of the Windows code pages, and a clean temporary folder.
 #include <gtest/gtest.h>
 
+#include "platform/win32/WinApi.h"
+
+#include <winternl.h>
+
 #include <string>
 #include <vector>
 
@@ -16,6 +20,7 @@
 namespace kvelv {
 namespace {
 
+using platform::win32::Narrow;
 using platform::win32::Widen;
 
 test::ProcessResult Kvelv(const std::vector<std::string>& args, const std::string& cwd = "") {
@@ -49,7 +54,7 @@ std::string ArchiveOf(const std::string& container, const std::string& password,
   crypt->SetKeyBits(256);
   crypt->SetHashAlgorithm("sha256");
   crypt->SetEncodingMode("hex");
-  crypt->LoadKey(crypt->DigestTextEncoded(password), "hex");
+  crypt->LoadKey(crypt->DigestTextEncoded(platform::SecretBytes(password)), "hex");
   crypt->LoadIV("35313730383236343339393135303632", "hex");
   if (crypt->DecryptFileTo(container, out) != 1) return {};
   return test::ReadFile(out);
@@ -105,6 +110,52 @@ TEST_F(WinConsole, RoundTripWithUnicodeNamesPasswordAndBackslashPaths) {
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(test::ReadFile(out + "\\br\xC3\xB8" "d.txt"), "ost og br\xC3\xB8" "d\r\n");
   EXPECT_EQ(platform::ListFolder(out).value().size(), 2u);
+}
+
+// The command line of another process, as any process of the user reads it: from the process's
+// own memory (its environment block's copy, which GetCommandLineW returns there).
+std::wstring CommandLineOf(HANDLE process) {
+  using Query = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  PROCESS_BASIC_INFORMATION info{};
+  PEB peb{};
+  RTL_USER_PROCESS_PARAMETERS parameters{};
+  ULONG length = 0;
+  if (query == nullptr || query(process, ProcessBasicInformation, &info, sizeof info, &length) < 0 ||
+      !ReadProcessMemory(process, info.PebBaseAddress, &peb, sizeof peb, nullptr) ||
+      !ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters, nullptr))
+    return {};
+  std::wstring text(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+  if (!ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(), parameters.CommandLine.Length, nullptr))
+    return {};
+  return text;
+}
+
+TEST_F(WinConsole, ThePasswordLeavesTheCommandLineOtherProcessesRead) {
+  const std::string big = dir_.Join("big.bin");
+  test::WriteFile(big, std::string(48 << 20, 'x'));
+  std::wstring line = L"\"" + Widen(test::KvelvBinary()) + L"\" -encrypt \"-Password=un guess\\able-7f3a\" -files=" +
+                      Widen(big) + L" -to_file=" + Widen(dir_.Join("big.kvl"));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                             &startup, &child));
+  // Once the job has begun (its temporary folder exists), the value is gone from the line.
+  bool begun = false;
+  while (!begun && WaitForSingleObject(child.hProcess, 2) == WAIT_TIMEOUT) begun = !TempFolderEmpty();
+  const std::wstring seen = CommandLineOf(child.hProcess);
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(child.hProcess, &code);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  ASSERT_TRUE(begun) << "the job ended before it was looked at";
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(seen.find(L"guess"), std::wstring::npos) << Narrow(seen);
+  // The rest of the line is as it was, the value's quotes and backslash kept: one argument still.
+  EXPECT_NE(seen.find(L" -encrypt \"-Password=********\\*********\" -files="), std::wstring::npos) << Narrow(seen);
 }
 
 TEST_F(WinConsole, WrongPasswordFailsAndLeavesNothing) {

@@ -152,7 +152,7 @@ class WinGuiTest : public QObject {
 
     ScriptedPrompter prompter;
     Hoved w(prompter, S(Native("rundtur.ini")), {});
-    w.SetPassword("hemmelig");
+    w.SetPassword(kvelv::platform::SecretBytes("hemmelig"));
     Edit(w, "txtFileToEncrypt")->setText(source);
     Edit(w, "txtEncryptToFolder")->setText(encrypted);
     Click(w, "btnEncrypt");
