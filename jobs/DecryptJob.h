@@ -8,7 +8,8 @@ namespace kvelv {
 
 // Reads the archive in `container` (decrypted where it is read, never written to disk), tests
 // every entry and writes it, staged, into `folder`, all of them or none. Returns the exit code in
-// batch mode (0, 2 or 3) and 0 in interactive mode. `password` is UTF-8 text.
+// batch mode (0, 2, 3, or 6 for a target file another program holds) and 0 in interactive mode.
+// `password` is UTF-8 text.
 int DecryptFileToFolder(const platform::SecretBytes& password, const std::string& container,
                         const std::string& folder, bool interactive, Prompter& prompter);
 

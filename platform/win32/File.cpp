@@ -12,7 +12,7 @@ namespace kvelv::platform {
 namespace {
 
 using win32::ErrorFromWin32;
-using win32::Widen;
+using win32::WidePath;
 
 std::error_code Errno(int value) { return std::error_code(value, std::generic_category()); }
 
@@ -55,7 +55,7 @@ File File::Open(const std::string& path, OpenMode mode, std::error_code& ec) {
     ec = Errno(ENOENT);
     return File();
   }
-  std::wstring wide = Widen(path);
+  std::wstring wide = WidePath(path);
   DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
