@@ -49,6 +49,10 @@ class File {
   int64_t ReadAt(int64_t position, void* buffer, int64_t count) const;
   // Bytes written; fewer than `count` means the write failed (disk full, I/O error).
   int64_t Write(const void* buffer, int64_t count);
+  // Writes at `position`, as Write does; the file position afterwards is undefined. A handle
+  // written only so may be read with ReadAt on another thread meanwhile (the parts of it that
+  // are not being written), on every system.
+  int64_t WriteAt(int64_t position, const void* buffer, int64_t count);
   bool Seek(int64_t position);
   int64_t Position() const;  // -1 on error
   int64_t Size() const;      // -1 on error
