@@ -12,6 +12,9 @@ namespace {
 constexpr size_t kBlockSize = 16;
 // The largest piece run through the cipher at once: a longer Write is cut into such pieces.
 constexpr size_t kPiece = size_t{1} << 20;
+// Written bytes are sent on to the disk in steps of this many, so that the sync at the end finds
+// little left to write.
+constexpr int64_t kWriteBackStep = int64_t{8} << 20;
 
 std::string Reason(const std::error_code& ec, const char* fallback) {
   return ec ? ec.message() : std::string(fallback);
@@ -64,7 +67,14 @@ ContainerSink::~ContainerSink() { crypto::SecureWipe(output_.data(), output_.siz
 
 bool ContainerSink::WriteOut(size_t length, std::string& error) {
   if (length == 0) return true;
-  if (out_.Handle().Write(output_.data(), static_cast<int64_t>(length)) == static_cast<int64_t>(length)) return true;
+  if (out_.Handle().Write(output_.data(), static_cast<int64_t>(length)) == static_cast<int64_t>(length)) {
+    written_ += static_cast<int64_t>(length);
+    if (written_ - sentOn_ >= kWriteBackStep) {
+      out_.Handle().StartWriteBack(sentOn_, written_ - sentOn_);
+      sentOn_ = written_;
+    }
+    return true;
+  }
   error = "Cannot write \"" + target_ + "\": " + Reason(out_.Handle().LastError(), "the disk may be full");
   return false;
 }

@@ -48,6 +48,8 @@ class ContainerSink {
   bool encrypting_;
   std::vector<uint8_t> output_;  // the cipher's output for one piece; wiped when the sink goes
   int64_t taken_ = 0;
+  int64_t written_ = 0;  // bytes of the file written
+  int64_t sentOn_ = 0;   // bytes of the file whose write-back was started
 };
 
 }  // namespace kvelv

@@ -59,6 +59,10 @@ class File {
   std::optional<FileStamp> Stamp() const;  // nullopt on error
   bool Truncate(int64_t size);
   bool Sync();   // flush to stable storage
+  // Starts writing the `length` bytes at `position` to storage without waiting for it, so a
+  // later Sync() has less left to wait for. Only a hint: nothing where the system has no such
+  // call (Windows), and failures are left to Sync() to report.
+  void StartWriteBack(int64_t position, int64_t length);
   // The file's last-write time (seconds since the Unix epoch), set through this handle.
   bool SetLastWriteTime(int64_t unixSeconds);
   // DOS attributes through this handle: 0x01 clears all write bits, else the owner may write.

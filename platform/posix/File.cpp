@@ -294,6 +294,16 @@ bool File::Sync() {
   return true;
 }
 
+void File::StartWriteBack(int64_t position, int64_t length) {
+#if defined(__linux__)
+  if (handle_ >= 0 && position >= 0 && length > 0)
+    (void)sync_file_range(static_cast<int>(handle_), position, length, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)position;
+  (void)length;
+#endif
+}
+
 bool File::SetLastWriteTime(int64_t unixSeconds) {
   struct timespec times[2];
   times[0].tv_sec = 0;
