@@ -1,6 +1,7 @@
 #include "jobs/ContainerSink.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -15,6 +16,8 @@ constexpr size_t kPiece = size_t{1} << 20;
 // Written bytes are sent on to the disk in steps of this many, so that the sync at the end finds
 // little left to write.
 constexpr int64_t kWriteBackStep = int64_t{8} << 20;
+// Pieces between the cipher and the writer: one being encrypted, one being written, one spare.
+constexpr size_t kPiecesInFlight = 3;
 
 std::string Reason(const std::error_code& ec, const char* fallback) {
   return ec ? ec.message() : std::string(fallback);
@@ -57,46 +60,123 @@ std::unique_ptr<ContainerSink> ContainerSink::Open(std::unique_ptr<crypto::Ciphe
 
 ContainerSink::ContainerSink(std::unique_ptr<crypto::CipherStream> cipher, platform::PartialFile out,
                              std::string target, bool encrypting)
-    : cipher_(std::move(cipher)),
-      out_(std::move(out)),
-      target_(std::move(target)),
-      encrypting_(encrypting),
-      output_(kPiece + kBlockSize) {}
-
-ContainerSink::~ContainerSink() { crypto::SecureWipe(output_.data(), output_.size()); }
-
-bool ContainerSink::WriteOut(size_t length, std::string& error) {
-  if (length == 0) return true;
-  if (out_.Handle().Write(output_.data(), static_cast<int64_t>(length)) == static_cast<int64_t>(length)) {
-    written_ += static_cast<int64_t>(length);
-    if (written_ - sentOn_ >= kWriteBackStep) {
-      out_.Handle().StartWriteBack(sentOn_, written_ - sentOn_);
-      sentOn_ = written_;
-    }
-    return true;
+    : cipher_(std::move(cipher)), out_(std::move(out)), target_(std::move(target)), encrypting_(encrypting),
+      pieces_(kPiecesInFlight) {
+  for (Piece& piece : pieces_) {
+    piece.bytes.resize(kPiece + kBlockSize);
+    free_.push_back(&piece);
   }
-  error = "Cannot write \"" + target_ + "\": " + Reason(out_.Handle().LastError(), "the disk may be full");
+  try {
+    writer_.emplace(1, [this] { WriteLoop(); }, [this] {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    });
+  } catch (const std::exception&) {
+    writer_.reset();  // the pieces are then written on the caller's thread
+  }
+}
+
+ContainerSink::~ContainerSink() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  writer_.reset();  // joins
+  for (Piece& piece : pieces_) crypto::SecureWipe(piece.bytes.data(), piece.bytes.size());
+}
+
+bool ContainerSink::WritePiece(const Piece& piece) {
+  if (piece.length == 0) return true;
+  platform::File& file = out_.Handle();
+  if (file.Write(piece.bytes.data(), static_cast<int64_t>(piece.length)) != static_cast<int64_t>(piece.length)) {
+    writeError_ = "Cannot write \"" + target_ + "\": " + Reason(file.LastError(), "the disk may be full");
+    return false;
+  }
+  written_ += static_cast<int64_t>(piece.length);
+  if (written_ - sentOn_ >= kWriteBackStep) {
+    file.StartWriteBack(sentOn_, written_ - sentOn_);
+    sentOn_ = written_;
+  }
+  return true;
+}
+
+void ContainerSink::WriteLoop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || !queued_.empty(); });
+    if (stopping_) return;
+    Piece* piece = queued_.front();
+    queued_.pop_front();
+    busy_ = true;
+    bool ok = !writeFailed_;
+    if (ok) {
+      lock.unlock();
+      ok = WritePiece(*piece);
+      lock.lock();
+    }
+    if (!ok) writeFailed_ = true;
+    busy_ = false;
+    free_.push_back(piece);
+    changed_.notify_all();
+  }
+}
+
+ContainerSink::Piece* ContainerSink::FreePiece() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return writeFailed_ || !free_.empty(); });
+  if (writeFailed_) return nullptr;
+  Piece* piece = free_.back();
+  free_.pop_back();
+  return piece;
+}
+
+void ContainerSink::Queue(Piece* piece) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!writer_) {
+    // No writer thread: written here, the lock held as the writer would not.
+    if (!writeFailed_ && !WritePiece(*piece)) writeFailed_ = true;
+    free_.push_back(piece);
+    return;
+  }
+  queued_.push_back(piece);
+  lock.unlock();
+  changed_.notify_all();
+}
+
+bool ContainerSink::Drain(std::string& error) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return writeFailed_ || (queued_.empty() && !busy_); });
+  if (!writeFailed_) return true;
+  error = writeError_;
   return false;
 }
 
 bool ContainerSink::Write(const uint8_t* data, size_t count, std::string& error) {
   while (count > 0) {
-    const size_t piece = std::min(count, kPiece);
-    size_t length = 0;
-    if (!cipher_->Update(data, piece, output_.data(), length, error)) return false;
-    if (!WriteOut(length, error)) return false;
-    taken_ += static_cast<int64_t>(piece);
-    data += piece;
-    count -= piece;
+    Piece* piece = FreePiece();
+    if (piece == nullptr) return Drain(error);
+    const size_t length = std::min(count, kPiece);
+    const bool ok = cipher_->Update(data, length, piece->bytes.data(), piece->length, error);
+    if (!ok) piece->length = 0;
+    Queue(piece);
+    if (!ok) return false;
+    taken_ += static_cast<int64_t>(length);
+    data += length;
+    count -= length;
   }
   return true;
 }
 
 bool ContainerSink::Finish(std::string& error, bool& badPadding) {
   badPadding = false;
-  size_t length = 0;
-  if (!cipher_->Final(output_.data(), length, badPadding, error)) return false;
-  if (!WriteOut(length, error)) return false;
+  Piece* piece = FreePiece();
+  if (piece == nullptr) return Drain(error);
+  const bool ok = cipher_->Final(piece->bytes.data(), piece->length, badPadding, error);
+  if (!ok) piece->length = 0;
+  Queue(piece);
+  if (!ok) return false;
+  if (!Drain(error)) return false;
   // A container is a file for the user: a replaced one keeps its permissions, a new one gets the
   // usual ones. The plaintext of a decryption stays the owner's alone.
   platform::File& file = out_.Handle();

@@ -3,16 +3,23 @@
 // cipher runs over each piece as it comes, into a temporary file beside the target
 // (platform/PartialFile.h), which Commit() renames over the target once Finish() has added the
 // padding and synced it. The crypto component makes one for each of its calls; the encrypt job
-// feeds one while the archive is still being packed (jobs/ContainerFollower.h). Bounded memory
-// whatever the length. One thread at a time.
+// feeds one while the archive is still being packed (jobs/ContainerFollower.h). The cipher runs on
+// the caller's thread; a thread of the sink's own writes its output meanwhile (a few pieces of
+// 1 MiB in flight), so the cipher, which cannot be spread over cores, never waits for the disk.
+// Bounded memory whatever the length. One calling thread at a time.
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "jobs/crypto/CryptoBackend.h"
 #include "platform/PartialFile.h"
+#include "zip/Concurrency.h"
 
 namespace kvelv {
 
@@ -22,7 +29,7 @@ class ContainerSink {
   // temporary file beside it. nullptr with `error` when it cannot; nothing was created then.
   static std::unique_ptr<ContainerSink> Open(std::unique_ptr<crypto::CipherStream> cipher, const std::string& target,
                                              bool encrypting, std::string& error);
-  ~ContainerSink();  // the temporary file goes unless committed
+  ~ContainerSink();  // the writing stops; the temporary file goes unless committed
   ContainerSink(const ContainerSink&) = delete;
   ContainerSink& operator=(const ContainerSink&) = delete;
 
@@ -40,16 +47,38 @@ class ContainerSink {
  private:
   ContainerSink(std::unique_ptr<crypto::CipherStream> cipher, platform::PartialFile out, std::string target,
                 bool encrypting);
-  bool WriteOut(size_t length, std::string& error);
+  struct Piece {
+    std::vector<uint8_t> bytes;  // the cipher's output; wiped when the sink goes
+    size_t length = 0;
+  };
+  // A piece for the cipher's output, once the writer has one free; nullptr when a write failed.
+  Piece* FreePiece();
+  // Hands `piece` to the writer (or writes it here when there is no writer thread).
+  void Queue(Piece* piece);
+  // Waits until everything handed over is written; false with `error` when a write failed.
+  bool Drain(std::string& error);
+  void WriteLoop();
+  // Writes one piece to the file; false when it failed (writeError_ says why).
+  bool WritePiece(const Piece& piece);
 
   std::unique_ptr<crypto::CipherStream> cipher_;
   platform::PartialFile out_;
   std::string target_;
   bool encrypting_;
-  std::vector<uint8_t> output_;  // the cipher's output for one piece; wiped when the sink goes
   int64_t taken_ = 0;
-  int64_t written_ = 0;  // bytes of the file written
-  int64_t sentOn_ = 0;   // bytes of the file whose write-back was started
+  std::vector<Piece> pieces_;
+  int64_t written_ = 0;  // bytes of the file written; the writer's
+  int64_t sentOn_ = 0;   // bytes of the file whose write-back was started; the writer's
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Piece*> free_;   // guarded by mutex_
+  std::deque<Piece*> queued_;  // guarded by mutex_
+  bool busy_ = false;          // guarded by mutex_: the writer holds a piece
+  bool stopping_ = false;      // guarded by mutex_
+  bool writeFailed_ = false;   // guarded by mutex_; then writeError_ is set
+  std::string writeError_;
+  std::optional<ThreadGroup> writer_;  // last: started once everything above is ready
 };
 
 }  // namespace kvelv
