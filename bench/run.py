@@ -2,7 +2,9 @@
 """End-to-end benchmark: kvelv against packing and encrypting by hand, on the same files.
 
 Encrypt: `kvelv -encrypt` against `zip -6` + `openssl enc -aes-256-cbc`, and against
-`7z a -tzip -mx=5 -mem=AES256` when 7z is installed. Decrypt: `kvelv -decrypt` (which tests
+`7z a -tzip -mx=5 -mem=AES256` when 7z is installed, and for a case of one file against `pigz -6`
+(parallel deflate alone, no archive and no container) when pigz is installed. With --one-core
+kvelv also encrypts on one core (`taskset -c 0`), for the efficiency of the second core. Decrypt: `kvelv -decrypt` (which tests
 every entry's CRC before it extracts) against `openssl enc -d` + `unzip` on the same container,
 and `7z x` on 7z's own archive. Every command runs under /usr/bin/time for its peak memory; the
 tools take turns within each round so machine load hits them alike. The table goes to
@@ -38,6 +40,8 @@ IV = "35313730383236343339393135303632"
 SEALED = "kvelv -format=2"
 # The key derivation the program writes (jobs/sealed/SealedFormat.h): its memory in MB.
 SEALED_KDF_MB = 128
+ONE_CORE = "kvelv on 1 core"
+PIGZ = "pigz -6 (deflate only)"
 CASES = {
     "large-text": "large compressible log file",
     "random": "incompressible random file",
@@ -75,18 +79,23 @@ def warm(paths, cwd):
                 pass
 
 
-def timed(argv, cwd, stdin_text=None, inputs=()):
-    """Runs one command, its `inputs` read beforehand (see warm); returns (seconds, max RSS in
-    KiB, CPU seconds). Fails loudly on a non-zero exit."""
+def timed(argv, cwd, stdin_text=None, inputs=(), stdout_path=None):
+    """Runs one command, its `inputs` read beforehand (see warm), its standard output into
+    `stdout_path` when given; returns (seconds, max RSS in KiB, CPU seconds). Fails loudly on a
+    non-zero exit."""
     warm(inputs, cwd)
     # Dirty pages of the command before are written out first, so that no command pays for them.
     os.sync()
     with tempfile.NamedTemporaryFile(mode="r", suffix=".time") as t:
         full = ["/usr/bin/time", "-f", "%M %U %S", "-o", t.name] + argv
-        start = time.perf_counter()
-        r = subprocess.run(full, cwd=cwd, input=stdin_text, text=True, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.PIPE)
-        elapsed = time.perf_counter() - start
+        out = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
+        try:
+            start = time.perf_counter()
+            r = subprocess.run(full, cwd=cwd, input=stdin_text, text=True, stdout=out, stderr=subprocess.PIPE)
+            elapsed = time.perf_counter() - start
+        finally:
+            if stdout_path:
+                out.close()
         if r.returncode != 0:
             raise SystemExit(f"command failed ({r.returncode}): {' '.join(argv)}\n{r.stderr}")
         rss, user, system = t.read().strip().splitlines()[-1].split()
@@ -112,6 +121,7 @@ class Bench:
         self.out = out
         self.key = key_hex(PASSWORD)
         self.has_7z = shutil.which("7z") is not None and not args.no_7z
+        self.has_pigz = shutil.which("pigz") is not None
         self.results = {}  # (case, op, tool) -> list of (seconds, rss KiB)
         self.sizes = {}    # (case, tool) -> container bytes
         self.leftovers = []  # extraction folders removed at the end of the run
@@ -150,6 +160,21 @@ class Bench:
                 [self.args.kvelv, "-encrypt", "-format=2", f"-password={PASSWORD}", "-files=" + ";".join(files),
                  f"-to_file={k2}"], self.corpus, inputs=files))
             self.sizes[(case, SEALED)] = os.path.getsize(k2)
+
+        if self.args.one_core:
+            k1 = os.path.join(o, f"{case}.one-core.orvkvelv")
+            remove(k1)
+            self.record(case, "encrypt", ONE_CORE, timed(
+                ["taskset", "-c", "0", self.args.kvelv, "-encrypt", f"-password={PASSWORD}",
+                 "-files=" + ";".join(files), f"-to_file={k1}"], self.corpus, inputs=files))
+            remove(k1)
+
+        if self.has_pigz and len(files) == 1:
+            gz = os.path.join(o, f"{case}.gz")
+            self.record(case, "encrypt", PIGZ, timed(["pigz", "-6", "-c", files[0]], self.corpus, inputs=files,
+                                                     stdout_path=gz))
+            self.sizes[(case, PIGZ)] = os.path.getsize(gz)
+            remove(gz)
 
         z = os.path.join(o, f"{case}.zip")
         enc = os.path.join(o, f"{case}.zip.enc")
@@ -342,6 +367,8 @@ def report(bench, lists, args, load_before, load_after, started):
              tool_version(["unzip", "-v"])]
     if bench.has_7z:
         peers.append(tool_version(["7z", "i"]).split(" : ")[0])
+    if bench.has_pigz:
+        peers.append(tool_version(["pigz", "--version"]))
     lines.append("- Peers: " + "; ".join(peers))
     lines.append("- Encrypt: `kvelv -encrypt` | `zip -6 -q -j` then `openssl enc -aes-256-cbc -K … -iv …` | "
                  "`7z a -tzip -mx=5 -mem=AES256 -p…`")
@@ -349,6 +376,12 @@ def report(bench, lists, args, load_before, load_after, started):
                  "one pass; the temporary folder is checked to stay untouched) | `openssl enc -d` then `unzip -q -o` "
                  "on the same container | the same with `unzip -q -t` between (the same work as kvelv's) | `7z x` on "
                  "7z's archive")
+    if bench.has_pigz:
+        lines.append("- pigz: `pigz -6 -c` of the one file of a case into a file: the deflate of every core alone, with "
+                     "no archive, no container and no sync")
+    if args.one_core:
+        lines.append(f"- {ONE_CORE}: `taskset -c 0 kvelv -encrypt`; the efficiency of two cores is its median time "
+                     "divided by twice the median of kvelv on both")
     if args.baseline:
         lines.append("- kvelv-baseline: the same commands with another build of kvelv, " + args.baseline_label)
     lines.append("")
@@ -394,6 +427,14 @@ def report(bench, lists, args, load_before, load_after, started):
                 lines.append(f"| {CASES[case]} | {op} | {one:.2f} | {two:.2f} | {kdf:.2f} | {(two - kdf) / one:.3f} | "
                              f"{rss1:.0f} | {rss2:.0f} | {SEALED_KDF_MB + 64} |")
     lines.append("")
+    if args.one_core:
+        for case in lists:
+            one = bench.results.get((case, "encrypt", ONE_CORE))
+            if one:
+                both_cores = median(bench.results[(case, "encrypt", "kvelv")], 0)
+                lines.append(f"- Efficiency of two cores, {CASES[case]}: {median(one, 0) / (2 * both_cores) * 100:.1f} % "
+                             f"({median(one, 0):.2f} s on one core, {both_cores:.2f} s on two)")
+        lines.append("")
     return "\n".join(lines)
 
 
@@ -429,6 +470,7 @@ def main():
     p.add_argument("--output", default=os.path.join(REPO, "docs", "BENCHMARKS.md"))
     p.add_argument("--cases", default=",".join(CASES), help="comma-separated subset of " + ",".join(CASES))
     p.add_argument("--no-7z", action="store_true", help="leave 7z out even when it is installed")
+    p.add_argument("--one-core", action="store_true", help="also encrypt on one core (taskset), for the efficiency")
     p.add_argument("--baseline-label", default="an earlier commit", help="what the baseline build is, for the report")
     args = p.parse_args()
     args.kvelv = os.path.abspath(args.kvelv)

@@ -36,6 +36,15 @@ inline constexpr const char kCannotOpenFile[] = "Cannot open file ";
 inline constexpr const char kLeftOutHidden[] = "Left out (a hidden file): ";
 inline constexpr const char kLeftOutSystem[] = "Left out (not a regular file): ";
 inline constexpr const char kLeftOutSameName[] = "Left out (a file of the same name is already packed): ";
+// Names of a decrypt: an entry written under another name (the reasons in brackets, then the
+// stored and the written name), superseded by a later entry, or not extracted.
+inline constexpr const char kRenamed[] = "Renamed (";
+inline constexpr const char kRenamedMapped[] = "a name Windows does not allow";
+inline constexpr const char kRenamedShortened[] = "too long for the file system";
+inline constexpr const char kRenamedNumbered[] = "another file has the name";
+inline constexpr const char kSuperseded[] = "Replaced by a later entry of the same name: ";
+inline constexpr const char kNotExtracted[] = "Not extracted (no usable file name): ";
+inline constexpr const char kNothingChanged[] = " Nothing in the folder was changed.";
 inline constexpr const char kNotGuarded[] =
     "Warning: the temporary archive is not guarded against the program being killed: ";
 

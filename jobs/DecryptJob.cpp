@@ -1,6 +1,7 @@
 #include "jobs/DecryptJob.h"
 
 #include <exception>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "jobs/FileProbes.h"
 #include "jobs/JobCrypto.h"
 #include "jobs/JobTexts.h"
+#include "jobs/NameNotices.h"
 #include "jobs/ProgressReport.h"
 #include "jobs/sealed/SealedSource.h"
 #include "platform/FileSystem.h"
@@ -20,23 +22,33 @@
 namespace kvelv {
 namespace {
 
-enum class ScanResult { NothingExists, SomethingExists, StillLocked };
+using State = TargetCheck::State;
 
-// Looks for the first target that already exists; a locked one gets one chance to be released
-// by the user.
-ScanResult ScanTargets(const std::vector<std::string>& targets, Prompter& prompter) {
-  for (const std::string& target : targets) {
-    if (!FileExists(target)) continue;
-    if (IsFileLocked(target)) {
-      prompter.ShowMessageBox(texts::kFileLocked + platform::FileNamePart(target), texts::kFileLockedCaption);
-      if (IsFileLocked(target)) {
-        prompter.ShowMessage(texts::kStillLocked);
-        return ScanResult::StillLocked;
-      }
+const TargetCheck* First(const std::vector<TargetCheck>& checks, std::initializer_list<State> states) {
+  for (const TargetCheck& check : checks) {
+    for (State state : states) {
+      if (check.state == state) return &check;
     }
-    return ScanResult::SomethingExists;
   }
-  return ScanResult::NothingExists;
+  return nullptr;
+}
+
+// The design's questions in the window, asked now about every target name: a file another
+// program holds open is named until it is closed (one chance each), then the question whether to
+// overwrite the files that exist comes once. False when the job is to stop.
+bool AskAboutTargets(StagedExtraction& staged, Prompter& prompter) {
+  std::vector<TargetCheck> checks = staged.CheckTargets(true);
+  for (size_t i = 0; i < checks.size(); ++i) {
+    if (checks[i].state != State::InUse) continue;
+    prompter.ShowMessageBox(texts::kFileLocked + platform::FileNamePart(checks[i].path), texts::kFileLockedCaption);
+    checks = staged.CheckTargets(true);
+    if (checks[i].state == State::InUse) {
+      prompter.ShowMessage(texts::kStillLocked);
+      return false;
+    }
+  }
+  if (First(checks, {State::Existing, State::SameContent, State::InUse}) == nullptr) return true;
+  return prompter.AskYesNo(texts::kOverwrite, texts::kOverwriteCaption);
 }
 
 // The classic format's text when a sealed one was required.
@@ -166,22 +178,32 @@ int DecryptFileToFolder(const platform::SecretBytes& password, const std::string
   // The last moment a cancel request is taken: past the questions the files go into place.
   if (progress.CancelRequested()) return cancelled();
 
+  // In the window, the design's questions about the targets; a folder or a read-only file with
+  // other content at a name (one with the entry's very bytes counts as written) fails the job
+  // first, and in batch mode the commit's own check finds it.
   if (interactive) {
-    switch (ScanTargets(staged->TargetPaths(), prompter)) {
-      case ScanResult::StillLocked:
-        return 0;
-      case ScanResult::SomethingExists:
-        if (!prompter.AskYesNo(texts::kOverwrite, texts::kOverwriteCaption)) return 0;
-        break;
-      case ScanResult::NothingExists:
-        break;
+    const std::vector<TargetCheck> checks = staged->CheckTargets(true);
+    if (const TargetCheck* blocked = First(checks, {State::Folder, State::ReadOnly})) {
+      return fail((blocked->state == State::Folder ? "A folder has the name \"" : "A read-only file has the name \"") +
+                  blocked->path + "\"." + console_text::kNothingChanged);
     }
+    if (!AskAboutTargets(*staged, prompter)) return 0;
   }
 
-  (void)staged->Commit();
-  if (staged->MoveFailures() > 0) return fail(staged->FirstMoveFailure());
-  if (!interactive) return exit_code::kDone;
+  // All of the files or none: every name is checked before the first move, and a move that fails
+  // undoes the ones before it.
+  (void)staged->Commit(StagedExtraction::CommitMode::AllOrNothing);
+  if (staged->MoveFailures() > 0) {
+    const int code = fail(staged->FirstMoveFailure() + "." + console_text::kNothingChanged);
+    // The design's code for a target file another program holds locked.
+    return !interactive && staged->BlockedBy() == State::InUse ? exit_code::kTargetLocked : code;
+  }
+  if (!interactive) {
+    ReportNames(staged->Notices(), false, prompter);
+    return exit_code::kDone;
+  }
   prompter.ShowMessage(texts::kDecryptDone);
+  ReportNames(staged->Notices(), true, prompter);
   return 0;
 }
 

@@ -9,10 +9,10 @@ namespace kvelv {
 
 // Reads the archive in `container` (decrypted where it is read, never written to disk), tests
 // every entry and writes it, staged, into `folder`, all of them or none. Returns the exit code in
-// batch mode (0, 2 or 3) and 0 in interactive mode. `password` is UTF-8 text. Both formats are
-// read, told apart by the sealed one's magic; `oldest` Sealed refuses a classic container (a
-// script forbidding a downgrade). A sealed container's every chunk is checked before anything is
-// committed.
+// batch mode (0, 2, 3, or 6 for a target file another program holds) and 0 in interactive mode.
+// `password` is UTF-8 text. Both formats are read, told apart by the sealed one's magic; `oldest`
+// Sealed refuses a classic container (a script forbidding a downgrade). A sealed container's
+// every chunk is checked before anything is committed.
 int DecryptFileToFolder(const platform::SecretBytes& password, const std::string& container,
                         const std::string& folder, bool interactive, Prompter& prompter,
                         ContainerFormat oldest = ContainerFormat::Classic);

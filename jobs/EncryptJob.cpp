@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "jobs/ConsoleTexts.h"
+#include "jobs/ContainerFollower.h"
+#include "jobs/ContainerSink.h"
 #include "jobs/CryptComponent.h"
 #include "jobs/ExitCodes.h"
 #include "jobs/FileProbes.h"
@@ -99,6 +101,17 @@ int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::s
   // process: nothing of the files is readable on the disk should the machine stop meanwhile.
   std::shared_ptr<const ArchiveTransform> keystream = component->NewScratchKeystream();
   if (!keystream) return Report(interactive, prompter, false, target, component->FailureText());
+  // The container is encrypted while the archive is packed, each part once it is final. Where
+  // the container cannot be started now (a target that is refused, say), it is made afterwards
+  // from the whole archive, and fails there as it would have.
+  // The sealed format is made afterwards from the whole archive: it reads one chunk ahead to
+  // flag the last.
+  ConfigureForContainer(*component, password);
+  std::unique_ptr<ContainerSink> sink =
+      format == ContainerFormat::Classic ? component->OpenContainerSink(target) : nullptr;
+  std::shared_ptr<ContainerFollower> follower = sink ? std::make_shared<ContainerFollower>(*sink) : nullptr;
+  auto containerFailed = [&] { return follower != nullptr && follower->Failed(); };
+
   TempArchive archive;
   if (!archive.Guarded()) prompter.Notice(std::string(console_text::kNotGuarded) + archive.Path());
   std::string failure;  // the first listed file that could not be packed, and why
@@ -109,10 +122,11 @@ int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::s
     // Between blocks of work: a cancel request ends the pass as a failure would, the partial
     // archive removed.
     writer.OnProcessMessages = [&] {
-      if (progress.CancelRequested()) writer.SetCancel(true);
+      if (progress.CancelRequested() || containerFailed()) writer.SetCancel(true);
     };
     writer.SetZipName(archive.Path());
     writer.SetArchiveTransform(keystream);
+    writer.SetArchiveFollower(follower);
     writer.SetExpandWildcards(false);  // a path is that file, whatever characters it holds
     writer.SetFilesList(PackableFiles(files, prompter));
     writer.OnNoSuchFile = [&](const std::string& item) {
@@ -130,6 +144,7 @@ int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::s
     };
     (void)writer.PackFiles();
   } catch (const EUserCanceled&) {
+    if (containerFailed()) return Report(interactive, prompter, false, target, follower->FailureText());
     return ReportCancelled(interactive, prompter);
   } catch (const EZipException& e) {
     // A writer failure (disk full, unreadable source) is a failed encryption, not a crash.
@@ -137,8 +152,10 @@ int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::s
   }
   // Exit code 0 means every file that is to be packed is in the container.
   if (!failure.empty()) return Report(interactive, prompter, false, target, failure);
+  if (containerFailed()) return Report(interactive, prompter, false, target, follower->FailureText());
 
-  // The container is made from the temporary archive, read back through its keystream.
+  // The container (the rest of it, when it was begun while packing) comes from the temporary
+  // archive, read back through its keystream.
   std::error_code ec;
   std::shared_ptr<FileArchiveSource> plaintext = FileArchiveSource::Open(archive.Path(), ec, keystream);
   if (!plaintext) {
@@ -156,12 +173,11 @@ int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::s
     };
     ok = sealed::SealSourceTo(*plaintext, archive.Path(), target, password.View(), settings, reason, &cancelled) == 1;
   } else {
-    ConfigureForContainer(*component, password);
     component->SetProgressHandler([&](int64_t done, int64_t total) {
       progress.Encrypting(done, total);
       return !progress.CancelRequested();
     });
-    ok = component->EncryptSourceTo(*plaintext, target) == 1;
+    ok = (sink ? component->FinishContainer(*sink, *plaintext) : component->EncryptSourceTo(*plaintext, target)) == 1;
     cancelled = !ok && component->Cancelled();
     reason = component->FailureText();
   }

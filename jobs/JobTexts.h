@@ -19,6 +19,14 @@ inline constexpr const char* kStillLocked = "Filen fremdeles låst av ett annet 
 inline constexpr const char* kOverwrite = "Overskrive gamle filer?";
 inline constexpr const char* kOverwriteCaption = "Filen(e) finnes fra før";
 inline constexpr const char* kDecryptDone = "Filen er ferdig dekryptert";
+// The summary after a decrypt in which files got other names than in the archive, or were left
+// out: the heading, then one line per file.
+inline constexpr const char* kNamesHeading = "Noen filer fikk et annet navn enn i arkivet, eller ble ikke pakket ut:";
+inline constexpr const char* kNameWrittenAs = " er lagret som ";
+inline constexpr const char* kNameSuperseded = " er erstattet av en senere fil med samme navn";
+inline constexpr const char* kNameNotExtracted = " er ikke pakket ut: navnet kan ikke brukes";
+inline constexpr const char* kNamesMore = "... og ";  // the number of lines left out, then " til"
+inline constexpr const char* kNamesMoreEnd = " til";
 // A job the user stopped: nothing was written, and what was there before is as it was.
 inline constexpr const char* kEncryptCancelled = "Krypteringen ble avbrutt. Ingen fil er skrevet.";
 inline constexpr const char* kDecryptCancelled = "Dekrypteringen ble avbrutt. Ingen filer er endret.";

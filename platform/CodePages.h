@@ -27,4 +27,8 @@ std::u32string DecodeUtf8(std::string_view utf8);
 char32_t DecodeUtf8Char(std::string_view utf8, size_t& position);
 std::string EncodeUtf8(std::u32string_view text);
 
+// Every letter in its upper-case form, one character for one, as file systems that ignore letter
+// case compare names ("Ø.txt" and "ø.txt" name one file there).
+std::string UpperCase(std::string_view utf8);
+
 }  // namespace kvelv::platform

@@ -61,6 +61,9 @@ std::string UserConfigFolder();
 
 // Last path component after the final separator ("/" here; "\" too on Windows).
 std::string FileNamePart(const std::string& path);
+// The name of the file that `path` opens: FileNamePart(path), on Windows without the trailing
+// dots and spaces that the system drops there ("b.txt. " opens "b.txt").
+std::string OpenedFileName(const std::string& path);
 // Everything before the final separator, without it ("" when there is none).
 std::string FolderPart(const std::string& path);
 

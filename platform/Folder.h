@@ -3,10 +3,12 @@
 // it, so the work stays in the folder that was opened even when its path is changed meanwhile
 // (renamed, or swapped for a symbolic link by someone who can write its parent). Names are single
 // path components; nothing below ever follows a symbolic link.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/File.h"
 
@@ -47,7 +49,18 @@ class Folder {
   // Creates the new file `name` for writing; it must not exist (not even as a link). The mode is
   // the usual one for new files (0666 less the umask), or owner-only (0600) when `ownerOnly`.
   File CreateNewFile(const std::string& name, bool ownerOnly, std::error_code& ec) const;
+  // Creates the new file `name` like CreateNewFile (the usual mode) for data that must not outlive
+  // the process unless kept: on Windows the system deletes it when the process ends, in any way,
+  // before Keep(name); on POSIX the guarded folder it is made in is removed by the watcher
+  // (platform/TempGuardian.h). Closing this folder, or RemoveFile(name), drops it.
+  File CreateTransientFile(const std::string& name, std::error_code& ec) const;
+  // Lets the file `name` outlive the process (just before it is moved into place); false when
+  // that cannot be made sure.
+  bool Keep(const std::string& name) const;
+  // Opens the file `name` for reading (a transient one too), never through a link.
+  File OpenForReading(const std::string& name, std::error_code& ec) const;
   // Creates the subfolder `name` (owner-only when `ownerOnly`); false with `ec` when it cannot.
+  // A name starting with "." is a hidden folder on Windows too.
   bool CreateSubfolder(const std::string& name, bool ownerOnly, std::error_code& ec) const;
   // Opens the subfolder `name`, never through a link.
   Folder OpenSubfolder(const std::string& name, std::error_code& ec) const;
@@ -55,12 +68,33 @@ class Folder {
   std::optional<FolderEntryInfo> Lookup(const std::string& name) const;
   // Renames `name` to `toName` in `to`, replacing a file (or link) there in one step.
   bool Rename(const std::string& name, const Folder& to, const std::string& toName, std::error_code& ec) const;
-  // The same only while nothing has the name `toName` in `to`; false otherwise, and false too
-  // where the file system cannot tell in the same step (then nothing was renamed either).
-  bool RenameToNewName(const std::string& name, const Folder& to, const std::string& toName) const;
-  // The same, with the reason when it fails.
+  // The same only while nothing has the name `toName` in `to`; false otherwise (`ec`
+  // file_exists), and false too where the file system cannot tell in the same step (then
+  // nothing was renamed either, `ec` another error).
   bool RenameToNewName(const std::string& name, const Folder& to, const std::string& toName,
                        std::error_code& ec) const;
+  // Moves the file `name` to `toName` in `to`, replacing the file or link there, which stays in
+  // this folder as `keptName` (a new name; where the two are exchanged in one step the old file
+  // takes `name` instead, and `keptName` is set to it). Where the file system allows, `toName`
+  // names the one or the other at every moment (exchanged, or the old file given a second name
+  // first); elsewhere it names nothing for the moment between two renames. False with `ec`
+  // (nothing changed) when it cannot; no_such_file_or_directory when nothing has the name.
+  bool ReplaceKeeping(const std::string& name, const Folder& to, const std::string& toName, std::string& keptName,
+                      std::error_code& ec) const;
+  // Whether another program holds the file `name` open so that it cannot be replaced now:
+  // Windows: any open handle with access to its data; POSIX: a lock on it (advisory, as the
+  // program's locks are).
+  bool InUse(const std::string& name) const;
+  // The longest name this folder's file system holds (bytes on POSIX, UTF-16 units on Windows).
+  size_t NameMax() const;
+  // The names in this folder that start with `prefix` (files, folders, links alike).
+  std::vector<std::string> NamesStartingWith(const std::string& prefix) const;
+  // Marks this folder as worked in by this process, until it is closed: see
+  // RemoveSubfolderIfAbandoned. False when another process is removing it as abandoned.
+  bool MarkInUse() const;
+  // Removes the subfolder `name` with the files in it (as RemoveSubfolderWithFiles) when no
+  // process works in it (none holds it marked or, on Windows, open); true when it went.
+  bool RemoveSubfolderIfAbandoned(const std::string& name) const;
   // Removes the file or link `name`; the empty subfolder `name`.
   bool RemoveFile(const std::string& name) const;
   bool RemoveSubfolder(const std::string& name) const;

@@ -12,6 +12,7 @@ KVELV_PACKAGES_BUILD=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   zip unzip p7zip-full libarchive-tools python3 ca-certificates
   python3-argon2 python3-cryptography  # an independent reader of the sealed format (tests)
+  pigz  # the benchmark's peer for parallel deflate (bench/run.py)
   # The interactive build's layout is made for these metrics; the real-display test's desktop.
   fonts-liberation xvfb openbox xdotool x11-utils imagemagick
   qt6-translations-l10n  # Qt's own buttons in the user's language (Norwegian in the tests)

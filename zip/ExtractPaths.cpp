@@ -20,13 +20,6 @@ std::string WithOneSeparator(std::string_view text) {
 
 }  // namespace
 
-std::string SafeEntryFileName(std::string_view name) {
-  size_t cut = name.find_last_of(kEntryNameBreaks);
-  std::string_view part = cut == std::string_view::npos ? name : name.substr(cut + 1);
-  if (part == "." || part == ".." || part.find('\0') != std::string_view::npos) return {};
-  return std::string(part);
-}
-
 std::optional<std::vector<std::string>> SafeEntryFolders(std::string_view directory,
                                                          const std::vector<std::string>& relativePathList) {
   std::string dir = WithOneSeparator(directory);

@@ -8,11 +8,6 @@
 
 namespace kvelv {
 
-// The file-name part extraction writes: what follows the last name break of `name` ("/"; on
-// Windows also "\" and ":").
-// Empty when there is none or it must not be written ("." , "..", or a NUL byte in it).
-std::string SafeEntryFileName(std::string_view name);
-
 // The folders below the destination that an entry's `directory` part (split at its name breaks)
 // asks for, outermost first: without the first `relativePathList` prefix it starts with (letter
 // case ignored), on Windows without a leading drive letter and colon, without empty and "."

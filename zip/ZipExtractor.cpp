@@ -38,12 +38,6 @@ int Percent(uint64_t part, uint64_t whole) {
   return static_cast<int>(std::min<uint64_t>(100, part * 100 / whole));
 }
 
-// The folders below the target folder an entry goes to; nullopt when its directory is unsafe.
-std::optional<std::vector<std::string>> EntryFolders(const ZipHeaderInfo& entry, const ExtractSettings& settings) {
-  if (!settings.recreateDirs || entry.Directory().empty()) return std::vector<std::string>{};
-  return SafeEntryFolders(entry.Directory(), settings.relativePathList);
-}
-
 std::string JoinAll(std::string folder, const std::vector<std::string>& subfolders) {
   for (const std::string& sub : subfolders) folder = JoinOutputPath(folder, sub);
   return folder;
@@ -56,95 +50,6 @@ bool Sound(const ZipHeaderInfo& entry, bool complete, uint32_t crc) {
 }
 
 }  // namespace
-
-// --- StagedExtraction ----------------------------------------------------------------------------
-
-StagedExtraction::StagedExtraction() = default;
-StagedExtraction::StagedExtraction(StagedExtraction&&) noexcept = default;
-StagedExtraction& StagedExtraction::operator=(StagedExtraction&&) noexcept = default;
-
-StagedExtraction::~StagedExtraction() {
-  staging_.reset();  // the staging folder goes with whatever was not moved into place
-  if (target_ && targetCreated_ && !committed_) {
-    // A target folder made for this extraction goes too when nothing went into it.
-    const std::string path = target_->Path();
-    target_.reset();
-    platform::RemoveEmptyFolder(path);
-  }
-}
-
-int StagedExtraction::Commit() {
-  committed_ = true;
-  int moved = 0;
-  for (const Staged& staged : staged_) {
-    std::string path;
-    if (staged.superseded) {
-      path = JoinOutputPath(JoinAll(target_->Path(), staged.subfolders), staged.name);
-    } else if (!MoveOne(staged, path)) {
-      continue;
-    }
-    ++moved;
-    if (!staged.name.empty() && events_.endUnZip) events_.endUnZip(staged.index, path);
-  }
-  staging_.reset();
-  if (events_.unZipComplete) events_.unZipComplete(moved);
-  return moved;
-}
-
-bool StagedExtraction::MoveOne(const Staged& staged, std::string& path) {
-  auto skip = [&](const std::string& reason) {
-    if (!reason.empty()) {
-      ++moveFailures_;
-      if (firstMoveFailure_.empty()) firstMoveFailure_ = reason;
-    }
-    bool retry = false;  // nothing is left to retry once the pass is over
-    if (events_.skippingFile) events_.skippingFile(SkipReason::srCreateError, retry, staged.index, staged.name);
-    return false;
-  };
-
-  if (!staged.hookPath.empty()) {
-    path = staged.hookPath;
-    const std::string parent = platform::FolderPart(path);
-    if (!parent.empty() && !platform::FolderExists(parent)) platform::CreateFolders(parent);
-    if (platform::FolderExists(path) && !platform::IsSymlink(path)) return skip({});
-    if (!platform::RenameFile(staging_->PathOf(staged.stagedName), path)) {
-      return skip("Cannot move the new file into place as \"" + path + "\"");
-    }
-    return true;
-  }
-
-  // The folders below the target, made when missing; never entered through a link.
-  platform::Folder below;
-  const platform::Folder* folder = target_.get();
-  for (const std::string& sub : staged.subfolders) {
-    std::error_code ec;
-    if (!folder->Lookup(sub)) folder->CreateSubfolder(sub, false, ec);
-    platform::Folder next = folder->OpenSubfolder(sub, ec);
-    if (!next.IsOpen()) return skip({});
-    below = std::move(next);
-    folder = &below;
-  }
-  if (staged.name.empty()) {  // a folder entry: the folder is what it stands for
-    path = folder->Path();
-    return true;
-  }
-
-  path = folder->PathOf(staged.name);
-  // Most names are new: then one step moves the file there, and only a name in use is looked at.
-  if (staging_->MoveToNewName(staged.stagedName, *folder, staged.name)) return true;
-  const auto existing = folder->Lookup(staged.name);
-  if (existing && existing->kind == platform::FolderEntryInfo::Kind::Folder) return skip({});
-  if (existing && existing->IsFile() && existing->readOnly) {
-    // The design keeps a read-only file unless ReplaceReadOnly (and then clears the attribute).
-    if (!settings_.replaceReadOnly) return skip({});
-    platform::SetDosAttributes(path, 0);
-  }
-  std::error_code ec;
-  if (!staging_->MoveIntoPlace(staged.stagedName, *folder, staged.name, ec)) {
-    return skip("Cannot move the new file into place as \"" + path + "\". " + ec.message());
-  }
-  return true;
-}
 
 // --- ZipExtractor ----------------------------------------------------------------------------------
 
@@ -167,7 +72,9 @@ MessageResult ZipExtractor::HandleMessage(int id, const std::string& text, const
 }
 
 bool ZipExtractor::Select(ZipHeaderInfo& entry, Mode mode) const {
-  if (entry.FileName().empty() && !settings_.recreateDirs) return false;
+  // A folder entry stands for a folder, made only with RecreateDirs; an entry with no name at
+  // all is taken, so that it is checked and reported.
+  if (entry.FileName().empty() && !entry.Directory().empty() && !settings_.recreateDirs) return false;
   if (mode == Mode::Test && !settings_.doAll) {
     if (entry.Selected() == 0) return false;
     entry.SetSelected(0);
@@ -219,9 +126,40 @@ void ZipExtractor::StartDecodeAhead(const std::vector<int>& selected, StagingFol
     files.retainAttributes = settings_.retainAttributes;
     files.flushOnClose = settings_.flushFilesOnClose;
     files.write.assign(ahead.size(), false);
-    for (size_t i = 0; i < ahead.size(); ++i) files.write[i] = ahead[i] != nullptr && !superseded_[i];
+    for (size_t i = 0; i < ahead.size(); ++i) files.write[i] = ahead[i] != nullptr && written_[i];
   }
   ahead_ = std::make_unique<DecodeAhead>(archive_.Source(), ahead, HardwareThreads(), std::move(files));
+}
+
+std::optional<std::vector<std::string>> ZipExtractor::EntryFolders(const ZipHeaderInfo& entry) const {
+  if (!settings_.recreateDirs || entry.Directory().empty()) return std::vector<std::string>{};
+  auto folders = SafeEntryFolders(entry.Directory(), settings_.relativePathList);
+  if (!folders) return folders;
+  for (std::string& folder : *folders) {
+    folder = TargetName(folder, rules_);
+    if (folder.empty()) return std::nullopt;
+  }
+  return folders;
+}
+
+void ZipExtractor::NameEntries(const std::vector<int>& selected) {
+  std::vector<NamedEntry> named;
+  std::vector<int> at;
+  for (int index : selected) {
+    const ZipHeaderInfo& entry = entries_[index];
+    const auto folders = EntryFolders(entry);
+    if ((entry.FileName().empty() && settings_.recreateDirs) || !folders) continue;
+    named.push_back(NamedEntry{JoinAll({}, *folders), entry.FileName()});
+    at.push_back(index);
+  }
+  const std::vector<NameDecision> decisions = NameTargets(named, rules_);
+  names_.assign(static_cast<size_t>(entries_.Count()), NameDecision{});
+  written_.assign(static_cast<size_t>(entries_.Count()), false);
+  for (size_t i = 0; i < at.size(); ++i) {
+    const auto index = static_cast<size_t>(at[i]);
+    names_[index] = decisions[i];
+    written_[index] = !decisions[i].superseded && !decisions[i].name.empty();
+  }
 }
 
 std::optional<DecodedEntry> ZipExtractor::TakeAhead(int index) {
@@ -370,7 +308,7 @@ bool ZipExtractor::TestEntry(int index, ZipHeaderInfo& entry) {
 StagedExtraction ZipExtractor::Stage() {
   StagedExtraction result;
   result.settings_ = settings_;
-  result.events_ = events_;
+  result.events_ = std::make_shared<ExtractEvents>(events_);
   std::error_code ec;
   auto target = std::make_unique<platform::Folder>(
       platform::Folder::OpenOrCreate(settings_.destDir, result.targetCreated_, ec));
@@ -380,22 +318,15 @@ StagedExtraction ZipExtractor::Stage() {
   }
   result.target_ = std::move(target);
   result.staging_ = std::make_unique<StagingFolder>(*result.target_);
+  rules_ = NameRules::Native();
+  rules_.maxLength = std::min<size_t>(rules_.maxLength, result.target_->NameMax());
+  rules_.ignoreCase = result.staging_->NamesIgnoreCase();
+  result.rules_ = rules_;
 
   const std::vector<int> selected = SelectEntries(Mode::Stage);
-  // Of entries that go to the same path only the last is written; the others are checked only.
-  std::unordered_map<std::string, int> lastAt;
-  superseded_.assign(static_cast<size_t>(entries_.Count()), false);
-  for (int index : selected) {
-    const ZipHeaderInfo& entry = entries_[index];
-    const auto folders = EntryFolders(entry, settings_);
-    if (entry.FileName().empty() || !folders) continue;
-    const std::string key = JoinOutputPath(JoinAll({}, *folders), SafeEntryFileName(entry.FileName()));
-    auto [it, fresh] = lastAt.emplace(key, index);
-    if (!fresh) {
-      superseded_[static_cast<size_t>(it->second)] = true;
-      it->second = index;
-    }
-  }
+  // Each file's name in the target folder; of entries of one stored name only the last is
+  // written, the others are checked only.
+  NameEntries(selected);
 
   // The workers write into the staging folder: they are stopped before it goes, however this
   // pass ends (an error unwinds `result`, and the folder with it, right after this guard).
@@ -425,16 +356,17 @@ bool ZipExtractor::CheckOnly(int index, StagedExtraction& result) {
 bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction& result) {
   work_ = entry;
   ProcessMessages();
-  const auto folders = EntryFolders(work_, settings_);
+  const auto folders = EntryFolders(work_);
 
-  if (work_.FileName().empty()) {  // a folder entry (selected only with RecreateDirs)
+  if (work_.FileName().empty() && settings_.recreateDirs) {  // a folder entry
     if (!folders) return Skip(SkipReason::srCreateError, index, work_.FullName());
-    result.staged_.push_back(StagedExtraction::Staged{index, {}, *folders, {}, {}, false});
+    result.staged_.push_back(StagedExtraction::Staged{index, {}, *folders, {}, {}, false, {}, {}, -1});
     ++result.passed_;
     return false;
   }
 
-  const std::string name = SafeEntryFileName(work_.FileName());
+  const NameDecision& named = names_[static_cast<size_t>(index)];
+  const std::string& name = named.name;
   const std::string defaultPath =
       folders ? JoinOutputPath(JoinAll(settings_.destDir, *folders), name) : std::string();
   std::string path = name.empty() ? work_.FileName() : defaultPath;
@@ -445,7 +377,10 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
     return retry;
   };
 
-  if (name.empty() || !folders) return checkOnly(Skip(SkipReason::srCreateError, index, work_.FullName()));
+  if (name.empty() || !folders) {
+    result.notices_.push_back(NameNotice{NameNotice::Kind::NotExtracted, work_.FullName(), {}, 0});
+    return checkOnly(Skip(SkipReason::srCreateError, index, work_.FullName()));
+  }
   if (events_.startUnZip) {
     bool skip = false;
     events_.startUnZip(index, skip, path);
@@ -460,35 +395,29 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
   }
 
   const bool ownPath = path == defaultPath;
-  result.targets_.push_back(path);
-  // Decided now on what the target is (a link is replaced, never followed), and checked again
-  // when the file goes into place. A target folder this pass made has nothing of the user's.
-  std::optional<platform::FolderEntryInfo> existing;
-  if (!ownPath || !result.targetCreated_) {
-    existing = ownPath && folders->empty() ? result.target_->Lookup(name) : platform::LookupPath(path);
-  }
-  if (existing && existing->kind == platform::FolderEntryInfo::Kind::Folder) {
-    return checkOnly(Skip(SkipReason::srCreateError, index, work_.FullName()));
-  }
-  if (existing && existing->IsFile()) {
-    if (existing->readOnly && !settings_.replaceReadOnly) {
-      return checkOnly(Skip(SkipReason::srCreateError, index, work_.FullName()));
-    }
-    if (!MayReplace(index, work_, path, name)) {
+  // Only the overwrite modes that ask or compare look at the target now; what holds a target
+  // name is looked at again, for every file, when the files go into place.
+  if (settings_.overwriteMode != UZOverwriteMode::Always && (!ownPath || !result.targetCreated_)) {
+    const auto existing = ownPath && folders->empty() ? result.target_->Lookup(name) : platform::LookupPath(path);
+    if (existing && existing->IsFile() && !MayReplace(index, work_, path, name)) {
       return checkOnly(Skip(SkipReason::srNoOverwrite, index, work_.FullName()));
     }
   }
 
-  // A later entry writes the same file: this one is only checked, and counts as extracted when
-  // that file goes into place, as if it had been written and then overwritten.
-  if (ownPath && superseded_[static_cast<size_t>(index)]) {
+  const std::string key = JoinAll({}, *folders) + '/' + work_.FileName();
+  // A later entry of the same stored name writes the file: this one is only checked, and counts
+  // as extracted when that file goes into place, as if it had been written and then overwritten.
+  if (ownPath && named.superseded) {
     if (CheckOnly(index, result)) {
-      result.staged_.push_back(StagedExtraction::Staged{index, {}, *folders, name, {}, true});
+      result.staged_.push_back(
+          StagedExtraction::Staged{index, {}, *folders, name, {}, true, key, work_.FullName(), -1});
+      result.notices_.push_back(NameNotice{NameNotice::Kind::Superseded, work_.FullName(), {}, 0});
     }
     return false;
   }
 
-  StagedExtraction::Staged staged{index, {}, *folders, name, ownPath ? std::string() : path, false};
+  StagedExtraction::Staged staged{
+      index, {}, *folders, name, ownPath ? std::string() : path, false, key, work_.FullName(), -1};
 
   std::optional<DecodedEntry> ahead = TakeAhead(index);
   Decoded decoded;
@@ -523,6 +452,10 @@ bool ZipExtractor::StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction&
     result.staging_->Drop(staged.stagedName);
     ++result.failed_;
     return false;
+  }
+  if (ownPath && named.changes != 0) {
+    staged.notice = static_cast<int>(result.notices_.size());
+    result.notices_.push_back(NameNotice{NameNotice::Kind::Renamed, work_.FullName(), name, named.changes});
   }
   result.staged_.push_back(std::move(staged));
   ++result.passed_;

@@ -3,9 +3,10 @@
 //
 // - Test: decodes and CRC-checks the selected entries; nothing on disk is created or changed.
 // - Stage: decodes every selected entry once, into a new file under a private name in a staging
-//   folder inside the target folder, checking it on the way. Nothing that already sits in the
-//   target folder is opened for writing, truncated or removed. The result, a StagedExtraction,
-//   moves the complete and checked files into place by renames (Commit), or drops them all.
+//   folder inside the target folder, checking it on the way, under the name it will have there
+//   (zip/TargetNames.h). Nothing that already sits in the target folder is opened for writing,
+//   truncated or removed. The result, a StagedExtraction, moves the complete and checked files
+//   into place by renames (Commit), all or none, or drops them all.
 //
 // So an extraction that fails part-way (disk full, damaged data, cancelled, killed) leaves the
 // target folder as it was, and a file at a target name (a hard link, a symbolic link, another
@@ -21,6 +22,8 @@
 #include "zip/BufferedFileStream.h"
 #include "zip/EntryDecoder.h"
 #include "zip/SortedZip.h"
+#include "zip/StagedExtraction.h"
+#include "zip/TargetNames.h"
 #include "zip/ZipTypes.h"
 
 namespace kvelv {
@@ -32,19 +35,6 @@ struct DecodedEntry;
 // Buttons of a library message and the answers.
 enum class MessageButtons { Ok, YesNo };
 enum class MessageResult { Ok, Yes, No };
-
-// How a pass chooses and places entries (the reader's published settings).
-struct ExtractSettings {
-  std::string destDir;  // the target folder; "" is the current folder
-  bool recreateDirs = false;
-  std::vector<std::string> relativePathList;
-  UZOverwriteMode overwriteMode = UZOverwriteMode::Prompt;
-  bool retainAttributes = true;
-  bool replaceReadOnly = false;
-  bool flushFilesOnClose = false;
-  bool doAll = false;
-  std::vector<std::string> filesList;  // patterns of the entries to take when doAll is false
-};
 
 // What a pass lets its caller hear and decide; every member is optional.
 struct ExtractEvents {
@@ -66,58 +56,6 @@ struct ExtractEvents {
   std::function<MessageResult(int messageId, const std::string& text, const std::string& caption,
                               MessageButtons buttons, MessageResult defaultResult)>
       handleMessage;
-};
-
-// Files of an extraction, written and checked, waiting to be moved into place. Dropped with the
-// staging folder when the object goes without Commit().
-class StagedExtraction {
- public:
-  ~StagedExtraction();
-  StagedExtraction(StagedExtraction&&) noexcept;
-  StagedExtraction& operator=(StagedExtraction&&) noexcept;
-
-  // Entries of the pass: selected, checked and found sound, and failed (bad CRC, too long,
-  // unknown method or size, encrypted). Skipped entries were checked and count as passed.
-  int Passed() const { return passed_; }
-  int Failed() const { return failed_; }
-  // The target path of every selected file entry with a usable name, in entry order, whether
-  // it will be written or not (an existing file there may be kept, see Commit).
-  const std::vector<std::string>& TargetPaths() const { return targets_; }
-
-  // Moves every staged file into place, in entry order (a later entry with the same target
-  // wins). A target that became a folder or a read-only file (unless ReplaceReadOnly) is skipped
-  // (srCreateError) and keeps what it is. Returns how many files went into place; MoveFailures()
-  // tells how many could not be moved for any other reason.
-  int Commit();
-  int MoveFailures() const { return moveFailures_; }
-  // The reason of the first move that failed ("" when none).
-  const std::string& FirstMoveFailure() const { return firstMoveFailure_; }
-
- private:
-  friend class ZipExtractor;
-  struct Staged {
-    int index = 0;                        // of the entry in the list
-    std::string stagedName;               // in the staging folder ("" for a folder entry)
-    std::vector<std::string> subfolders;  // below the target folder, outermost first
-    std::string name;                     // the file's final name ("" for a folder entry)
-    std::string hookPath;                 // a path OnStartUnZip chose instead, "" when none
-    bool superseded = false;              // checked only: a later entry writes the same file
-  };
-  StagedExtraction();
-  bool MoveOne(const Staged& staged, std::string& path);
-
-  std::unique_ptr<platform::Folder> target_;
-  bool targetCreated_ = false;
-  std::unique_ptr<StagingFolder> staging_;
-  std::vector<Staged> staged_;
-  std::vector<std::string> targets_;
-  ExtractSettings settings_;
-  ExtractEvents events_;
-  int passed_ = 0;
-  int failed_ = 0;
-  int moveFailures_ = 0;
-  std::string firstMoveFailure_;
-  bool committed_ = false;
 };
 
 class ZipExtractor {
@@ -151,6 +89,11 @@ class ZipExtractor {
   void StartDecodeAhead(const std::vector<int>& selected, StagingFolder* staging = nullptr);
   // What a worker prepared for entry `index`, nullopt when the pass decodes it itself.
   std::optional<DecodedEntry> TakeAhead(int index);
+  // Names every file entry of the pass in the target folder (names_, written_).
+  void NameEntries(const std::vector<int>& selected);
+  // The folders below the target an entry goes to, mapped to names the file system holds;
+  // nullopt when its directory is unsafe.
+  std::optional<std::vector<std::string>> EntryFolders(const ZipHeaderInfo& entry) const;
   bool TestEntry(int index, ZipHeaderInfo& entry);
   bool StageEntry(int index, ZipHeaderInfo& entry, StagedExtraction& result);
   // Decodes the working entry only to check it; counts it passed or failed and says which.
@@ -173,7 +116,9 @@ class ZipExtractor {
   ZipHeaderInfo work_;   // each entry is copied here before it is handled
   int64_t totalSelected_ = 0;
   int64_t bytesWritten_ = 0;
-  std::vector<bool> superseded_;  // per entry: a later entry goes to the same path
+  NameRules rules_;                     // of the target folder's file system
+  std::vector<NameDecision> names_;     // per entry: its name there, or superseded
+  std::vector<bool> written_;           // per entry: a staged file is written for it
   EntryDecoder decoder_;  // this thread's: the workers decoding ahead have their own
   std::unique_ptr<DecodeAhead> ahead_;
 };

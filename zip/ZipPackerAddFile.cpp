@@ -68,7 +68,7 @@ std::string ZipPacker::StoredNameFor(const std::string& item) const {
     // The folder itself is the stored directory; no file name.
     return StoredDirectoryFor(item.substr(0, item.size() - 1) + "/x");
   }
-  return StoredDirectoryFor(item) + NameBytesAsText(platform::FileNamePart(item));
+  return StoredDirectoryFor(item) + NameBytesAsText(platform::OpenedFileName(item));
 }
 
 void ZipPacker::SetStoredName(ZipHeaderInfo& entry, const std::string& item) const {
@@ -80,7 +80,7 @@ void ZipPacker::SetStoredName(ZipHeaderInfo& entry, const std::string& item) con
   std::string directory = StoredDirectoryFor(item);
   if (!directory.empty()) entry.SetDirectory(directory);
   // A POSIX name is bytes; one that is not UTF-8 is stored as the text it most likely means.
-  entry.SetFileName(NameBytesAsText(platform::FileNamePart(item)));
+  entry.SetFileName(NameBytesAsText(platform::OpenedFileName(item)));
 }
 
 bool ZipPacker::OpenSource(const std::string& path, SourceFile& source) {
@@ -120,6 +120,7 @@ bool ZipPacker::AddFolderEntry(const std::string& item) {
       return false;
     }
   }
+  FinalBefore(out_.Position());
   WritePackedLocalHeader(out_, *entry, false);
   if (events_.endZip) events_.endZip(item, 0, 0);
   entry_ = std::move(entry);
@@ -202,6 +203,8 @@ bool ZipPacker::AddFile(const std::string& item, size_t index) {
   entry->SetCompressionMethod(kMethodDeflated);
   entry->SetCrc32(0xFFFFFFFF);
   entry->SetCompressedSize(0);
+  // What comes before this entry is final: only its own header is still rewritten.
+  FinalBefore(out_.Position());
   const int64_t headerLength = WritePackedLocalHeader(out_, *entry, reserve);
   const uint64_t offset = entry->RelativeOffset();
   const int64_t dataStart = out_.Position();

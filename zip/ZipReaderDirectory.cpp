@@ -199,7 +199,7 @@ void ZipReader::LoadDirectory() {
       }
       previous = entry.get();
       ranges.emplace_back(entry->RelativeOffset(), entry->CompressedSize());
-      if (leaveOutFolders_ && entry->FileName().empty()) {
+      if (leaveOutFolders_ && entry->FileName().empty() && !entry->Directory().empty()) {
         ++foldersLeftOut_;
         lastLeftOut = std::move(entry);  // kept until the next header: it may need mending
         continue;

@@ -91,10 +91,17 @@ std::string NameBytesAsText(std::string_view bytes) {
   return text;
 }
 
+size_t LastNameBreak(std::string_view name) {
+  const size_t cut = name.find_last_of(kEntryNameBreaks);
+  if (cut != std::string_view::npos || kEntrySeparator != '\\') return cut;
+  const bool drive = name.size() >= 2 && name[1] == ':' && ((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z');
+  return drive ? 1 : std::string_view::npos;
+}
+
 void SplitEntryName(std::string_view name, std::string& directory, std::string& fileName) {
   // "/" counts everywhere: a Unicode path field keeps its "/" and must not smuggle a folder part
   // into the file name.
-  const size_t cut = name.find_last_of(kEntryNameBreaks);
+  const size_t cut = LastNameBreak(name);
   if (cut == std::string_view::npos) {
     directory.clear();
     fileName = std::string(name);

@@ -26,13 +26,16 @@ std::string NameBytesAsText(std::string_view bytes);
 // The separator of entry names in memory: the system's own, so that on POSIX a "\\" in a file
 // name is an ordinary character and comes back as it went in.
 inline constexpr char kEntrySeparator = platform::kSeparator;
-// What ends a folder in an entry name: "/" always; on Windows "\\" and ":" too, which no file
-// name there may hold.
+// What ends a folder in an entry name: "/" always; on Windows "\\" too, and the colon of a
+// leading drive ("C:"). Any other ":" is a character of the name, made safe where the file is
+// written (zip/TargetNames.h).
 #ifdef _WIN32
-inline constexpr std::string_view kEntryNameBreaks = "\\/:";
+inline constexpr std::string_view kEntryNameBreaks = "\\/";
 #else
 inline constexpr std::string_view kEntryNameBreaks = "/";
 #endif
+// Where the file-name part of `name` starts after its last name break; npos when it has none.
+size_t LastNameBreak(std::string_view name);
 
 // Splits an entry name at its last name break: `fileName` is what follows it, `directory` what
 // precedes it with kEntrySeparator appended (empty when there is nothing before it).

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <utility>
 
+#include <locale.h>
+#include <wctype.h>
+
 namespace kvelv::platform {
 
 namespace {
@@ -140,5 +143,19 @@ std::string Utf8FromOem(std::string_view oem) { return EncodeUtf8(ToUnicode(oem,
 std::string OemFromAnsi(std::string_view ansi) { return ToBytes(ToUnicode(ansi, kAnsiHigh), OemReverse()); }
 
 std::string AnsiFromOem(std::string_view oem) { return ToBytes(ToUnicode(oem, kOemHigh), AnsiReverse()); }
+
+std::string UpperCase(std::string_view utf8) {
+  // The case mappings of C.UTF-8 (all of Unicode), whatever locale the process runs in.
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  std::u32string text = DecodeUtf8(utf8);
+  for (char32_t& c : text) {
+    if (unicode != static_cast<locale_t>(nullptr)) {
+      c = static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), unicode));
+    } else if (c >= U'a' && c <= U'z') {
+      c -= 0x20;
+    }
+  }
+  return EncodeUtf8(text);
+}
 
 }  // namespace kvelv::platform

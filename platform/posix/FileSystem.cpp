@@ -155,6 +155,8 @@ std::string FileNamePart(const std::string& path) {
   return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
+std::string OpenedFileName(const std::string& path) { return FileNamePart(path); }
+
 std::string FolderPart(const std::string& path) {
   auto pos = path.rfind(kSeparator);
   return pos == std::string::npos ? std::string() : path.substr(0, pos);

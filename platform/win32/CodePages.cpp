@@ -84,4 +84,16 @@ std::string AnsiFromOem(std::string_view oem) {
   return ansi;
 }
 
+std::string UpperCase(std::string_view utf8) {
+  // The system's own upper-casing, character for character, as its file systems compare names.
+  std::wstring wide = win32::Widen(utf8);
+  if (wide.empty()) return {};
+  std::wstring upper(wide.size(), L'\0');
+  const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()),
+                                   upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  if (length <= 0) return std::string(utf8);
+  upper.resize(static_cast<size_t>(length));
+  return win32::Narrow(upper);
+}
+
 }  // namespace kvelv::platform

@@ -27,7 +27,7 @@ std::optional<FileStamp> FromHandle(HANDLE handle) {
 
 std::optional<FileStamp> StampOf(const std::string& path) {
   // Attributes only: stands in the way of no other opener.
-  HANDLE handle = CreateFileW(win32::Widen(path).c_str(), FILE_READ_ATTRIBUTES,
+  HANDLE handle = CreateFileW(win32::WidePath(path).c_str(), FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::nullopt;

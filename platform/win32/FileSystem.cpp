@@ -1,7 +1,6 @@
 // Win32 file-system queries: the DOS attribute bits are the file's own attributes here.
 #include "platform/FileSystem.h"
 
-#include <filesystem>
 #include <memory>
 #include <system_error>
 
@@ -12,7 +11,7 @@ namespace kvelv::platform {
 namespace {
 
 using win32::Narrow;
-using win32::Widen;
+using win32::WidePath;
 
 constexpr uint32_t kDosBits = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrFolder | kAttrArchive;
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
@@ -39,7 +38,10 @@ FileInfo InfoOf(std::string name, DWORD attributes, DWORD sizeHigh, DWORD sizeLo
 
 DWORD AttributesOf(const std::string& path) {
   if (path.empty()) return INVALID_FILE_ATTRIBUTES;
-  return GetFileAttributesW(Widen(path).c_str());
+  const std::wstring wide = WidePath(path);
+  // "CON", "aux.txt" and the like name devices, never a file or folder.
+  if (win32::IsDevicePath(wide)) return INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(wide.c_str());
 }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -65,7 +67,8 @@ bool IsSymlink(const std::string& path) {
 
 std::optional<FileInfo> GetFileInfo(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (path.empty() || !GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) {
+  const std::wstring wide = WidePath(path);
+  if (path.empty() || win32::IsDevicePath(wide) || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
     return std::nullopt;
   }
   return InfoOf(FileNamePart(path), data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow,
@@ -76,7 +79,7 @@ std::optional<std::vector<FileInfo>> ListFolder(const std::string& path) {
   std::string pattern = path.empty() ? std::string(".\\*")
                                      : path + (IsSeparator(path.back()) ? "*" : "\\*");
   WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileExW(Widen(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+  HANDLE search = FindFirstFileExW(WidePath(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
                                    nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) {
     // An empty drive root has no entries at all; anything else is an error.
@@ -101,11 +104,11 @@ bool SetDosAttributes(const std::string& path, uint32_t attributes) {
   DWORD wanted = (attributes & kAttrReadOnly) != 0 ? (current | FILE_ATTRIBUTE_READONLY)
                                                    : (current & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   if (wanted == current) return true;
-  return SetFileAttributesW(Widen(path).c_str(), wanted) != 0;
+  return SetFileAttributesW(WidePath(path).c_str(), wanted) != 0;
 }
 
 bool SetLastWriteTime(const std::string& path, int64_t unixSeconds) {
-  HANDLE handle = CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+  HANDLE handle = CreateFileW(WidePath(path).c_str(), FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
@@ -117,27 +120,39 @@ bool SetLastWriteTime(const std::string& path, int64_t unixSeconds) {
 bool DeleteFile(const std::string& path) {
   DWORD attributes = AttributesOf(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
-  return DeleteFileW(Widen(path).c_str()) != 0;
+  return DeleteFileW(WidePath(path).c_str()) != 0;
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
-  return MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
+  return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool CreateFolders(const std::string& path) {
   if (path.empty()) return false;
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(Widen(path)), ec);
-  return !ec && FolderExists(path);
+  if (FolderExists(path)) return true;
+  // Each missing folder from the outermost, by its extended-length path: no length limit.
+  const std::wstring full = WidePath(path);
+  size_t root = full.rfind(L"\\\\?\\UNC\\", 0) == 0 ? full.find(L'\\', full.find(L'\\', 8) + 1)
+              : full.rfind(L"\\\\?\\", 0) == 0 ? 6 : 0;
+  if (root == std::wstring::npos) return false;
+  for (size_t at = full.find(L'\\', root + 1); ; at = full.find(L'\\', at + 1)) {
+    const std::wstring folder = full.substr(0, at);
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      const DWORD attributes = GetFileAttributesW(folder.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+    }
+    if (at == std::wstring::npos) break;
+  }
+  return FolderExists(path);
 }
 
 bool RemoveEmptyFolder(const std::string& path) {
   if (path.empty()) return false;
   const DWORD attributes = AttributesOf(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
-  return RemoveDirectoryW(Widen(path).c_str()) != 0;
+  return RemoveDirectoryW(WidePath(path).c_str()) != 0;
 }
 
 std::string CurrentFolder() {
@@ -162,6 +177,13 @@ std::string UserConfigFolder() {
 std::string FileNamePart(const std::string& path) {
   auto pos = LastSeparator(path);
   return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+std::string OpenedFileName(const std::string& path) {
+  std::string name = FileNamePart(path);
+  const size_t end = name.find_last_not_of(". ");
+  if (end != std::string::npos) name.resize(end + 1);
+  return name;
 }
 
 std::string FolderPart(const std::string& path) {

@@ -14,15 +14,7 @@
 
 namespace kvelv::platform {
 
-namespace {
-
-bool MarkForDeletion(HANDLE handle, bool deleteIt) {
-  // Its one member is named by the headers' DeleteFile macro; set it by position.
-  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(deleteIt ? TRUE : FALSE)};
-  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
-}
-
-}  // namespace
+using win32::SetDeleteDisposition;
 
 PartialFile::~PartialFile() { Remove(); }
 
@@ -53,7 +45,7 @@ PartialFile PartialFile::Create(const std::string& folder, const std::string& ex
   PartialFile partial;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string path = RandomTempName(folder, extension);
-    HANDLE handle = CreateFileW(win32::Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+    HANDLE handle = CreateFileW(win32::WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       ec = win32::ErrorFromWin32(GetLastError());
@@ -65,7 +57,7 @@ PartialFile PartialFile::Create(const std::string& folder, const std::string& ex
     partial.name_ = FileNamePart(path);
     partial.path_ = path;
     // Where the file system cannot hold a pending delete, only the owner's ways out remove it.
-    partial.ticket_ = MarkForDeletion(handle, true) ? 1 : 0;
+    partial.ticket_ = SetDeleteDisposition(handle, true) ? 1 : 0;
     return partial;
   }
   return partial;
@@ -78,7 +70,7 @@ bool PartialFile::Commit(const std::string& target, std::error_code& ec) {
     Remove();
     return false;
   }
-  if (ticket_ != 0 && !MarkForDeletion(reinterpret_cast<HANDLE>(file_.handle_), false)) {
+  if (ticket_ != 0 && !SetDeleteDisposition(reinterpret_cast<HANDLE>(file_.handle_), false)) {
     ec = win32::ErrorFromWin32(GetLastError());
   } else {
     ticket_ = 0;
@@ -99,7 +91,7 @@ bool PartialFile::Commit(const std::string& target, std::error_code& ec) {
 void PartialFile::Remove() {
   // With the pending delete, closing removes the file; DeleteFileW covers the rest.
   if (file_.IsOpen()) file_.Close();
-  if (!name_.empty() && ticket_ == 0) DeleteFileW(win32::Widen(path_).c_str());
+  if (!name_.empty() && ticket_ == 0) DeleteFileW(win32::WidePath(path_).c_str());
   name_.clear();
   ticket_ = 0;
 }

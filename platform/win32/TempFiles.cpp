@@ -15,7 +15,7 @@ using win32::Widen;
 constexpr int kMaxAttempts = 1000;
 
 bool PathExists(const std::string& path) {
-  return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES ||
+  return GetFileAttributesW(win32::WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES ||
          GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 

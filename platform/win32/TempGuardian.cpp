@@ -116,7 +116,7 @@ std::string CreateGuardedFolder(const Folder& parent, const std::string& prefix,
     std::error_code ec;
     if (parent.CreateSubfolder(name, true, ec)) {
       std::lock_guard<std::mutex> lock(gMutex);
-      gFolders.push_back({FullPath(win32::Widen(parent.PathOf(name))), {}});
+      gFolders.push_back({FullPath(win32::WidePath(parent.PathOf(name))), {}});
       return name;
     }
     if (ec != std::errc::file_exists) return {};
@@ -128,7 +128,7 @@ bool RemoveGuardedFolder(const Folder& parent, const std::string& name) {
   {
     // Closing the keepers deletes the files, unless another handle still holds one open.
     std::lock_guard<std::mutex> lock(gMutex);
-    if (GuardedFolder* folder = Find(FullPath(win32::Widen(parent.PathOf(name))))) {
+    if (GuardedFolder* folder = Find(FullPath(win32::WidePath(parent.PathOf(name))))) {
       for (HANDLE keeper : folder->keepers) CloseHandle(keeper);
       folder->keepers.clear();
     }
@@ -137,7 +137,7 @@ bool RemoveGuardedFolder(const Folder& parent, const std::string& name) {
   const bool gone = !parent.Lookup(name).has_value();
   if (gone) {
     std::lock_guard<std::mutex> lock(gMutex);
-    if (GuardedFolder* folder = Find(FullPath(win32::Widen(parent.PathOf(name)))))
+    if (GuardedFolder* folder = Find(FullPath(win32::WidePath(parent.PathOf(name)))))
       gFolders.erase(gFolders.begin() + (folder - gFolders.data()));
   }
   return gone;

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "platform/CodePages.h"
+#include "platform/LongPaths.h"
 
 namespace kvelv::platform::win32 {
 
@@ -25,6 +26,26 @@ std::string Narrow(std::wstring_view wide) {
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length, nullptr,
                       nullptr);
   return utf8;
+}
+
+std::wstring WidePath(std::string_view utf8) {
+  const std::wstring wide = Widen(utf8.empty() ? std::string_view(".") : utf8);
+  if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;  // extended already: taken as it is
+  DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return wide;
+  std::wstring full(size, L'\0');
+  size = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (size == 0 || size >= full.size()) return wide;
+  full.resize(size);
+  return Widen(ExtendedLengthPath(Narrow(full)));
+}
+
+bool IsDevicePath(const std::wstring& widePath) { return widePath.rfind(L"\\\\.\\", 0) == 0; }
+
+bool SetDeleteDisposition(HANDLE handle, bool deleteIt) {
+  // Its one member is named by the headers' DeleteFile macro; set it by position.
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(deleteIt ? TRUE : FALSE)};
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
 std::error_code ErrorFromWin32(DWORD error) {

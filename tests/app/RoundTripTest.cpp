@@ -123,16 +123,20 @@ TEST_F(RoundTrip, HiddenFilesOnlyGiveAnEmptyContainerThatDoesNotDecrypt) {
   EXPECT_TRUE(tmp_.IsEmpty());
 }
 
-TEST_F(RoundTrip, ExistingTargetsAreOverwrittenButReadOnlyOnesAreKept) {
+TEST_F(RoundTrip, ExistingTargetsAreOverwrittenAndAReadOnlyOneStopsTheRun) {
   WriteFile(src_.Join("a.txt"), "new a");
   WriteFile(src_.Join("b.txt"), "new b");
   ASSERT_EQ(Encrypt(src_.Join("a.txt") + ";" + src_.Join("b.txt"), container_).exitCode, 0);
   WriteFile(out_.Join("a.txt"), "old a");
   WriteFile(out_.Join("b.txt"), "old b");
   fs::permissions(out_.Join("b.txt"), fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_EQ(Decrypt(container_, out_.Path()).exitCode, 2);
+  EXPECT_EQ(ReadFile(out_.Join("a.txt")), "old a");
+  EXPECT_EQ(ReadFile(out_.Join("b.txt")), "old b");
+  fs::permissions(out_.Join("b.txt"), fs::perms::owner_write, fs::perm_options::add);
   ASSERT_EQ(Decrypt(container_, out_.Path()).exitCode, 0);
   EXPECT_EQ(ReadFile(out_.Join("a.txt")), "new a");
-  EXPECT_EQ(ReadFile(out_.Join("b.txt")), "old b");
+  EXPECT_EQ(ReadFile(out_.Join("b.txt")), "new b");
 }
 
 TEST_F(RoundTrip, TimesAndReadOnlyAttributeAreKept) {

@@ -92,6 +92,23 @@ TEST_F(DecryptJobTest, LockedTargetReleasedBeforeOk) {
   EXPECT_EQ(ReadFile(out_.Join("b.txt")), "bravo");
 }
 
+TEST_F(DecryptJobTest, LockedTargetInBatchModeChangesNothingAndEndsWithSix) {
+  WriteFile(out_.Join("b.txt"), "old");
+  // Either kind of lock a program holds on a document: flock, or a record lock (fcntl, lockf).
+  for (const bool record : {false, true}) {
+    for (const bool exclusive : {false, true}) {
+      SCOPED_TRACE(std::string(record ? "record" : "flock") + (exclusive ? " exclusive" : " shared"));
+      ChildLock lock(out_.Join("b.txt"), exclusive, record);
+      ScriptedPrompter batch;
+      EXPECT_EQ(DecryptFileToFolder(platform::SecretBytes(kPassword), container_, out_.Path(), false, batch), 6);
+      EXPECT_EQ(batch.failures, std::vector<std::string>{"Decryption failed: Another program holds the file \"" +
+                                                         out_.Join("b.txt") + "\" open. Nothing in the folder was changed."});
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_.Path()), {}), 1);
+      EXPECT_EQ(ReadFile(out_.Join("b.txt")), "old");
+    }
+  }
+}
+
 TEST_F(DecryptJobTest, LockedTargetStillLockedStops) {
   WriteFile(out_.Join("a.txt"), "old");
   ChildLock lock(out_.Join("a.txt"), true);

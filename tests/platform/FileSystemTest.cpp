@@ -122,10 +122,11 @@ TEST(FileSystemTest, DeleteRenameAndCreateFolders) {
   ASSERT_EQ(symlink("to", dir.Join("to-link").c_str()), 0);
   std::error_code ec;
   const Folder folder = Folder::Open(dir.Path(), ec);
-  EXPECT_FALSE(folder.RenameToNewName("from", folder, "to"));
-  EXPECT_FALSE(folder.RenameToNewName("from", folder, "to-link"));
+  EXPECT_FALSE(folder.RenameToNewName("from", folder, "to", ec));
+  EXPECT_EQ(ec, std::errc::file_exists);
+  EXPECT_FALSE(folder.RenameToNewName("from", folder, "to-link", ec));
   EXPECT_EQ(test::ReadFile(dir.Join("to")), "new");
-  EXPECT_TRUE(folder.RenameToNewName("from", folder, "fresh"));
+  EXPECT_TRUE(folder.RenameToNewName("from", folder, "fresh", ec));
   EXPECT_EQ(test::ReadFile(dir.Join("fresh")), "newer");
   EXPECT_FALSE(FileExists(dir.Join("from")));
 

@@ -110,15 +110,6 @@ std::vector<std::string> ListTree(const std::string& folder) {
   }
 }
 
-void WriteContainer(const std::string& path, const std::string& zipBytes, const std::string& password) {
-  TempDir work;
-  const std::string zip = work.Join("plain.zip");
-  WriteFile(zip, zipBytes);
-  std::unique_ptr<CryptComponent> component = CryptComponent::Create();
-  if (!component) throw std::runtime_error("no crypto component");
-  ConfigureForContainer(*component, platform::SecretBytes(password));
-  if (component->EncryptFileTo(zip, path) != 1) throw std::runtime_error(component->FailureText());
-}
 
 bool WhenAFileGrowsTo(const std::string& folder, int64_t size, const std::function<void()>& action) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ArchiveMaker.h"
 #include "tests/support/TestData.h"
 
 namespace kvelv::test {
@@ -38,8 +39,6 @@ FaultResult Decrypt(const std::string& container, const std::string& folder, con
 
 // Names (relative, "/" separated) of everything below `folder`, sorted; "" for an empty one.
 std::vector<std::string> ListTree(const std::string& folder);
-// Encrypts `zipBytes` into a container at `path` exactly as the encrypt job would.
-void WriteContainer(const std::string& path, const std::string& zipBytes, const std::string& password);
 // Waits (bounded, a few seconds) until `folder` is empty; true when it is. The watcher that
 // removes a killed job's temporary folder runs on its own schedule.
 bool WaitUntilEmpty(const std::string& folder);

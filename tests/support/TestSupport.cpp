@@ -75,7 +75,7 @@ std::string ReadFile(const std::string& path) {
   return data;
 }
 
-ChildLock::ChildLock(const std::string& path, bool exclusive) {
+ChildLock::ChildLock(const std::string& path, bool exclusive, bool record) {
   int ready[2];    // child -> parent: one byte once the lock is held ('1') or failed ('0')
   int release[2];  // parent -> child: end of file means "let go"
   if (pipe(ready) != 0) throw std::runtime_error("pipe failed");
@@ -101,9 +101,14 @@ ChildLock::ChildLock(const std::string& path, bool exclusive) {
     if (low > 3) close_range(3, low - 1, 0);
     if (high > low + 1) close_range(low + 1, high - 1, 0);
     close_range(high + 1, ~0U, 0);
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), (record && exclusive ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     char ok = '0';
-    if (fd >= 0 && flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) ok = '1';
+    struct flock whole {};
+    whole.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    whole.l_whence = SEEK_SET;
+    if (fd >= 0 && (record ? fcntl(fd, F_SETLK, &whole) : flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB)) == 0) {
+      ok = '1';
+    }
     (void)!write(ready[1], &ok, 1);
     char c;
     while (read(release[0], &c, 1) < 0 && errno == EINTR) {

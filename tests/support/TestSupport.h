@@ -32,11 +32,12 @@ void WriteFile(const std::string& path, std::string_view bytes);
 std::string ReadFile(const std::string& path);
 
 // Holds an flock on `path` (LOCK_EX when `exclusive`, else LOCK_SH) in a forked child process
-// until destroyed. The constructor returns only once the lock is held; throws on failure (for
-// example when a conflicting lock is held). The child keeps none of the parent's descriptors.
+// until destroyed; with `record`, a record lock (fcntl) on the whole file instead. The
+// constructor returns only once the lock is held; throws on failure (for example when a
+// conflicting lock is held). The child keeps none of the parent's descriptors.
 class ChildLock {
  public:
-  ChildLock(const std::string& path, bool exclusive);
+  ChildLock(const std::string& path, bool exclusive, bool record = false);
   ~ChildLock();
   ChildLock(const ChildLock&) = delete;
   ChildLock& operator=(const ChildLock&) = delete;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/ArchiveMaker.h"
 #include "tests/support/RawDeflate.h"
 #include "zip/ByteStreams.h"
 
@@ -32,26 +33,6 @@ struct RawEntry {
 
 // Entries of a one-disk archive without Zip64; throws std::runtime_error on malformed input.
 std::vector<RawEntry> ReadRawEntries(const std::string& archive);
-
-// One entry of a hand-made archive. Defaults give a sound entry; every field can be made wrong.
-struct ArchiveEntrySpec {
-  std::string name;               // stored name bytes, "/" as separator
-  std::string content;            // the uncompressed bytes
-  uint16_t method = 0;            // 0 stores, 8 deflates `content`; any other stores it as is
-  std::optional<std::string> data;            // compressed bytes instead of the ones made
-  std::optional<uint32_t> crc;                // default: CRC-32 of `content`
-  std::optional<uint32_t> compressedSize;     // default: size of the compressed bytes
-  std::optional<uint32_t> uncompressedSize;   // default: size of `content`
-  uint16_t flags = 0;
-  uint32_t externalAttributes = 0x20;
-  uint32_t dosDateTime = 0x586E645C;          // 2024-03-14 12:34:56
-  std::string centralExtra;
-};
-
-// A one-disk archive of `entries`: local headers with data, central directory, end record.
-std::string MakeArchive(const std::vector<ArchiveEntrySpec>& entries);
-// An Info-ZIP Unicode path extra field (0x7075) giving `utf8Name` for the header name `headerName`.
-std::string UnicodePathExtra(const std::string& headerName, const std::string& utf8Name);
 
 // Other ZIP tools on `archive`: unzip -t and 7z t test every entry, and Python's zipfile tests it
 // and lists "name sha256" lines in archive order, which must be `listing`. Returns what went

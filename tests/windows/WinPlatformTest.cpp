@@ -225,13 +225,24 @@ TEST_F(WinFiles, RenameReplacesAndDeleteRefusesFolders) {
   test::WriteFile(dir_.Join("c.txt"), "C");
   std::error_code ec;
   const platform::Folder folder = platform::Folder::Open(dir_.Path(), ec);
-  EXPECT_FALSE(folder.RenameToNewName("c.txt", folder, "b.txt"));  // to a new name only
+  EXPECT_FALSE(folder.RenameToNewName("c.txt", folder, "b.txt", ec));  // to a new name only
+  EXPECT_EQ(ec, std::errc::file_exists);
   EXPECT_EQ(test::ReadFile(dir_.Join("b.txt")), "A");
-  EXPECT_TRUE(folder.RenameToNewName("c.txt", folder, "d.txt"));
+  EXPECT_TRUE(folder.RenameToNewName("c.txt", folder, "d.txt", ec));
   EXPECT_EQ(test::ReadFile(dir_.Join("d.txt")), "C");
   EXPECT_FALSE(platform::DeleteFile(dir_.Path()));
   EXPECT_TRUE(platform::CreateFolders(dir_.Join("x\\y\\z")));
   EXPECT_TRUE(platform::FolderExists(dir_.Join("x\\y")));
+}
+
+TEST(WinPaths, EveryPathReachesTheSystemFullAndExtended) {
+  const std::string current = platform::CurrentFolder();
+  const std::string extendedCurrent = platform::win32::Narrow(platform::win32::WidePath("."));
+  EXPECT_EQ(extendedCurrent, "\\\\?\\" + current);
+  EXPECT_EQ(platform::win32::Narrow(platform::win32::WidePath("sub/f.txt. ")), extendedCurrent + "\\sub\\f.txt");
+  EXPECT_TRUE(platform::win32::IsDevicePath(platform::win32::WidePath("CON")));
+  EXPECT_FALSE(platform::FileExists("CON"));
+  EXPECT_FALSE(platform::FileExists("aux.txt"));
 }
 
 TEST_F(WinFiles, TemporaryNamesLeaveNothingBehind) {

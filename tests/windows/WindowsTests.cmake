@@ -7,6 +7,7 @@
 add_library(kvelv_test_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/TestSupport.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/RunProcess.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/ArchiveMaker.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/RawDeflate.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/SealedTestSupport.cpp)
 target_include_directories(kvelv_test_support PUBLIC ${PROJECT_SOURCE_DIR})
@@ -18,8 +19,11 @@ target_link_libraries(kvelv_test_main PUBLIC kvelv_test_support PRIVATE kvelv_wa
 # Suites from the other areas that use nothing POSIX-only. (platform/CodePagesTest checks the
 # table implementation; on Windows the system's conversions are checked by WinPlatformTest.)
 set(KVELV_PORTABLE_TESTS
+  platform/LongPathsTest
+  zip/CommitTest
   zip/Crc32Test
   zip/ParallelDeflateTest
+  zip/TargetNamesTest
   zip/WorkerThreadsStressTest
   zip/WildcardMatchTest
   zip/ZipRecordsTest
@@ -33,6 +37,7 @@ set(KVELV_PORTABLE_TESTS
 set(KVELV_WINDOWS_TESTS
   WinConsoleTest
   WinCryptoTest
+  WinNamesTest
   WinPlatformTest
   WinSettingsTest
   WinTempArchiveTest)
@@ -41,7 +46,8 @@ foreach(name IN LISTS KVELV_WINDOWS_TESTS)
   list(APPEND KVELV_WINDOWS_TEST_TARGETS "windows_${name}|${CMAKE_CURRENT_LIST_DIR}/${name}.cpp")
 endforeach()
 # Labels as in the Linux build (see tests/CMakeLists.txt), wine on every test.
-set(KVELV_WINDOWS_SYSTEM_TESTS windows_WinConsoleTest windows_WinTempArchiveTest app_ConsoleBinaryTest)
+set(KVELV_WINDOWS_SYSTEM_TESTS windows_WinConsoleTest windows_WinNamesTest windows_WinTempArchiveTest
+  app_ConsoleBinaryTest)
 set(KVELV_WINDOWS_THREADED_TESTS zip_ParallelDeflateTest zip_WorkerThreadsStressTest)
 foreach(item IN LISTS KVELV_PORTABLE_TESTS)
   string(REPLACE "/" "_" target ${item})
@@ -104,6 +110,12 @@ target_link_libraries(windows_HoldTempArchive PRIVATE kvelv_jobs kvelv_warnings)
 add_dependencies(windows_WinTempArchiveTest windows_HoldTempArchive)
 target_compile_definitions(windows_WinTempArchiveTest PRIVATE
   KVELV_HOLD_TEMP_ARCHIVE="$<TARGET_FILE:windows_HoldTempArchive>")
+
+# Holds a file open without sharing until killed (WinNamesTest).
+add_executable(windows_HoldFile ${CMAKE_CURRENT_LIST_DIR}/support/HoldFile.cpp)
+target_link_libraries(windows_HoldFile PRIVATE shell32 kvelv_warnings)
+add_dependencies(windows_WinNamesTest windows_HoldFile)
+target_compile_definitions(windows_WinNamesTest PRIVATE KVELV_HOLD_FILE="$<TARGET_FILE:windows_HoldFile>")
 
 # Containers exchanged with the Linux build and with `openssl enc`, run on the host.
 set(KVELV_HOST_BINARY "" CACHE FILEPATH "The Linux build's kvelv, for the exchange test")

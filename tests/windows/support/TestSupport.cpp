@@ -15,6 +15,7 @@ namespace kvelv::test {
 
 namespace {
 
+using platform::win32::WidePath;
 using platform::win32::Widen;
 
 // Read-only files and folders would stop remove_all; clear the attribute everywhere first.
@@ -51,7 +52,7 @@ TempDir::~TempDir() {
 std::string TempDir::Join(const std::string& name) const { return path_ + platform::kSeparator + name; }
 
 void WriteFile(const std::string& path, std::string_view bytes) {
-  HANDLE handle = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  HANDLE handle = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
   if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + path);
   DWORD written = 0;
@@ -63,7 +64,7 @@ void WriteFile(const std::string& path, std::string_view bytes) {
 }
 
 std::string ReadFile(const std::string& path) {
-  HANDLE handle = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE handle = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
   std::string text;
@@ -81,7 +82,7 @@ std::string ReadFile(const std::string& path) {
   return text;
 }
 
-ChildLock::ChildLock(const std::string& path, bool) {
+ChildLock::ChildLock(const std::string& path, bool, bool) {
   throw std::runtime_error("ChildLock is POSIX only; hold " + path + " with HeldFile on Windows");
 }
 
