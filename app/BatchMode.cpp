@@ -10,6 +10,7 @@
 #include "jobs/EncryptJob.h"
 #include "jobs/ExitCodes.h"
 #include "jobs/FileProbes.h"
+#include "jobs/LoginHash.h"
 #include "jobs/Prompter.h"
 #include "platform/FileSystem.h"
 #include "platform/SecretLine.h"
@@ -29,6 +30,7 @@ struct Options {
   std::string files;
   std::string toFolder;
   std::string toFile;
+  ContainerFormat format = ContainerFormat::Classic;
 };
 
 // Items 0 and 1 of SplitString(argument, "="), read in place: the name, and the value between
@@ -158,16 +160,18 @@ class ConsolePrompter final : public Prompter {
 }  // namespace
 
 int BatchJobRunner::Encrypt(const SecretBytes& password, const std::vector<std::string>& files,
-                            const std::string& target) {
+                            const std::string& target, ContainerFormat format) {
   ConsolePrompter prompter(err_, showProgress_);
-  return EncryptFiles(password, files, target, JobMode::Batch, prompter);
+  return EncryptFiles(password, files, target, JobMode::Batch, prompter, format);
 }
 
 int BatchJobRunner::Decrypt(const SecretBytes& password, const std::string& container,
-                            const std::string& folder) {
+                            const std::string& folder, ContainerFormat format) {
   ConsolePrompter prompter(err_, showProgress_);
-  return DecryptFileToFolder(password, container, folder, JobMode::Batch, prompter);
+  return DecryptFileToFolder(password, container, folder, JobMode::Batch, prompter, format);
 }
+
+std::string BatchJobRunner::LoginHash(const SecretBytes& password) { return MakeArgon2idLoginHash(password.View()); }
 
 const std::string& UsageText() {
   static const std::string text = console_text::kUsage;
@@ -181,8 +185,19 @@ int RunBatchMode(std::vector<std::string> args, std::ostream& out, JobRunner& jo
     if (arg.empty()) continue;
     const OptionParts parts = SplitOption(arg);
     const std::string name = AsciiLower(parts.name);
-    if (name == "-encrypt" || name == "-decrypt") {
+    if (name == "-encrypt" || name == "-decrypt" || name == "-make_login_hash") {
       options.mode = name.substr(1);
+    } else if (name == "-format") {
+      // 1 or 2; any other value is refused like an unknown option.
+      if (!parts.hasValue) throw EConvertError(console_text::kMissingValue + std::string(parts.name));
+      const std::string value = WithoutDoubleQuotes(parts.value);
+      if (value != "1" && value != "2") {
+        Say(out, console_text::kIllegalParameter + std::string(parts.name) + "=" + std::string(parts.value) +
+                     kLineBreak + kLineBreak);
+        Say(out, UsageText());
+        return exit_code::kIllegalParameter;
+      }
+      options.format = value == "2" ? ContainerFormat::Sealed : ContainerFormat::Classic;
     } else if (name == "-password" || name == "-password_file" || ValueSlot(options, name) != nullptr) {
       if (!parts.hasValue) throw EConvertError(console_text::kMissingValue + std::string(parts.name));
       if (name == "-password") {
@@ -206,16 +221,24 @@ int RunBatchMode(std::vector<std::string> args, std::ostream& out, JobRunner& jo
   // is read at the password's turn: it counts as the password, and one that cannot be read is
   // reported like a missing input.
   const bool decrypt = options.mode == "decrypt";
-  if (!decrypt && options.mode != "encrypt") return MissingParameter(out, "-encrypt/-decrypt");
+  const bool loginHash = options.mode == "make_login_hash";
+  if (!decrypt && !loginHash && options.mode != "encrypt") return MissingParameter(out, "-encrypt/-decrypt");
   if (const int code = ReadPasswordFile(options, out); code != 0) return code;
   if (options.password.Empty()) return MissingParameter(out, "-password");
+  if (loginHash) {
+    // The settings file's line for an Argon2id login hash of the password, on standard output.
+    const std::string hash = jobs.LoginHash(options.password);
+    if (hash.empty()) throw Error("The login hash cannot be made");
+    Say(out, "hash=" + hash + kLineBreak);
+    return exit_code::kDone;
+  }
   if (decrypt) {
     if (!platform::FileExists(options.file)) {
       Say(out, console_text::kWrongFileParameter + options.file + kLineBreak + console_text::kFileDoesNotExist);
       return exit_code::kFileMissing;
     }
     if (options.toFolder.empty()) return MissingParameter(out, "-to_folder");
-    return jobs.Decrypt(options.password, options.file, options.toFolder);
+    return jobs.Decrypt(options.password, options.file, options.toFolder, options.format);
   }
   const std::vector<std::string> files = SplitString(options.files, ";");
   for (const std::string& item : files) {
@@ -225,7 +248,7 @@ int RunBatchMode(std::vector<std::string> args, std::ostream& out, JobRunner& jo
     }
   }
   if (options.toFile.empty()) return MissingParameter(out, "-to_file");
-  return jobs.Encrypt(options.password, files, options.toFile);
+  return jobs.Encrypt(options.password, files, options.toFile, options.format);
 }
 
 }  // namespace kvelv

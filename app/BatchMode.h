@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/ContainerFormat.h"
 #include "platform/Error.h"
 #include "platform/SecretBytes.h"
 
@@ -19,14 +20,17 @@ class EConvertError : public Error {
 };
 
 // The two jobs, as batch mode calls them (non-interactive, nothing shown). Tests substitute it.
-// The password is the UTF-8 text it was given as.
+// The password is the UTF-8 text it was given as; `format` is the value of -format: the container
+// to write, or the oldest one to accept.
 class JobRunner {
  public:
   virtual ~JobRunner() = default;
   virtual int Encrypt(const platform::SecretBytes& password, const std::vector<std::string>& files,
-                      const std::string& target) = 0;
+                      const std::string& target, ContainerFormat format) = 0;
   virtual int Decrypt(const platform::SecretBytes& password, const std::string& container,
-                      const std::string& folder) = 0;
+                      const std::string& folder, ContainerFormat format) = 0;
+  // The Argon2id login hash of `password` in its encoded form; "" when it cannot be made.
+  virtual std::string LoginHash(const platform::SecretBytes& password) = 0;
 };
 
 // Calls EncryptFiles / DecryptFileToFolder with interactive false. Nothing is asked; the reason
@@ -37,9 +41,10 @@ class BatchJobRunner final : public JobRunner {
  public:
   explicit BatchJobRunner(std::ostream& err, bool showProgress = false) : err_(err), showProgress_(showProgress) {}
   int Encrypt(const platform::SecretBytes& password, const std::vector<std::string>& files,
-              const std::string& target) override;
+              const std::string& target, ContainerFormat format) override;
   int Decrypt(const platform::SecretBytes& password, const std::string& container,
-              const std::string& folder) override;
+              const std::string& folder, ContainerFormat format) override;
+  std::string LoginHash(const platform::SecretBytes& password) override;
 
  private:
   std::ostream& err_;

@@ -147,11 +147,15 @@ def main():
     p.add_argument("dir")
     p.add_argument("--quick", action="store_true", help="small corpus for a fast check")
     p.add_argument("--seed", type=int, default=20260301)
+    p.add_argument("--large-mb", type=int, help="size of large.log instead of the mode's")
     args = p.parse_args()
+    large_mb = args.large_mb
     if args.quick:
         args.large_mb, args.random_mb, args.small_count, args.tree_count = 64, 32, 500, 12
     else:
         args.large_mb, args.random_mb, args.small_count, args.tree_count = 512, 256, 2000, 48
+    if large_mb:
+        args.large_mb = large_mb
     make(args.dir, args)
 
 

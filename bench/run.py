@@ -2,16 +2,23 @@
 """End-to-end benchmark: kvelv against packing and encrypting by hand, on the same files.
 
 Encrypt: `kvelv -encrypt` against `zip -6` + `openssl enc -aes-256-cbc`, and against
-`7z a -tzip -mx=5 -mem=AES256` when 7z is installed. Decrypt: `kvelv -decrypt` (which tests
+`7z a -tzip -mx=5 -mem=AES256` when 7z is installed, and for a case of one file against `pigz -6`
+(parallel deflate alone, no archive and no container) when pigz is installed. With --one-core
+kvelv also encrypts on one core (`taskset -c 0`), for the efficiency of the second core. Decrypt: `kvelv -decrypt` (which tests
 every entry's CRC before it extracts) against `openssl enc -d` + `unzip` on the same container,
 and `7z x` on 7z's own archive. Every command runs under /usr/bin/time for its peak memory; the
 tools take turns within each round so machine load hits them alike. The table goes to
 docs/BENCHMARKS.md (or --output) together with the machine and the date.
 
 With --baseline PATH another kvelv build (an earlier commit, say) runs beside it in every round,
-as the tool "kvelv-baseline", so a change is measured side by side in one run.
+as the tool "kvelv-baseline", so a change is measured side by side in one run. With --sealed the
+sealed container format runs beside the classic one in every round, as "kvelv -format=2"; its key
+derivation is timed on its own (a container of one tiny file, less the same with format 1) and
+the report compares format 2 less the derivation with format 1, and its peak memory with the
+derivation's memory plus 64 MB.
 
-Usage: run.py --kvelv PATH [--baseline PATH] [--quick] [--runs N] [--work DIR] [--output FILE] [--cases a,b]
+Usage: run.py --kvelv PATH [--baseline PATH] [--sealed] [--quick] [--large-mb N] [--runs N] [--work DIR]
+              [--output FILE] [--cases a,b]
 """
 import argparse
 import datetime
@@ -30,6 +37,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 PASSWORD = "bench-Passw0rd"
 IV = "35313730383236343339393135303632"
+SEALED = "kvelv -format=2"
+# The key derivation the program writes (jobs/sealed/SealedFormat.h): its memory in MB.
+SEALED_KDF_MB = 128
+ONE_CORE = "kvelv on 1 core"
+PIGZ = "pigz -6 (deflate only)"
 CASES = {
     "large-text": "large compressible log file",
     "random": "incompressible random file",
@@ -67,18 +79,23 @@ def warm(paths, cwd):
                 pass
 
 
-def timed(argv, cwd, stdin_text=None, inputs=()):
-    """Runs one command, its `inputs` read beforehand (see warm); returns (seconds, max RSS in
-    KiB, CPU seconds). Fails loudly on a non-zero exit."""
+def timed(argv, cwd, stdin_text=None, inputs=(), stdout_path=None):
+    """Runs one command, its `inputs` read beforehand (see warm), its standard output into
+    `stdout_path` when given; returns (seconds, max RSS in KiB, CPU seconds). Fails loudly on a
+    non-zero exit."""
     warm(inputs, cwd)
     # Dirty pages of the command before are written out first, so that no command pays for them.
     os.sync()
     with tempfile.NamedTemporaryFile(mode="r", suffix=".time") as t:
         full = ["/usr/bin/time", "-f", "%M %U %S", "-o", t.name] + argv
-        start = time.perf_counter()
-        r = subprocess.run(full, cwd=cwd, input=stdin_text, text=True, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.PIPE)
-        elapsed = time.perf_counter() - start
+        out = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
+        try:
+            start = time.perf_counter()
+            r = subprocess.run(full, cwd=cwd, input=stdin_text, text=True, stdout=out, stderr=subprocess.PIPE)
+            elapsed = time.perf_counter() - start
+        finally:
+            if stdout_path:
+                out.close()
         if r.returncode != 0:
             raise SystemExit(f"command failed ({r.returncode}): {' '.join(argv)}\n{r.stderr}")
         rss, user, system = t.read().strip().splitlines()[-1].split()
@@ -104,6 +121,7 @@ class Bench:
         self.out = out
         self.key = key_hex(PASSWORD)
         self.has_7z = shutil.which("7z") is not None and not args.no_7z
+        self.has_pigz = shutil.which("pigz") is not None
         self.results = {}  # (case, op, tool) -> list of (seconds, rss KiB)
         self.sizes = {}    # (case, tool) -> container bytes
         self.leftovers = []  # extraction folders removed at the end of the run
@@ -134,6 +152,29 @@ class Bench:
                  f"-to_file={kb}"], self.corpus, inputs=files))
             self.sizes[(case, "kvelv-baseline")] = os.path.getsize(kb)
             remove(kb)
+
+        if self.args.sealed:
+            k2 = os.path.join(o, f"{case}.format2.orvkvelv")
+            remove(k2)
+            self.record(case, "encrypt", SEALED, timed(
+                [self.args.kvelv, "-encrypt", "-format=2", f"-password={PASSWORD}", "-files=" + ";".join(files),
+                 f"-to_file={k2}"], self.corpus, inputs=files))
+            self.sizes[(case, SEALED)] = os.path.getsize(k2)
+
+        if self.args.one_core:
+            k1 = os.path.join(o, f"{case}.one-core.orvkvelv")
+            remove(k1)
+            self.record(case, "encrypt", ONE_CORE, timed(
+                ["taskset", "-c", "0", self.args.kvelv, "-encrypt", f"-password={PASSWORD}",
+                 "-files=" + ";".join(files), f"-to_file={k1}"], self.corpus, inputs=files))
+            remove(k1)
+
+        if self.has_pigz and len(files) == 1:
+            gz = os.path.join(o, f"{case}.gz")
+            self.record(case, "encrypt", PIGZ, timed(["pigz", "-6", "-c", files[0]], self.corpus, inputs=files,
+                                                     stdout_path=gz))
+            self.sizes[(case, PIGZ)] = os.path.getsize(gz)
+            remove(gz)
 
         z = os.path.join(o, f"{case}.zip")
         enc = os.path.join(o, f"{case}.zip.enc")
@@ -192,6 +233,20 @@ class Bench:
                 self.corpus, inputs=[kv]))
             self.done_with(xb, files)
 
+        if self.args.sealed:
+            k2 = os.path.join(o, f"{case}.format2.orvkvelv")
+            x2 = os.path.join(o, f"{case}.x-format2.{r}")
+            remove(x2)
+            self.record(case, "decrypt", SEALED, timed(
+                [self.args.kvelv, "-decrypt", "-format=2", f"-password={PASSWORD}", f"-file={k2}", f"-to_folder={x2}"],
+                self.corpus, inputs=[k2]))
+            if check:
+                for name in files:
+                    if not filecmp.cmp(os.path.join(self.corpus, name), os.path.join(x2, os.path.basename(name)),
+                                       shallow=False):
+                        raise SystemExit(f"kvelv -format=2 extracted {name} wrongly")
+            self.done_with(x2, files)
+
         z = os.path.join(o, f"{case}.dec.zip")
         xu = os.path.join(o, f"{case}.x-unzip.{r}")
         remove(z)
@@ -218,9 +273,32 @@ class Bench:
                 inputs=[s]))
             self.done_with(x7, files)
 
+    def derivation_round(self):
+        """The key derivation alone: a sealed and a classic container of one tiny file, made and
+        read; the differences are the derivation's cost in each direction."""
+        o = self.out
+        tiny = os.path.join(o, "tiny.txt")
+        with open(tiny, "w") as f:
+            f.write("x\n")
+        for fmt in ("1", "2"):
+            c = os.path.join(o, f"tiny.{fmt}.orvkvelv")
+            x = os.path.join(o, f"tiny.x{fmt}")
+            remove(c)
+            remove(x)
+            self.record("derivation", "encrypt", fmt, timed(
+                [self.args.kvelv, "-encrypt", f"-format={fmt}", f"-password={PASSWORD}", f"-files={tiny}",
+                 f"-to_file={c}"], o))
+            self.record("derivation", "decrypt", fmt, timed(
+                [self.args.kvelv, "-decrypt", f"-password={PASSWORD}", f"-file={c}", f"-to_folder={x}"], o))
+            remove(c)
+            remove(x)
+        remove(tiny)
+
     def run(self, cases):
         lists = {c: case_files(self.corpus, c) for c in cases}
         for r in range(self.args.runs):
+            if self.args.sealed:
+                self.derivation_round()
             for case in cases:
                 print(f"round {r + 1}/{self.args.runs}: {case}", file=sys.stderr)
                 self.encrypt_round(case, lists[case])
@@ -289,6 +367,8 @@ def report(bench, lists, args, load_before, load_after, started):
              tool_version(["unzip", "-v"])]
     if bench.has_7z:
         peers.append(tool_version(["7z", "i"]).split(" : ")[0])
+    if bench.has_pigz:
+        peers.append(tool_version(["pigz", "--version"]))
     lines.append("- Peers: " + "; ".join(peers))
     lines.append("- Encrypt: `kvelv -encrypt` | `zip -6 -q -j` then `openssl enc -aes-256-cbc -K … -iv …` | "
                  "`7z a -tzip -mx=5 -mem=AES256 -p…`")
@@ -296,6 +376,12 @@ def report(bench, lists, args, load_before, load_after, started):
                  "one pass; the temporary folder is checked to stay untouched) | `openssl enc -d` then `unzip -q -o` "
                  "on the same container | the same with `unzip -q -t` between (the same work as kvelv's) | `7z x` on "
                  "7z's archive")
+    if bench.has_pigz:
+        lines.append("- pigz: `pigz -6 -c` of the one file of a case into a file: the deflate of every core alone, with "
+                     "no archive, no container and no sync")
+    if args.one_core:
+        lines.append(f"- {ONE_CORE}: `taskset -c 0 kvelv -encrypt`; the efficiency of two cores is its median time "
+                     "divided by twice the median of kvelv on both")
     if args.baseline:
         lines.append("- kvelv-baseline: the same commands with another build of kvelv, " + args.baseline_label)
     lines.append("")
@@ -322,7 +408,33 @@ def report(bench, lists, args, load_before, load_after, started):
                 name = f"**{tool}**" if tool == "kvelv" else tool
                 lines.append(f"| {CASES[case]} | {data} | {op} | {name} | {m:.2f} | {lo:.2f}–{hi:.2f} | {ratio} | "
                              f"{cpu:.2f} | {rss:.0f} | {out_mb} |")
+    if args.sealed:
+        lines.append("")
+        lines.append("Sealed format (`-format=2`) against the classic one, after subtracting the key derivation "
+                     "(measured on a container of one tiny file: format 2 less format 1, median of the rounds); "
+                     f"targets: within 10 %, and peak memory within the derivation's {SEALED_KDF_MB} MB plus 64 MB.")
+        lines.append("")
+        lines.append("| Case | Operation | Format 1 s | Format 2 s | Derivation s | Format 2 − derivation ÷ format 1 "
+                     "| Peak MB format 1 | Peak MB format 2 | Memory target MB |")
+        lines.append("|---|---|---:|---:|---:|---:|---:|---:|---:|")
+        for case in lists:
+            for op in ("encrypt", "decrypt"):
+                one = median(bench.results[(case, op, "kvelv")], 0)
+                two = median(bench.results[(case, op, SEALED)], 0)
+                kdf = median(bench.results[("derivation", op, "2")], 0) - median(bench.results[("derivation", op, "1")], 0)
+                rss1 = max(s[1] for s in bench.results[(case, op, "kvelv")]) / 1024
+                rss2 = max(s[1] for s in bench.results[(case, op, SEALED)]) / 1024
+                lines.append(f"| {CASES[case]} | {op} | {one:.2f} | {two:.2f} | {kdf:.2f} | {(two - kdf) / one:.3f} | "
+                             f"{rss1:.0f} | {rss2:.0f} | {SEALED_KDF_MB + 64} |")
     lines.append("")
+    if args.one_core:
+        for case in lists:
+            one = bench.results.get((case, "encrypt", ONE_CORE))
+            if one:
+                both_cores = median(bench.results[(case, "encrypt", "kvelv")], 0)
+                lines.append(f"- Efficiency of two cores, {CASES[case]}: {median(one, 0) / (2 * both_cores) * 100:.1f} % "
+                             f"({median(one, 0):.2f} s on one core, {both_cores:.2f} s on two)")
+        lines.append("")
     return "\n".join(lines)
 
 
@@ -350,12 +462,15 @@ def main():
     p.add_argument("--kvelv", required=True, help="the kvelv program to measure (a Release build)")
     p.add_argument("--baseline", help="another kvelv build to measure beside it (an earlier commit)")
     p.add_argument("--quick", action="store_true", help="small corpus (64 MB text, 32 MB random, 500 small files)")
+    p.add_argument("--large-mb", type=int, help="size of the large text file in MB instead of the mode's")
+    p.add_argument("--sealed", action="store_true", help="the sealed format (-format=2) beside the classic one")
     p.add_argument("--runs", type=int, default=3)
     p.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "kvelv-bench"),
                    help="corpus and scratch folder, outside the repository")
     p.add_argument("--output", default=os.path.join(REPO, "docs", "BENCHMARKS.md"))
     p.add_argument("--cases", default=",".join(CASES), help="comma-separated subset of " + ",".join(CASES))
     p.add_argument("--no-7z", action="store_true", help="leave 7z out even when it is installed")
+    p.add_argument("--one-core", action="store_true", help="also encrypt on one core (taskset), for the efficiency")
     p.add_argument("--baseline-label", default="an earlier commit", help="what the baseline build is, for the report")
     args = p.parse_args()
     args.kvelv = os.path.abspath(args.kvelv)
@@ -369,8 +484,9 @@ def main():
         if shutil.which(tool) is None:
             raise SystemExit(f"{tool} is needed (apt-get install zip unzip openssl time)")
 
-    corpus = os.path.join(args.work, "quick" if args.quick else "full")
-    gen = [sys.executable, os.path.join(HERE, "make_corpus.py"), corpus] + (["--quick"] if args.quick else [])
+    corpus = os.path.join(args.work, ("quick" if args.quick else "full") + (f"-text{args.large_mb}" if args.large_mb else ""))
+    gen = [sys.executable, os.path.join(HERE, "make_corpus.py"), corpus] + (["--quick"] if args.quick else []) + \
+        ([f"--large-mb={args.large_mb}"] if args.large_mb else [])
     subprocess.run(gen, check=True)
     out = os.path.join(args.work, "out")
     os.makedirs(out, exist_ok=True)

@@ -4,8 +4,10 @@
 #   bash bench/run.sh            full corpus (512 MB text, 256 MB random, 2,000 small files, tree)
 #   bash bench/run.sh --quick    small corpus, for a check in a minute or two
 # Other options go to run.py (--runs N, --work DIR, --cases large-text,random, --no-7z, --output FILE,
-# --baseline PATH --baseline-label TEXT for another kvelv build measured side by side).
-# Needs: cmake, a C++20 compiler, zip, unzip, openssl, time (/usr/bin/time), python3; 7z if present.
+# --baseline PATH --baseline-label TEXT for another kvelv build measured side by side, --one-core for
+# the efficiency of the second core).
+# Needs: cmake, a C++20 compiler, zip, unzip, openssl, time (/usr/bin/time), python3; 7z and pigz
+# if present, taskset for --one-core.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(dirname "$here")"

@@ -18,13 +18,18 @@ namespace {
 class RecordingJobs : public kvelv::JobRunner {
  public:
   int Encrypt(const kvelv::platform::SecretBytes& password, const std::vector<std::string>&,
-              const std::string& target) override {
+              const std::string& target, kvelv::ContainerFormat) override {
     Check(password, target);
     return 0;
   }
-  int Decrypt(const kvelv::platform::SecretBytes& password, const std::string&, const std::string& folder) override {
+  int Decrypt(const kvelv::platform::SecretBytes& password, const std::string&, const std::string& folder,
+              kvelv::ContainerFormat) override {
     Check(password, folder);
     return 0;
+  }
+  std::string LoginHash(const kvelv::platform::SecretBytes& password) override {
+    Check(password, "-");
+    return "$argon2id$";
   }
   bool called = false;
 

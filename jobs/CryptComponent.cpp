@@ -5,12 +5,12 @@
 #include <cstring>
 #include <functional>
 
+#include "jobs/ContainerSink.h"
 #include "jobs/ContainerSource.h"
 #include "jobs/crypto/CryptoBackend.h"
 #include "platform/CodePages.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
-#include "platform/PartialFile.h"
 
 namespace kvelv {
 
@@ -195,19 +195,17 @@ struct CryptComponent::Impl {
   // `sourceSize` is the size expected of what `read` gives, for the progress handler.
   int Transform(bool encrypt, const Reader& read, int64_t sourceSize, const std::string& source,
                 const std::string& target);
+  // A sink for `target` with the cipher set up; nullptr on failure (failureText says why).
+  std::unique_ptr<ContainerSink> OpenSink(bool encrypt, const std::string& target);
+  // Runs what `read` gives through `sink` after what it took already, then finishes and commits
+  // it; 1, or 0 with failureText (and `cancelled` when the progress handler said stop).
+  int Complete(ContainerSink& sink, bool encrypt, const Reader& read, int64_t sourceSize, const std::string& source);
 };
 
 namespace {
 
 std::string Reason(const std::error_code& ec, const char* fallback) {
   return ec ? ec.message() : std::string(fallback);
-}
-
-// The target's folder with a trailing separator, so the temporary file lands beside it.
-std::string FolderOf(const std::string& path) {
-  size_t at = path.find_last_of(std::string("/") + platform::kSeparator);
-  if (at == std::string::npos) return std::string(".") + platform::kSeparator;
-  return path.substr(0, at + 1);
 }
 
 // Clears a buffer that may hold plaintext when it goes out of scope.
@@ -244,74 +242,50 @@ int CryptComponent::Impl::TransformFile(bool encrypt, const std::string& source,
   return Transform(encrypt, read, sourceSize, source, target);
 }
 
-int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, int64_t sourceSize,
-                                    const std::string& source, const std::string& target) {
+std::unique_ptr<ContainerSink> CryptComponent::Impl::OpenSink(bool encrypt, const std::string& target) {
   std::string error;
   std::unique_ptr<crypto::CipherStream> cipher = backend->NewCipher(encrypt, key, iv, error);
-  if (!cipher) return Fail(error);
-
-  // Renaming over a device or folder would replace it rather than write into it; a read-only
-  // file is refused as opening it for writing would be.
-  if (auto existing = platform::GetFileInfo(target)) {
-    if (!platform::FileExists(target))
-      return Fail("Cannot write \"" + target + "\": it exists and is not a regular file");
-    if ((existing->attributes & platform::kAttrReadOnly) != 0)
-      return Fail("Cannot write \"" + target + "\": the file is read-only");
+  if (!cipher) {
+    Fail(error);
+    return nullptr;
   }
+  std::unique_ptr<ContainerSink> sink = ContainerSink::Open(std::move(cipher), target, encrypt, error);
+  if (!sink) Fail(error);
+  return sink;
+}
 
-  // Written beside the target under a temporary name, which nothing leaves behind: every way out
-  // of here removes it, and so does a signal that ends the process, or the watcher after a kill.
-  std::error_code ec;
-  std::string folder = FolderOf(target);
-  platform::PartialFile out = platform::PartialFile::Create(folder, ".tmp", ec);
-  if (!out.IsOpen())
-    return Fail("Cannot create a temporary file in \"" + folder + "\": " + Reason(ec, "unknown error"));
+int CryptComponent::Impl::Transform(bool encrypt, const Reader& read, int64_t sourceSize, const std::string& source,
+                                    const std::string& target) {
+  std::unique_ptr<ContainerSink> sink = OpenSink(encrypt, target);
+  if (!sink) return 0;
+  return Complete(*sink, encrypt, read, sourceSize, source);
+}
 
+int CryptComponent::Impl::Complete(ContainerSink& sink, bool encrypt, const Reader& read, int64_t sourceSize,
+                                   const std::string& source) {
   WipedBuffer input(static_cast<size_t>(kChunkSize));
-  WipedBuffer output(static_cast<size_t>(kChunkSize) + kBlockSize);
-  auto write = [&](size_t length) {
-    if (length == 0) return true;
-    return out.Handle().Write(output.bytes.data(), static_cast<int64_t>(length)) == static_cast<int64_t>(length);
-  };
-  auto writeFailure = [&] {
-    return Fail("Cannot write \"" + target + "\": " +
-                Reason(out.Handle().LastError(), "the disk may be full"));
-  };
-
-  int64_t total = 0;
+  std::string error;
+  int64_t total = sink.Taken();
   for (;;) {
     int64_t got = read(input.bytes.data(), kChunkSize, error);
     if (got < 0) return Fail(error);
     if (got == 0) break;
     total += got;
-    size_t length = 0;
-    if (!cipher->Update(input.bytes.data(), static_cast<size_t>(got), output.bytes.data(), length, error))
-      return Fail(error);
-    if (!write(length)) return writeFailure();
+    if (!sink.Write(input.bytes.data(), static_cast<size_t>(got), error)) return Fail(error);
     if (!KeepGoing(total, std::max(sourceSize, total))) return Fail(kCancelled);
   }
 
   if (!encrypt && (total == 0 || total % kBlockSize != 0))
     return Fail("The encrypted file \"" + source + "\" is damaged: its length of " + std::to_string(total) +
                 " bytes is not a positive multiple of 16");
-  size_t length = 0;
   bool badPadding = false;
-  if (!cipher->Final(output.bytes.data(), length, badPadding, error)) {
+  if (!sink.Finish(error, badPadding)) {
     if (badPadding) return Fail("wrong password or damaged file (the padding is not valid)");
     return Fail(error);
   }
-  if (!write(length)) return writeFailure();
-
-  // A container is a file for the user: a replaced one keeps its permissions, a new one gets the
-  // usual ones. The plaintext of a decryption stays the owner's alone.
-  if (!out.Handle().TakePermissions(target, encrypt ? platform::NewFileMode::Usual : platform::NewFileMode::Private))
-    return Fail("Cannot set the permissions of \"" + target + "\": " + Reason(out.Handle().LastError(), "I/O error"));
-  if (!out.Handle().Sync())
-    return Fail("Cannot flush \"" + target + "\" to disk: " + Reason(out.Handle().LastError(), "I/O error"));
   // The last moment at which the old target can still stay as it was.
   if (!KeepGoing(total, total)) return Fail(kCancelled);
-  if (!out.Commit(target, ec))
-    return Fail("Cannot move the finished file into place as \"" + target + "\": " + Reason(ec, "I/O error"));
+  if (!sink.Commit(error)) return Fail(error);
   return 1;
 }
 
@@ -417,18 +391,36 @@ int CryptComponent::EncryptFileTo(const std::string& source, const std::string& 
 }
 
 int CryptComponent::EncryptSourceTo(const ArchiveSource& source, const std::string& target) {
+  std::unique_ptr<ContainerSink> sink = OpenContainerSink(target);
+  return sink ? FinishContainer(*sink, source) : 0;
+}
+
+std::unique_ptr<ContainerSink> CryptComponent::OpenContainerSink(const std::string& target) {
+  impl_->failureText.clear();
   try {
-    impl_->failureText.clear();
-    impl_->cancelled = false;
-    if (std::string problem = impl_->CipherProblem(); !problem.empty()) return impl_->Fail(problem);
-    int64_t position = 0;
+    if (std::string problem = impl_->CipherProblem(); !problem.empty()) {
+      impl_->Fail(problem);
+      return nullptr;
+    }
+    return impl_->OpenSink(true, target);
+  } catch (const std::exception& e) {
+    impl_->Fail(std::string("Encryption failed: ") + e.what());
+    return nullptr;
+  }
+}
+
+int CryptComponent::FinishContainer(ContainerSink& sink, const ArchiveSource& source) {
+  impl_->failureText.clear();
+  impl_->cancelled = false;
+  try {
+    int64_t position = sink.Taken();
     const Impl::Reader read = [&](uint8_t* buffer, int64_t count, std::string& error) {
       const int64_t got = source.ReadAt(position, buffer, count);
       if (got < 0) error = "Cannot read the archive to encrypt";
       if (got > 0) position += got;
       return got;
     };
-    return impl_->Transform(true, read, std::max<int64_t>(source.Size(), 0), "", target);
+    return impl_->Complete(sink, true, read, std::max<int64_t>(source.Size(), 0), "");
   } catch (const std::exception& e) {
     return impl_->Fail(std::string("Encryption failed: ") + e.what());
   }

@@ -14,6 +14,8 @@
 
 namespace kvelv {
 
+class ContainerSink;
+
 // Raised by a failing call other than EncryptFileTo/DecryptFileTo (which return a result).
 class CryptError : public Error {
  public:
@@ -77,6 +79,14 @@ class CryptComponent {
   // The same with the plaintext read from `source` (the encrypt job's temporary archive, read
   // back through its keystream).
   [[nodiscard]] int EncryptSourceTo(const ArchiveSource& source, const std::string& target);
+  // The same made in two steps, for plaintext that is still being made (the encrypt job's
+  // archive while it is packed): OpenContainerSink checks the target and creates the temporary
+  // file beside it (nullptr on failure, nothing created then); the caller hands the sink the
+  // plaintext from its start, as far as it has it; FinishContainer reads the rest from `source`,
+  // from the sink's Taken() on, and ends as EncryptSourceTo does (the progress handler counts
+  // the whole). The container's bytes are those of EncryptSourceTo of the whole.
+  [[nodiscard]] std::unique_ptr<ContainerSink> OpenContainerSink(const std::string& target);
+  [[nodiscard]] int FinishContainer(ContainerSink& sink, const ArchiveSource& source);
   // Called by EncryptFileTo, EncryptSourceTo and DecryptFileTo after every chunk with the source
   // bytes done and the source's size; false stops the call, which then fails as any failure does
   // (nothing written, an existing target untouched) with Cancelled() true.

@@ -14,6 +14,7 @@
 #include "jobs/JobTexts.h"
 #include "jobs/NameNotices.h"
 #include "jobs/ProgressReport.h"
+#include "jobs/sealed/SealedSource.h"
 #include "platform/FileSystem.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipReader.h"
@@ -50,13 +51,30 @@ bool AskAboutTargets(StagedExtraction& staged, Prompter& prompter) {
   return prompter.AskYesNo(texts::kOverwrite, texts::kOverwriteCaption);
 }
 
+// The classic format's text when a sealed one was required.
+constexpr const char kClassicRefused[] =
+    "the container is in format 1 (AES-256-CBC without authentication), and format 2 is required";
+
+// The plaintext of a sealed container, every chunk checked as it is read; nullptr with `failure`.
+std::shared_ptr<sealed::SealedSource> OpenSealed(const std::string& container, std::string_view password,
+                                                 std::string& failure) {
+  std::error_code ec;
+  std::shared_ptr<FileArchiveSource> raw = FileArchiveSource::Open(container, ec);
+  if (!raw) {
+    failure = "Cannot open \"" + container + "\": " + (ec ? ec.message() : std::string("unknown error"));
+    return nullptr;
+  }
+  return sealed::SealedSource::Open(std::move(raw), password, failure);
+}
+
 }  // namespace
 
 int DecryptFileToFolder(const platform::SecretBytes& password, const std::string& container, const std::string& folder,
-                        JobMode mode, Prompter& prompter) {
+                        JobMode mode, Prompter& prompter, ContainerFormat oldest) {
   const bool interactive = mode == JobMode::Interactive;
+  const bool isSealed = IsSealedContainer(container);
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
-  if (!component) {
+  if (!component || (isSealed && !sealed::PrimitivesReady())) {
     if (!interactive) {
       prompter.ReportFailure(console_text::kNoComponent);
       return exit_code::kNoComponent;
@@ -64,17 +82,28 @@ int DecryptFileToFolder(const platform::SecretBytes& password, const std::string
     prompter.ShowMessage(texts::kComponentNotRegistered);
     return 0;
   }
-  ConfigureForContainer(*component, password);
 
   // The archive is read from the container itself, decrypted where it is read: no plaintext
   // archive is ever written to disk.
-  std::shared_ptr<ArchiveSource> plaintext = component->OpenDecrypted(container);
+  std::shared_ptr<sealed::SealedSource> sealedSource;
+  std::shared_ptr<ArchiveSource> plaintext;
+  std::string openFailure;
+  if (isSealed) {
+    sealedSource = OpenSealed(container, password.View(), openFailure);
+    plaintext = sealedSource;
+  } else if (oldest == ContainerFormat::Sealed) {
+    openFailure = kClassicRefused;
+  } else {
+    ConfigureForContainer(*component, password);
+    plaintext = component->OpenDecrypted(container);
+    openFailure = component->FailureText();
+  }
   if (!plaintext) {
     if (!interactive) {
-      prompter.ReportFailure(std::string(console_text::kDecryptFailed) + component->FailureText());
+      prompter.ReportFailure(std::string(console_text::kDecryptFailed) + openFailure);
       return exit_code::kFailed;
     }
-    prompter.ShowMessage(texts::kDecryptFailed + component->FailureText());
+    prompter.ShowMessage(texts::kDecryptFailed + openFailure);
     return 0;
   }
 
@@ -129,7 +158,21 @@ int DecryptFileToFolder(const platform::SecretBytes& password, const std::string
   } catch (const ECantWriteUCF& e) {
     return fail(e.what());
   } catch (const std::exception& e) {
+    // A chunk of a sealed container that fails its check is the reason, whatever the reader made of it.
+    if (sealedSource && !sealedSource->Failure().empty()) return fail(sealedSource->Failure());
     return damaged(e.what());  // an archive that cannot be read through is damaged, however it shows it
+  }
+  if (sealedSource) {
+    // Nothing is committed before every chunk of the container has passed its check, also the
+    // chunks no entry's data lies in.
+    std::string failure;
+    bool stopped = false;
+    const bool verified = sealedSource->VerifyRemaining(failure, [&] {
+      stopped = progress.CancelRequested();
+      return !stopped;
+    });
+    if (stopped) return cancelled();
+    if (!verified) return fail(failure);
   }
   if (staged->Failed() > 0) return damaged(std::to_string(staged->Failed()) + " entries fail their check");
   if (reader.EntryCountRead() == 0) return damaged("it holds no entries");
@@ -157,11 +200,11 @@ int DecryptFileToFolder(const platform::SecretBytes& password, const std::string
     return !interactive && staged->BlockedBy() == State::InUse ? exit_code::kTargetLocked : code;
   }
   if (!interactive) {
-    ReportNames(staged->Notices(), false, prompter);
+    ReportNames(staged->Notices(), JobMode::Batch, prompter);
     return exit_code::kDone;
   }
   prompter.ShowMessage(texts::kDecryptDone);
-  ReportNames(staged->Notices(), true, prompter);
+  ReportNames(staged->Notices(), JobMode::Interactive, prompter);
   return 0;
 }
 

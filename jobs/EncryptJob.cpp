@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "jobs/ConsoleTexts.h"
+#include "jobs/ContainerFollower.h"
+#include "jobs/ContainerSink.h"
 #include "jobs/CryptComponent.h"
 #include "jobs/ExitCodes.h"
 #include "jobs/FileProbes.h"
@@ -12,6 +14,8 @@
 #include "jobs/JobTexts.h"
 #include "jobs/ProgressReport.h"
 #include "jobs/TempArchive.h"
+#include "jobs/sealed/Primitives.h"
+#include "jobs/sealed/SealedWriter.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "zip/ArchiveSource.h"
@@ -81,10 +85,10 @@ std::vector<std::string> PackableFiles(const std::vector<std::string>& files, Pr
 }  // namespace
 
 int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::string>& files,
-                 const std::string& target, JobMode mode, Prompter& prompter) {
+                 const std::string& target, JobMode mode, Prompter& prompter, ContainerFormat format) {
   const bool interactive = mode == JobMode::Interactive;
   std::unique_ptr<CryptComponent> component = CryptComponent::Create();
-  if (!component) {
+  if (!component || (format == ContainerFormat::Sealed && !sealed::PrimitivesReady())) {
     if (!interactive) {
       prompter.ReportFailure(console_text::kNoComponent);
       return exit_code::kNoComponent;
@@ -97,6 +101,17 @@ int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::s
   // process: nothing of the files is readable on the disk should the machine stop meanwhile.
   std::shared_ptr<const ArchiveTransform> keystream = component->NewScratchKeystream();
   if (!keystream) return Report(interactive, prompter, false, target, component->FailureText());
+  // The container is encrypted while the archive is packed, each part once it is final. Where
+  // the container cannot be started now (a target that is refused, say), it is made afterwards
+  // from the whole archive, and fails there as it would have.
+  // The sealed format is made afterwards from the whole archive: it reads one chunk ahead to
+  // flag the last.
+  ConfigureForContainer(*component, password);
+  std::unique_ptr<ContainerSink> sink =
+      format == ContainerFormat::Classic ? component->OpenContainerSink(target) : nullptr;
+  std::shared_ptr<ContainerFollower> follower = sink ? std::make_shared<ContainerFollower>(*sink) : nullptr;
+  auto containerFailed = [&] { return follower != nullptr && follower->Failed(); };
+
   TempArchive archive;
   if (!archive.Guarded()) prompter.Notice(std::string(console_text::kNotGuarded) + archive.Path());
   std::string failure;  // the first listed file that could not be packed, and why
@@ -107,10 +122,11 @@ int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::s
     // Between blocks of work: a cancel request ends the pass as a failure would, the partial
     // archive removed.
     writer.OnProcessMessages = [&] {
-      if (progress.CancelRequested()) writer.SetCancel(true);
+      if (progress.CancelRequested() || containerFailed()) writer.SetCancel(true);
     };
     writer.SetZipName(archive.Path());
     writer.SetArchiveTransform(keystream);
+    writer.SetArchiveFollower(follower);
     writer.SetExpandWildcards(false);  // a path is that file, whatever characters it holds
     writer.SetFilesList(PackableFiles(files, prompter));
     writer.OnNoSuchFile = [&](const std::string& item) {
@@ -128,6 +144,7 @@ int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::s
     };
     (void)writer.PackFiles();
   } catch (const EUserCanceled&) {
+    if (containerFailed()) return Report(interactive, prompter, false, target, follower->FailureText());
     return ReportCancelled(interactive, prompter);
   } catch (const EZipException& e) {
     // A writer failure (disk full, unreadable source) is a failed encryption, not a crash.
@@ -135,21 +152,38 @@ int EncryptFiles(const platform::SecretBytes& password, const std::vector<std::s
   }
   // Exit code 0 means every file that is to be packed is in the container.
   if (!failure.empty()) return Report(interactive, prompter, false, target, failure);
+  if (containerFailed()) return Report(interactive, prompter, false, target, follower->FailureText());
 
-  ConfigureForContainer(*component, password);
-  // The container is made from the temporary archive, read back through its keystream.
-  component->SetProgressHandler([&](int64_t done, int64_t total) {
-    progress.Encrypting(done, total);
-    return !progress.CancelRequested();
-  });
+  // The container (the rest of it, when it was begun while packing) comes from the temporary
+  // archive, read back through its keystream.
   std::error_code ec;
   std::shared_ptr<FileArchiveSource> plaintext = FileArchiveSource::Open(archive.Path(), ec, keystream);
-  const bool ok = plaintext && component->EncryptSourceTo(*plaintext, target) == 1;
-  const std::string reason =
-      plaintext ? component->FailureText() : "Cannot open \"" + archive.Path() + "\": " + ec.message();
+  if (!plaintext) {
+    archive.Remove();
+    return Report(interactive, prompter, false, target, "Cannot open \"" + archive.Path() + "\": " + ec.message());
+  }
+  bool ok = false;
+  bool cancelled = false;
+  std::string reason;
+  if (format == ContainerFormat::Sealed) {
+    sealed::SealSettings settings;
+    settings.progress = [&](int64_t done, int64_t total) {
+      progress.Encrypting(done, total);
+      return !progress.CancelRequested();
+    };
+    ok = sealed::SealSourceTo(*plaintext, archive.Path(), target, password.View(), settings, reason, &cancelled) == 1;
+  } else {
+    component->SetProgressHandler([&](int64_t done, int64_t total) {
+      progress.Encrypting(done, total);
+      return !progress.CancelRequested();
+    });
+    ok = (sink ? component->FinishContainer(*sink, *plaintext) : component->EncryptSourceTo(*plaintext, target)) == 1;
+    cancelled = !ok && component->Cancelled();
+    reason = component->FailureText();
+  }
   plaintext.reset();
   archive.Remove();
-  if (!ok && component->Cancelled()) return ReportCancelled(interactive, prompter);
+  if (cancelled) return ReportCancelled(interactive, prompter);
   return Report(interactive, prompter, ok, target, reason);
 }
 

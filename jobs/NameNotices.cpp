@@ -91,9 +91,9 @@ std::string NoticeSummary(const std::vector<NameNotice>& notices) {
   return text;
 }
 
-void ReportNames(const std::vector<NameNotice>& notices, bool interactive, Prompter& prompter) {
+void ReportNames(const std::vector<NameNotice>& notices, JobMode mode, Prompter& prompter) {
   if (notices.empty()) return;
-  if (interactive) {
+  if (mode == JobMode::Interactive) {
     prompter.ShowMessage(NoticeSummary(notices));
     return;
   }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/JobMode.h"
 #include "jobs/Prompter.h"
 #include "zip/StagedExtraction.h"
 
@@ -14,6 +15,6 @@ namespace kvelv {
 std::string NoticeLine(const NameNotice& notice);
 // The window's message for all of them ("" when there are none).
 std::string NoticeSummary(const std::vector<NameNotice>& notices);
-void ReportNames(const std::vector<NameNotice>& notices, bool interactive, Prompter& prompter);
+void ReportNames(const std::vector<NameNotice>& notices, JobMode mode, Prompter& prompter);
 
 }  // namespace kvelv

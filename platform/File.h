@@ -49,12 +49,20 @@ class File {
   int64_t ReadAt(int64_t position, void* buffer, int64_t count) const;
   // Bytes written; fewer than `count` means the write failed (disk full, I/O error).
   int64_t Write(const void* buffer, int64_t count);
+  // Writes at `position`, as Write does; the file position afterwards is undefined. A handle
+  // written only so may be read with ReadAt on another thread meanwhile (the parts of it that
+  // are not being written), on every system.
+  int64_t WriteAt(int64_t position, const void* buffer, int64_t count);
   bool Seek(int64_t position);
   int64_t Position() const;  // -1 on error
   int64_t Size() const;      // -1 on error
   std::optional<FileStamp> Stamp() const;  // nullopt on error
   bool Truncate(int64_t size);
   bool Sync();   // flush to stable storage
+  // Starts writing the `length` bytes at `position` to storage without waiting for it, so a
+  // later Sync() has less left to wait for. Only a hint: nothing where the system has no such
+  // call (Windows), and failures are left to Sync() to report.
+  void StartWriteBack(int64_t position, int64_t length);
   // The file's last-write time (seconds since the Unix epoch), set through this handle.
   bool SetLastWriteTime(int64_t unixSeconds);
   // DOS attributes through this handle: 0x01 clears all write bits, else the owner may write.

@@ -34,9 +34,13 @@ step "Qt for Windows (static, cached outside the repository)"
 QT_PREFIX=$(bash "$ROOT/scripts/build-qt-windows.sh" | tail -1)
 cat "$QT_PREFIX/.complete"
 
+step "libsodium for Windows (static, cached outside the repository)"
+SODIUM_PREFIX=$(bash "$ROOT/scripts/build-sodium-windows.sh" | tail -1)
+cat "$SODIUM_PREFIX/.complete"
+
 step "Windows cross build (mingw-w64, static)"
 cmake --preset mingw -S "$ROOT" -B "$WIN_BUILD" -DKVELV_QT_PREFIX="$QT_PREFIX" \
-  -DKVELV_HOST_BINARY="$HOST_BUILD/app/kvelv"
+  -DKVELV_SODIUM_PREFIX="$SODIUM_PREFIX" -DKVELV_HOST_BINARY="$HOST_BUILD/app/kvelv"
 cmake --build "$WIN_BUILD" -j "$JOBS"
 # Both executables must run on a bare Windows: only DLLs that every Windows has.
 check_imports() {
@@ -48,11 +52,12 @@ check_imports() {
       { echo "$(basename "$exe") needs $dll, which Windows does not ship" >&2; exit 1; }
   done
 }
-# advapi32: the stack protector's runtime (libssp) draws its guard from CryptGenRandom.
+# advapi32: the system's random numbers for the sealed format (libsodium uses RtlGenRandom), and
+# the stack protector's runtime (libssp), which draws its guard from CryptGenRandom.
 CONSOLE_DLLS="kernel32.dll user32.dll shell32.dll bcrypt.dll msvcrt.dll advapi32.dll"
 check_imports "$WIN_BUILD/app/kvelv.exe" "$CONSOLE_DLLS"
 # Qt 6 needs Windows 10: its API sets, shcore, Direct3D 11 and DXGI are there.
-check_imports "$WIN_BUILD/app/kvelv-gui.exe" "$CONSOLE_DLLS advapi32.dll authz.dll comdlg32.dll \
+check_imports "$WIN_BUILD/app/kvelv-gui.exe" "$CONSOLE_DLLS authz.dll comdlg32.dll \
   d3d9.dll d3d11.dll dwmapi.dll dxgi.dll gdi32.dll imm32.dll netapi32.dll ole32.dll oleaut32.dll \
   shcore.dll shlwapi.dll userenv.dll uxtheme.dll version.dll winmm.dll ws2_32.dll wtsapi32.dll \
   api-ms-win-core-synch-l1-2-0.dll api-ms-win-core-winrt-l1-1-0.dll api-ms-win-core-winrt-string-l1-1-0.dll"

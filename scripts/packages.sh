@@ -7,10 +7,13 @@ KVELV_PACKAGES_BUILD=(
   build-essential cmake ninja-build g++ clang pkg-config ccache
   clang-format  # the format check of changed lines (scripts/check-format.sh)
   zlib1g-dev libssl-dev openssl
+  libsodium-dev  # Argon2id and XChaCha20-Poly1305: the sealed container, the Argon2id login hash
   libisal-dev  # the fast inflater on Linux (the build falls back to zlib without it)
   libgtest-dev googletest libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   zip unzip p7zip-full libarchive-tools python3 ca-certificates
+  python3-argon2 python3-cryptography  # an independent reader of the sealed format (tests)
+  pigz  # the benchmark's peer for parallel deflate (bench/run.py)
   # The interactive build's layout is made for these metrics; the real-display test's desktop.
   fonts-liberation xvfb openbox xdotool x11-utils imagemagick
   qt6-translations-l10n  # Qt's own buttons in the user's language (Norwegian in the tests)
@@ -24,8 +27,9 @@ KVELV_PACKAGES_HARDENING=(
 # The Windows cross build, its tests under Wine, and the Debian package.
 KVELV_PACKAGES_WINDOWS=(
   build-essential cmake ccache dpkg-dev file locales openssl zip unzip
-  zlib1g-dev libssl-dev qt6-base-dev libgl-dev
+  zlib1g-dev libssl-dev libsodium-dev qt6-base-dev libgl-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 googletest
+  autoconf automake libtool make  # libsodium for Windows from Debian's source (build-sodium-windows.sh)
   libgnutls30  # Wine's bcrypt does AES through it (only recommended by wine64)
   fonts-wine   # Tahoma and MS Sans Serif for the windows under Wine
   ninja-build  # the presets' generator, and the Qt build (scripts/build-qt-windows.sh)

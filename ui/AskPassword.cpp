@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QString>
 
+#include "jobs/LoginHash.h"
 #include "jobs/SettingsFile.h"
 #include "jobs/Prompter.h"
 #include "platform/LockedMemory.h"
@@ -86,7 +87,9 @@ platform::SecretBytes AskPassword(const LoginServices& services) {
       prompter.ShowMessage(kNoHash);
       return {};
     }
-    const bool accepted = stored == kCheckOff || CryptComponent::EqualInConstantTime(stored, computed);
+    const bool accepted =
+        stored == kCheckOff || (IsArgon2idLoginHash(stored) ? CheckArgon2idLoginHash(stored, password.View())
+                                                            : CryptComponent::EqualInConstantTime(stored, computed));
     // An empty password would end the program as a cancel does, without a word: ask again.
     if (accepted && !password.Empty()) return password;
 

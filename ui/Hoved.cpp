@@ -1,5 +1,6 @@
 #include "ui/Hoved.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -49,6 +50,7 @@ const char* const kStopJobQuestion = "Jobben er ikke ferdig. Vil du avbryte den 
 
 const char* const kPlacement = "Placement";
 const char* const kPaths = "LastUsedPaths";
+const char* const kEncryption = "Encryption";
 
 std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
 
@@ -119,9 +121,14 @@ Hoved::Hoved(UiPrompter& prompter, std::string settingsPath, std::vector<std::st
       settingsPath_(std::move(settingsPath)),
       arguments_(std::move(arguments)),
       // The chosen file is one path, never split at ";" or any other character.
-      encrypt_([](const platform::SecretBytes& password, const std::string& file, const std::string& target,
-                  JobMode mode, Prompter& prompter) { return EncryptFiles(password, {file}, target, mode, prompter); }),
-      decrypt_(DecryptFileToFolder),
+      encrypt_([this](const platform::SecretBytes& password, const std::string& file, const std::string& target,
+                      JobMode mode, Prompter& prompter) {
+        return EncryptFiles(password, {file}, target, mode, prompter, encryptFormat_);
+      }),
+      decrypt_([](const platform::SecretBytes& password, const std::string& container, const std::string& folder,
+                  JobMode mode, Prompter& prompter) {
+        return DecryptFileToFolder(password, container, folder, mode, prompter);
+      }),
       now_(platform::NowUnixSeconds),
       selectfolder_(prompter, this) {
   selectfolder_.SetOptions(sfdoCreateDeleteButtons | sfdoContextMenus | sfdoCreateFolderIcon |
@@ -200,10 +207,18 @@ void Hoved::BuildControls() {
   btnEncryptToFolder_ =
       button(encryptGroup_, "btnEncryptToFolder", "...", QRect(563, 47, 30, 21), &Hoved::btnEncryptToFolderClick);
   btnEncrypt_ = button(encryptGroup_, "btnEncrypt", "Krypter fil", QRect(599, 32, 83, 25), &Hoved::btnEncryptClick);
+  // The sealed container format (Argon2id, authenticated chunks) instead of the classic one.
+  chkStrongFormat_ = new QCheckBox(QString::fromUtf8(kStrongFormatCaption), encryptGroup_);
+  chkStrongFormat_->setObjectName(QStringLiteral("chkStrongFormat"));
+  chkStrongFormat_->setFont(Plain(font));
+  chkStrongFormat_->setToolTip(QString::fromUtf8(
+      "Format 2: passordet gjøres sterkt med Argon2id og hver del av filen autentiseres.\n"
+      "Eldre utgaver av Orv Kvelv kan ikke åpne slike filer."));
+  chkStrongFormat_->setGeometry(599, 58, 88, 17);
 
   // The "Krypter" group first, so "Krypter fil" has the focus when the window opens.
   const QWidget* order[] = {btnEncrypt_,        txtEncryptToFolder_, txtFileToEncrypt_,
-                            btnFileToEncrypt_,  btnEncryptToFolder_, btnDecrypt_,
+                            btnFileToEncrypt_,  btnEncryptToFolder_, chkStrongFormat_, btnDecrypt_,
                             txtDecryptToFolder_, txtEncryptedFile_,  btnEncryptedFile_,
                             btnDecryptToFolder_};
   for (std::size_t i = 1; i < std::size(order); ++i)
@@ -254,6 +269,7 @@ void Hoved::LayOut() {
   } moving[] = {{btnEncryptedFile_, 563}, {btnDecryptToFolder_, 563}, {btnDecrypt_, 599},
                 {btnFileToEncrypt_, 563}, {btnEncryptToFolder_, 563}, {btnEncrypt_, 599}};
   for (const auto& m : moving) m.button->move(m.left + dx, m.button->y());
+  chkStrongFormat_->move(599 + dx, chkStrongFormat_->y());
 }
 
 void Hoved::resizeEvent(QResizeEvent* event) {
@@ -280,6 +296,7 @@ void Hoved::FormCreate() {
   txtEncryptToFolder_->setText(QString::fromStdString(settings.ReadString(kPaths, "EncryptToFolder", "")));
   txtEncryptedFile_->setText(QString::fromStdString(settings.ReadString(kPaths, "EncryptedFile", "")));
   txtDecryptToFolder_->setText(QString::fromStdString(settings.ReadString(kPaths, "DecryptToFolder", "")));
+  chkStrongFormat_->setChecked(settings.ReadInteger(kEncryption, "Format", 1) == 2);
   KeepOnScreen();
 }
 
@@ -306,6 +323,7 @@ void Hoved::FormClose() {
   settings.WriteString(kPaths, "EncryptToFolder", Text(txtEncryptToFolder_));
   settings.WriteString(kPaths, "EncryptedFile", Text(txtEncryptedFile_));
   settings.WriteString(kPaths, "DecryptToFolder", Text(txtDecryptToFolder_));
+  settings.WriteInteger(kEncryption, "Format", chkStrongFormat_->isChecked() ? 2 : 1);
 }
 
 void Hoved::closeEvent(QCloseEvent* event) {
@@ -366,6 +384,8 @@ void Hoved::SetActionsEnabled(bool enabled) {
   for (QPushButton* b : {btnEncryptedFile_, btnDecryptToFolder_, btnDecrypt_, btnFileToEncrypt_,
                          btnEncryptToFolder_, btnEncrypt_})
     b->setEnabled(enabled);
+  // The running job's format is settled; the box waits for the next one.
+  chkStrongFormat_->setEnabled(enabled);
   // The paths stay readable while a job runs, but not editable.
   for (QLineEdit* e : {txtEncryptedFile_, txtDecryptToFolder_, txtFileToEncrypt_, txtEncryptToFolder_})
     e->setReadOnly(!enabled);
@@ -441,6 +461,7 @@ void Hoved::btnEncryptClick() {
         !prompter_.Confirm("Filen er gamlere enn en time, er det riktig fil?"))
       return;
     const std::string target = EncryptTargetPath(folder, file, platform::ToLocal(now_()));
+    encryptFormat_ = chkStrongFormat_->isChecked() ? ContainerFormat::Sealed : ContainerFormat::Classic;
     RunJob([&](Prompter& p) { encrypt_(password_, file, target, JobMode::Interactive, p); });
   });
 }

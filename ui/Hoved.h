@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "jobs/ContainerFormat.h"
 #include "jobs/JobMode.h"
 #include "platform/SecretBytes.h"
 #include "ui/SelectFolderDialog.h"
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -32,6 +34,9 @@ QFont MainWindowFont();
 QFont FitLabelFont(QFont font, const QStringList& texts, int room);
 // `frame` moved (and shrunk when larger) so that it lies wholly within `available`.
 QRect FitOnScreen(QRect frame, const QRect& available);
+
+// The caption of the check box that chooses the sealed container format.
+inline constexpr const char kStrongFormatCaption[] = "Forsterket";
 
 class Hoved final : public QWidget {
   Q_OBJECT
@@ -68,6 +73,7 @@ class Hoved final : public QWidget {
   // True while a job runs; the window then takes no second action, and closing it asks whether
   // to stop the job (the window closes once the job has ended).
   bool Busy() const { return busy_; }
+  QCheckBox* chkStrongFormat() const { return chkStrongFormat_; }
   // The running job's progress indication (null when no job runs).
   BusyIndicator* Indicator() const { return indicator_; }
 
@@ -126,6 +132,9 @@ class Hoved final : public QWidget {
   QPushButton* btnFileToEncrypt_;
   QPushButton* btnEncryptToFolder_;
   QPushButton* btnEncrypt_;
+  QCheckBox* chkStrongFormat_;
+  // The format the next encryption writes, taken from the check box when it starts.
+  ContainerFormat encryptFormat_ = ContainerFormat::Classic;
 };
 
 }  // namespace kvelv

@@ -84,6 +84,9 @@ class ZipWriter : public ZipReader {
   // file never holds the archive itself; whoever reads it back applies the same transform.
   // Only a new archive is written so: with a transform set, an existing ZipName is refused.
   void SetArchiveTransform(std::shared_ptr<const ArchiveTransform> transform) { pack_.transform = std::move(transform); }
+  // Lets `follower` read a new archive while it is written, each part once it is final
+  // (zip/ArchiveFollower.h); an archive that exists already is not followed.
+  void SetArchiveFollower(std::shared_ptr<ArchiveFollower> follower) { pack_.follower = std::move(follower); }
 
   // --- Hooks (called only when assigned) ---------------------------------------------------------
   std::function<void(int fileCount, int64_t totalBytes, bool& stop)> OnStartZipInfo;

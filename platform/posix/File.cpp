@@ -217,6 +217,30 @@ int64_t File::Write(const void* buffer, int64_t count) {
   return done;
 }
 
+int64_t File::WriteAt(int64_t position, const void* buffer, int64_t count) {
+  if (handle_ < 0 || position < 0) {
+    lastError_ = Errno(handle_ < 0 ? EBADF : EINVAL);
+    return 0;
+  }
+  const char* in = static_cast<const char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::pwrite(static_cast<int>(handle_), in + done, static_cast<size_t>(count - done),
+                         static_cast<off_t>(position + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = Errno(errno);
+      break;
+    }
+    if (n == 0) {
+      lastError_ = Errno(ENOSPC);
+      break;
+    }
+    done += n;
+  }
+  return done;
+}
+
 bool File::Seek(int64_t position) {
   if (handle_ < 0 || position < 0) {
     lastError_ = Errno(handle_ < 0 ? EBADF : EINVAL);
@@ -268,6 +292,16 @@ bool File::Sync() {
     return false;
   }
   return true;
+}
+
+void File::StartWriteBack(int64_t position, int64_t length) {
+#if defined(__linux__)
+  if (handle_ >= 0 && position >= 0 && length > 0)
+    (void)sync_file_range(static_cast<int>(handle_), position, length, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)position;
+  (void)length;
+#endif
 }
 
 bool File::SetLastWriteTime(int64_t unixSeconds) {

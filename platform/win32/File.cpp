@@ -168,6 +168,33 @@ int64_t File::Write(const void* buffer, int64_t count) {
   return done;
 }
 
+int64_t File::WriteAt(int64_t position, const void* buffer, int64_t count) {
+  if (handle_ == -1 || position < 0) {
+    lastError_ = Errno(handle_ == -1 ? EBADF : EINVAL);
+    return 0;
+  }
+  const char* in = static_cast<const char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const uint64_t at = static_cast<uint64_t>(position + done);
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
+    DWORD written = 0;
+    if (!WriteFile(ToHandle(handle_), in + done, chunk, &written, &where)) {
+      lastError_ = ErrorFromWin32(GetLastError());
+      break;
+    }
+    if (written == 0) {
+      lastError_ = Errno(ENOSPC);
+      break;
+    }
+    done += written;
+  }
+  return done;
+}
+
 bool File::Seek(int64_t position) {
   if (handle_ == -1 || position < 0) {
     lastError_ = Errno(handle_ == -1 ? EBADF : EINVAL);
@@ -209,6 +236,9 @@ bool File::Truncate(int64_t size) {
   if (position >= 0) Seek(position);
   return ok;
 }
+
+// FlushFileBuffers is the only call, and it waits: Sync() does it once at the end.
+void File::StartWriteBack(int64_t, int64_t) {}
 
 bool File::SetLastWriteTime(int64_t unixSeconds) {
   FILETIME written = win32::FileTimeFromUnix(unixSeconds);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/LastChance.h"
+#include "jobs/LoginHash.h"
 #include "tests/support/ConsoleMessages.h"
 #include "tests/support/TestSupport.h"
 
@@ -26,21 +27,26 @@ struct JobCall {
   std::string password;
   std::string source;
   std::string target;
+  int format = 1;
 };
 
 class RecordingJobs : public JobRunner {
  public:
   int Encrypt(const platform::SecretBytes& password, const std::vector<std::string>& files,
-              const std::string& target) override {
+              const std::string& target, ContainerFormat format) override {
     std::string joined;  // the list as one text, to compare with what was given
     for (const std::string& file : files) joined += (joined.empty() ? "" : ";") + file;
-    calls.push_back({"encrypt", std::string(password.View()), joined, target});
+    calls.push_back({"encrypt", std::string(password.View()), joined, target, static_cast<int>(format)});
     return result;
   }
   int Decrypt(const platform::SecretBytes& password, const std::string& container,
-              const std::string& folder) override {
-    calls.push_back({"decrypt", std::string(password.View()), container, folder});
+              const std::string& folder, ContainerFormat format) override {
+    calls.push_back({"decrypt", std::string(password.View()), container, folder, static_cast<int>(format)});
     return result;
+  }
+  std::string LoginHash(const platform::SecretBytes& password) override {
+    calls.push_back({"login hash", std::string(password.View()), "", "", 0});
+    return MakeArgon2idLoginHash(password.View());
   }
   std::vector<JobCall> calls;
   int result = 0;
@@ -251,6 +257,59 @@ TEST_F(BatchModeTest, DecryptGetsItsThreeValuesAndReturnsTheJobsCode) {
   EXPECT_EQ(jobs_.calls[0].target, "/out/dir");
 }
 
+TEST_F(BatchModeTest, FormatOptionReachesBothJobsAndRefusesOtherValues) {
+  const struct {
+    std::vector<std::string> format;
+    int code;
+    int passed;  // the format the job got; 0: no job
+    std::string out;
+  } cases[] = {
+      {{}, 0, 1, ""},
+      {{"-format=1"}, 0, 1, ""},
+      {{"-FORMAT=\"2\""}, 0, 2, ""},
+      {{"-format=2", "-format=1"}, 0, 1, ""},
+      {{"-format=3"}, 4, 0, "Illegal parameter:-format=3\r\n\r\n" + kUsage},
+      {{"-Format=02", "-bogus"}, 4, 0, "Illegal parameter:-Format=02\r\n\r\n" + kUsage},
+      {{"-format=sealed=2"}, 4, 0, "Illegal parameter:-format=sealed\r\n\r\n" + kUsage},
+  };
+  for (const char* mode : {"-encrypt", "-decrypt"}) {
+    for (const auto& c : cases) {
+      jobs_.calls.clear();
+      std::vector<std::string> args = {mode, "-password=pw", "-files=" + fileA_, "-to_file=x", "-file=" + fileA_,
+                                       "-to_folder=d"};
+      args.insert(args.end(), c.format.begin(), c.format.end());
+      EXPECT_EQ(Run(args), c.code) << mode << " " << ::testing::PrintToString(c.format);
+      EXPECT_EQ(Out(), c.out);
+      ASSERT_EQ(jobs_.calls.size(), c.passed == 0 ? 0u : 1u);
+      if (c.passed != 0) {
+        EXPECT_EQ(jobs_.calls[0].format, c.passed);
+      }
+    }
+  }
+  EXPECT_THROW(Run({"-encrypt", "-format"}), EConvertError);
+}
+
+TEST_F(BatchModeTest, MakeLoginHashPrintsTheSettingsLine) {
+  EXPECT_EQ(Run({"-make_login_hash"}), 1);
+  EXPECT_EQ(Out(), "Missing parameter: -password\r\n" + kUsage);
+  EXPECT_EQ(Run({"-Make_Login_Hash", "-password=bl\xC3\xA5" "b\xC3\xA6r"}), 0);
+  const std::string line = Out();
+  ASSERT_EQ(line.rfind("hash=$argon2id$v=19$m=65536,t=3,p=1$", 0), 0u) << line;
+  ASSERT_EQ(line.substr(line.size() - 2), "\r\n");
+  const std::string hash = line.substr(5, line.size() - 7);
+  EXPECT_TRUE(CheckArgon2idLoginHash(hash, "bl\xC3\xA5" "b\xC3\xA6r"));
+  EXPECT_FALSE(CheckArgon2idLoginHash(hash, "blabaer"));
+  ASSERT_EQ(jobs_.calls.size(), 1u);
+  EXPECT_EQ(jobs_.calls[0].job, "login hash");
+  // The password kept off the command line, from a file (or "-", standard input, alike).
+  const std::string file = dir_.Join("pw");
+  test::WriteFile(file, "fra fil\n");
+  EXPECT_EQ(Run({"-make_login_hash", "-password_file=" + file}), 0);
+  ASSERT_EQ(jobs_.calls.size(), 2u);
+  EXPECT_EQ(jobs_.calls[1].password, "fra fil");
+  EXPECT_EQ(Run({"-make_login_hash", "-password_file=" + dir_.Join("missing")}), 5);
+}
+
 TEST_F(BatchModeTest, OptionNamesIgnoreCaseAndValuesKeepIt) {
   EXPECT_EQ(Run({"-ENCRYPT", "-PassWord=MiXeD", "-Files=" + fileA_, "-TO_FILE=Out.X"}), 0);
   ASSERT_EQ(jobs_.calls.size(), 1u);
@@ -286,7 +345,7 @@ TEST_F(BatchModeTest, LaterOccurrencesWin) {
 TEST_F(BatchModeTest, AJobFailureReachesTheLastChanceReport) {
   class ThrowingJobs : public RecordingJobs {
    public:
-    int Decrypt(const platform::SecretBytes&, const std::string&, const std::string&) override {
+    int Decrypt(const platform::SecretBytes&, const std::string&, const std::string&, ContainerFormat) override {
       throw Error("disk on fire");
     }
   } throwing;

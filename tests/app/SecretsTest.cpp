@@ -232,26 +232,32 @@ TEST_F(SecretsTest, EncryptRunningAndDumpedKeepsThePasswordAndTheFilesToItself) 
   EXPECT_TRUE(test::WaitUntilEmpty(tmp_.Path())) << "the watcher removes the temporary archive";
 }
 
+// Both formats: a sealed container's password goes into the key derivation in place, and its
+// keys live in secret storage too.
 TEST_F(SecretsTest, DecryptRunningAndDumpedKeepsThePasswordToItself) {
-  // A container made with the password on the command line; then decrypted the same way.
-  std::string password;
-  for (size_t i = 0; i < secret_.Size(); ++i) password += static_cast<char>(secret_.At(i));
-  const std::vector<std::string> encrypt{"-encrypt", "-password=" + password, "-files=" + random_ + ";" + zeros_,
-                                         "-to_file=" + out_.Join("c.kvelv")};
-  const Spawned maker = Spawn(encrypt, folder_.Path(), tmp_.Path());
-  ASSERT_EQ(WaitFor(maker.pid), 0);
-  const std::string target = out_.Join("extracted");
-  const Spawned job = Spawn({"-decrypt", "-password=" + password, "-file=" + out_.Join("c.kvelv"), "-to_folder=" + target},
-                            folder_.Path(), tmp_.Path());
-  std::fill(password.begin(), password.end(), '\0');  // this process's own copies, for the scan
-  ASSERT_GT(job.pid, 0);
-  ASSERT_TRUE(WaitUntil([&] {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(target, ec))
-      if (entry.path().filename().string().rfind(".~kvelv-", 0) == 0) return true;
-    return false;
-  })) << "the job never started extracting";
-  InspectThenDump(job, SIGABRT, {});
+  for (const char* format : {"-format=1", "-format=2"}) {
+    SCOPED_TRACE(format);
+    // A container made with the password on the command line; then decrypted the same way.
+    std::string password;
+    for (size_t i = 0; i < secret_.Size(); ++i) password += static_cast<char>(secret_.At(i));
+    const std::vector<std::string> encrypt{"-encrypt", format, "-password=" + password,
+                                           "-files=" + random_ + ";" + zeros_, "-to_file=" + out_.Join("c.kvelv")};
+    const Spawned maker = Spawn(encrypt, folder_.Path(), tmp_.Path());
+    ASSERT_EQ(WaitFor(maker.pid), 0);
+    const std::string target = out_.Join(std::string("extracted") + (format + 8));  // no "=" in a value
+    const Spawned job = Spawn({"-decrypt", "-password=" + password, "-file=" + out_.Join("c.kvelv"),
+                               "-to_folder=" + target},
+                              folder_.Path(), tmp_.Path());
+    std::fill(password.begin(), password.end(), '\0');  // this process's own copies, for the scan
+    ASSERT_GT(job.pid, 0);
+    ASSERT_TRUE(WaitUntil([&] {
+      std::error_code ec;
+      for (const auto& entry : fs::directory_iterator(target, ec))
+        if (entry.path().filename().string().rfind(".~kvelv-", 0) == 0) return true;
+      return false;
+    })) << "the job never started extracting";
+    InspectThenDump(job, SIGABRT, {});
+  }
 }
 
 // The password given in a file or on a pipe is never on the command line, at any moment.

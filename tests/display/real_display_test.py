@@ -9,7 +9,7 @@ wrong password started from the command line. Every message and question must co
 the program's windows with the focus, stay there after the busy indication's delay, and close
 with Enter, Escape or a click. Then long jobs under a Norwegian locale, their reads slowed down
 (--throttle, an LD_PRELOAD library): the progress dialog moves; Escape, its close button and
-"Avbryt" each stop the job within half a second, leaving the old container or folder as it was
+"Avbryt" each stop the job (of either container format) within half a second, leaving the old container or folder as it was
 and no temporary or staging file; closing the main window during a job asks; Qt's own buttons
 say "Ja" and "Nei"; every window has the program's icon and class. Last, a large scale factor
 on the screen and the "-encrypt <file>" parameter.
@@ -351,9 +351,9 @@ def first_session(desktop, gui, work, log):
         s.back_to_main()
         desktop.screenshot("main-window", s.main)
 
-        # Tab to "Kryptert fil" (seven steps along the tab order), type the container, back
-        # to "Dekrypter fil" with Shift+Tab twice.
-        desktop.key(*["Tab"] * 7)
+        # Tab to "Kryptert fil" (eight steps along the tab order, the "Forsterket" box among
+        # them), type the container, back to "Dekrypter fil" with Shift+Tab twice.
+        desktop.key(*["Tab"] * 8)
         desktop.key("ctrl+a")
         desktop.type(container)
         desktop.key("shift+Tab", "shift+Tab", "KP_Enter")
@@ -422,9 +422,21 @@ def first_session(desktop, gui, work, log):
         wait_for(lambda: chooser not in desktop.windows(s.process.pid), "the folder chooser to close")
         s.back_to_main()
 
+        # "Forsterket" ticked with the mouse: "Krypter fil" then writes the sealed format.
+        before = set(os.listdir(sealed))
+        desktop.click(s.main, 4 + 599 + 8, 93 + 58 + 8)
+        desktop.click(s.main, 4 + 599 + 41, 93 + 32 + 12)
+        s.expect_message_answered_by(APP_TITLE, "Return", " (encrypted, sealed)")
+        s.back_to_main()
+        made = [n for n in os.listdir(sealed) if n.endswith(".orvkvelv") and
+                (n not in before or n == os.path.basename(container))]
+        with open(os.path.join(sealed, sorted(made)[-1]), "rb") as f:
+            check(f.read(8) == b"\x89KVL\x00\r\n\x1a", "with Forsterket ticked the container is the sealed format")
+
         s.close_main()
         check(read_ini_value(ini, "EncryptToFolder") == sealed,
               "the chosen folder went into the edit (and the settings)")
+        check(read_ini_value(ini, "Format") == "2", "the ticked box went into the settings")
         return container
     finally:
         s.kill()
@@ -518,14 +530,16 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
     with open(source, "wb") as f:
         f.write(os.urandom(5 * THROTTLE_RATE))
     container = os.path.join(data, "stor.orvkvelv")
+    # The same in the sealed format, for a decrypt of format 2 stopped as well.
+    strong = os.path.join(data, "sterk.orvkvelv")
     # And a small one, read at full speed, for a decrypt that runs to the overwrite question.
     small_source = os.path.join(base, "stor.bin")
     with open(small_source, "wb") as f:
         f.write(b"a small stor.bin\n")
     small = os.path.join(base, "liten.orvkvelv")
-    for plain, sealed_file in ((source, container), (small_source, small)):
-        subprocess.run([kvelv, "-encrypt", "-password=x", "-files=" + plain, "-to_file=" + sealed_file],
-                       check=True, stdin=subprocess.DEVNULL)
+    for plain, sealed_file, fmt in ((source, container, "1"), (source, strong, "2"), (small_source, small, "1")):
+        subprocess.run([kvelv, "-encrypt", "-format=" + fmt, "-password=x", "-files=" + plain,
+                        "-to_file=" + sealed_file], check=True, stdin=subprocess.DEVNULL)
     with open(os.path.join(sealed, "gammel.orvkvelv"), "wb") as f:
         f.write(b"the old container")
     for name, text in (("stor.bin", b"the old stor.bin"), ("annet.txt", b"another file")):
@@ -566,13 +580,17 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
         nothing_left("A stopped encrypt")
         s.back_to_main()
 
-        # The dialog's close button, the same.
+        # The dialog's close button, the same, in the sealed format ("Forsterket" ticked and
+        # unticked again).
+        strong_box = (4 + 599 + 8, 93 + 58 + 8)
+        desktop.click(s.main, *strong_box)
         desktop.click(s.main, *encrypt)
         dialog = s.progress_dialog()
         box = stop_job(s, reads, dialog, lambda: desktop.click_close_button(dialog), "The close button")
         s.answer(box, "Return")
-        nothing_left("An encrypt stopped with the close button")
+        nothing_left("A sealed encrypt stopped with the close button")
         s.back_to_main()
+        desktop.click(s.main, *strong_box)
 
         # "Avbryt" itself, in a decrypt into a folder with files of the same names.
         desktop.click(s.main, *decrypt)
@@ -583,6 +601,17 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
         box = stop_job(s, reads, dialog, lambda: desktop.click(dialog, width - 50, height - 22), '"Avbryt"')
         s.answer(box, "Return")
         nothing_left("A stopped decrypt")
+        s.back_to_main()
+
+        # A decrypt of the sealed format, stopped the same way.
+        desktop.click(s.main, 4 + 128 + 100, 6 + 17 + 10)  # "Kryptert fil"
+        desktop.key("ctrl+a")
+        desktop.type(strong)
+        desktop.click(s.main, *decrypt)
+        dialog = s.progress_dialog()
+        box = stop_job(s, reads, dialog, lambda: desktop.click(dialog, width - 50, height - 22), '"Avbryt" (sealed)')
+        s.answer(box, "Return")
+        nothing_left("A stopped decrypt of a sealed container")
         s.back_to_main()
 
         # A small container run to its end: the overwrite question has Qt's Norwegian buttons,

@@ -76,34 +76,42 @@ TEST(CancelJob, StoppedAtEachStepLeavesEverythingAsItWas) {
   TempDir out;
   TempDir folder;
   ScopedTempDirEnv tmp;
-  // The container the decrypts read is also the old container the encrypts would replace.
-  const std::string container = out.Join("pakke.orvkvelv");
+  // The containers the decrypts read are also the old containers the encrypts would replace.
+  const std::string classic = out.Join("pakke.orvkvelv");
+  const std::string strong = out.Join("forsterket.orvkvelv");
   SilentPrompter silent;
-  ASSERT_EQ(EncryptFiles(platform::SecretBytes("pw"), files.paths, container, JobMode::Batch, silent), 0);
+  const platform::SecretBytes pw("pw");
+  ASSERT_EQ(EncryptFiles(pw, files.paths, classic, JobMode::Batch, silent), 0);
+  ASSERT_EQ(EncryptFiles(pw, files.paths, strong, JobMode::Batch, silent, ContainerFormat::Sealed), 0);
   WriteFile(folder.Join("stor.bin"), "the old stor.bin");
   WriteFile(folder.Join("liten3.txt"), "the old liten3.txt");
   const auto before = std::make_pair(Contents(out.Path()), Contents(folder.Path()));
+  constexpr ContainerFormat k1 = ContainerFormat::Classic, k2 = ContainerFormat::Sealed;
   const struct {
     const char* moment;
     bool encrypt;
+    ContainerFormat format;
     std::function<bool(const JobProgress&)> when;
   } cases[] = {
-      {"packing a large file", true, [](const JobProgress& p) { return p.file == "stor.bin" && p.done > (2u << 20); }},
-      {"among small files read ahead", true, [](const JobProgress& p) { return p.file == "liten20.txt"; }},
-      {"encrypting", true, [](const JobProgress& p) { return p.file == "pakke.orvkvelv" && p.done * 4 > p.total * 3; }},
-      {"extracting a large entry", false, [](const JobProgress& p) { return p.file == "stor.bin" && p.done > (2u << 20); }},
-      {"among small entries decoded ahead", false, [](const JobProgress& p) { return p.file == "liten20.txt"; }},
-      {"before the files go in", false, [](const JobProgress& p) { return p.done == p.total; }},
+      {"packing a large file", true, k1, [](const JobProgress& p) { return p.file == "stor.bin" && p.done > (2u << 20); }},
+      {"among small files read ahead", true, k1, [](const JobProgress& p) { return p.file == "liten20.txt"; }},
+      {"encrypting", true, k1, [](const JobProgress& p) { return p.file == "pakke.orvkvelv" && p.done * 4 > p.total * 3; }},
+      {"sealing", true, k2, [](const JobProgress& p) { return p.file == "forsterket.orvkvelv" && p.done * 4 > p.total * 3; }},
+      {"extracting a large entry", false, k1, [](const JobProgress& p) { return p.file == "stor.bin" && p.done > (2u << 20); }},
+      {"among small entries decoded ahead", false, k1, [](const JobProgress& p) { return p.file == "liten20.txt"; }},
+      {"before the files go in", false, k1, [](const JobProgress& p) { return p.done == p.total; }},
+      {"extracting a large sealed entry", false, k2, [](const JobProgress& p) { return p.file == "stor.bin" && p.done > (2u << 20); }},
+      {"before the last chunks are checked", false, k2, [](const JobProgress& p) { return p.done == p.total; }},
   };
   for (const auto& c : cases) {
     for (const bool interactive : {true, false}) {
       SCOPED_TRACE(std::string(c.moment) + (interactive ? ", interactive" : ", batch"));
       CancellingPrompter prompter;
       prompter.when = c.when;
-      const platform::SecretBytes password("pw");
+      const std::string container = c.format == k1 ? classic : strong;
       const JobMode mode = interactive ? JobMode::Interactive : JobMode::Batch;
-      const int code = c.encrypt ? EncryptFiles(password, files.paths, container, mode, prompter)
-                                 : DecryptFileToFolder(password, container, folder.Path(), mode, prompter);
+      const int code = c.encrypt ? EncryptFiles(pw, files.paths, container, mode, prompter, c.format)
+                                 : DecryptFileToFolder(pw, container, folder.Path(), mode, prompter);
       EXPECT_TRUE(prompter.requested);
       EXPECT_LE(prompter.reportsAfter, 8);  // it stopped soon after
       const std::string said = interactive ? (c.encrypt ? "Krypteringen ble avbrutt. Ingen fil er skrevet."

@@ -6,11 +6,14 @@
 #include <string>
 #include <thread>
 
+#include "jobs/CryptComponent.h"
 #include "jobs/EncryptJob.h"
+#include "jobs/ContainerCrypto.h"
 #include "tests/support/FaultRun.h"
 #include "tests/support/ScopedTempDirEnv.h"
 #include "tests/support/ScriptedPrompter.h"
 #include "tests/support/TestSupport.h"
+#include "zip/ZipWriter.h"
 
 namespace kvelv::test {
 namespace {
@@ -80,6 +83,36 @@ TEST(EncryptJob, SourceChangedWhilePackedIsNamedInTheMessage) {
   ASSERT_EQ(prompter.shown.size(), 1u);
   EXPECT_EQ(prompter.shown[0].text, "Kryptering feilet: File \"" + source + "\" changed while it was packed");
   EXPECT_FALSE(std::filesystem::exists(target));
+  EXPECT_TRUE(tmp.IsEmpty());
+}
+
+// The container is encrypted while the archive is packed, yet it holds exactly the archive the
+// writer makes of the same files on its own: many small files, a large one deflated on several
+// threads between them, an empty one.
+TEST(EncryptJob, ContainerHoldsTheArchiveTheWriterMakesAlone) {
+  TempDir work;
+  ScopedTempDirEnv tmp;
+  std::vector<std::string> files;
+  for (int i = 0; i < 200; ++i) {
+    files.push_back(work.Join("f" + std::to_string(i) + ".txt"));
+    WriteFile(files.back(), i % 50 == 0 ? std::string() : RandomBytes(static_cast<size_t>(i) * 97, i) + std::string(3000, 'x'));
+  }
+  files.insert(files.begin() + 50, work.Join("large.bin"));
+  WriteFile(files[50], RandomBytes(6u << 20, 7));
+  const std::string target = work.Join("x.orvkvelv");
+  SilentPrompter silent;
+  ASSERT_EQ(EncryptFiles(platform::SecretBytes("pw"), files, target, JobMode::Batch, silent), 0);
+
+  std::unique_ptr<CryptComponent> component = CryptComponent::Create();
+  ASSERT_NE(component, nullptr);
+  ConfigureForContainer(*component, platform::SecretBytes("pw"));
+  ASSERT_EQ(component->DecryptFileTo(target, work.Join("inner.zip")), 1) << component->FailureText();
+  ZipWriter writer;
+  writer.SetZipName(work.Join("alone.zip"));
+  writer.SetExpandWildcards(false);
+  writer.SetFilesList(files);
+  ASSERT_EQ(writer.PackFiles(), static_cast<int>(files.size()));
+  EXPECT_TRUE(ReadFile(work.Join("inner.zip")) == ReadFile(work.Join("alone.zip")));
   EXPECT_TRUE(tmp.IsEmpty());
 }
 

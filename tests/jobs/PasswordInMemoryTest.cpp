@@ -34,28 +34,33 @@ class ScanningPrompter final : public Prompter {
   std::function<void()> scan_;
 };
 
+// Both container formats: the sealed one hands the password to the key derivation in place.
 TEST(PasswordInMemory, OneCopyInSecretStorageWhileTheJobsRunAndNoneAfter) {
   if (test::UnderSanitizer()) GTEST_SKIP() << "a sanitizer's shadow memory cannot be searched";
-  const MaskedSecret secret = MaskedSecret::Random("in-memory-password-", 40);
-  test::TempDir src, work, out;
-  test::ScopedTempDirEnv tmp;
-  test::WriteFile(src.Join("a.txt"), "alpha");
-  test::WriteFile(out.Join("a.txt"), "old");  // so the decryption asks before it overwrites
-  int scans = 0;
-  {
-    const platform::SecretBytes password = secret.Reveal();
-    ScanningPrompter prompter([&] {
-      ++scans;
-      const std::vector<test::MemoryHit> hits = test::FindInMemory(getpid(), secret);
-      ASSERT_EQ(hits.size(), 1u) << "scan " << scans;
-      EXPECT_EQ(hits[0].address, reinterpret_cast<uintptr_t>(password.Data())) << hits[0].mapping;
-    });
-    ASSERT_EQ(EncryptFiles(password, {src.Join("a.txt")}, work.Join("c.kvelv"), JobMode::Interactive, prompter), 0);
-    ASSERT_EQ(DecryptFileToFolder(password, work.Join("c.kvelv"), out.Path(), JobMode::Interactive, prompter), 0);
+  for (const ContainerFormat format : {ContainerFormat::Classic, ContainerFormat::Sealed}) {
+    SCOPED_TRACE(format == ContainerFormat::Sealed ? "format 2" : "format 1");
+    const MaskedSecret secret = MaskedSecret::Random("in-memory-password-", 40);
+    test::TempDir src, work, out;
+    test::ScopedTempDirEnv tmp;
+    test::WriteFile(src.Join("a.txt"), "alpha");
+    test::WriteFile(out.Join("a.txt"), "old");  // so the decryption asks before it overwrites
+    int scans = 0;
+    {
+      const platform::SecretBytes password = secret.Reveal();
+      ScanningPrompter prompter([&] {
+        ++scans;
+        const std::vector<test::MemoryHit> hits = test::FindInMemory(getpid(), secret);
+        ASSERT_EQ(hits.size(), 1u) << "scan " << scans;
+        EXPECT_EQ(hits[0].address, reinterpret_cast<uintptr_t>(password.Data())) << hits[0].mapping;
+      });
+      const std::string container = work.Join("c.kvelv");
+      ASSERT_EQ(EncryptFiles(password, {src.Join("a.txt")}, container, JobMode::Interactive, prompter, format), 0);
+      ASSERT_EQ(DecryptFileToFolder(password, container, out.Path(), JobMode::Interactive, prompter), 0);
+    }
+    EXPECT_EQ(scans, 3);  // the encryption's end, the question, the decryption's end
+    EXPECT_EQ(test::ReadFile(out.Join("a.txt")), "alpha");
+    EXPECT_TRUE(test::FindInMemory(getpid(), secret).empty());
   }
-  EXPECT_EQ(scans, 3);  // the encryption's end, the question, the decryption's end
-  EXPECT_EQ(test::ReadFile(out.Join("a.txt")), "alpha");
-  EXPECT_TRUE(test::FindInMemory(getpid(), secret).empty());
 }
 
 }  // namespace

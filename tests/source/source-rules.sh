@@ -32,7 +32,7 @@ done
 while IFS= read -r line; do
   breach "a layer above zip includes below zip's face: $line"
 done < <(grep -rnE '^\s*#\s*include\s*["<]zip/[^"/>]+/' jobs ui app --include='*.cpp' --include='*.h')
-zip_face_base='ZipExceptions|ArchiveSource|ArchiveTransform|TargetNames'
+zip_face_base='ZipExceptions|ArchiveSource|ArchiveTransform|ArchiveFollower|Concurrency|TargetNames'
 declare -A zip_allowed=(
   [common]='common'
   [records]='common|records'

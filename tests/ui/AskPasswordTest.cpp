@@ -30,6 +30,8 @@ namespace {
 // Base64 of the MD5 of the windows-1252 bytes, as computed by openssl from iconv output.
 const char* const kHashHemmelig = "+x1Y3pm+CrYzYm9OaPcSnQ==";
 const char* const kHashBlabaer = "r16Ub3bQAeNqoXRNnLpWUg==";  // "blåbær"
+// The Argon2id form of "blåbær", made by Python's argon2-cffi (four lanes, 1 MiB, one pass).
+const char* const kArgon2Blabaer = "$argon2id$v=19$m=1024,t=1,p=4$kv4dmS1YmFM196f5Qe4u0A$xAD/dKSfpzzeijWY/y/Q9g";
 
 void WriteSettings(const QString& path, const QByteArray& hashLine) {
   QFile file(path);
@@ -156,6 +158,24 @@ class AskPasswordTest : public QObject {
     login.showings = {{QStringLiteral("blåbær"), QDialog::Accepted, {}}};
     QCOMPARE(login.Run(ini), std::string("blåbær"));
     QVERIFY(login.prompter.log.isEmpty());
+  }
+
+  void argon2idHashIsCheckedAndOutOfRangeParametersAreRefused() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("kvelv.ini");
+    WriteSettings(ini, QByteArray("hash=") + kArgon2Blabaer);
+    Login login;
+    login.showings = {{QStringLiteral("blåbæR"), QDialog::Accepted, {}}, {QStringLiteral("blåbær"), QDialog::Accepted, {}}};
+    QCOMPARE(login.Run(ini), std::string("blåbær"));
+    QCOMPARE(login.prompter.log, QStringList{QStringLiteral("message: Feil passord! Prøv på nytt")});
+    // 2 GiB or eleven passes: refused as a wrong password, before anything is allocated.
+    for (const char* params : {"m=2097152,t=1,p=1", "m=1024,t=11,p=1"}) {
+      WriteSettings(ini, QByteArray("hash=") + QByteArray(kArgon2Blabaer).replace("m=1024,t=1,p=4", params));
+      Login refused;
+      refused.showings = {{QStringLiteral("blåbær"), QDialog::Accepted, {}}};
+      QCOMPARE(refused.Run(ini), std::string());
+      QCOMPARE(refused.prompter.log, QStringList{QStringLiteral("message: Feil passord! Prøv på nytt")});
+    }
   }
 
   void hashDifferingOnlyInCaseIsWrong() {

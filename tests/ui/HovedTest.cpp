@@ -1,5 +1,6 @@
 // The main window driven through its controls: checks and messages in order, the age question,
 // the target path, the settings, the command line, anchors, and a real round trip.
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
@@ -168,7 +169,7 @@ class HovedTest : public QObject {
     // The style draws the focus only after a keyboard focus change; from the start here.
     QVERIFY(w.testAttribute(Qt::WA_KeyboardFocusChange));
     const char* chain[] = {"btnEncrypt",        "txtEncryptToFolder", "txtFileToEncrypt",
-                           "btnFileToEncrypt",  "btnEncryptToFolder", "btnDecrypt",
+                           "btnFileToEncrypt",  "btnEncryptToFolder", "chkStrongFormat", "btnDecrypt",
                            "txtDecryptToFolder", "txtEncryptedFile",  "btnEncryptedFile",
                            "btnDecryptToFolder", "btnEncrypt"};
     for (std::size_t i = 1; i < std::size(chain); ++i) {
@@ -381,7 +382,8 @@ class HovedTest : public QObject {
       QMetaObject::invokeMethod(
           &w,
           [&] {
-            buttonsEnabled = f.Button("btnEncrypt")->isEnabled() || f.Button("btnDecrypt")->isEnabled();
+            buttonsEnabled = f.Button("btnEncrypt")->isEnabled() || f.Button("btnDecrypt")->isEnabled() ||
+                             w.chkStrongFormat()->isEnabled();
             editable = !f.Edit("txtEncryptedFile")->isReadOnly();
             w.btnEncryptClick();
             closed = w.close();  // asks; unanswered is No
@@ -601,6 +603,39 @@ class HovedTest : public QObject {
     QVERIFY(two.prompter.log.isEmpty());
     QCOMPARE(two.Edit("txtEncryptedFile")->text(), QString());
     QVERIFY(two.window->CommandLineHandled());
+  }
+
+  // Off by default, remembered in the settings file, and when on the window writes the sealed
+  // format, which its decrypt reads like the classic one.
+  void strongFormatBoxChoosesTheSealedFormat() {
+    QTemporaryDir dir;
+    const QString source = dir.filePath("notat.txt");
+    WriteText(source, "sterkt beskyttet\n");
+    const QString settings = dir.filePath("kvelv.ini");
+    ScriptedUiPrompter prompter;
+    auto w = std::make_unique<Hoved>(prompter, S(settings), std::vector<std::string>{});
+    w->SetPassword(kvelv::platform::SecretBytes("hemmelig"));
+    QCheckBox* box = w->chkStrongFormat();
+    QCOMPARE(box->text(), QStringLiteral("Forsterket"));
+    QVERIFY(!box->isChecked());
+    QCOMPARE(box->parentWidget()->objectName(), QStringLiteral("GroupBox1"));
+    box->setChecked(true);
+    w->findChild<QLineEdit*>("txtFileToEncrypt")->setText(source);
+    w->findChild<QLineEdit*>("txtEncryptToFolder")->setText(dir.path());
+    QTest::mouseClick(w->findChild<QPushButton*>("btnEncrypt"), Qt::LeftButton);
+    const QStringList containers = QDir(dir.path()).entryList({"*.orvkvelv"}, QDir::Files);
+    QCOMPARE(containers.size(), 1);
+    const QString container = dir.filePath(containers[0]);
+    QVERIFY(ReadText(container).startsWith(QByteArray("\x89KVL\0\r\n\x1A", 8)));
+    QVERIFY(QDir().mkdir(dir.filePath("ut")));
+    w->findChild<QLineEdit*>("txtEncryptedFile")->setText(container);
+    w->findChild<QLineEdit*>("txtDecryptToFolder")->setText(dir.filePath("ut"));
+    QTest::mouseClick(w->findChild<QPushButton*>("btnDecrypt"), Qt::LeftButton);
+    QCOMPARE(ReadText(dir.filePath("ut/notat.txt")), QByteArray("sterkt beskyttet\n"));
+    QVERIFY(w->close());
+    QCOMPARE(kvelv::SettingsFile(S(settings)).ReadInteger("Encryption", "Format", -1), 2);
+    w = std::make_unique<Hoved>(prompter, S(settings), std::vector<std::string>{});
+    QVERIFY(w->chkStrongFormat()->isChecked());
   }
 
   void encryptThenDecryptThroughTheWindow() {

@@ -9,7 +9,8 @@ add_library(kvelv_test_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/support/TestSupport.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/RunProcess.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/ArchiveMaker.cpp
-  ${PROJECT_SOURCE_DIR}/tests/support/RawDeflate.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/support/RawDeflate.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/SealedTestSupport.cpp)
 target_include_directories(kvelv_test_support PUBLIC ${PROJECT_SOURCE_DIR})
 kvelv_add_test_paths(kvelv_test_support)
 target_link_libraries(kvelv_test_support PUBLIC kvelv_app GTest::gtest PRIVATE kvelv_warnings)

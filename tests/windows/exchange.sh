@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Containers exchanged between the Windows build (under Wine), the Linux build and the openssl
-# command, both ways, with the same password; the archives inside must be the same bytes.
+# command, both ways, with the same password; the archives inside must be the same bytes. Sealed
+# containers (-format=2) too: each build reads the other's, and the golden container.
 # Usage: exchange.sh <kvelv.exe> <linux kvelv or ""> <emulator command...>
 set -euo pipefail
 exe=$1
@@ -14,6 +15,7 @@ if [[ -z "$linux" || ! -x "$linux" ]]; then
 fi
 command -v openssl >/dev/null || { echo "exchange: SKIPPED: openssl missing"; exit 77; }
 
+golden=$(cd "$(dirname "${BASH_SOURCE[0]}")/../data/sealed" && pwd)/golden.orvkvelv
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -62,6 +64,29 @@ code=$?
 set -e
 check "a wrong password ends with exit code 2" test "$code" -eq 2
 checks=9
+
+# The sealed format: random salt and nonces, so the containers differ; each build reads both.
+cd in
+win -encrypt -format=2 "-password=$password" '-files=brød.txt;data.bin' -to_file=../win2.kvl
+"$linux" -encrypt -format=2 "-password=$password" '-files=brød.txt;data.bin' -to_file=../linux2.kvl
+cd ..
+mkdir from-win2 from-linux2 golden-win
+check "the Windows build writes the sealed format" test "$(head -c 8 win2.kvl | od -An -tx1 | tr -d ' ')" = 894b564c000d0a1a
+"$linux" -decrypt -format=2 "-password=$password" -file=win2.kvl -to_folder=from-win2
+check "Linux reads the Windows sealed container" cmp in/data.bin from-win2/data.bin
+check "  with the non-ASCII name" cmp in/brød.txt from-win2/brød.txt
+win -decrypt -format=2 "-password=$password" -file=linux2.kvl -to_folder=from-linux2
+check "Windows reads the Linux sealed container" cmp in/data.bin from-linux2/data.bin
+cp "$golden" golden.kvl
+win -decrypt '-password=gyllen nøkkel' -file=golden.kvl -to_folder=golden-win
+check "Windows reads the golden sealed container" test "$(md5sum <golden-win/linjer.txt | cut -c1-32)" = \
+  "$(python3 -c 'import sys; sys.stdout.write("".join("linje %05d: Orv Kvelv forsegler dette arkivet.\n" % i for i in range(1600)))' | md5sum | cut -c1-32)"
+set +e
+win -decrypt -format=2 "-password=$password" -file=linux.kvl -to_folder=from-openssl >/dev/null 2>&1
+code=$?
+set -e
+check "Windows with -format=2 refuses a classic container (exit code 2)" test "$code" -eq 2
+checks=$((checks + 6))
 
 # Every kind of name a Linux user has that Windows cannot hold as it is, in a container made by
 # the Linux build (and two names that differ in letter case only, which only another tool

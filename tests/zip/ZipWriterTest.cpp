@@ -463,5 +463,47 @@ TEST_F(ZipWriterTest, ArchiveTransformCoversEveryByteAndReadsBack) {
   EXPECT_EQ(test::ReadFile(Archive()).size(), plain.size());
 }
 
+// Reads what the writer calls final as soon as it says so, on the writer's thread.
+class RecordingFollower final : public ArchiveFollower {
+ public:
+  void Begin(std::shared_ptr<const ArchiveSource> written) override { written_ = std::move(written); }
+  void Final(int64_t end) override {
+    ASSERT_NE(written_, nullptr);
+    ASSERT_GE(end, static_cast<int64_t>(seen.size()));
+    std::string more(static_cast<size_t>(end) - seen.size(), '\0');
+    ASSERT_EQ(written_->ReadAt(static_cast<int64_t>(seen.size()), more.data(), static_cast<int64_t>(more.size())),
+              static_cast<int64_t>(more.size()));
+    seen += more;
+  }
+  void Stop() override { written_.reset(); }
+  std::string seen;
+
+ private:
+  std::shared_ptr<const ArchiveSource> written_;
+};
+
+// What the writer calls final never changes afterwards: every entry but the last and its header
+// are there as the finished archive has them, large ones deflated on several threads and small
+// ones ahead of their turn, read back through the transform.
+TEST_F(ZipWriterTest, FollowerReadsOnlyBytesThatStayAsTheyAre) {
+  std::vector<std::string> items;
+  for (int i = 0; i < 40; ++i) items.push_back(Make("s" + std::to_string(i) + ".txt", std::string(5000 + i, 'a' + i % 26)));
+  items.insert(items.begin() + 10, Make("big.bin", test::RandomBytes(5 << 20, 4)));
+  items.push_back(Make("last.raw", test::RandomBytes(400000, 5)));
+  const auto follower = std::make_shared<RecordingFollower>();
+  const auto transform = std::make_shared<PositionXor>();
+  ASSERT_EQ(Pack(items, [&](ZipWriter& w) {
+              w.SetNoCompressList({"*.raw"});
+              w.SetArchiveTransform(transform);
+              w.SetArchiveFollower(follower);
+            }),
+            42);
+  std::string archive = test::ReadFile(Archive());
+  auto* bytes = reinterpret_cast<uint8_t*>(archive.data());
+  ASSERT_TRUE(transform->Apply(0, bytes, bytes, archive.size()));
+  EXPECT_GT(follower->seen.size(), size_t{5} << 20);
+  EXPECT_TRUE(archive.compare(0, follower->seen.size(), follower->seen) == 0);
+}
+
 }  // namespace
 }  // namespace kvelv

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "zip/common/Concurrency.h"
+#include "zip/Concurrency.h"
 #include "zip/ZipExceptions.h"
 
 namespace kvelv {

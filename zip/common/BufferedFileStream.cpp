@@ -7,6 +7,28 @@
 
 namespace kvelv {
 
+namespace {
+
+// The bytes a stream wrote, read back from its file by position, not through the stream.
+class WrittenFileBytes final : public ArchiveSource {
+ public:
+  WrittenFileBytes(const platform::File& file, std::shared_ptr<const ArchiveTransform> transform)
+      : file_(file), transform_(std::move(transform)) {}
+  int64_t Size() const override { return file_.Size(); }
+  int64_t ReadAt(int64_t position, void* buffer, int64_t count) const override {
+    const int64_t got = file_.ReadAt(position, buffer, count);
+    if (got <= 0 || transform_ == nullptr) return got;
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    return transform_->Apply(position, bytes, bytes, static_cast<size_t>(got)) ? got : -1;
+  }
+
+ private:
+  const platform::File& file_;
+  std::shared_ptr<const ArchiveTransform> transform_;
+};
+
+}  // namespace
+
 BufferedFileStream::BufferedFileStream(size_t bufferSize)
     : buffer_(bufferSize == 0 ? 1 : bufferSize) {}
 
@@ -55,6 +77,10 @@ void BufferedFileStream::OpenSource(std::shared_ptr<const ArchiveSource> source,
   lastError_.clear();
 }
 
+std::shared_ptr<const ArchiveSource> BufferedFileStream::WrittenBytes() const {
+  return std::make_shared<WrittenFileBytes>(file_, transform_);
+}
+
 void BufferedFileStream::OpenOrThrow(const std::string& path, platform::OpenMode mode) {
   std::error_code ec;
   if (!Open(path, mode, ec))
@@ -72,11 +98,9 @@ bool BufferedFileStream::FlushWrite() {
   if (!writing_ || bufferFill_ == 0) return !failed_;
   const int64_t want = static_cast<int64_t>(bufferFill_);
   int64_t done = 0;
-  if (file_.Seek(bufferStart_)) {
-    // The buffer is rewritten in place: nothing reads these bytes again once they are written.
-    if (transform_ == nullptr || transform_->Apply(bufferStart_, buffer_.data(), buffer_.data(), bufferFill_))
-      done = file_.Write(buffer_.data(), want);
-  }
+  // The buffer is rewritten in place: nothing reads these bytes again once they are written.
+  if (transform_ == nullptr || transform_->Apply(bufferStart_, buffer_.data(), buffer_.data(), bufferFill_))
+    done = file_.WriteAt(bufferStart_, buffer_.data(), want);
   if (done != want) {
     failed_ = true;
     lastError_ = file_.LastError();
@@ -137,7 +161,7 @@ int64_t BufferedFileStream::ReadRaw(void* buffer, int64_t count) {
 bool BufferedFileStream::WriteRaw(const uint8_t* data, int64_t count, int64_t& done) {
   done = 0;
   if (transform_ == nullptr) {
-    done = file_.Write(data, count);
+    done = file_.WriteAt(position_, data, count);
     return done == count;
   }
   // The caller's bytes stay as they are: the transformed ones go out in buffer-sized pieces.
@@ -146,7 +170,7 @@ bool BufferedFileStream::WriteRaw(const uint8_t* data, int64_t count, int64_t& d
   while (done < count) {
     const int64_t n = std::min(piece, count - done);
     if (!transform_->Apply(position_ + done, data + done, transformed_.data(), static_cast<size_t>(n))) return false;
-    const int64_t written = file_.Write(transformed_.data(), n);
+    const int64_t written = file_.WriteAt(position_ + done, transformed_.data(), n);
     if (written > 0) done += written;
     if (written != n) return false;
   }
@@ -173,7 +197,7 @@ int64_t BufferedFileStream::Write(const void* data, int64_t count) {
     const int64_t remaining = count - total;
     if (bufferFill_ == 0 && remaining >= static_cast<int64_t>(buffer_.size())) {
       int64_t done = 0;
-      if (file_.Seek(position_)) WriteRaw(in + total, remaining, done);
+      WriteRaw(in + total, remaining, done);
       if (done != remaining) {
         failed_ = true;
         lastError_ = file_.LastError();

@@ -12,6 +12,7 @@
 // flush failed: the writer must check it. The destructor flushes too but cannot report.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -43,6 +44,13 @@ class BufferedFileStream {
   // every byte read from it comes back through it (null: none). Set it on a file opened empty,
   // before the first write. Opening another file drops it.
   void SetTransform(std::shared_ptr<const ArchiveTransform> transform) { transform_ = std::move(transform); }
+  // What this stream wrote to its file, read back with positional reads (through the transform)
+  // that may run on another thread while the stream goes on writing: only bytes before
+  // FileHoldsBefore() that will not be written again may be read so. Valid while the stream
+  // keeps this file open.
+  std::shared_ptr<const ArchiveSource> WrittenBytes() const;
+  // Every byte written before this position is in the file, none of them waits in the buffer.
+  int64_t FileHoldsBefore() const { return writing_ && bufferFill_ > 0 ? bufferStart_ : INT64_MAX; }
   // The source being read (null for a file opened by path).
   const std::shared_ptr<const ArchiveSource>& Source() const { return source_; }
   // The file itself, for what the stream does not do (times, attributes); Flush() first.
@@ -82,7 +90,7 @@ class BufferedFileStream {
 
  private:
   bool FlushWrite();
-  // Writes `count` bytes at the file's position through the transform; false on failure.
+  // Writes `count` bytes at position_ through the transform; false on failure.
   bool WriteRaw(const uint8_t* data, int64_t count, int64_t& done);
   // Reads at position_ from the file or the source, past the buffer; -1 on error.
   int64_t ReadRaw(void* buffer, int64_t count);

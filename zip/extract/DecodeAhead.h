@@ -17,7 +17,7 @@
 
 #include "zip/ArchiveSource.h"
 #include "zip/codec/EntryDecoder.h"
-#include "zip/common/Concurrency.h"
+#include "zip/Concurrency.h"
 #include "zip/records/ZipHeaderInfo.h"
 
 namespace kvelv {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "zip/common/Concurrency.h"
+#include "zip/Concurrency.h"
 #include "zip/common/LittleEndian.h"
 #include "zip/ZipExceptions.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/FileStamp.h"
-#include "zip/common/Concurrency.h"
+#include "zip/Concurrency.h"
 #include "zip/codec/ParallelDeflate.h"
 
 namespace kvelv {

@@ -2,6 +2,7 @@
 // directory and the end records, and the move over an archive that is rewritten.
 #include "zip/pack/ZipPacker.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -38,6 +39,7 @@ ZipPacker::ZipPacker(const PackSettings& settings, const PackEvents& events, con
 }
 
 ZipPacker::~ZipPacker() {
+  StopFollower();
   if (finished_ || !outCreated_) return;
   out_.Close();
   platform::DeleteFile(outPath_);
@@ -65,6 +67,7 @@ PackResult ZipPacker::Run() {
   if (existing) CopyOldEntries();
   AddItems();
   WriteCentralDirectory();
+  StopFollower();
   CloseOutput();
   if (temporary_) MoveOutputToArchive();
   finished_ = true;
@@ -123,6 +126,10 @@ void ZipPacker::CreateOutput(bool existing) {
     outPath_ = settings_.zipName;
     if (!out_.Open(outPath_, platform::OpenMode::CreateNew, ec)) ThrowCreateError(outPath_, ec);
     out_.SetTransform(settings_.transform);
+    if (settings_.follower != nullptr) {
+      follower_ = settings_.follower.get();
+      follower_->Begin(out_.WrittenBytes());
+    }
   } else {
     std::string folder = settings_.tempPath;
     if (folder.empty() || !platform::FolderExists(folder)) folder = platform::TempFolder();
@@ -172,8 +179,19 @@ void ZipPacker::AddItems() {
   prefetch_.reset();
 }
 
+void ZipPacker::FinalBefore(int64_t end) {
+  if (follower_ != nullptr) follower_->Final(std::min(end, out_.FileHoldsBefore()));
+}
+
+void ZipPacker::StopFollower() {
+  if (follower_ == nullptr) return;
+  follower_->Stop();
+  follower_ = nullptr;
+}
+
 void ZipPacker::WriteCentralDirectory() {
   const int64_t start = out_.Position();
+  FinalBefore(start);
   end_.SetCentralOffset(static_cast<uint64_t>(start));
   end_.SetCentralDisk(0);
   uint64_t onThisDisk = 0;

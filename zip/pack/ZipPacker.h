@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/File.h"
+#include "zip/ArchiveFollower.h"
 #include "zip/ArchiveTransform.h"
 #include "zip/common/BufferedFileStream.h"
 #include "zip/records/EndRecord.h"
@@ -47,6 +48,8 @@ struct PackSettings {
   kvelv::OEMConvert oemConvert = kvelv::OEMConvert::oemFlexible;
   // Laid over every byte of a new archive on its way to the disk (zip/ArchiveTransform.h).
   std::shared_ptr<const ArchiveTransform> transform;
+  // Told as a new archive becomes final, so that it can read it meanwhile (zip/ArchiveFollower.h).
+  std::shared_ptr<ArchiveFollower> follower;
 };
 
 // What a pass lets its caller hear and decide; every member is optional.
@@ -100,6 +103,10 @@ class ZipPacker {
   void AddItems();
   void WriteCentralDirectory();
   void CloseOutput();
+  // Tells the follower that the archive is final before `end` (the start of what the pass may
+  // still rewrite), as far as the file holds it already.
+  void FinalBefore(int64_t end);
+  void StopFollower();
   void Dispose();
   void Adopt(std::unique_ptr<ZipHeaderInfo> entry, bool fromOldArchive);
 
@@ -152,6 +159,7 @@ class ZipPacker {
   bool temporary_ = false;
   bool finished_ = false;
   BufferedFileStream out_;
+  ArchiveFollower* follower_ = nullptr;  // settings_.follower while it follows out_
 
   std::unique_ptr<EntryList> byName_;  // recognises names already packed; does not own
   std::unique_ptr<EntryList> byNone_;  // archive order; owns the entries

@@ -120,6 +120,7 @@ bool ZipPacker::AddFolderEntry(const std::string& item) {
       return false;
     }
   }
+  FinalBefore(out_.Position());
   WritePackedLocalHeader(out_, *entry, false);
   if (events_.endZip) events_.endZip(item, 0, 0);
   entry_ = std::move(entry);
@@ -215,6 +216,8 @@ void ZipPacker::WriteFileEntry(ZipHeaderInfo& entry, const std::string& item, So
   entry.SetCompressionMethod(kMethodDeflated);
   entry.SetCrc32(0xFFFFFFFF);
   entry.SetCompressedSize(0);
+  // What comes before this entry is final: only its own header is still rewritten.
+  FinalBefore(out_.Position());
   const int64_t headerLength = WritePackedLocalHeader(out_, entry, reserve);
   const uint64_t offset = entry.RelativeOffset();
   const int64_t dataStart = out_.Position();
