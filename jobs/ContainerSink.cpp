@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <exception>
 
-#include "platform/File.h"
-#include "platform/FileSystem.h"
-
 namespace kvelv {
 
 namespace {
@@ -13,55 +10,20 @@ namespace {
 constexpr size_t kBlockSize = 16;
 // The largest piece run through the cipher at once: a longer Write is cut into such pieces.
 constexpr size_t kPiece = size_t{1} << 20;
-// Written bytes are sent on to the disk in steps of this many, so that the sync at the end finds
-// little left to write.
-constexpr int64_t kWriteBackStep = int64_t{8} << 20;
 // Pieces between the cipher and the writer: one being encrypted, one being written, one spare.
 constexpr size_t kPiecesInFlight = 3;
-
-std::string Reason(const std::error_code& ec, const char* fallback) {
-  return ec ? ec.message() : std::string(fallback);
-}
-
-// The target's folder with a trailing separator, so the temporary file lands beside it.
-std::string FolderOf(const std::string& path) {
-  size_t at = path.find_last_of(std::string("/") + platform::kSeparator);
-  if (at == std::string::npos) return std::string(".") + platform::kSeparator;
-  return path.substr(0, at + 1);
-}
 
 }  // namespace
 
 std::unique_ptr<ContainerSink> ContainerSink::Open(std::unique_ptr<crypto::CipherStream> cipher,
                                                    const std::string& target, bool encrypting, std::string& error) {
-  // Renaming over a device or folder would replace it rather than write into it; a read-only
-  // file is refused as opening it for writing would be.
-  if (auto existing = platform::GetFileInfo(target)) {
-    if (!platform::FileExists(target)) {
-      error = "Cannot write \"" + target + "\": it exists and is not a regular file";
-      return nullptr;
-    }
-    if ((existing->attributes & platform::kAttrReadOnly) != 0) {
-      error = "Cannot write \"" + target + "\": the file is read-only";
-      return nullptr;
-    }
-  }
-  // Written beside the target under a temporary name, which nothing leaves behind: every way out
-  // removes it, and so does a signal that ends the process, or the watcher after a kill.
-  std::error_code ec;
-  const std::string folder = FolderOf(target);
-  platform::PartialFile out = platform::PartialFile::Create(folder, ".tmp", ec);
-  if (!out.IsOpen()) {
-    error = "Cannot create a temporary file in \"" + folder + "\": " + Reason(ec, "unknown error");
-    return nullptr;
-  }
-  return std::unique_ptr<ContainerSink>(new ContainerSink(std::move(cipher), std::move(out), target, encrypting));
+  ContainerTarget out;
+  if (!out.Create(target, error)) return nullptr;
+  return std::unique_ptr<ContainerSink>(new ContainerSink(std::move(cipher), std::move(out), encrypting));
 }
 
-ContainerSink::ContainerSink(std::unique_ptr<crypto::CipherStream> cipher, platform::PartialFile out,
-                             std::string target, bool encrypting)
-    : cipher_(std::move(cipher)), out_(std::move(out)), target_(std::move(target)), encrypting_(encrypting),
-      pieces_(kPiecesInFlight) {
+ContainerSink::ContainerSink(std::unique_ptr<crypto::CipherStream> cipher, ContainerTarget out, bool encrypting)
+    : cipher_(std::move(cipher)), out_(std::move(out)), encrypting_(encrypting), pieces_(kPiecesInFlight) {
   for (Piece& piece : pieces_) {
     piece.bytes.resize(kPiece + kBlockSize);
     free_.push_back(&piece);
@@ -86,20 +48,7 @@ ContainerSink::~ContainerSink() {
   for (Piece& piece : pieces_) crypto::SecureWipe(piece.bytes.data(), piece.bytes.size());
 }
 
-bool ContainerSink::WritePiece(const Piece& piece) {
-  if (piece.length == 0) return true;
-  platform::File& file = out_.Handle();
-  if (file.Write(piece.bytes.data(), static_cast<int64_t>(piece.length)) != static_cast<int64_t>(piece.length)) {
-    writeError_ = "Cannot write \"" + target_ + "\": " + Reason(file.LastError(), "the disk may be full");
-    return false;
-  }
-  written_ += static_cast<int64_t>(piece.length);
-  if (written_ - sentOn_ >= kWriteBackStep) {
-    file.StartWriteBack(sentOn_, written_ - sentOn_);
-    sentOn_ = written_;
-  }
-  return true;
-}
+bool ContainerSink::WritePiece(const Piece& piece) { return out_.Write(piece.bytes.data(), piece.length, writeError_); }
 
 void ContainerSink::WriteLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -179,23 +128,9 @@ bool ContainerSink::Finish(std::string& error, bool& badPadding) {
   if (!Drain(error)) return false;
   // A container is a file for the user: a replaced one keeps its permissions, a new one gets the
   // usual ones. The plaintext of a decryption stays the owner's alone.
-  platform::File& file = out_.Handle();
-  if (!file.TakePermissions(target_, encrypting_ ? platform::NewFileMode::Usual : platform::NewFileMode::Private)) {
-    error = "Cannot set the permissions of \"" + target_ + "\": " + Reason(file.LastError(), "I/O error");
-    return false;
-  }
-  if (!file.Sync()) {
-    error = "Cannot flush \"" + target_ + "\" to disk: " + Reason(file.LastError(), "I/O error");
-    return false;
-  }
-  return true;
+  return out_.Finish(encrypting_ ? platform::NewFileMode::Usual : platform::NewFileMode::Private, error);
 }
 
-bool ContainerSink::Commit(std::string& error) {
-  std::error_code ec;
-  if (out_.Commit(target_, ec)) return true;
-  error = "Cannot move the finished file into place as \"" + target_ + "\": " + Reason(ec, "I/O error");
-  return false;
-}
+bool ContainerSink::Commit(std::string& error) { return out_.Commit(error); }
 
 }  // namespace kvelv

@@ -1,7 +1,7 @@
 #pragma once
 // The file a container (or the plaintext of one) is written to, one piece after the other: the
 // cipher runs over each piece as it comes, into a temporary file beside the target
-// (platform/PartialFile.h), which Commit() renames over the target once Finish() has added the
+// (jobs/ContainerTarget.h), which Commit() renames over the target once Finish() has added the
 // padding and synced it. The crypto component makes one for each of its calls; the encrypt job
 // feeds one while the archive is still being packed (jobs/ContainerFollower.h). The cipher runs on
 // the caller's thread; a thread of the sink's own writes its output meanwhile (a few pieces of
@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "jobs/ContainerTarget.h"
 #include "jobs/crypto/CryptoBackend.h"
-#include "platform/PartialFile.h"
 #include "zip/Concurrency.h"
 
 namespace kvelv {
@@ -45,8 +45,7 @@ class ContainerSink {
   bool Commit(std::string& error);
 
  private:
-  ContainerSink(std::unique_ptr<crypto::CipherStream> cipher, platform::PartialFile out, std::string target,
-                bool encrypting);
+  ContainerSink(std::unique_ptr<crypto::CipherStream> cipher, ContainerTarget out, bool encrypting);
   struct Piece {
     std::vector<uint8_t> bytes;  // the cipher's output; wiped when the sink goes
     size_t length = 0;
@@ -62,13 +61,10 @@ class ContainerSink {
   bool WritePiece(const Piece& piece);
 
   std::unique_ptr<crypto::CipherStream> cipher_;
-  platform::PartialFile out_;
-  std::string target_;
+  ContainerTarget out_;  // written by the writer, then finished and committed by the caller
   bool encrypting_;
   int64_t taken_ = 0;
   std::vector<Piece> pieces_;
-  int64_t written_ = 0;  // bytes of the file written; the writer's
-  int64_t sentOn_ = 0;   // bytes of the file whose write-back was started; the writer's
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -6,6 +6,9 @@ namespace kvelv {
 
 namespace {
 
+// Written bytes are sent on to the disk in steps of this many.
+constexpr int64_t kWriteBackStep = int64_t{8} << 20;
+
 std::string Reason(const std::error_code& ec, const char* fallback) {
   return ec ? ec.message() : std::string(fallback);
 }
@@ -46,9 +49,16 @@ bool ContainerTarget::Create(const std::string& target, std::string& failure) {
 bool ContainerTarget::Write(const void* data, size_t size, std::string& failure) {
   if (size == 0) return true;
   platform::File& file = partial_.Handle();
-  if (file.Write(data, static_cast<int64_t>(size)) == static_cast<int64_t>(size)) return true;
-  failure = "Cannot write \"" + target_ + "\": " + Reason(file.LastError(), "the disk may be full");
-  return false;
+  if (file.Write(data, static_cast<int64_t>(size)) != static_cast<int64_t>(size)) {
+    failure = "Cannot write \"" + target_ + "\": " + Reason(file.LastError(), "the disk may be full");
+    return false;
+  }
+  written_ += static_cast<int64_t>(size);
+  if (written_ - sentOn_ >= kWriteBackStep) {
+    file.StartWriteBack(sentOn_, written_ - sentOn_);
+    sentOn_ = written_;
+  }
+  return true;
 }
 
 bool ContainerTarget::Finish(platform::NewFileMode whenNew, std::string& failure) {

@@ -2,8 +2,10 @@
 // A container (or a file decrypted from one) being written: a partial file beside the target
 // (platform/PartialFile.h: removed on every way out, by a signal's cleanup and by the watcher
 // after a kill), renamed over the target only when complete, so the target shows the old file or
-// the whole new one and never a part of it.
+// the whole new one and never a part of it. Written bytes are sent on to the disk as they come,
+// so that the sync at the end finds little left to write.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/File.h"
@@ -16,6 +18,8 @@ class ContainerTarget {
   ContainerTarget() = default;
   ContainerTarget(const ContainerTarget&) = delete;
   ContainerTarget& operator=(const ContainerTarget&) = delete;
+  ContainerTarget(ContainerTarget&&) = default;
+  ContainerTarget& operator=(ContainerTarget&&) = default;
 
   // Refuses a target that is a folder, a device or a read-only file, then creates the partial
   // file. False with `failure` set.
@@ -35,6 +39,8 @@ class ContainerTarget {
  private:
   platform::PartialFile partial_;
   std::string target_;
+  int64_t written_ = 0;  // bytes written so far
+  int64_t sentOn_ = 0;   // bytes whose write-back was started
 };
 
 }  // namespace kvelv
