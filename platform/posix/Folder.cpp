@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "platform/FileSystem.h"
 
@@ -29,22 +28,6 @@ int OpenDirectory(int at, const char* path, int extraFlags) {
 }
 
 }  // namespace
-
-Folder::~Folder() { Close(); }
-
-Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-  other.handle_ = -1;
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    path_ = std::move(other.path_);
-    other.handle_ = -1;
-  }
-  return *this;
-}
 
 void Folder::Close() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));

@@ -54,22 +54,6 @@ HANDLE DuplicateOf(HANDLE handle) {
 
 }  // namespace
 
-Folder::~Folder() { Close(); }
-
-Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-  other.handle_ = -1;
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    path_ = std::move(other.path_);
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 void Folder::Close() {
   if (handle_ < 0) return;
   {

@@ -16,30 +16,6 @@ namespace kvelv::platform {
 
 using win32::SetDeleteDisposition;
 
-PartialFile::~PartialFile() { Remove(); }
-
-PartialFile::PartialFile(PartialFile&& other) noexcept
-    : folder_(std::move(other.folder_)),
-      name_(std::move(other.name_)),
-      path_(std::move(other.path_)),
-      file_(std::move(other.file_)),
-      ticket_(std::exchange(other.ticket_, 0)) {
-  other.name_.clear();
-}
-
-PartialFile& PartialFile::operator=(PartialFile&& other) noexcept {
-  if (this != &other) {
-    Remove();
-    folder_ = std::move(other.folder_);
-    name_ = std::move(other.name_);
-    path_ = std::move(other.path_);
-    file_ = std::move(other.file_);
-    ticket_ = std::exchange(other.ticket_, 0);
-    other.name_.clear();
-  }
-  return *this;
-}
-
 PartialFile PartialFile::Create(const std::string& folder, const std::string& extension, std::error_code& ec) {
   win32::EndProcessOnConsoleInterrupt();
   PartialFile partial;
