@@ -17,6 +17,7 @@ JOBS=${KVELV_QT_JOBS:-$(nproc 2>/dev/null || echo 2)}
 TRIPLE=x86_64-w64-mingw32
 
 log() { printf 'build-qt-windows: %s\n' "$*" >&2; }
+source "$(dirname "${BASH_SOURCE[0]}")/windows-cache.sh"
 
 # The host's tools generate code for this Qt, so the source must be the very same version.
 VERSION=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools 2>/dev/null) ||
@@ -55,21 +56,7 @@ OPTIONS=(
   -DFEATURE_system_zlib=OFF
 )
 
-KEY=$(printf '%s\n' "$VERSION" "${OPTIONS[@]}" "$TOOLCHAIN" | sha256sum | cut -c1-12)
-PREFIX=$CACHE/${VERSION//[^A-Za-z0-9.+-]/_}-mingw64-static-$KEY
-if [[ -f "$PREFIX/.complete" ]]; then
-  log "reusing $PREFIX"
-  echo "$PREFIX"
-  exit 0
-fi
-
-mkdir -p "$CACHE"
-exec 9>"$PREFIX.lock"
-flock 9  # another run building the same Qt: wait for it and reuse its result
-if [[ -f "$PREFIX/.complete" ]]; then
-  echo "$PREFIX"
-  exit 0
-fi
+use_cache_or_lock "${OPTIONS[@]}" "$TOOLCHAIN"
 
 WORK=$PREFIX.work
 start=$(date +%s)
@@ -79,22 +66,7 @@ if [[ -n $SRC && -f "$WORK/build/build.ninja" ]]; then
   log "carrying on with the build in $WORK"
 else
   rm -rf "$WORK"
-  mkdir -p "$WORK/apt/lists/partial" "$WORK/src"
-
-  # Debian's source archive through a private apt configuration; the machine's own sources and
-  # package lists stay as they are.
-  cat >"$WORK/apt/sources.list" <<'EOF'
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security bookworm-security main
-EOF
-  APT=(apt-get -q -o "Dir::Etc::SourceList=$WORK/apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
-       -o "Dir::State::Lists=$WORK/apt/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
-       -o APT::Sandbox::User=root)
-  log "fetching qt6-base $VERSION source"
-  "${APT[@]}" update >&2
-  (cd "$WORK/src" && "${APT[@]}" source "qt6-base=$VERSION" >&2)
-  SRC=$(find "$WORK/src" -mindepth 1 -maxdepth 1 -type d -name 'qt6-base-*' | head -1)
+  fetch_debian_source qt6-base "$WORK"
 fi
 
 # Qt 6.4 compiles its software-OpenGL check in the windows plugin whenever dynamic OpenGL is

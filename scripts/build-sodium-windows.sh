@@ -16,6 +16,7 @@ JOBS=${KVELV_SODIUM_JOBS:-$(nproc 2>/dev/null || echo 2)}
 TRIPLE=x86_64-w64-mingw32
 
 log() { printf 'build-sodium-windows: %s\n' "$*" >&2; }
+source "$(dirname "${BASH_SOURCE[0]}")/windows-cache.sh"
 
 # The Windows build uses the very version the Linux build links.
 VERSION=$(dpkg-query -W -f='${Version}' libsodium-dev 2>/dev/null) ||
@@ -27,42 +28,12 @@ OPTIONS=(
   "CC=$TRIPLE-gcc-posix" "CFLAGS=-O2 -g0"
 )
 
-KEY=$(printf '%s\n' "$VERSION" "${OPTIONS[@]}" | sha256sum | cut -c1-12)
-PREFIX=$CACHE/${VERSION//[^A-Za-z0-9.+-]/_}-mingw64-static-$KEY
-if [[ -f "$PREFIX/.complete" ]]; then
-  log "reusing $PREFIX"
-  echo "$PREFIX"
-  exit 0
-fi
-
-mkdir -p "$CACHE"
-exec 9>"$PREFIX.lock"
-flock 9  # another run building the same libsodium: wait for it and reuse its result
-if [[ -f "$PREFIX/.complete" ]]; then
-  echo "$PREFIX"
-  exit 0
-fi
+use_cache_or_lock "${OPTIONS[@]}"
 
 WORK=$PREFIX.work
 start=$(date +%s)
 rm -rf "$PREFIX" "$WORK"
-mkdir -p "$WORK/apt/lists/partial" "$WORK/src"
-
-# Debian's source archive through a private apt configuration; the machine's own sources and
-# package lists stay as they are.
-cat >"$WORK/apt/sources.list" <<'EOF'
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security bookworm-security main
-EOF
-APT=(apt-get -q -o "Dir::Etc::SourceList=$WORK/apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
-     -o "Dir::State::Lists=$WORK/apt/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
-     -o APT::Sandbox::User=root)
-log "fetching libsodium $VERSION source"
-"${APT[@]}" update >&2
-(cd "$WORK/src" && "${APT[@]}" source "libsodium=$VERSION" >&2)
-SRC=$(find "$WORK/src" -mindepth 1 -maxdepth 1 -type d -name 'libsodium-*' | head -1)
-[[ -n $SRC ]] || { log "no source folder after apt-get source"; exit 1; }
+fetch_debian_source libsodium "$WORK"
 
 # Debian's source carries no generated configure script: make it as Debian's build does.
 log "generating the configure script"
