@@ -98,110 +98,93 @@ class BatchModeTest : public ::testing::Test {
 
 // --- Checks that stop before a job -------------------------------------------------------------
 
-TEST_F(BatchModeTest, NoArgumentsAsksForTheMode) {
-  EXPECT_EQ(Run({}), 1);
-  EXPECT_EQ(Out(), "Missing parameter: -encrypt/-decrypt\r\n" + kUsage);
-  EXPECT_TRUE(jobs_.calls.empty());
-}
-
-TEST_F(BatchModeTest, ModeMessageComesBeforeThePasswordMessage) {
-  EXPECT_EQ(Run({"-files=" + fileA_, "-to_file=x"}), 1);
-  EXPECT_EQ(Out(), "Missing parameter: -encrypt/-decrypt\r\n" + kUsage);
-}
-
-TEST_F(BatchModeTest, MissingPasswordInEitherMode) {
-  for (const char* mode : {"-encrypt", "-decrypt"}) {
-    SCOPED_TRACE(mode);
-    EXPECT_EQ(Run({mode, "-files=" + fileA_, "-file=" + fileA_, "-to_file=x", "-to_folder=y"}), 1);
-    EXPECT_EQ(Out(), "Missing parameter: -password\r\n" + kUsage);
-  }
-  // An empty value between two "=" is present but empty: still missing.
-  EXPECT_EQ(Run({"-encrypt", "-password==x", "-files=" + fileA_, "-to_file=x"}), 1);
-  EXPECT_EQ(Out(), "Missing parameter: -password\r\n" + kUsage);
-  EXPECT_TRUE(jobs_.calls.empty());
-}
-
-TEST_F(BatchModeTest, MissingTargetComesAfterTheInputs) {
-  // A missing input wins over a missing target, as with the original order of the checks.
-  EXPECT_EQ(Run({"-encrypt", "-password=p", "-files=" + dir_.Join("none")}), 5);
-  EXPECT_EQ(Out(), test::MissingFilesItem(dir_.Join("none")));
-  EXPECT_EQ(Run({"-encrypt", "-password=p", "-files=" + fileA_, "-to_file=\"\""}), 1);
-  EXPECT_EQ(Out(), "Missing parameter: -to_file\r\n" + kUsage);
-  // -to_folder belongs to the other mode and does not count.
-  EXPECT_EQ(Run({"-encrypt", "-password=p", "-files=" + fileA_, "-to_folder=x"}), 1);
-  EXPECT_EQ(Out(), "Missing parameter: -to_file\r\n" + kUsage);
-
-  EXPECT_EQ(Run({"-decrypt", "-password=p", "-file=" + dir_.Join("none")}), 5);
-  EXPECT_EQ(Out(), test::MissingFile(dir_.Join("none")));
-  EXPECT_EQ(Run({"-decrypt", "-password=p", "-file=" + fileA_, "-to_file=x"}), 1);
-  EXPECT_EQ(Out(), "Missing parameter: -to_folder\r\n" + kUsage);
-
-  EXPECT_EQ(Run({"-decrypt", "-to_folder=x"}), 1);
-  EXPECT_EQ(Out(), "Missing parameter: -password\r\n" + kUsage);
-  EXPECT_TRUE(jobs_.calls.empty());
-}
-
-TEST_F(BatchModeTest, DecryptSourceMustBeAnExistingFile) {
-  EXPECT_EQ(Run({"-decrypt", "-password=p", "-to_folder=out", "-file=" + dir_.Path()}), 5);
-  EXPECT_EQ(Out(), test::MissingFile(dir_.Path()));
-
-  EXPECT_EQ(Run({"-decrypt", "-password=p", "-to_folder=out", "-file=" + dir_.Join("gone")}), 5);
-  EXPECT_EQ(Out(), test::MissingFile(dir_.Join("gone")));
-
-  EXPECT_EQ(Run({"-decrypt", "-password=p", "-to_folder=out"}), 5);
-  EXPECT_EQ(Out(), test::MissingFile(""));
-  EXPECT_TRUE(jobs_.calls.empty());
-}
-
-TEST_F(BatchModeTest, EncryptStopsAtTheFirstMissingItem) {
+// Each row: the arguments, the exit code and the whole output; no job runs. The checks come in a
+// fixed order: the mode, the password, the inputs, then the target.
+TEST_F(BatchModeTest, ChecksStopBeforeAJobInTheirOrder) {
+  const std::string none = dir_.Join("none");
   const std::string missing = dir_.Join("missing.txt");
-  EXPECT_EQ(Run({"-encrypt", "-password=p", "-to_file=x",
-                 "-files=" + fileA_ + ";" + missing + ";" + dir_.Join("other")}),
-            5);
-  EXPECT_EQ(Out(), test::MissingFilesItem(missing));
-
-  // The empty middle item names no file.
-  EXPECT_EQ(Run({"-encrypt", "-password=p", "-to_file=x", "-files=" + fileA_ + ";;" + fileB_}), 5);
-  EXPECT_EQ(Out(), test::MissingFilesItem(""));
-
-  // A leading blank is part of the item.
-  EXPECT_EQ(Run({"-encrypt", "-password=p", "-to_file=x", "-files=" + fileA_ + "; " + fileB_}), 5);
-  EXPECT_EQ(Out(), test::MissingFilesItem(" " + fileB_));
-
-  // A folder is not a file.
-  EXPECT_EQ(Run({"-encrypt", "-password=p", "-to_file=x", "-files=" + dir_.Path()}), 5);
-  EXPECT_EQ(Out(), test::MissingFilesItem(dir_.Path()));
-  EXPECT_TRUE(jobs_.calls.empty());
+  const std::string raw = "-\xFF\xFE\xC3(";  // not UTF-8: echoed unchanged
+  test::WriteFile(dir_.Join("empty"), "");
+  test::WriteFile(dir_.Join("blank-line"), "\r\nsecond line\n");
+  test::WriteFile(dir_.Join("long"), std::string(70000, 'x'));
+  auto missingParameter = [](const std::string& name) { return "Missing parameter: " + name + "\r\n" + kUsage; };
+  auto illegal = [](const std::string& name) { return "Illegal parameter:" + name + "\r\n\r\n" + kUsage; };
+  auto wrongPasswordFile = [](const std::string& path, const std::string& why) {
+    return "Wrong parameter: -password_file=" + path + "\r\n" + why + "\r\n";
+  };
+  auto refused = [&](const char* why, int code, const std::string& out, const std::vector<std::string>& args) {
+    SCOPED_TRACE(why);
+    EXPECT_EQ(Run(args), code);
+    EXPECT_EQ(Out(), out);
+    EXPECT_TRUE(jobs_.calls.empty());
+  };
+  refused("no arguments asks for the mode", 1, missingParameter("-encrypt/-decrypt"), {});
+  refused("the mode comes before the password", 1, missingParameter("-encrypt/-decrypt"),
+          {"-files=" + fileA_, "-to_file=x"});
+  refused("no password to encrypt", 1, missingParameter("-password"),
+          {"-encrypt", "-files=" + fileA_, "-file=" + fileA_, "-to_file=x", "-to_folder=y"});
+  refused("no password to decrypt", 1, missingParameter("-password"),
+          {"-decrypt", "-files=" + fileA_, "-file=" + fileA_, "-to_file=x", "-to_folder=y"});
+  refused("an empty value between two \"=\" is present but empty", 1, missingParameter("-password"),
+          {"-encrypt", "-password==x", "-files=" + fileA_, "-to_file=x"});
+  refused("the password before the target", 1, missingParameter("-password"), {"-decrypt", "-to_folder=x"});
+  // A missing input wins over a missing target, as with the original order of the checks.
+  refused("a missing input before the encrypt target", 5, test::MissingFilesItem(none),
+          {"-encrypt", "-password=p", "-files=" + none});
+  refused("a quoted empty target", 1, missingParameter("-to_file"),
+          {"-encrypt", "-password=p", "-files=" + fileA_, "-to_file=\"\""});
+  refused("-to_folder belongs to the other mode", 1, missingParameter("-to_file"),
+          {"-encrypt", "-password=p", "-files=" + fileA_, "-to_folder=x"});
+  refused("a missing input before the decrypt target", 5, test::MissingFile(none),
+          {"-decrypt", "-password=p", "-file=" + none});
+  refused("-to_file belongs to the other mode", 1, missingParameter("-to_folder"),
+          {"-decrypt", "-password=p", "-file=" + fileA_, "-to_file=x"});
+  // The container must be an existing file.
+  refused("a folder as container", 5, test::MissingFile(dir_.Path()),
+          {"-decrypt", "-password=p", "-to_folder=out", "-file=" + dir_.Path()});
+  refused("a missing container", 5, test::MissingFile(dir_.Join("gone")),
+          {"-decrypt", "-password=p", "-to_folder=out", "-file=" + dir_.Join("gone")});
+  refused("no container", 5, test::MissingFile(""), {"-decrypt", "-password=p", "-to_folder=out"});
+  // Encrypt stops at the first missing item.
+  refused("the first missing item", 5, test::MissingFilesItem(missing),
+          {"-encrypt", "-password=p", "-to_file=x", "-files=" + fileA_ + ";" + missing + ";" + none});
+  refused("the empty middle item names no file", 5, test::MissingFilesItem(""),
+          {"-encrypt", "-password=p", "-to_file=x", "-files=" + fileA_ + ";;" + fileB_});
+  refused("a leading blank is part of the item", 5, test::MissingFilesItem(" " + fileB_),
+          {"-encrypt", "-password=p", "-to_file=x", "-files=" + fileA_ + "; " + fileB_});
+  refused("a folder is not a file", 5, test::MissingFilesItem(dir_.Path()),
+          {"-encrypt", "-password=p", "-to_file=x", "-files=" + dir_.Path()});
+  refused("item not UTF-8", 5, test::MissingFilesItem("\xFF\xFE"),
+          {"-encrypt", "-password=p", "-to_file=x", "-files=\xFF\xFE"});
+  // An illegal parameter stops the reading and shows only its name.
+  refused("an illegal parameter", 4, illegal("-Bogus"),
+          {"-encrypt", "-password=p", "-files=" + fileA_, "-to_file=x", "-Bogus=1=2", "-password"});
+  refused("a mode without its dash", 4, illegal("encrypt"), {"encrypt"});
+  refused("a near miss", 4, illegal("-filess"), {"-filess=a"});
+  refused("an empty name", 4, illegal(""), {"=x"});
+  refused("a name not UTF-8", 4, illegal(raw), {raw + "=v"});
+  // A password file that gives nothing is a missing password; one that cannot be read, a
+  // wrong parameter (like a missing input: after the mode, before the inputs).
+  refused("an empty password file", 1, missingParameter("-password"),
+          {"-encrypt", "-password_file=" + dir_.Join("empty"), "-files=" + fileA_, "-to_file=x"});
+  refused("a password file with a blank first line", 1, missingParameter("-password"),
+          {"-encrypt", "-password_file=" + dir_.Join("blank-line"), "-files=" + fileA_, "-to_file=x"});
+  refused("a missing password file", 5, wrongPasswordFile(dir_.Join("missing"), "File does not exist."),
+          {"-encrypt", "-password_file=" + dir_.Join("missing"), "-files=" + none, "-to_file=x"});
+  refused("a folder as password file", 5, wrongPasswordFile(dir_.Path(), "File does not exist."),
+          {"-encrypt", "-password_file=" + dir_.Path(), "-files=" + none, "-to_file=x"});
+  refused("a password file with an overlong first line", 5,
+          wrongPasswordFile(dir_.Join("long"), "File cannot be read: its first line is longer than 65536 bytes."),
+          {"-decrypt", "-password_file=" + dir_.Join("long"), "-file=" + fileA_, "-to_folder=f"});
+  refused("the mode before the password file", 1, missingParameter("-encrypt/-decrypt"),
+          {"-password_file=" + dir_.Join("missing")});
 }
 
 // --- Reading the options -----------------------------------------------------------------------
 
-TEST_F(BatchModeTest, IllegalParameterStopsReadingAndShowsOnlyTheName) {
-  EXPECT_EQ(Run({"-encrypt", "-password=p", "-files=" + fileA_, "-to_file=x", "-Bogus=1=2",
-                 "-password"}),
-            4);
-  EXPECT_EQ(Out(), "Illegal parameter:-Bogus\r\n\r\n" + kUsage);
-  EXPECT_TRUE(jobs_.calls.empty());
-
-  EXPECT_EQ(Run({"encrypt"}), 4);
-  EXPECT_EQ(Out(), "Illegal parameter:encrypt\r\n\r\n" + kUsage);
-  // A near miss is not an option either, and "=x" has an empty name.
-  EXPECT_EQ(Run({"-filess=a"}), 4);
-  EXPECT_EQ(Out(), "Illegal parameter:-filess\r\n\r\n" + kUsage);
-  EXPECT_EQ(Run({"=x"}), 4);
-  EXPECT_EQ(Out(), "Illegal parameter:\r\n\r\n" + kUsage);
-}
-
-TEST_F(BatchModeTest, ArgumentsThatAreNotUtf8AreEchoedUnchanged) {
-  const std::string raw = "-\xFF\xFE\xC3(";
-  EXPECT_EQ(Run({raw + "=v"}), 4);
-  EXPECT_EQ(Out(), "Illegal parameter:" + raw + "\r\n\r\n" + kUsage);
-  EXPECT_EQ(Run({"-encrypt", "-password=p", "-to_file=x", "-files=\xFF\xFE"}), 5);
-  EXPECT_EQ(Out(), test::MissingFilesItem("\xFF\xFE"));
-}
-
 TEST_F(BatchModeTest, ValueOptionWithoutValueEndsWithoutAJob) {
-  for (const char* arg : {"-password", "-password=", "-FILES", "-to_folder=", "-file", "-to_file="}) {
+  for (const char* arg :
+       {"-password", "-password=", "-FILES", "-to_folder=", "-file", "-to_file=", "-format", "-password_file"}) {
     SCOPED_TRACE(arg);
     try {
       Run({"-encrypt", arg, "-password=p", "-files=" + fileA_, "-to_file=x"});
@@ -223,38 +206,41 @@ TEST_F(BatchModeTest, ValueOptionWithoutValueReachesTheLastChanceReport) {
   EXPECT_TRUE(jobs_.calls.empty());
 }
 
-TEST_F(BatchModeTest, EmptyArgumentsAreSkipped) {
-  EXPECT_EQ(Run({"", "-encrypt", "", "-password=p", "-files=" + fileA_, "-to_file=t", ""}), 0);
-  ASSERT_EQ(jobs_.calls.size(), 1u);
-}
-
 // --- Dispatch ------------------------------------------------------------------------------------
 
-TEST_F(BatchModeTest, EncryptGetsTheSplitListAndReturnsTheJobsCode) {
-  jobs_.result = 2;
-  const std::string files = fileA_ + ";" + fileB_ + ";";  // trailing ";" adds no item
-  EXPECT_EQ(Run({"-encrypt", "-password=Secret", "-files=" + files, "-to_file=/out/x.orvkvelv",
-                 "-file=ignored", "-to_folder=ignored"}),
-            2);
-  EXPECT_EQ(Out(), "");
-  ASSERT_EQ(jobs_.calls.size(), 1u);
-  EXPECT_EQ(jobs_.calls[0].job, "encrypt");
-  EXPECT_EQ(jobs_.calls[0].password, "Secret");
-  EXPECT_EQ(jobs_.calls[0].source, fileA_ + ";" + fileB_);  // the two items, joined again here
-  EXPECT_EQ(jobs_.calls[0].target, "/out/x.orvkvelv");
-}
-
-TEST_F(BatchModeTest, DecryptGetsItsThreeValuesAndReturnsTheJobsCode) {
-  jobs_.result = 3;
-  EXPECT_EQ(Run({"-decrypt", "-password=pw", "-file=" + fileA_, "-to_folder=/out/dir",
-                 "-files=nothing", "-to_file=ignored"}),
-            3);
-  EXPECT_EQ(Out(), "");
-  ASSERT_EQ(jobs_.calls.size(), 1u);
-  EXPECT_EQ(jobs_.calls[0].job, "decrypt");
-  EXPECT_EQ(jobs_.calls[0].password, "pw");
-  EXPECT_EQ(jobs_.calls[0].source, fileA_);
-  EXPECT_EQ(jobs_.calls[0].target, "/out/dir");
+// Each row: the arguments and the one job call they make; the run returns the job's exit code and
+// writes nothing itself.
+TEST_F(BatchModeTest, JobGetsItsValuesAndItsCodeIsTheRunsCode) {
+  int result = 10;
+  auto runs = [&](const char* why, const JobCall& call, const std::vector<std::string>& args) {
+    SCOPED_TRACE(why);
+    jobs_.calls.clear();
+    jobs_.result = ++result;
+    EXPECT_EQ(Run(args), result);
+    EXPECT_EQ(Out(), "");
+    ASSERT_EQ(jobs_.calls.size(), 1u);
+    EXPECT_EQ(jobs_.calls[0].job, call.job);
+    EXPECT_EQ(jobs_.calls[0].password, call.password);
+    EXPECT_EQ(jobs_.calls[0].source, call.source);
+    EXPECT_EQ(jobs_.calls[0].target, call.target);
+    EXPECT_EQ(jobs_.calls[0].format, 1);
+  };
+  runs("encrypt gets the split list (a trailing \";\" adds no item), the other mode's options ignored",
+       {"encrypt", "Secret", fileA_ + ";" + fileB_, "/out/x.orvkvelv"},
+       {"-encrypt", "-password=Secret", "-files=" + fileA_ + ";" + fileB_ + ";", "-to_file=/out/x.orvkvelv",
+        "-file=ignored", "-to_folder=ignored"});
+  runs("decrypt gets its three values", {"decrypt", "pw", fileA_, "/out/dir"},
+       {"-decrypt", "-password=pw", "-file=" + fileA_, "-to_folder=/out/dir", "-files=nothing", "-to_file=ignored"});
+  runs("empty arguments are skipped", {"encrypt", "p", fileA_, "t"},
+       {"", "-encrypt", "", "-password=p", "-files=" + fileA_, "-to_file=t", ""});
+  runs("option names ignore case and values keep it", {"encrypt", "MiXeD", fileA_, "Out.X"},
+       {"-ENCRYPT", "-PassWord=MiXeD", "-Files=" + fileA_, "-TO_FILE=Out.X"});
+  runs("a value ends at the second \"=\" and loses its double quotes", {"decrypt", "ab", fileA_, "d"},
+       {"-decrypt=x", "-password=a\"b=c", "-file=\"" + fileA_ + "\"", "-to_folder=\"d\""});
+  runs("the later mode and password win", {"encrypt", "two", fileB_, "t"},
+       {"-decrypt", "-password=one", "-encrypt", "-password=two", "-files=" + fileB_, "-to_file=t"});
+  runs("the later mode wins", {"decrypt", "p", fileA_, "f"},
+       {"-encrypt", "-decrypt", "-password=p", "-file=" + fileA_, "-to_folder=f"});
 }
 
 TEST_F(BatchModeTest, FormatOptionReachesBothJobsAndRefusesOtherValues) {
@@ -286,7 +272,6 @@ TEST_F(BatchModeTest, FormatOptionReachesBothJobsAndRefusesOtherValues) {
       }
     }
   }
-  EXPECT_THROW(Run({"-encrypt", "-format"}), EConvertError);
 }
 
 TEST_F(BatchModeTest, MakeLoginHashPrintsTheSettingsLine) {
@@ -308,38 +293,6 @@ TEST_F(BatchModeTest, MakeLoginHashPrintsTheSettingsLine) {
   ASSERT_EQ(jobs_.calls.size(), 2u);
   EXPECT_EQ(jobs_.calls[1].password, "fra fil");
   EXPECT_EQ(Run({"-make_login_hash", "-password_file=" + dir_.Join("missing")}), 5);
-}
-
-TEST_F(BatchModeTest, OptionNamesIgnoreCaseAndValuesKeepIt) {
-  EXPECT_EQ(Run({"-ENCRYPT", "-PassWord=MiXeD", "-Files=" + fileA_, "-TO_FILE=Out.X"}), 0);
-  ASSERT_EQ(jobs_.calls.size(), 1u);
-  EXPECT_EQ(jobs_.calls[0].job, "encrypt");
-  EXPECT_EQ(jobs_.calls[0].password, "MiXeD");
-  EXPECT_EQ(jobs_.calls[0].target, "Out.X");
-}
-
-TEST_F(BatchModeTest, ValueEndsAtTheSecondEqualsSignAndLosesItsDoubleQuotes) {
-  EXPECT_EQ(Run({"-decrypt=x", "-password=a\"b=c", "-file=\"" + fileA_ + "\"", "-to_folder=\"d\""}),
-            0);
-  ASSERT_EQ(jobs_.calls.size(), 1u);
-  EXPECT_EQ(jobs_.calls[0].job, "decrypt");
-  EXPECT_EQ(jobs_.calls[0].password, "ab");
-  EXPECT_EQ(jobs_.calls[0].source, fileA_);
-  EXPECT_EQ(jobs_.calls[0].target, "d");
-}
-
-TEST_F(BatchModeTest, LaterOccurrencesWin) {
-  EXPECT_EQ(Run({"-decrypt", "-password=one", "-encrypt", "-password=two", "-files=" + fileB_,
-                 "-to_file=t"}),
-            0);
-  ASSERT_EQ(jobs_.calls.size(), 1u);
-  EXPECT_EQ(jobs_.calls[0].job, "encrypt");
-  EXPECT_EQ(jobs_.calls[0].password, "two");
-
-  jobs_.calls.clear();
-  EXPECT_EQ(Run({"-encrypt", "-decrypt", "-password=p", "-file=" + fileA_, "-to_folder=f"}), 0);
-  ASSERT_EQ(jobs_.calls.size(), 1u);
-  EXPECT_EQ(jobs_.calls[0].job, "decrypt");
 }
 
 TEST_F(BatchModeTest, AJobFailureReachesTheLastChanceReport) {
@@ -377,28 +330,6 @@ TEST_F(BatchModeTest, PasswordFileGivesThePasswordAndTheLaterOptionWins) {
   EXPECT_EQ(run({"-password_file=" + file, "-password=arg"}), "arg");
   // The later option wins before the file is read: a missing file given first does not matter.
   EXPECT_EQ(run({"-password_file=" + dir_.Join("missing"), "-password=arg"}), "arg");
-}
-
-TEST_F(BatchModeTest, PasswordFileThatGivesNothingIsAMissingPasswordOrAWrongParameter) {
-  test::WriteFile(dir_.Join("empty"), "");
-  test::WriteFile(dir_.Join("blank-line"), "\r\nsecond line\n");
-  for (const char* name : {"empty", "blank-line"}) {
-    EXPECT_EQ(Run({"-encrypt", "-password_file=" + dir_.Join(name), "-files=" + fileA_, "-to_file=x"}), 1) << name;
-    EXPECT_EQ(Out(), "Missing parameter: -password\r\n" + kUsage);
-  }
-  // Like a missing input: exit code 5, after the mode and before the inputs are looked at.
-  for (const std::string& path : {dir_.Join("missing"), dir_.Path()}) {
-    EXPECT_EQ(Run({"-encrypt", "-password_file=" + path, "-files=" + dir_.Join("none"), "-to_file=x"}), 5);
-    EXPECT_EQ(Out(), "Wrong parameter: -password_file=" + path + "\r\nFile does not exist.\r\n");
-  }
-  test::WriteFile(dir_.Join("long"), std::string(70000, 'x'));
-  EXPECT_EQ(Run({"-decrypt", "-password_file=" + dir_.Join("long"), "-file=" + fileA_, "-to_folder=f"}), 5);
-  EXPECT_EQ(Out(), "Wrong parameter: -password_file=" + dir_.Join("long") +
-                       "\r\nFile cannot be read: its first line is longer than 65536 bytes.\r\n");
-  EXPECT_EQ(Run({"-password_file=" + dir_.Join("missing")}), 1);
-  EXPECT_EQ(Out(), "Missing parameter: -encrypt/-decrypt\r\n" + kUsage);
-  EXPECT_THROW(Run({"-decrypt", "-password_file"}), EConvertError);
-  EXPECT_TRUE(jobs_.calls.empty());
 }
 
 // --- Output shape ------------------------------------------------------------------------------
