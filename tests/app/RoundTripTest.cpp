@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/FaultRun.h"
 #include "tests/support/RunProcess.h"
 #include "tests/support/ScopedTempDirEnv.h"
 #include "tests/support/TestPaths.h"
@@ -55,13 +56,6 @@ std::string OpensslEnc(const std::string& direction, const std::string& in, cons
          " -out " + Quote(out);
 }
 
-std::vector<std::string> Listing(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class RoundTrip : public ::testing::Test {
  protected:
   TempDir src_, out_, work_;  // made before $TMPDIR is replaced, so they don't land in it
@@ -85,7 +79,7 @@ TEST_F(RoundTrip, SeveralFilesComeBackUnchanged) {
   auto dec = Decrypt(container_, out_.Path());
   ASSERT_EQ(dec.exitCode, 0) << dec.out << dec.err;
   EXPECT_EQ(dec.out, "");
-  EXPECT_EQ(Listing(out_.Path()), (std::vector<std::string>{"big.bin", "empty.txt", "one.txt"}));
+  EXPECT_EQ(test::ListTree(out_.Path()), (std::vector<std::string>{"big.bin", "empty.txt", "one.txt"}));
   EXPECT_EQ(ReadFile(out_.Join("big.bin")), big);
   EXPECT_EQ(ReadFile(out_.Join("empty.txt")), "");
   EXPECT_EQ(ReadFile(out_.Join("one.txt")), "én linje\n");
@@ -111,7 +105,7 @@ TEST_F(RoundTrip, DuplicateNamesKeepTheFirst) {
   WriteFile(src_.Join("b/REPORT.TXT"), "second");
   ASSERT_EQ(Encrypt(src_.Join("a/report.txt") + ";" + src_.Join("b/REPORT.TXT"), container_).exitCode, 0);
   ASSERT_EQ(Decrypt(container_, out_.Path()).exitCode, 0);
-  EXPECT_EQ(Listing(out_.Path()), std::vector<std::string>{"report.txt"});
+  EXPECT_EQ(test::ListTree(out_.Path()), std::vector<std::string>{"report.txt"});
   EXPECT_EQ(ReadFile(out_.Join("report.txt")), "first");
 }
 
@@ -229,7 +223,7 @@ TEST_F(RoundTrip, ContainersOfOtherZipWritersExtractFlat) {
                           "z.writestr('b/a.txt', 'second')\nz.writestr('c.txt', 'c'*1000)\n",
                           "");
   ASSERT_EQ(Decrypt(container, out_.Path()).exitCode, 0);
-  EXPECT_EQ(Listing(out_.Path()), (std::vector<std::string>{"a.txt", "c.txt"}));
+  EXPECT_EQ(test::ListTree(out_.Path()), (std::vector<std::string>{"a.txt", "c.txt"}));
   EXPECT_EQ(ReadFile(out_.Join("a.txt")), "second");
 }
 
@@ -241,7 +235,7 @@ TEST_F(RoundTrip, ContainersOfInfoZipAnd7zExtract) {
   ASSERT_EQ(Shell("cd " + Quote(src_.Path()) + " && zip -qr " + Quote(zip) + " sub two.txt"), 0);
   ASSERT_EQ(Shell(OpensslEnc("-e", zip, container_)), 0);
   ASSERT_EQ(Decrypt(container_, out_.Path()).exitCode, 0);
-  EXPECT_EQ(Listing(out_.Path()), (std::vector<std::string>{"one.txt", "two.txt"}));
+  EXPECT_EQ(test::ListTree(out_.Path()), (std::vector<std::string>{"one.txt", "two.txt"}));
   EXPECT_EQ(ReadFile(out_.Join("one.txt")), std::string(20000, '1'));
 
   if (Shell("command -v 7z >/dev/null 2>&1") != 0) GTEST_SKIP() << "7z is not installed";
@@ -251,7 +245,7 @@ TEST_F(RoundTrip, ContainersOfInfoZipAnd7zExtract) {
   const std::string c7 = work_.Join("seven.orvkvelv");
   ASSERT_EQ(Shell(OpensslEnc("-e", zip7, c7)), 0);
   ASSERT_EQ(Decrypt(c7, out2.Path()).exitCode, 0);
-  EXPECT_EQ(Listing(out2.Path()), (std::vector<std::string>{"one.txt", "two.txt"}));
+  EXPECT_EQ(test::ListTree(out2.Path()), (std::vector<std::string>{"one.txt", "two.txt"}));
 }
 
 TEST_F(RoundTrip, OurContainersDecryptWithOpenssl) {

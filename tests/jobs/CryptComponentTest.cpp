@@ -13,6 +13,7 @@
 
 #include "jobs/crypto/CryptoBackend.h"
 #include "platform/FileSystem.h"
+#include "tests/support/FaultRun.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvelv {
@@ -61,14 +62,6 @@ std::string Pattern(size_t size) {
     ch = static_cast<char>(state >> 24);
   }
   return data;
-}
-
-// Names in the folder, so a test sees a temporary file left behind.
-std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 int RunCommand(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()); }
@@ -287,7 +280,7 @@ TEST_F(CryptFiles, RoundTripKeepsEveryByteAndPadsToTheNextBlock) {
     EXPECT_EQ(fs::file_size(container_), (size / 16 + 1) * 16);
     ASSERT_EQ(c->DecryptFileTo(container_, back_), 1) << c->FailureText();
     EXPECT_TRUE(test::ReadFile(back_) == data);
-    EXPECT_EQ(Entries(dir_.Path()), (std::vector<std::string>{"back.zip", "plain.enc", "plain.zip"}));
+    EXPECT_EQ(test::ListTree(dir_.Path()), (std::vector<std::string>{"back.zip", "plain.enc", "plain.zip"}));
   }
 }
 
@@ -337,7 +330,7 @@ TEST_F(CryptFiles, WrongPasswordFailsAndLeavesNoTarget) {
   auto c = JobComponent("wrong");
   EXPECT_NE(c->DecryptFileTo(container_, back_), 1);
   EXPECT_FALSE(c->FailureText().empty());
-  EXPECT_EQ(Entries(dir_.Path()), (std::vector<std::string>{"plain.enc", "plain.zip"}));
+  EXPECT_EQ(test::ListTree(dir_.Path()), (std::vector<std::string>{"plain.enc", "plain.zip"}));
 }
 
 TEST_F(CryptFiles, DamagedContainersFailAndLeaveNothing) {
@@ -350,7 +343,7 @@ TEST_F(CryptFiles, DamagedContainersFailAndLeaveNothing) {
     test::WriteFile(container_, damaged);
     EXPECT_EQ(c->DecryptFileTo(container_, back_), 0);
     EXPECT_FALSE(c->FailureText().empty());
-    EXPECT_EQ(Entries(dir_.Path()), (std::vector<std::string>{"plain.enc", "plain.zip"}));
+    EXPECT_EQ(test::ListTree(dir_.Path()), (std::vector<std::string>{"plain.enc", "plain.zip"}));
   }
 }
 
@@ -364,7 +357,7 @@ TEST_F(CryptFiles, FailureLeavesAnExistingTargetAsItWas) {
   test::WriteFile(container_, Pattern(64));  // aligned, but the padding will not check out
   EXPECT_EQ(c->DecryptFileTo(container_, back_), 0);
   EXPECT_EQ(test::ReadFile(back_), "keep me");
-  EXPECT_EQ(Entries(dir_.Path()), (std::vector<std::string>{"back.zip", "plain.enc"}));
+  EXPECT_EQ(test::ListTree(dir_.Path()), (std::vector<std::string>{"back.zip", "plain.enc"}));
 }
 
 TEST_F(CryptFiles, SuccessReplacesAnExistingTarget) {
@@ -391,7 +384,7 @@ TEST_F(CryptFiles, MissingSourceOrUnusableTargetFailsWithoutThrowing) {
   EXPECT_EQ(c->EncryptFileTo(plain_, container_), 0);
   EXPECT_FALSE(c->FailureText().empty());
   EXPECT_TRUE(fs::is_directory(container_));
-  EXPECT_EQ(Entries(dir_.Path()), (std::vector<std::string>{"plain.enc", "plain.zip"}));
+  EXPECT_EQ(test::ListTree(dir_.Path()), (std::vector<std::string>{"plain.enc", "plain.zip"}));
 }
 
 TEST_F(CryptFiles, ReadOnlyTargetIsNotReplaced) {
@@ -438,7 +431,7 @@ TEST_F(CryptFiles, WriteFailureIsReportedAndCleanedUp) {
     EXPECT_FALSE(c->FailureText().empty());
   }
   EXPECT_TRUE(test::ReadFile(container_) == "old container");
-  EXPECT_EQ(Entries(dir_.Path()), (std::vector<std::string>{"back.zip", "plain.enc", "plain.zip"}));
+  EXPECT_EQ(test::ListTree(dir_.Path()), (std::vector<std::string>{"back.zip", "plain.enc", "plain.zip"}));
 }
 
 TEST_F(CryptFiles, UnconfiguredComponentFailsWithAReason) {

@@ -1,4 +1,6 @@
 // The shared probes: splitting, temporary archive names, write access and locked files.
+#include "jobs/FileProbes.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "jobs/FileProbes.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
+#include "tests/support/FaultRun.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvelv {
@@ -23,12 +26,6 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 using Items = std::vector<std::string>;
-
-std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  return names;
-}
 
 TEST(SplitStringTest, KeepsEmptyItemsExceptATrailingOne) {
   EXPECT_EQ(SplitString("a;;b", ";"), (Items{"a", "", "b"}));
@@ -49,27 +46,9 @@ TEST(SplitStringTest, MatchesLongSeparatorsWholeAndLeftmostFirst) {
   EXPECT_EQ(SplitString("ab", "abc"), (Items{"ab"}));     // separator longer than the rest
 }
 
-class ScopedTmpdir {
- public:
-  explicit ScopedTmpdir(const std::string& value) {
-    if (const char* old = std::getenv("TMPDIR")) old_ = old;
-    setenv("TMPDIR", value.c_str(), 1);
-  }
-  ~ScopedTmpdir() {
-    if (old_) {
-      setenv("TMPDIR", old_->c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
-};
-
 TEST(GetTempArchiveNameTest, NamesAFreeFileInTheTempFolderAndLeavesNothing) {
   TempDir dir;
-  ScopedTmpdir tmpdir(dir.Path());
+  test::ScopedEnv tmpdir("TMPDIR", dir.Path());
   for (int i = 0; i < 20; ++i) {
     std::string path = GetTempArchiveName(".zip");
     fs::path p(path);
@@ -79,14 +58,14 @@ TEST(GetTempArchiveNameTest, NamesAFreeFileInTheTempFolderAndLeavesNothing) {
     EXPECT_EQ(name.substr(name.size() - 4), ".zip") << name;
     EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
   }
-  EXPECT_TRUE(Entries(dir.Path()).empty()) << "a reservation file was left behind";
+  EXPECT_TRUE(test::ListTree(dir.Path()).empty()) << "a reservation file was left behind";
 }
 
 TEST(HasWriteAccessTest, WritableFolderGivesTrueAndNoProbeFileRemains) {
   TempDir dir;
   EXPECT_TRUE(HasWriteAccess(dir.Path()));
   EXPECT_TRUE(HasWriteAccess(dir.Path() + "/"));  // doubled separator is harmless
-  EXPECT_TRUE(Entries(dir.Path()).empty());
+  EXPECT_TRUE(test::ListTree(dir.Path()).empty());
 }
 
 TEST(HasWriteAccessTest, MissingFolderOrAFileGivesFalse) {
@@ -112,7 +91,7 @@ TEST(HasWriteAccessTest, ReadOnlyFolderFollowsWhatTheUserMayDo) {
     EXPECT_FALSE(HasWriteAccess(folder));
   }
   chmod(folder.c_str(), 0755);
-  EXPECT_TRUE(Entries(folder).empty());
+  EXPECT_TRUE(test::ListTree(folder).empty());
 }
 
 TEST(HasWriteAccessTest, ExistingProbeNameIsLeftUntouched) {
@@ -131,7 +110,7 @@ TEST(HasWriteAccessTest, ExistingProbeNameIsLeftUntouched) {
   EXPECT_EQ(ReadFile(existing), contents);
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_mode, before.st_mode);
-  EXPECT_EQ(Entries(dir.Path()), Items{"asdf.asdf"});
+  EXPECT_EQ(test::ListTree(dir.Path()), Items{"asdf.asdf"});
 }
 
 TEST(HasWriteAccessTest, ProbeNameHeldByASymlinkIsNotFollowed) {
@@ -141,7 +120,7 @@ TEST(HasWriteAccessTest, ProbeNameHeldByASymlinkIsNotFollowed) {
   ASSERT_EQ(symlink(victim.c_str(), dir.Join("asdf.asdf").c_str()), 0);
   EXPECT_TRUE(HasWriteAccess(dir.Path()));
   EXPECT_EQ(ReadFile(victim), "precious");
-  EXPECT_EQ(Entries(dir.Path()).size(), 2u);
+  EXPECT_EQ(test::ListTree(dir.Path()).size(), 2u);
 }
 
 TEST(IsFileLockedTest, MissingFileAndFolderAreNotLocked) {

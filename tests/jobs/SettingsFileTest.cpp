@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/FaultRun.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvelv {
@@ -25,14 +27,7 @@ class SettingsFileTest : public ::testing::Test {
     test::WriteFile(Path(), text);
     return IniFile(Path());
   }
-  int FilesInFolder() const {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(dir_.Path())) {
-      (void)entry;
-      ++count;
-    }
-    return count;
-  }
+  size_t FilesInFolder() const { return test::ListTree(dir_.Path()).size(); }
   test::TempDir dir_;
 };
 
@@ -198,7 +193,7 @@ TEST_F(SettingsFileTest, WriteReplacesTheFileAtomically) {
   std::string seen((std::istreambuf_iterator<char>(before)), std::istreambuf_iterator<char>());
   EXPECT_EQ(seen, "[S]\r\nk=old\r\n");
   EXPECT_EQ(ini.ReadString("S", "k", ""), "new");
-  EXPECT_EQ(FilesInFolder(), 1);  // no temporary file left behind
+  EXPECT_EQ(FilesInFolder(), 1u);  // no temporary file left behind
 }
 
 // A settings file installed for all users keeps what makes it readable for them.
@@ -218,7 +213,7 @@ TEST_F(SettingsFileTest, WritesKeepTheModeAndWriteThroughALink) {
   IniFile(Path()).WriteString("S", "k", "through the link");
   EXPECT_TRUE(fs::is_symlink(Path()));
   EXPECT_EQ(IniFile(shared).ReadString("S", "k", ""), "through the link");
-  EXPECT_EQ(FilesInFolder(), 2);
+  EXPECT_EQ(FilesInFolder(), 2u);
 }
 
 // --- Refused writes ----------------------------------------------------------------------------
@@ -251,7 +246,7 @@ TEST_F(SettingsFileTest, ReadOnlyFileIsRefusedEvenForRoot) {
   fs::permissions(Path(), fs::perms::owner_read | fs::perms::group_read);
   ExpectRefused(ini);
   EXPECT_EQ(test::ReadFile(Path()), "[Placement]\r\nTop=5\r\n");
-  EXPECT_EQ(FilesInFolder(), 1);
+  EXPECT_EQ(FilesInFolder(), 1u);
 }
 
 TEST_F(SettingsFileTest, FolderAtTheSettingsPathIsRefused) {
@@ -272,21 +267,6 @@ TEST(SettingsFilePath, ExtensionOfTheFileNameIsReplaced) {
   EXPECT_EQ(IniFile::BesideExecutable("kvelv"), "kvelv.ini");
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) setenv(name_, old_->c_str(), 1);
-    else unsetenv(name_);
-  }
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 TEST(SettingsFilePath, BesideTheExecutableWhenThatFolderIsWritableOrTheFileExists) {
   test::TempDir dir;
   EXPECT_EQ(IniFile::DefaultPath(dir.Join("kvelv-gui")), dir.Join("kvelv-gui.ini"));
@@ -295,7 +275,7 @@ TEST(SettingsFilePath, BesideTheExecutableWhenThatFolderIsWritableOrTheFileExist
 
 TEST(SettingsFilePath, PerUserFolderWhenTheExecutablesFolderCannotBeWritten) {
   test::TempDir config;
-  ScopedEnv xdg("XDG_CONFIG_HOME", config.Path());
+  test::ScopedEnv xdg("XDG_CONFIG_HOME", config.Path());
   // A folder that does not exist cannot be written.
   std::string path = IniFile::DefaultPath(config.Join("gone/bin/kvelv-gui"));
   EXPECT_EQ(path, config.Path() + "/orvkvelv/kvelv-gui.ini");
@@ -306,8 +286,8 @@ TEST(SettingsFilePath, PerUserFolderWhenTheExecutablesFolderCannotBeWritten) {
 
 TEST(SettingsFilePath, PerUserFolderFallsBackToHomeConfig) {
   test::TempDir home;
-  ScopedEnv xdg("XDG_CONFIG_HOME", "");
-  ScopedEnv homeVar("HOME", home.Path());
+  test::ScopedEnv xdg("XDG_CONFIG_HOME", "");
+  test::ScopedEnv homeVar("HOME", home.Path());
   EXPECT_EQ(IniFile::PerUserPath("/usr/bin/kvelv-gui"), home.Path() + "/.config/orvkvelv/kvelv-gui.ini");
 }
 

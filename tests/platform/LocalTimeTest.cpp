@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/ScopedEnv.h"
+
 namespace kvelv::platform {
 namespace {
 
@@ -15,21 +17,16 @@ namespace {
 class LocalTimeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tz_.emplace("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
     tzset();
   }
   void TearDown() override {
-    if (old_) {
-      setenv("TZ", old_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
+    tz_.reset();
     tzset();
   }
 
  private:
-  std::optional<std::string> old_;
+  std::optional<test::ScopedEnv> tz_;
 };
 
 void ExpectLocal(const LocalDateTime& t, int year, int month, int day, int hour, int minute, int second) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/FileSystem.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvelv::platform {
@@ -19,70 +20,26 @@ namespace {
 
 using test::TempDir;
 
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 bool IsUpperHex(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789ABCDEF") == std::string::npos;
 }
 
 TEST(TempFilesTest, TempFolderFollowsTmpdirOnlyWhenItIsAFolder) {
   TempDir dir;
-  {
-    ScopedEnv env("TMPDIR", dir.Path().c_str());
-    EXPECT_EQ(TempFolder(), dir.Path() + "/");
-  }
-  {
-    ScopedEnv env("TMPDIR", (dir.Path() + "/").c_str());
-    EXPECT_EQ(TempFolder(), dir.Path() + "/");  // no doubled separator
-  }
-  {
-    // A relative one is made absolute: the path stays right if the current folder changes.
-    const std::filesystem::path before = std::filesystem::current_path();
-    std::filesystem::current_path(dir.Path());
-    std::filesystem::create_directory("sub");
-    ScopedEnv env("TMPDIR", "sub");
-    EXPECT_EQ(TempFolder(), dir.Path() + "/sub/");
-    std::filesystem::current_path(before);
-  }
-  {
-    ScopedEnv env("TMPDIR", dir.Join("missing").c_str());
-    EXPECT_EQ(TempFolder(), "/tmp/");
-  }
   test::WriteFile(dir.Join("file"), "");
-  {
-    ScopedEnv env("TMPDIR", dir.Join("file").c_str());
-    EXPECT_EQ(TempFolder(), "/tmp/");
+  std::filesystem::create_directory(dir.Join("sub"));
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path());
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
+      {dir.Path(), dir.Path() + "/"}, {dir.Path() + "/", dir.Path() + "/"},  // no doubled separator
+      {"sub", dir.Path() + "/sub/"},  // made absolute: stays right if the current folder changes
+      {dir.Join("missing"), "/tmp/"}, {dir.Join("file"), "/tmp/"},          {"", "/tmp/"}, {std::nullopt, "/tmp/"},
+  };
+  for (const auto& [value, folder] : cases) {
+    test::ScopedEnv env("TMPDIR", value);
+    EXPECT_EQ(TempFolder(), folder) << value.value_or("(unset)");
   }
-  {
-    ScopedEnv env("TMPDIR", "");
-    EXPECT_EQ(TempFolder(), "/tmp/");
-  }
-  {
-    ScopedEnv env("TMPDIR", nullptr);
-    EXPECT_EQ(TempFolder(), "/tmp/");
-  }
+  std::filesystem::current_path(before);
 }
 
 TEST(TempFilesTest, UniqueNameIsTildeHexExtensionAndCreatesNothing) {
