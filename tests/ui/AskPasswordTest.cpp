@@ -124,130 +124,73 @@ class AskPasswordTest : public QObject {
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
   }
 
-  void cancelAtFirstShowingMakesNoComponentAndShowsNothing() {
+  // Every way through the check loop: the settings file (none: missing), what each showing of
+  // the dialog gets, and what the login gives and says; -1 and 0: not checked.
+  void checkLoopOutcomes() {
+    const QString wrong = QStringLiteral("message: Feil passord! Prøv på nytt");
+    const QString badIni = QStringLiteral("message: Feil i ini-fil, prøv og installer Orv Kvelv på nytt");
+    const QString empty = QStringLiteral("message: Passordet kan ikke være tomt! Prøv på nytt");
+    const QByteArray argon2 = QByteArray("hash=") + kArgon2Blabaer;
+    const int A = QDialog::Accepted, R = QDialog::Rejected;
     QTemporaryDir dir;
-    Login login;
-    login.showings = {{QStringLiteral("hemmelig"), QDialog::Rejected, {}}};
+    const QString ini = dir.filePath("kvelv.ini");
+    auto expect = [&](const char* why, const std::optional<QByteArray>& settings, const std::vector<Showing>& showings,
+                      const std::string& result, const QStringList& log, int componentsMade = -1, std::size_t shown = 0,
+                      bool componentAvailable = true) {
+      const auto trace = qScopeGuard([&, failedBefore = QTest::currentTestFailed()] {
+        if (!failedBefore && QTest::currentTestFailed()) qWarning("in the case: %s", why);
+      });
+      QFile::remove(ini);
+      if (settings) WriteSettings(ini, *settings);
+      Login login;
+      login.componentAvailable = componentAvailable;
+      login.showings = showings;
+      QCOMPARE(login.Run(ini), result);
+      QCOMPARE(login.prompter.log, log);
+      if (componentsMade >= 0) QCOMPARE(login.componentsMade, componentsMade);
+      if (shown > 0) QCOMPARE(login.shown, shown);
+    };
     // No settings file: reading it would have given the "Feil i ini-fil" message.
-    QCOMPARE(login.Run(dir.filePath("kvelv.ini")), std::string());
-    QCOMPARE(login.componentsMade, 0);
-    QVERIFY(login.prompter.log.isEmpty());
-  }
-
-  void wrongThenRightPassword() {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath("kvelv.ini");
-    WriteSettings(ini, QByteArray("hash=") + kHashHemmelig);
-    Login login;
-    login.showings = {{QStringLiteral("feil"), QDialog::Accepted, {}},
-                      {QStringLiteral("hemmelig"), QDialog::Accepted, [](PasswordDlg& d) {
-                         // The rejected text is kept and fully selected.
-                         QCOMPARE(d.txtPassword()->text(), QStringLiteral("feil"));
-                         QCOMPARE(d.txtPassword()->selectedText(), QStringLiteral("feil"));
-                       }}};
-    QCOMPARE(login.Run(ini), std::string("hemmelig"));
-    QCOMPARE(login.prompter.log, QStringList{QStringLiteral("message: Feil passord! Prøv på nytt")});
-    QCOMPARE(login.componentsMade, 2);
-  }
-
-  void nonAsciiPasswordHashesItsWindows1252Bytes() {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath("kvelv.ini");
-    WriteSettings(ini, QByteArray("hash=") + kHashBlabaer);
-    Login login;
-    login.showings = {{QStringLiteral("blåbær"), QDialog::Accepted, {}}};
-    QCOMPARE(login.Run(ini), std::string("blåbær"));
-    QVERIFY(login.prompter.log.isEmpty());
-  }
-
-  void argon2idHashIsCheckedAndOutOfRangeParametersAreRefused() {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath("kvelv.ini");
-    WriteSettings(ini, QByteArray("hash=") + kArgon2Blabaer);
-    Login login;
-    login.showings = {{QStringLiteral("blåbæR"), QDialog::Accepted, {}}, {QStringLiteral("blåbær"), QDialog::Accepted, {}}};
-    QCOMPARE(login.Run(ini), std::string("blåbær"));
-    QCOMPARE(login.prompter.log, QStringList{QStringLiteral("message: Feil passord! Prøv på nytt")});
+    expect("cancel at the first showing makes no component and shows nothing", std::nullopt,
+           {{QStringLiteral("hemmelig"), R, {}}}, "", {}, 0);
+    expect("wrong, then right password", QByteArray("hash=") + kHashHemmelig,
+           {{QStringLiteral("feil"), A, {}},
+            {QStringLiteral("hemmelig"), A,
+             [](PasswordDlg& d) {
+               // The rejected text is kept and fully selected.
+               QCOMPARE(d.txtPassword()->text(), QStringLiteral("feil"));
+               QCOMPARE(d.txtPassword()->selectedText(), QStringLiteral("feil"));
+             }}},
+           "hemmelig", {wrong}, 2);
+    expect("a non-ASCII password hashes its windows-1252 bytes", QByteArray("hash=") + kHashBlabaer,
+           {{QStringLiteral("blåbær"), A, {}}}, "blåbær", {});
+    expect("an Argon2id hash is checked", argon2,
+           {{QStringLiteral("blåbæR"), A, {}}, {QStringLiteral("blåbær"), A, {}}}, "blåbær", {wrong});
     // 2 GiB or eleven passes: refused as a wrong password, before anything is allocated.
     for (const char* params : {"m=2097152,t=1,p=1", "m=1024,t=11,p=1"}) {
-      WriteSettings(ini, QByteArray("hash=") + QByteArray(kArgon2Blabaer).replace("m=1024,t=1,p=4", params));
-      Login refused;
-      refused.showings = {{QStringLiteral("blåbær"), QDialog::Accepted, {}}};
-      QCOMPARE(refused.Run(ini), std::string());
-      QCOMPARE(refused.prompter.log, QStringList{QStringLiteral("message: Feil passord! Prøv på nytt")});
+      expect(params, QByteArray(argon2).replace("m=1024,t=1,p=4", params), {{QStringLiteral("blåbær"), A, {}}}, "",
+             {wrong});
     }
-  }
-
-  void hashDifferingOnlyInCaseIsWrong() {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath("kvelv.ini");
-    WriteSettings(ini, QByteArray("hash=") + QByteArray(kHashHemmelig).toUpper());
-    Login login;
-    login.showings = {{QStringLiteral("hemmelig"), QDialog::Accepted, {}},
-                      {std::nullopt, QDialog::Rejected, {}}};
-    QCOMPARE(login.Run(ini), std::string());
-    QCOMPARE(login.prompter.log, QStringList{QStringLiteral("message: Feil passord! Prøv på nytt")});
-  }
-
-  void sentinelAcceptsAnyPasswordButAnEmptyOneIsAskedAgain() {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath("kvelv.ini");
-    WriteSettings(ini, "hash=qj");
-    Login any;
-    any.showings = {{QStringLiteral("hva som helst"), QDialog::Accepted, {}}};
-    QCOMPARE(any.Run(ini), std::string("hva som helst"));
-
+    expect("a hash differing only in case is wrong", QByteArray("hash=") + QByteArray(kHashHemmelig).toUpper(),
+           {{QStringLiteral("hemmelig"), A, {}}, {std::nullopt, R, {}}}, "", {wrong});
+    expect("the sentinel accepts any password", QByteArray("hash=qj"), {{QStringLiteral("hva som helst"), A, {}}},
+           "hva som helst", {});
     // Not silently the end of the program: a message and the dialog again, for a stored hash of
     // the empty password as much as for the switched-off check.
     for (const QByteArray& line : {QByteArray("hash=qj"), QByteArray("hash=1B2M2Y8AsgTpgAmY7PhCfg==")}) {
-      WriteSettings(ini, line);
-      Login empty;
-      empty.showings = {{QString(), QDialog::Accepted, {}}, {QStringLiteral("x"), QDialog::Rejected, {}}};
-      QCOMPARE(empty.Run(ini), std::string());
-      QCOMPARE(empty.prompter.log,
-               QStringList{QStringLiteral("message: Passordet kan ikke være tomt! Prøv på nytt")});
-      QCOMPARE(empty.shown, std::size_t(2));
+      expect(line.constData(), line, {{QString(), A, {}}, {QStringLiteral("x"), R, {}}}, "", {empty}, -1, 2);
     }
-  }
-
-  void missingFileOrEmptyHashStops() {
-    QTemporaryDir dir;
-    Login missing;
-    missing.showings = {{QStringLiteral("hemmelig"), QDialog::Accepted, {}}};
-    QCOMPARE(missing.Run(dir.filePath("finnes-ikke.ini")), std::string());
-    QCOMPARE(missing.prompter.log,
-             QStringList{QStringLiteral("message: Feil i ini-fil, prøv og installer Orv Kvelv på nytt")});
-    QCOMPARE(missing.shown, std::size_t(1));
-
-    const QString ini = dir.filePath("kvelv.ini");
-    WriteSettings(ini, "hash=");
-    Login emptyHash;
-    emptyHash.showings = {{QStringLiteral("hemmelig"), QDialog::Accepted, {}}};
-    QCOMPARE(emptyHash.Run(ini), std::string());
-    QCOMPARE(emptyHash.prompter.log, missing.prompter.log);
-  }
-
-  void missingComponentIsReportedBeforeTheFileIsRead() {
-    QTemporaryDir dir;
-    Login login;
-    login.componentAvailable = false;
-    login.showings = {{QStringLiteral("hemmelig"), QDialog::Accepted, {}}};
-    QCOMPARE(login.Run(dir.filePath("finnes-ikke.ini")), std::string());
-    QCOMPARE(login.prompter.log,
-             QStringList{QStringLiteral("message: Krypteringskomponent ikke registrert.\n\r"
-                                        "Prøv og installer Orv Kvelv på nytt som administrator.\n\r"
-                                        "Ta kontakt med ORV om det ikke hjelper.")});
-  }
-
-  void hashIsReadAfreshOnEveryAttempt() {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath("kvelv.ini");
-    WriteSettings(ini, QByteArray("hash=") + kHashHemmelig);
-    Login login;
-    login.showings = {{QStringLiteral("annet"), QDialog::Accepted, {}},
-                      {std::nullopt, QDialog::Accepted,
-                       [&](PasswordDlg&) { WriteSettings(ini, "hash=qj"); }}};
-    QCOMPARE(login.Run(ini), std::string("annet"));
+    expect("a missing settings file stops", std::nullopt, {{QStringLiteral("hemmelig"), A, {}}}, "", {badIni}, -1, 1);
+    expect("an empty hash stops", QByteArray("hash="), {{QStringLiteral("hemmelig"), A, {}}}, "", {badIni});
+    expect("a missing component is reported before the file is read", std::nullopt,
+           {{QStringLiteral("hemmelig"), A, {}}}, "",
+           {QStringLiteral("message: Krypteringskomponent ikke registrert.\n\r"
+                           "Prøv og installer Orv Kvelv på nytt som administrator.\n\r"
+                           "Ta kontakt med ORV om det ikke hjelper.")},
+           -1, 0, false);
+    expect("the hash is read afresh on every attempt", QByteArray("hash=") + kHashHemmelig,
+           {{QStringLiteral("annet"), A, {}}, {std::nullopt, A, [&](PasswordDlg&) { WriteSettings(ini, "hash=qj"); }}},
+           "annet", {wrong});
   }
 
   // The typed password ends up in the result alone: the edit's text is wiped and emptied when
