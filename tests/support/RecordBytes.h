@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the record tests: bytes spelled out, little-endian fields read back, a record
+// Helpers of the record tests: bytes spelled out, little-endian fields written and read back, a record
 // written to a fresh stream, a DOS stamp from its parts, an entry name as kept in memory.
 #include <gtest/gtest.h>
 
@@ -27,6 +27,23 @@ inline std::string Bytes(std::initializer_list<int> values) {
   std::string out;
   for (int v : values) out.push_back(static_cast<char>(v));
   return out;
+}
+
+// Little-endian fields written out, for records spelled out field by field.
+inline std::string Le16(uint16_t v) {
+  std::string s(2, '\0');
+  PutU16(reinterpret_cast<uint8_t*>(s.data()), v);
+  return s;
+}
+inline std::string Le32(uint32_t v) {
+  std::string s(4, '\0');
+  PutU32(reinterpret_cast<uint8_t*>(s.data()), v);
+  return s;
+}
+inline std::string Le64(uint64_t v) {
+  std::string s(8, '\0');
+  PutU64(reinterpret_cast<uint8_t*>(s.data()), v);
+  return s;
 }
 
 inline uint16_t U16(const std::string& b, size_t at) { return GetU16(reinterpret_cast<const uint8_t*>(b.data()) + at); }

@@ -264,16 +264,7 @@ std::string CentralWithExtra(const std::string& extra) {
 }
 
 std::string Field(uint16_t id, const std::string& data) {
-  std::string f(4, '\0');
-  PutU16(reinterpret_cast<uint8_t*>(f.data()), id);
-  PutU16(reinterpret_cast<uint8_t*>(f.data()) + 2, static_cast<uint16_t>(data.size()));
-  return f + data;
-}
-
-std::string Le64(uint64_t v) {
-  std::string s(8, '\0');
-  PutU64(reinterpret_cast<uint8_t*>(s.data()), v);
-  return s;
+  return Le16(id) + Le16(static_cast<uint16_t>(data.size())) + data;
 }
 
 TEST(CentralHeaderTest, ReadsExtraFieldsAndCarriesOverForeignOnes) {
