@@ -154,6 +154,16 @@ class Desktop:
         return (field("Absolute upper-left X") - left, field("Absolute upper-left Y") - top,
                 field("Width") + left + right, field("Height") + top + bottom)
 
+    def size(self, window):
+        """(width, height) of the window without a frame."""
+        out = self.run("xwininfo", "-id", str(window))
+        return tuple(int(re.search(label + r":\s+(\d+)", out).group(1)) for label in ("Width", "Height"))
+
+    def on_screen(self, window):
+        """Whether the window with its frame lies wholly on the 1024x768 screen; and the frame."""
+        x, y, width, height = self.frame(window)
+        return x >= 0 and y >= 0 and x + width <= 1024 and y + height <= 768, (x, y, width, height)
+
     def extents(self, window):
         out = self.run("xprop", "-id", str(window), "_NET_FRAME_EXTENTS")
         numbers = [int(n) for n in re.findall(r"\d+", out.split("=", 1)[-1])] if "=" in out else []
@@ -248,9 +258,7 @@ class Session:
 
     def click_ok(self, box):
         """Clicks the box's only button, at the right end of its bottom row."""
-        out = self.desktop.run("xwininfo", "-id", str(box))
-        width = int(re.search(r"Width:\s+(\d+)", out).group(1))
-        height = int(re.search(r"Height:\s+(\d+)", out).group(1))
+        width, height = self.desktop.size(box)
         self.desktop.click(box, width - 50, height - 24)
         wait_for(lambda: box not in self.desktop.windows(self.process.pid), "the message to close on a click")
 
@@ -277,16 +285,28 @@ class Session:
         match = PROGRESS_CAPTION.match(self.desktop.name(dialog))
         return int(match.group(1)) if match else -1
 
+    def log_in(self, password):
+        """Types the password into the login dialog; waits for the main window to get the focus."""
+        login = self.window(LOGIN_CAPTION)
+        wait_for(lambda: self.desktop.active() == login, "the password dialog to get the focus")
+        self.desktop.type(password)
+        self.desktop.key("Return")
+        self.main = self.window("Orv Kvelv")
+        self.back_to_main()
+
     def back_to_main(self):
         wait_for(lambda: self.desktop.active() == self.main, "the main window to get the focus back")
 
     def close_main(self):
         self.desktop.key("alt+F4")
+        self.expect_exit("kvelv-gui ends when its main window is closed")
+
+    def expect_exit(self, what):
         try:
             code = self.process.wait(15)
         except subprocess.TimeoutExpired:
-            raise Failure("kvelv-gui did not end when its main window was closed")
-        check(code == 0, "kvelv-gui ends with exit code 0 (%d)" % code)
+            raise Failure("timed out: " + what)
+        check(code == 0, "%s, with exit code 0 (%d)" % (what, code))
 
     def kill(self):
         if sys.exc_info()[0] is not None and self.desktop.shots:
@@ -296,6 +316,15 @@ class Session:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+
+
+def install(gui, folder, ini_lines):
+    """A copy of kvelv-gui in `folder` (made) with its settings file; the copy's path."""
+    os.makedirs(folder, exist_ok=True)
+    exe = os.path.join(folder, "kvelv-gui")
+    shutil.copy2(gui, exe)
+    write_ini(exe + ".ini", ini_lines)
+    return exe
 
 
 def write_ini(path, lines):
@@ -333,13 +362,7 @@ def first_session(desktop, gui, work, log):
         desktop.screenshot("password-dialog", login)
         desktop.key("Return")
         s.expect_message_answered_by(APP_TITLE, "Return", " (wrong password)")
-        login = s.window(LOGIN_CAPTION)
-        wait_for(lambda: desktop.active() == login, "the password dialog to come back")
-        desktop.type("hemmelig")  # the rejected text is selected, so this replaces it
-        desktop.key("Return")
-
-        s.main = s.window("Orv Kvelv")
-        s.back_to_main()
+        s.log_in("hemmelig")  # the rejected text is selected, so this replaces it
         check(True, "the right password opens the main window")
 
         # Keyboard only from here: "Krypter fil" has the focus, Enter presses it.
@@ -444,12 +467,8 @@ def first_session(desktop, gui, work, log):
 
 def second_session(desktop, gui, work, container, log):
     """A decrypt with a wrong password from the command line; placement and minimum size."""
-    app2 = os.path.join(work, "app2")
-    os.makedirs(app2)
-    exe = os.path.join(app2, "kvelv-gui")
-    shutil.copy2(gui, exe)
-    write_ini(exe + ".ini", ["[Password]", "hash=qj", "[Placement]", "Top=100", "Left=3000",
-                             "[LastUsedPaths]", "DecryptToFolder=" + os.path.join(work, FOLDERS[3])])
+    exe = install(gui, os.path.join(work, "app2"), ["[Password]", "hash=qj", "[Placement]", "Top=100", "Left=3000",
+                                                     "[LastUsedPaths]", "DecryptToFolder=" + os.path.join(work, FOLDERS[3])])
     s = Session(desktop, exe, [container], os.path.join(work, FOLDERS[4]), log)
     try:
         login = s.window(LOGIN_CAPTION)
@@ -461,9 +480,8 @@ def second_session(desktop, gui, work, container, log):
         s.click_ok(box)
         check(True, "the message closes with a click on OK")
         s.back_to_main()
-        x, y, width, height = desktop.frame(s.main)
-        check(x >= 0 and y >= 0 and x + width <= 1024 and y + height <= 768,
-              "a stored Left=3000 is brought onto the screen (%d,%d %dx%d)" % (x, y, width, height))
+        inside, frame = desktop.on_screen(s.main)
+        check(inside, "a stored Left=3000 is brought onto the screen (%d,%d %dx%d)" % frame)
         desktop.run("xdotool", "windowsize", str(s.main), "300", "120")
         time.sleep(0.5)
         _, _, width, height = desktop.frame(s.main)
@@ -520,11 +538,9 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
     """Long jobs under a Norwegian locale with slowed-down reads: progress, the three ways to stop
     a job, closing the main window during a job; Qt's Norwegian buttons; class and icon."""
     base = os.path.join(work, "lang")
-    app, data, sealed, opened, tmp = (os.path.join(base, n) for n in ("app", "data", "sealed", "opened", "tmp"))
-    for folder in (app, data, sealed, opened, tmp):
+    data, sealed, opened, tmp = (os.path.join(base, n) for n in ("data", "sealed", "opened", "tmp"))
+    for folder in (data, sealed, opened, tmp):
         os.makedirs(folder)
-    exe = os.path.join(app, "kvelv-gui")
-    shutil.copy2(gui, exe)
     # About five seconds of reading, more than the steps below need to stop a job in time.
     source = os.path.join(data, "stor.bin")
     with open(source, "wb") as f:
@@ -545,9 +561,10 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
     for name, text in (("stor.bin", b"the old stor.bin"), ("annet.txt", b"another file")):
         with open(os.path.join(opened, name), "wb") as f:
             f.write(text)
-    write_ini(exe + ".ini", ["[Password]", "hash=qj", "[Placement]", "Top=40", "Left=40", "[LastUsedPaths]",
-                             "FileToEncrypt=" + source, "EncryptToFolder=" + sealed, "EncryptedFile=" + container,
-                             "DecryptToFolder=" + opened])
+    exe = install(gui, os.path.join(base, "app"),
+                  ["[Password]", "hash=qj", "[Placement]", "Top=40", "Left=40", "[LastUsedPaths]",
+                   "FileToEncrypt=" + source, "EncryptToFolder=" + sealed, "EncryptedFile=" + container,
+                   "DecryptToFolder=" + opened])
     reads = os.path.join(base, "reads.log")
     env = {"LD_PRELOAD": throttle, "KVELV_THROTTLE_PATH": data + "/", "KVELV_THROTTLE_RATE": str(THROTTLE_RATE),
            "KVELV_THROTTLE_LOG": reads, "TMPDIR": tmp, "LC_ALL": "nb_NO.UTF-8", "LANG": "nb_NO.UTF-8"}
@@ -559,12 +576,7 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
 
     s = Session(desktop, exe, [], base, log, env)
     try:
-        login = s.window(LOGIN_CAPTION)
-        wait_for(lambda: desktop.active() == login, "the password dialog to get the focus")
-        desktop.type("x")
-        desktop.key("Return")
-        s.main = s.window("Orv Kvelv")
-        s.back_to_main()
+        s.log_in("x")
         s.check_identity(s.main, "the main window")
         encrypt = (4 + 599 + 40, 93 + 32 + 12)
         decrypt = (4 + 599 + 40, 6 + 30 + 12)
@@ -592,34 +604,25 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
         s.back_to_main()
         desktop.click(s.main, *strong_box)
 
-        # "Avbryt" itself, in a decrypt into a folder with files of the same names.
-        desktop.click(s.main, *decrypt)
-        dialog = s.progress_dialog()
-        out = desktop.run("xwininfo", "-id", str(dialog))
-        width = int(re.search(r"Width:\s+(\d+)", out).group(1))
-        height = int(re.search(r"Height:\s+(\d+)", out).group(1))
-        box = stop_job(s, reads, dialog, lambda: desktop.click(dialog, width - 50, height - 22), '"Avbryt"')
-        s.answer(box, "Return")
-        nothing_left("A stopped decrypt")
-        s.back_to_main()
+        def decrypt_container(path):
+            desktop.click(s.main, 4 + 128 + 100, 6 + 17 + 10)  # "Kryptert fil"
+            desktop.key("ctrl+a")
+            desktop.type(path)
+            desktop.click(s.main, *decrypt)
 
-        # A decrypt of the sealed format, stopped the same way.
-        desktop.click(s.main, 4 + 128 + 100, 6 + 17 + 10)  # "Kryptert fil"
-        desktop.key("ctrl+a")
-        desktop.type(strong)
-        desktop.click(s.main, *decrypt)
-        dialog = s.progress_dialog()
-        box = stop_job(s, reads, dialog, lambda: desktop.click(dialog, width - 50, height - 22), '"Avbryt" (sealed)')
-        s.answer(box, "Return")
-        nothing_left("A stopped decrypt of a sealed container")
-        s.back_to_main()
+        # "Avbryt" itself, in decrypts of both formats into a folder with files of the same names.
+        for path, how in ((container, '"Avbryt"'), (strong, '"Avbryt" (sealed)')):
+            decrypt_container(path)
+            dialog = s.progress_dialog()
+            width, height = desktop.size(dialog)
+            box = stop_job(s, reads, dialog, lambda: desktop.click(dialog, width - 50, height - 22), how)
+            s.answer(box, "Return")
+            nothing_left("A decrypt stopped with " + how)
+            s.back_to_main()
 
         # A small container run to its end: the overwrite question has Qt's Norwegian buttons,
         # and Alt+J is "Ja".
-        desktop.click(s.main, 4 + 128 + 100, 6 + 17 + 10)  # "Kryptert fil"
-        desktop.key("ctrl+a")
-        desktop.type(small)
-        desktop.click(s.main, *decrypt)
+        decrypt_container(small)
         box = s.window("Filen(e) finnes fra før")
         wait_for(lambda: desktop.active() == box, "the overwrite question to get the focus")
         desktop.screenshot("overwrite-question-nb", box)
@@ -658,11 +661,7 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
             return asked
         box = stop_job(s, reads, dialog, answer_yes, "Ja to closing the window")
         s.answer(box, "Return")
-        try:
-            code = s.process.wait(15)
-        except subprocess.TimeoutExpired:
-            raise Failure("the window did not close after the stopped job")
-        check(code == 0, "the window closed once the job had stopped (exit code %d)" % code)
+        s.expect_exit("the window closed once the job had stopped")
         nothing_left("A job stopped by closing the window")
     finally:
         s.kill()
@@ -671,26 +670,15 @@ def progress_session(desktop, gui, kvelv, throttle, work, log):
 def scaled_session(desktop, gui, work, log):
     """A scale factor that makes the screen smaller than the window's designed minimum, and the
     "-encrypt <file>" parameter of the desktop entry's action."""
-    app = os.path.join(work, "scaled")
-    os.makedirs(app)
-    exe = os.path.join(app, "kvelv-gui")
-    shutil.copy2(gui, exe)
-    write_ini(exe + ".ini", ["[Password]", "hash=qj"])
+    exe = install(gui, os.path.join(work, "scaled"), ["[Password]", "hash=qj"])
     chosen = os.path.join(work, FOLDERS[1], "rapport.txt")
     s = Session(desktop, exe, ["-encrypt", chosen], work, log, {"QT_SCALE_FACTOR": "3"})
     try:
-        login = s.window(LOGIN_CAPTION)
-        wait_for(lambda: desktop.active() == login, "the password dialog to get the focus")
-        desktop.type("x")
-        desktop.key("Return")
-        s.main = s.window("Orv Kvelv")
-        s.back_to_main()
+        s.log_in("x")
         time.sleep(0.5)
         desktop.screenshot("scaled-main-window", s.main)
-        x, y, width, height = desktop.frame(s.main)
-        check(x >= 0 and y >= 0 and x + width <= 1024 and y + height <= 768,
-              "at scale 3 the whole window, its close button too, is on the screen (%d,%d %dx%d)"
-              % (x, y, width, height))
+        inside, frame = desktop.on_screen(s.main)
+        check(inside, "at scale 3 the whole window, its close button too, is on the screen (%d,%d %dx%d)" % frame)
         s.close_main()
         check(read_ini_value(exe + ".ini", "FileToEncrypt") == chosen,
               '"-encrypt <file>" filled in the file to encrypt')
