@@ -17,10 +17,7 @@
 namespace kvelv {
 namespace {
 
-const std::string kUsage =
-    "Usage: kvelv.exe -decrypt|-encrypt -password=<password>\r\n"
-    "[-file=<file to decrypt>|-files=<;-sep list of files to encrypt>]\r\n"
-    "[-to_folder=<folder to decrypt files to>|-to_file=<filename of encrypted file>]\r\n";
+using test::kUsage;
 
 struct JobCall {
   std::string job;  // "encrypt" or "decrypt"

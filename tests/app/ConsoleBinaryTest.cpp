@@ -14,16 +14,7 @@
 namespace kvelv {
 namespace {
 
-const std::string kUsage =
-    "Usage: kvelv.exe -decrypt|-encrypt -password=<password>\r\n"
-    "[-file=<file to decrypt>|-files=<;-sep list of files to encrypt>]\r\n"
-    "[-to_folder=<folder to decrypt files to>|-to_file=<filename of encrypted file>]\r\n";
-
-test::ProcessResult Kvelv(const std::vector<std::string>& args, const std::string& cwd = "") {
-  std::vector<std::string> argv{test::KvelvBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return test::RunProcess(test::KvelvBinary(), argv, cwd);
-}
+using test::kUsage;
 
 class ConsoleBinaryTest : public ::testing::Test {
  protected:
@@ -36,62 +27,61 @@ class ConsoleBinaryTest : public ::testing::Test {
 };
 
 TEST_F(ConsoleBinaryTest, NoArgumentsAsksForTheMode) {
-  auto r = Kvelv({});
+  auto r = test::RunKvelv({});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "Missing parameter: -encrypt/-decrypt\r\n" + kUsage);
   EXPECT_EQ(r.err, "");
 }
 
 TEST_F(ConsoleBinaryTest, MissingPasswordAndTarget) {
-  auto r = Kvelv({"-Decrypt", "-file=" + plain_, "-to_folder=" + dir_.Path()});
+  auto r = test::RunKvelv({"-Decrypt", "-file=" + plain_, "-to_folder=" + dir_.Path()});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "Missing parameter: -password\r\n" + kUsage);
 
-  r = Kvelv({"-encrypt", "-password=p", "-files=" + plain_});
+  r = test::RunKvelv({"-encrypt", "-password=p", "-files=" + plain_});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "Missing parameter: -to_file\r\n" + kUsage);
 
-  r = Kvelv({"-decrypt", "-password=p", "-file=" + plain_});
+  r = test::RunKvelv({"-decrypt", "-password=p", "-file=" + plain_});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "Missing parameter: -to_folder\r\n" + kUsage);
   EXPECT_EQ(r.err, "");
 }
 
 TEST_F(ConsoleBinaryTest, IllegalParameter) {
-  auto r = Kvelv({"-encrypt", "-password=p", "-Verbose=yes=no"});
+  auto r = test::RunKvelv({"-encrypt", "-password=p", "-Verbose=yes=no"});
   EXPECT_EQ(r.exitCode, 4);
   EXPECT_EQ(r.out, "Illegal parameter:-Verbose\r\n\r\n" + kUsage);
   EXPECT_EQ(r.err, "");
 
 #ifndef _WIN32  // Windows arguments are UTF-16 text: there are no raw bytes to pass.
   // Bytes that are not UTF-8 come back as they were given.
-  r = Kvelv({"-\xFF\xFE=1"});
+  r = test::RunKvelv({"-\xFF\xFE=1"});
   EXPECT_EQ(r.exitCode, 4);
   EXPECT_EQ(r.out, "Illegal parameter:-\xFF\xFE\r\n\r\n" + kUsage);
 #endif
 }
 
 TEST_F(ConsoleBinaryTest, MissingInputFiles) {
-  auto r = Kvelv({"-decrypt", "-password=p", "-to_folder=" + dir_.Path(), "-file=" + dir_.Path()});
+  auto r = test::RunKvelv({"-decrypt", "-password=p", "-to_folder=" + dir_.Path(), "-file=" + dir_.Path()});
   EXPECT_EQ(r.exitCode, 5);
   EXPECT_EQ(r.out, test::MissingFile(dir_.Path()));
 
-  r = Kvelv({"-encrypt", "-password=p", "-to_file=x.orvkvelv", "-files=" + plain_ + ";;" + plain_},
-            dir_.Path());
+  r = test::RunKvelv({"-encrypt", "-password=p", "-to_file=x.orvkvelv", "-files=" + plain_ + ";;" + plain_},
+                     dir_.Path());
   EXPECT_EQ(r.exitCode, 5);
   EXPECT_EQ(r.out, test::MissingFilesItem(""));
   EXPECT_FALSE(std::filesystem::exists(dir_.Join("x.orvkvelv")));
 
   // Relative names are taken from the working folder.
-  r = Kvelv({"-encrypt", "-password=p", "-to_file=x.orvkvelv", "-files=plain.txt;nope.txt"},
-            dir_.Path());
+  r = test::RunKvelv({"-encrypt", "-password=p", "-to_file=x.orvkvelv", "-files=plain.txt;nope.txt"}, dir_.Path());
   EXPECT_EQ(r.exitCode, 5);
   EXPECT_EQ(r.out, test::MissingFilesItem("nope.txt"));
   EXPECT_EQ(r.err, "");
 }
 
 TEST_F(ConsoleBinaryTest, ValueOptionWithoutValueIsReportedOnStandardError) {
-  auto r = Kvelv({"-encrypt", "-password=", "-files=" + plain_, "-to_file=" + dir_.Join("x")});
+  auto r = test::RunKvelv({"-encrypt", "-password=", "-files=" + plain_, "-to_file=" + dir_.Join("x")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "EConvertError: Missing value for option -password\r\n");
@@ -100,7 +90,7 @@ TEST_F(ConsoleBinaryTest, ValueOptionWithoutValueIsReportedOnStandardError) {
 
 TEST_F(ConsoleBinaryTest, EncryptThenDecryptRoundTrip) {
   const std::string container = dir_.Join("out.orvkvelv");
-  auto r = Kvelv({"-encrypt", "-password=Søt passord", "-files=" + plain_, "-to_file=" + container});
+  auto r = test::RunKvelv({"-encrypt", "-password=Søt passord", "-files=" + plain_, "-to_file=" + container});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
@@ -109,7 +99,7 @@ TEST_F(ConsoleBinaryTest, EncryptThenDecryptRoundTrip) {
 
   const std::string folder = dir_.Join("back");
   std::filesystem::create_directory(folder);
-  r = Kvelv({"-decrypt", "-password=Søt passord", "-file=" + container, "-to_folder=" + folder});
+  r = test::RunKvelv({"-decrypt", "-password=Søt passord", "-file=" + container, "-to_folder=" + folder});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(test::ReadFile(folder + "/plain.txt"), test::ReadFile(plain_));
@@ -118,7 +108,7 @@ TEST_F(ConsoleBinaryTest, EncryptThenDecryptRoundTrip) {
 TEST_F(ConsoleBinaryTest, DecryptingSomethingElseEndsWithCodeTwo) {
   const std::string bogus = dir_.Join("bogus.orvkvelv");
   test::WriteFile(bogus, std::string(32, 'x'));
-  auto r = Kvelv({"-decrypt", "-password=p", "-file=" + bogus, "-to_folder=" + dir_.Path()});
+  auto r = test::RunKvelv({"-decrypt", "-password=p", "-file=" + bogus, "-to_folder=" + dir_.Path()});
   EXPECT_EQ(r.exitCode, 2) << r.err;
   EXPECT_EQ(r.out, "");
 }

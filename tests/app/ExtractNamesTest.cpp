@@ -28,9 +28,7 @@ class ExtractNamesTest : public ::testing::Test {
   std::string Container(const std::vector<std::string>& names) {
     std::vector<test::ArchiveEntrySpec> entries;
     for (size_t i = 0; i < names.size(); ++i) {
-      test::ArchiveEntrySpec entry;
-      entry.name = names[i];
-      entry.content = "data of " + std::to_string(i);
+      test::ArchiveEntrySpec entry = test::Entry(names[i], "data of " + std::to_string(i));
       entry.flags = 0x0800;
       entries.push_back(entry);
     }
@@ -39,8 +37,7 @@ class ExtractNamesTest : public ::testing::Test {
     return path;
   }
   test::ProcessResult Decrypt(const std::string& container, const std::string& folder) {
-    return test::RunProcess(test::KvelvBinary(), {test::KvelvBinary(), "-decrypt", "-password=pw",
-                                                  "-file=" + container, "-to_folder=" + folder});
+    return test::RunKvelv({"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder});
   }
 
   TempDir work_;

@@ -24,13 +24,6 @@ using test::FaultOptions;
 using test::ListTree;
 using test::TempDir;
 
-ArchiveEntrySpec Spec(const std::string& name, const std::string& content) {
-  ArchiveEntrySpec e;
-  e.name = name;
-  e.content = content;
-  return e;
-}
-
 class HostileContainerTest : public ::testing::Test {
  protected:
   // Decrypts a container of `zip`; checks the invariants and returns the exit code.
@@ -90,12 +83,12 @@ TEST_F(HostileContainerTest, ZipSlipNamesInEveryFormStayInsideTheTarget) {
         "..", ".", "", "sub/../../../a/b/evil.txt", "...\\..\\evil.txt", std::string("ok\0/../../evil.txt", 19)}) {
     SCOPED_TRACE(name);
     // A clean skip extracts the sound entry beside whatever was made of the bad name.
-    if (Run(test::MakeArchive({Spec(name, "escaped!"), Spec("fine.txt", "fine")})) == 0) {
+    if (Run(test::MakeArchive({test::Entry(name, "escaped!"), test::Entry("fine.txt", "fine")})) == 0) {
       EXPECT_EQ(extracted_["fine.txt"], "fine");
     }
   }
   // The Unicode path field is a second source of names.
-  ArchiveEntrySpec unicode = Spec("harmless.txt", "escaped!");
+  ArchiveEntrySpec unicode = test::Entry("harmless.txt", "escaped!");
   unicode.centralExtra = test::UnicodePathExtra("harmless.txt", "../../evil.txt");
   Run(test::MakeArchive({unicode}));
 }
@@ -189,7 +182,7 @@ TEST_F(HostileContainerTest, StaircaseOfOverlappingStoredEntriesIsRefused) {
 
 TEST_F(HostileContainerTest, EntryInflatingFarBeyondItsDeclaredSizeStops) {
   const std::string content(64 << 20, '\0');
-  ArchiveEntrySpec bomb = Spec("bomb.bin", content);
+  ArchiveEntrySpec bomb = test::Entry("bomb.bin", content);
   bomb.method = 8;
   bomb.uncompressedSize = 1000;
   bomb.crc = test::Crc32Of(content.substr(0, 1000));

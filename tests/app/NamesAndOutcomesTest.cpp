@@ -31,10 +31,7 @@ using test::TempDir;
 
 class NamesAndOutcomesTest : public ::testing::Test {
  protected:
-  test::ProcessResult Kvelv(std::vector<std::string> args) {
-    args.insert(args.begin(), test::KvelvBinary());
-    return test::RunProcess(test::KvelvBinary(), args, work_.Path());
-  }
+  test::ProcessResult Kvelv(const std::vector<std::string>& args) { return test::RunKvelv(args, work_.Path()); }
   // Writes the named files into `folder` (content: the name) and lists them for -files.
   static std::string Files(const TempDir& folder, const std::vector<std::string>& names) {
     std::string list;
@@ -92,11 +89,7 @@ TEST_F(NamesAndOutcomesTest, NamesThatAreNotUtf8ComeBackAsTheirText) {
 TEST_F(NamesAndOutcomesTest, DosToolNamesInCodePage850AreReadAsSuch) {
   // Å Ø Æ ü as code page 850 bytes, bit 11 clear, made by MS-DOS: four files, none lost.
   std::vector<test::ArchiveEntrySpec> entries;
-  for (const char* name : {"\x8F.txt", "\x9D.txt", "\x92.txt", "\x81.txt"}) {
-    test::ArchiveEntrySpec entry;
-    entry.name = entry.content = name;
-    entries.push_back(entry);
-  }
+  for (const char* name : {"\x8F.txt", "\x9D.txt", "\x92.txt", "\x81.txt"}) entries.push_back(test::Entry(name, name));
   test::WriteContainer(work_.Join("dos.kvelv"), test::MakeArchive(entries), "pw");
   EXPECT_EQ(Extracted(work_.Join("dos.kvelv"), work_.Join("out")),
             (std::vector<std::string>{"Å.txt", "Æ.txt", "Ø.txt", "ü.txt"}));

@@ -23,20 +23,14 @@ namespace {
 namespace fs = std::filesystem;
 constexpr const char* kPassword = "Sommer2026!";
 
-ProcessResult Kvelv(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{test::KvelvBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunProcess(test::KvelvBinary(), argv);
-}
-
 ProcessResult Encrypt(const std::string& files, const std::string& target,
                       const std::string& password = kPassword) {
-  return Kvelv({"-encrypt", "-password=" + password, "-files=" + files, "-to_file=" + target});
+  return test::RunKvelv({"-encrypt", "-password=" + password, "-files=" + files, "-to_file=" + target});
 }
 
 ProcessResult Decrypt(const std::string& container, const std::string& folder,
                       const std::string& password = kPassword) {
-  return Kvelv({"-decrypt", "-password=" + password, "-file=" + container, "-to_folder=" + folder});
+  return test::RunKvelv({"-decrypt", "-password=" + password, "-file=" + container, "-to_folder=" + folder});
 }
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }

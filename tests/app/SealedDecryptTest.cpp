@@ -22,19 +22,6 @@ namespace {
 
 namespace sf = sealed;
 
-ProcessResult Kvelv(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {KvelvBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunProcess(KvelvBinary(), argv);
-}
-
-ArchiveEntrySpec Stored(const std::string& name, const std::string& content) {
-  ArchiveEntrySpec e;
-  e.name = name;
-  e.content = content;
-  return e;
-}
-
 // Every file below `folder` with its content (names starting with ".~kvelv" are staging folders).
 std::map<std::string, std::string> Snapshot(const std::string& folder) {
   std::map<std::string, std::string> files;
@@ -58,15 +45,15 @@ class SealedDecryptTest : public ::testing::Test {
     const auto before = Snapshot(out_.Path());
     std::vector<std::string> args = {"-decrypt", "-password=" + password, "-file=" + path, "-to_folder=" + out_.Path()};
     args.insert(args.end(), extra.begin(), extra.end());
-    const ProcessResult result = Kvelv(args);
+    const ProcessResult result = RunKvelv(args);
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(result.err.rfind("Decryption failed: ", 0), 0u) << result.err;
     EXPECT_EQ(Snapshot(out_.Path()), before);
   }
 
   // Three chunks: 64 KiB, 64 KiB and the rest.
-  const std::string archive_ = MakeArchive({Stored("a.txt", RandomBytes(100000, 1)), Stored("b.txt", RandomBytes(40000, 2)),
-                                            Stored("c.txt", "charlie")});
+  const std::string archive_ = MakeArchive(
+      {Entry("a.txt", RandomBytes(100000, 1)), Entry("b.txt", RandomBytes(40000, 2)), Entry("c.txt", "charlie")});
   const std::string good_ = SealBytes(archive_, "pw");
   TempDir work_, out_;
 };
@@ -74,16 +61,18 @@ class SealedDecryptTest : public ::testing::Test {
 int64_t ChunkAt(int index) { return static_cast<int64_t>(sf::kHeaderSize) + index * sf::kSealedChunkSize; }
 
 TEST_F(SealedDecryptTest, PayloadSizesRoundTrip) {
-  const std::string empty = MakeArchive({Stored("e.txt", "")});
+  const std::string empty = MakeArchive({Entry("e.txt", "")});
   const size_t overhead = empty.size();
   for (int64_t size : {sf::kChunkSize, sf::kChunkSize + 1, 3 * sf::kChunkSize}) {
     SCOPED_TRACE(size);
     const std::string content = RandomBytes(static_cast<size_t>(size) - overhead, 5);
-    const std::string archive = MakeArchive({Stored("e.txt", content)});
+    const std::string archive = MakeArchive({Entry("e.txt", content)});
     ASSERT_EQ(static_cast<int64_t>(archive.size()), size);
     TempDir out;
     WriteFile(work_.Join("s.orvkvelv"), SealBytes(archive, "pw"));
-    EXPECT_EQ(Kvelv({"-decrypt", "-password=pw", "-file=" + work_.Join("s.orvkvelv"), "-to_folder=" + out.Path()}).exitCode, 0);
+    EXPECT_EQ(RunKvelv({"-decrypt", "-password=pw", "-file=" + work_.Join("s.orvkvelv"), "-to_folder=" + out.Path()})
+                  .exitCode,
+              0);
     EXPECT_EQ(ReadFile(out.Join("e.txt")), content);
   }
   // An empty payload opens, and holds no archive: damaged, like an archive without entries.
@@ -92,9 +81,9 @@ TEST_F(SealedDecryptTest, PayloadSizesRoundTrip) {
 
 TEST_F(SealedDecryptTest, GoldenContainerDecrypts) {
   TempDir out;
-  const ProcessResult r = Kvelv({"-decrypt", "-format=2", "-password=gyllen n\xC3\xB8kkel",
-                                 "-file=" + std::string(SourceDir()) + "/tests/data/sealed/golden.orvkvelv",
-                                 "-to_folder=" + out.Path()});
+  const ProcessResult r = RunKvelv({"-decrypt", "-format=2", "-password=gyllen n\xC3\xB8kkel",
+                                    "-file=" + std::string(SourceDir()) + "/tests/data/sealed/golden.orvkvelv",
+                                    "-to_folder=" + out.Path()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::string text = ReadFile(out.Join("linjer.txt"));
   EXPECT_EQ(text.size(), 76800u);
@@ -137,25 +126,31 @@ TEST_F(SealedDecryptTest, DamageAndRefusalsChangeNothing) {
   // A script can forbid the classic format: -format=2 refuses it, with the reason.
   const std::string classic = work_.Join("c.orvkvelv");
   WriteFile(work_.Join("c.txt"), "classic");
-  ASSERT_EQ(Kvelv({"-encrypt", "-password=pw", "-files=" + work_.Join("c.txt"), "-to_file=" + classic}).exitCode, 0);
+  ASSERT_EQ(RunKvelv({"-encrypt", "-password=pw", "-files=" + work_.Join("c.txt"), "-to_file=" + classic}).exitCode, 0);
   ExpectRefused(ReadFile(classic), "format 1 under -format=2", {"-format=2"});
-  EXPECT_EQ(Kvelv({"-decrypt", "-password=pw", "-file=" + classic, "-to_folder=" + out_.Path(), "-format=1"}).exitCode, 0);
+  EXPECT_EQ(
+      RunKvelv({"-decrypt", "-password=pw", "-file=" + classic, "-to_folder=" + out_.Path(), "-format=1"}).exitCode, 0);
 }
 
 TEST_F(SealedDecryptTest, EncryptWritesTheChosenFormat) {
   WriteFile(work_.Join("f.txt"), LogText(200000, 9));
   // Format 1 with or without the option: the same bytes as before the option existed.
   const std::string plainOption = work_.Join("none.orvkvelv"), one = work_.Join("one.orvkvelv");
-  ASSERT_EQ(Kvelv({"-encrypt", "-password=pw", "-files=" + work_.Join("f.txt"), "-to_file=" + plainOption}).exitCode, 0);
-  ASSERT_EQ(Kvelv({"-encrypt", "-format=1", "-password=pw", "-files=" + work_.Join("f.txt"), "-to_file=" + one}).exitCode, 0);
+  ASSERT_EQ(RunKvelv({"-encrypt", "-password=pw", "-files=" + work_.Join("f.txt"), "-to_file=" + plainOption}).exitCode,
+            0);
+  ASSERT_EQ(
+      RunKvelv({"-encrypt", "-format=1", "-password=pw", "-files=" + work_.Join("f.txt"), "-to_file=" + one}).exitCode,
+      0);
   EXPECT_EQ(ReadFile(plainOption), ReadFile(one));
   for (const char* format : {"-format=1", "-format=2"}) {
     const std::string container = work_.Join(std::string(format + 8) + ".orvkvelv");
-    ASSERT_EQ(Kvelv({"-encrypt", format, "-password=pw", "-files=" + work_.Join("f.txt"), "-to_file=" + container}).exitCode, 0);
+    ASSERT_EQ(RunKvelv({"-encrypt", format, "-password=pw", "-files=" + work_.Join("f.txt"), "-to_file=" + container})
+                  .exitCode,
+              0);
     const std::string bytes = ReadFile(container);
     EXPECT_EQ(sf::HasMagic(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), format[8] == '2');
     TempDir out;
-    ASSERT_EQ(Kvelv({"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + out.Path()}).exitCode, 0);
+    ASSERT_EQ(RunKvelv({"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + out.Path()}).exitCode, 0);
     EXPECT_EQ(ReadFile(out.Join("f.txt")), ReadFile(work_.Join("f.txt")));
   }
 }
@@ -165,7 +160,9 @@ TEST_F(SealedDecryptTest, EncryptWritesTheChosenFormat) {
 TEST_F(SealedDecryptTest, FullDiskKeepsTheExistingContainer) {
   WriteFile(work_.Join("f.bin"), RandomBytes(300000, 8));
   const std::string probe = work_.Join("probe.orvkvelv"), target = work_.Join("out.orvkvelv");
-  ASSERT_EQ(Kvelv({"-encrypt", "-format=2", "-password=pw", "-files=" + work_.Join("f.bin"), "-to_file=" + probe}).exitCode, 0);
+  ASSERT_EQ(RunKvelv({"-encrypt", "-format=2", "-password=pw", "-files=" + work_.Join("f.bin"), "-to_file=" + probe})
+                .exitCode,
+            0);
   const int64_t size = static_cast<int64_t>(std::filesystem::file_size(probe));
   std::filesystem::remove(probe);
   WriteFile(target, "the previous container");

@@ -17,12 +17,6 @@
 namespace kvelv::test {
 namespace {
 
-ProcessResult Kvelv(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {KvelvBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunProcess(KvelvBinary(), argv);
-}
-
 TEST(SealedZip64Test, SparseFilePastFourGiBRoundTrips) {
   const char* slow = std::getenv("KVELV_SLOW_TESTS");
   if (slow == nullptr || std::string(slow) != "1") GTEST_SKIP() << "a minute of work: set KVELV_SLOW_TESTS=1";
@@ -33,8 +27,8 @@ TEST(SealedZip64Test, SparseFilePastFourGiBRoundTrips) {
   ASSERT_EQ(::pwrite(fd, "end", 3, (int64_t{1} << 32) + 10), 3);
   ::close(fd);
   const std::string container = work.Join("big.orvkvelv");
-  ASSERT_EQ(Kvelv({"-encrypt", "-format=2", "-password=pw", "-files=" + big, "-to_file=" + container}).exitCode, 0);
-  ASSERT_EQ(Kvelv({"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + out.Path()}).exitCode, 0);
+  ASSERT_EQ(RunKvelv({"-encrypt", "-format=2", "-password=pw", "-files=" + big, "-to_file=" + container}).exitCode, 0);
+  ASSERT_EQ(RunKvelv({"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + out.Path()}).exitCode, 0);
   const std::string back = out.Join("big.bin");
   EXPECT_EQ(std::filesystem::file_size(back), (uint64_t{1} << 32) + 13);
   const int in = ::open(back.c_str(), O_RDONLY);

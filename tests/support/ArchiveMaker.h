@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kvelv::test {
@@ -23,6 +24,15 @@ struct ArchiveEntrySpec {
   uint32_t dosDateTime = 0x586E645C;          // 2024-03-14 12:34:56
   std::string centralExtra;
 };
+
+// A sound entry of `content` under `name`, stored (`method` 8: deflated); set more fields after.
+inline ArchiveEntrySpec Entry(std::string name, std::string content, uint16_t method = 0) {
+  ArchiveEntrySpec e;
+  e.name = std::move(name);
+  e.content = std::move(content);
+  e.method = method;
+  return e;
+}
 
 // A one-disk archive of `entries`: local headers with data, central directory, end record.
 std::string MakeArchive(const std::vector<ArchiveEntrySpec>& entries);

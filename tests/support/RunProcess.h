@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestPaths.h"
+
 namespace kvelv::test {
 
 struct ProcessResult {
@@ -16,5 +18,11 @@ struct ProcessResult {
 // Throws std::runtime_error when the child cannot be started.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& argv,
                          const std::string& workingFolder = std::string());
+
+// The console program of this build with `args`, optionally in `workingFolder`.
+inline ProcessResult RunKvelv(std::vector<std::string> args, const std::string& workingFolder = std::string()) {
+  args.insert(args.begin(), KvelvBinary());
+  return RunProcess(KvelvBinary(), args, workingFolder);
+}
 
 }  // namespace kvelv::test

@@ -21,12 +21,8 @@ class CommitTest : public ::testing::Test {
   void SetUp() override {
     // Five files: three replace old ones, two are new, and one old file is nobody's business.
     std::vector<test::ArchiveEntrySpec> entries;
-    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"}) {
-      test::ArchiveEntrySpec entry;
-      entry.name = name;
-      entry.content = std::string("new ") + name;
-      entries.push_back(entry);
-    }
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"})
+      entries.push_back(test::Entry(name, std::string("new ") + name));
     archive_ = work_.Join("t.zip");
     test::WriteFile(archive_, test::MakeArchive(entries));
     for (const char* name : {"a.txt", "c.txt", "e.txt", "keep.txt"}) {

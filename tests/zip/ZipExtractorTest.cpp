@@ -61,9 +61,7 @@ struct Extraction {
 
 // An archive entry: a name, its content, and whatever `tweak` makes wrong about it.
 ArchiveEntrySpec E(std::string name, std::string content, const std::function<void(ArchiveEntrySpec&)>& tweak = {}) {
-  ArchiveEntrySpec e;
-  e.name = std::move(name);
-  e.content = std::move(content);
+  ArchiveEntrySpec e = test::Entry(std::move(name), std::move(content));
   if (tweak) tweak(e);
   return e;
 }
