@@ -79,35 +79,32 @@ TEST(ZipHeaderInfoTest, DirectoryGetsTrailingSeparatorAndNamesMarkTheLength) {
 
 // --- Name encoding ------------------------------------------------------------------------------
 
-TEST(EncodeEntryNameTest, AsciiTakesTheOemRoadUnchanged) {
-  ZipHeaderInfo e;
-  EXPECT_EQ(e.EncodeEntryName(Native("docs/Report 1.txt")), "docs/Report 1.txt");
-  EXPECT_EQ(e.Flag() & kFlagUtf8, 0);
-  EXPECT_EQ(e.VersionMadeBy(), 0x002D);
-}
-
-TEST(EncodeEntryNameTest, NationalCharactersOfCodePage850TakeTheOemRoad) {
-  ZipHeaderInfo e;
-  EXPECT_EQ(e.EncodeEntryName("brød.txt"), Bytes({0x62, 0x72, 0xE2, 0x80, 0xBA, 0x64, 0x2E, 0x74, 0x78, 0x74}));
-  EXPECT_EQ(e.Flag() & kFlagUtf8, 0);
-  EXPECT_EQ(e.VersionMadeBy(), 0x002D);
-}
-
-TEST(EncodeEntryNameTest, CharactersWithoutOemFormTakeTheUtf8Road) {
-  ZipHeaderInfo e;
-  EXPECT_EQ(e.EncodeEntryName("€.txt"), Bytes({0xE2, 0x82, 0xAC, 0x2E, 0x74, 0x78, 0x74}));
-  EXPECT_EQ(e.Flag() & kFlagUtf8, kFlagUtf8);
-  EXPECT_EQ(e.VersionMadeBy(), 0x0B2D);
-  // Outside the ANSI code page altogether.
-  ZipHeaderInfo g;
-  EXPECT_EQ(g.EncodeEntryName("Ωmega.txt"), "Ωmega.txt");
-  EXPECT_EQ(g.VersionMadeBy(), 0x0B2D);
-}
-
-TEST(EncodeEntryNameTest, OemNeverAlwaysStoresUtf8) {
-  ZipHeaderInfo e(OEMConvert::oemNever);
-  EXPECT_EQ(e.EncodeEntryName("plain.txt"), "plain.txt");
-  EXPECT_EQ(e.Flag() & kFlagUtf8, kFlagUtf8);
+// ASCII and the national characters of code page 850 take the OEM road, characters without an
+// OEM form (or outside the ANSI code page altogether) and every name under oemNever the UTF-8
+// road. -1: not checked.
+TEST(EncodeEntryNameTest, NamesTakeTheOemOrTheUtf8Road) {
+  const struct {
+    OEMConvert mode;
+    std::string name, stored;
+    int utf8Flag, madeBy;
+  } cases[] = {
+      {OEMConvert::oemFlexible, Native("docs/Report 1.txt"), "docs/Report 1.txt", 0, 0x002D},
+      {OEMConvert::oemFlexible, "brød.txt", Bytes({0x62, 0x72, 0xE2, 0x80, 0xBA, 0x64, 0x2E, 0x74, 0x78, 0x74}), 0,
+       0x002D},
+      {OEMConvert::oemFlexible, "€.txt", Bytes({0xE2, 0x82, 0xAC, 0x2E, 0x74, 0x78, 0x74}), kFlagUtf8, 0x0B2D},
+      {OEMConvert::oemFlexible, "Ωmega.txt", "Ωmega.txt", -1, 0x0B2D},
+      {OEMConvert::oemNever, "plain.txt", "plain.txt", kFlagUtf8, -1},
+  };
+  for (const auto& c : cases) {
+    ZipHeaderInfo e(c.mode);
+    EXPECT_EQ(e.EncodeEntryName(c.name), c.stored) << c.name;
+    if (c.utf8Flag >= 0) {
+      EXPECT_EQ(e.Flag() & kFlagUtf8, c.utf8Flag) << c.name;
+    }
+    if (c.madeBy >= 0) {
+      EXPECT_EQ(e.VersionMadeBy(), c.madeBy) << c.name;
+    }
+  }
 }
 
 TEST(EncodeEntryNameTest, DecodingUndoesBothRoads) {
