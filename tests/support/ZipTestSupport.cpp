@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "tests/support/RunProcess.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/ZipLayout.h"
 #include "zip/codec/ParallelDeflate.h"
 
@@ -26,6 +29,30 @@ std::string WriterDeflate(const std::string& data, bool parallel) {
   if (!parallel) return RawDeflate(data, 6);
   ParallelDeflateEntryData(6, read, write);
   return out;
+}
+
+std::string LegacyArchiveDir() { return std::string(SharedTestDataDir()) + "/zip-legacy"; }
+
+std::vector<ManifestRow> ReadLegacyManifest() {
+  std::ifstream in(LegacyArchiveDir() + "/MANIFEST.tsv");
+  std::vector<ManifestRow> rows;
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    ManifestRow row;
+    std::string method, flags, size;
+    std::getline(fields, row.archive, '\t');
+    std::getline(fields, row.entry, '\t');
+    std::getline(fields, method, '\t');
+    std::getline(fields, flags, '\t');
+    std::getline(fields, size, '\t');
+    std::getline(fields, row.sha256, '\t');
+    row.method = std::stoi(method);
+    row.size = std::stoull(size);
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 std::string Sha256Hex(std::string_view bytes) {

@@ -34,6 +34,16 @@ struct RawEntry {
 // Entries of a one-disk archive without Zip64; throws std::runtime_error on malformed input.
 std::vector<RawEntry> ReadRawEntries(const std::string& archive);
 
+// The legacy-method archives of the shared test data (absent on some machines: tests skip), and
+// the rows of their MANIFEST.tsv, one an entry; none when the manifest is missing.
+std::string LegacyArchiveDir();
+struct ManifestRow {
+  std::string archive, entry, sha256;
+  int method = 0;
+  uint64_t size = 0;
+};
+std::vector<ManifestRow> ReadLegacyManifest();
+
 // Other ZIP tools on `archive`: unzip -t and 7z t test every entry, and Python's zipfile tests it
 // and lists "name sha256" lines in archive order, which must be `listing`. Returns what went
 // wrong ("" when all agree); a tool that is not installed is a failure too.

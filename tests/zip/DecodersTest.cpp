@@ -4,10 +4,8 @@
 #include <zlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
@@ -26,35 +24,8 @@ using test::MemorySource;
 using test::RawEntry;
 using test::StringSink;
 
-const std::string kLegacyDir = std::string(test::SharedTestDataDir()) + "/zip-legacy";
-
-struct ManifestRow {
-  std::string archive, entry, sha256;
-  int method = 0;
-  uint64_t size = 0;
-};
-
-std::vector<ManifestRow> ReadManifest() {
-  std::ifstream in(kLegacyDir + "/MANIFEST.tsv");
-  std::vector<ManifestRow> rows;
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    ManifestRow row;
-    std::string method, flags, size, expected;
-    std::getline(fields, row.archive, '\t');
-    std::getline(fields, row.entry, '\t');
-    std::getline(fields, method, '\t');
-    std::getline(fields, flags, '\t');
-    std::getline(fields, size, '\t');
-    std::getline(fields, row.sha256, '\t');
-    row.method = std::stoi(method);
-    row.size = std::stoull(size);
-    rows.push_back(row);
-  }
-  return rows;
-}
+const std::string kLegacyDir = test::LegacyArchiveDir();
+using test::ReadLegacyManifest;
 
 std::map<std::string, RawEntry> EntriesOf(const std::string& archive) {
   std::map<std::string, RawEntry> byName;
@@ -76,7 +47,7 @@ std::string Decode(const RawEntry& e, size_t chunk, std::string_view data) {
 
 TEST(DecodersTest, EveryManifestEntryDecodesWithAnyChunking) {
   SKIP_WITHOUT_TESTDATA();
-  auto rows = ReadManifest();
+  auto rows = ReadLegacyManifest();
   ASSERT_EQ(rows.size(), 38u);
   std::set<int> methods;
   for (const auto& row : rows) {

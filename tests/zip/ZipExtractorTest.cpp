@@ -4,10 +4,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 
 #include "platform/FileSystem.h"
 #include "tests/support/RunProcess.h"
@@ -421,23 +419,10 @@ TEST_F(ZipExtractorTest, EncryptedEntriesAreNeverExtracted) {
 }
 
 TEST_F(ZipExtractorTest, EveryLegacyArchiveExtractsToTheManifestContents) {
-  const std::string dir = std::string(test::SharedTestDataDir()) + "/zip-legacy";
+  const std::string dir = test::LegacyArchiveDir();
   if (!fs::exists(dir + "/MANIFEST.tsv")) GTEST_SKIP() << "shared test data not found at " << dir;
-  std::ifstream manifest(dir + "/MANIFEST.tsv");
-  std::string line;
-  std::getline(manifest, line);
   std::map<std::string, std::map<std::string, std::string>> expected;  // archive -> entry -> sha256
-  while (std::getline(manifest, line)) {
-    std::istringstream fields(line);
-    std::string archive, entry, method, flags, size, sha;
-    std::getline(fields, archive, '\t');
-    std::getline(fields, entry, '\t');
-    std::getline(fields, method, '\t');
-    std::getline(fields, flags, '\t');
-    std::getline(fields, size, '\t');
-    std::getline(fields, sha, '\t');
-    expected[archive][entry] = sha;
-  }
+  for (const test::ManifestRow& row : test::ReadLegacyManifest()) expected[row.archive][row.entry] = row.sha256;
   ASSERT_EQ(expected.size(), 11u);
   int64_t entryTime = 0;
   ASSERT_TRUE(UnixFromDosDateTime(MakeDosDateTime({2024, 3, 14, 12, 34, 56}), entryTime));
