@@ -11,28 +11,25 @@ namespace {
 
 std::string Byte(int value) { return std::string(1, static_cast<char>(value)); }
 
-// Every byte decodes to one distinct character, which encodes back to the same byte.
-TEST(CodePagesTest, EveryAnsiByteRoundTrips) {
-  std::set<std::string> seen;
-  for (int b = 0; b < 256; ++b) {
-    std::string text = Utf8FromAnsi(Byte(b));
-    EXPECT_EQ(DecodeUtf8(text).size(), 1u) << "byte " << b;
-    EXPECT_TRUE(seen.insert(text).second) << "byte " << b << " shares its character";
-    bool allMapped = false;
-    EXPECT_EQ(AnsiFromUtf8(text, &allMapped), Byte(b)) << "byte " << b;
-    EXPECT_TRUE(allMapped) << "byte " << b;
-  }
-}
-
-TEST(CodePagesTest, EveryOemByteRoundTrips) {
-  std::set<std::string> seen;
-  for (int b = 0; b < 256; ++b) {
-    std::string text = Utf8FromOem(Byte(b));
-    EXPECT_EQ(DecodeUtf8(text).size(), 1u) << "byte " << b;
-    EXPECT_TRUE(seen.insert(text).second) << "byte " << b << " shares its character";
-    bool allMapped = false;
-    EXPECT_EQ(OemFromUtf8(text, &allMapped), Byte(b)) << "byte " << b;
-    EXPECT_TRUE(allMapped) << "byte " << b;
+// In either code page every byte decodes to one distinct character, which encodes back to the
+// same byte.
+TEST(CodePagesTest, EveryByteRoundTripsInBoth) {
+  const struct {
+    const char* name;
+    std::string (*decode)(std::string_view);
+    std::string (*encode)(std::string_view, bool*);
+  } pages[] = {{"windows-1252", Utf8FromAnsi, AnsiFromUtf8}, {"850", Utf8FromOem, OemFromUtf8}};
+  for (const auto& page : pages) {
+    std::set<std::string> seen;
+    for (int b = 0; b < 256; ++b) {
+      SCOPED_TRACE(std::string(page.name) + " byte " + std::to_string(b));
+      std::string text = page.decode(Byte(b));
+      EXPECT_EQ(DecodeUtf8(text).size(), 1u);
+      EXPECT_TRUE(seen.insert(text).second) << "shares its character";
+      bool allMapped = false;
+      EXPECT_EQ(page.encode(text, &allMapped), Byte(b));
+      EXPECT_TRUE(allMapped);
+    }
   }
 }
 
