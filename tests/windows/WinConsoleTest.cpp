@@ -22,12 +22,7 @@ namespace {
 
 using platform::win32::Narrow;
 using platform::win32::Widen;
-
-test::ProcessResult Kvelv(const std::vector<std::string>& args, const std::string& cwd = "") {
-  std::vector<std::string> argv{test::KvelvBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return test::RunProcess(test::KvelvBinary(), argv, cwd);
-}
+using test::RunKvelv;
 
 uint16_t Word(const std::string& bytes, size_t at) {
   return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8));
@@ -91,14 +86,14 @@ TEST_F(WinConsole, RoundTripWithUnicodeNamesPasswordAndBackslashPaths) {
   test::WriteFile(second, std::string(70000, 'k'));
   const std::string container = dir_.Join("s\xC3\xA6kk.kvl");
 
-  auto r = Kvelv({"-encrypt", "-password=" + password, "-files=" + first + ";" + second, "-to_file=" + container});
+  auto r = RunKvelv({"-encrypt", "-password=" + password, "-files=" + first + ";" + second, "-to_file=" + container});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(TempFolderEmpty());
 
   const std::string out = dir_.Join("ut");
   ASSERT_TRUE(platform::CreateFolders(out));
-  r = Kvelv({"-decrypt", "-password=" + password, "-file=" + container, "-to_folder=" + out});
+  r = RunKvelv({"-decrypt", "-password=" + password, "-file=" + container, "-to_folder=" + out});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(test::ReadFile(out + "\\br\xC3\xB8" "d.txt"), "ost og br\xC3\xB8" "d\r\n");
   EXPECT_EQ(test::ReadFile(out + "\\\xE2\x82\xAC \xE6\xBC\xA2.txt"), std::string(70000, 'k'));
@@ -106,7 +101,7 @@ TEST_F(WinConsole, RoundTripWithUnicodeNamesPasswordAndBackslashPaths) {
 
   // Again into the same folder: the files there are replaced.
   test::WriteFile(out + "\\br\xC3\xB8" "d.txt", "older");
-  r = Kvelv({"-decrypt", "-password=" + password, "-file=" + container, "-to_folder=" + out});
+  r = RunKvelv({"-decrypt", "-password=" + password, "-file=" + container, "-to_folder=" + out});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(test::ReadFile(out + "\\br\xC3\xB8" "d.txt"), "ost og br\xC3\xB8" "d\r\n");
   EXPECT_EQ(platform::ListFolder(out).value().size(), 2u);
@@ -160,12 +155,12 @@ TEST_F(WinConsole, ThePasswordLeavesTheCommandLineOtherProcessesRead) {
 
 TEST_F(WinConsole, WrongPasswordFailsAndLeavesNothing) {
   test::WriteFile(dir_.Join("a.txt"), "a");
-  ASSERT_EQ(Kvelv({"-encrypt", "-password=right", "-files=" + dir_.Join("a.txt"), "-to_file=" + dir_.Join("c.kvl")})
+  ASSERT_EQ(RunKvelv({"-encrypt", "-password=right", "-files=" + dir_.Join("a.txt"), "-to_file=" + dir_.Join("c.kvl")})
                 .exitCode,
             0);
   const std::string out = dir_.Join("ut");
   ASSERT_TRUE(platform::CreateFolders(out));
-  auto r = Kvelv({"-decrypt", "-password=wrong", "-file=" + dir_.Join("c.kvl"), "-to_folder=" + out});
+  auto r = RunKvelv({"-decrypt", "-password=wrong", "-file=" + dir_.Join("c.kvl"), "-to_folder=" + out});
   EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
   EXPECT_TRUE(platform::ListFolder(out).value().empty());
   EXPECT_TRUE(TempFolderEmpty());
@@ -173,7 +168,7 @@ TEST_F(WinConsole, WrongPasswordFailsAndLeavesNothing) {
 
 TEST_F(WinConsole, MissingFileNamesItWithItsCharacters) {
   const std::string missing = dir_.Join("mangler-\xC3\xB8.txt");
-  auto r = Kvelv({"-encrypt", "-password=p", "-files=" + missing, "-to_file=" + dir_.Join("c.kvl")});
+  auto r = RunKvelv({"-encrypt", "-password=p", "-files=" + missing, "-to_file=" + dir_.Join("c.kvl")});
   EXPECT_EQ(r.exitCode, 5);
   EXPECT_EQ(r.out, test::MissingFilesItem(missing));
 }
@@ -181,7 +176,13 @@ TEST_F(WinConsole, MissingFileNamesItWithItsCharacters) {
 TEST_F(WinConsole, ArchiveNamesTakeTheOemOrTheUtf8Road) {
   // brød.txt: "ø" is OEM byte 0x9B, read as code page 1252 that is "›"; bit 11 stays clear.
   test::WriteFile(dir_.Join("br\xC3\xB8" "d.txt"), "x");
-  ASSERT_EQ(Kvelv({"-encrypt", "-password=p", "-files=br\xC3\xB8" "d.txt", "-to_file=oem.kvl"}, dir_.Path()).exitCode, 0);
+  ASSERT_EQ(RunKvelv({"-encrypt", "-password=p",
+                      "-files=br\xC3\xB8"
+                      "d.txt",
+                      "-to_file=oem.kvl"},
+                     dir_.Path())
+                .exitCode,
+            0);
   CentralName oem = FirstCentralName(ArchiveOf(dir_.Join("oem.kvl"), "p", dir_.Join("oem.zip")));
   EXPECT_EQ(oem.bytes, "br\xE2\x80\xBA" "d.txt");
   EXPECT_EQ(oem.flags & 0x0800, 0);
@@ -189,7 +190,8 @@ TEST_F(WinConsole, ArchiveNamesTakeTheOemOrTheUtf8Road) {
 
   // €.txt has no OEM form that converts back: UTF-8 bytes, bit 11 set, made by 0x0B2D.
   test::WriteFile(dir_.Join("\xE2\x82\xAC.txt"), "y");
-  ASSERT_EQ(Kvelv({"-encrypt", "-password=p", "-files=\xE2\x82\xAC.txt", "-to_file=utf8.kvl"}, dir_.Path()).exitCode, 0);
+  ASSERT_EQ(RunKvelv({"-encrypt", "-password=p", "-files=\xE2\x82\xAC.txt", "-to_file=utf8.kvl"}, dir_.Path()).exitCode,
+            0);
   CentralName utf8 = FirstCentralName(ArchiveOf(dir_.Join("utf8.kvl"), "p", dir_.Join("utf8.zip")));
   EXPECT_EQ(utf8.bytes, "\xE2\x82\xAC.txt");
   EXPECT_EQ(utf8.flags & 0x0800, 0x0800);

@@ -21,6 +21,7 @@ namespace kvelv {
 namespace {
 
 using platform::win32::Widen;
+using test::RunKvelv;
 using test::TempDir;
 
 std::string Repeat(const std::string& text, size_t times) {
@@ -29,14 +30,8 @@ std::string Repeat(const std::string& text, size_t times) {
   return out;
 }
 
-test::ProcessResult Kvelv(const std::vector<std::string>& args, const std::string& cwd = "") {
-  std::vector<std::string> argv{test::KvelvBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return test::RunProcess(test::KvelvBinary(), argv, cwd);
-}
-
 test::ProcessResult Decrypt(const std::string& container, const std::string& folder) {
-  return Kvelv({"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder});
+  return RunKvelv({"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder});
 }
 
 // A container as the Linux build writes one: entries named `names` (UTF-8, bit 11 set), each
@@ -45,10 +40,7 @@ std::string Container(const std::string& path, const std::vector<std::string>& n
                       const std::vector<std::string>& contents) {
   std::vector<test::ArchiveEntrySpec> entries;
   for (size_t i = 0; i < names.size(); ++i) {
-    test::ArchiveEntrySpec entry;
-    entry.name = names[i];
-    entry.content = contents[i];
-    entry.method = 8;
+    test::ArchiveEntrySpec entry = test::Entry(names[i], contents[i], 8);
     entry.flags = 0x0800;
     entries.push_back(entry);
   }
@@ -258,14 +250,14 @@ TEST(WinNames, AKillWhileStagingLeavesNoStagedDataAfterTheNextRun) {
 TEST(WinNames, ListedNamesAreTheFilesWindowsOpens) {
   TempDir work;
   test::WriteFile(work.Join("b.txt"), "b");
-  const auto packed = Kvelv({"-encrypt", "-password=pw", "-files=b.txt. ", "-to_file=c.kvelv"}, work.Path());
+  const auto packed = RunKvelv({"-encrypt", "-password=pw", "-files=b.txt. ", "-to_file=c.kvelv"}, work.Path());
   ASSERT_EQ(packed.exitCode, 0) << packed.err;
   ASSERT_EQ(Decrypt(work.Join("c.kvelv"), work.Join("out")).exitCode, 0);
   EXPECT_EQ(test::Listing(work.Join("out")), std::vector<std::string>{"b.txt 1 71beeff9"});
 
   for (const char* device : {"CON", "aux.txt", "nul"}) {
-    const auto result = Kvelv({"-encrypt", "-password=pw", std::string("-files=b.txt;") + device, "-to_file=d.kvelv"},
-                              work.Path());
+    const auto result =
+        RunKvelv({"-encrypt", "-password=pw", std::string("-files=b.txt;") + device, "-to_file=d.kvelv"}, work.Path());
     EXPECT_EQ(result.exitCode, 5) << device;
     EXPECT_EQ(result.out, std::string("Wrong parameter: -files=") + device + "\r\nFile does not exist.\r\n");
   }
@@ -279,7 +271,7 @@ TEST(WinNames, ARoundTripThroughFoldersPast260Characters) {
   ASSERT_TRUE(platform::CreateFolders(deep));
   test::WriteFile(deep + "\\" + long255, "deep and long");
   const auto packed =
-      Kvelv({"-encrypt", "-password=pw", "-files=" + deep + "\\" + long255, "-to_file=" + deep + "\\c.kvelv"});
+      RunKvelv({"-encrypt", "-password=pw", "-files=" + deep + "\\" + long255, "-to_file=" + deep + "\\c.kvelv"});
   ASSERT_EQ(packed.exitCode, 0) << packed.err;
   const auto opened = Decrypt(deep + "\\c.kvelv", deep + "\\ut");
   ASSERT_EQ(opened.exitCode, 0) << opened.err;
