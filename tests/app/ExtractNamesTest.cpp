@@ -8,6 +8,7 @@
 
 #include "tests/support/ArchiveMaker.h"
 #include "tests/support/RunProcess.h"
+#include "tests/support/TestData.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 
@@ -16,11 +17,7 @@ namespace {
 
 using test::TempDir;
 
-std::string Repeat(const std::string& text, size_t times) {
-  std::string out;
-  for (size_t i = 0; i < times; ++i) out += text;
-  return out;
-}
+using test::Repeat;
 
 class ExtractNamesTest : public ::testing::Test {
  protected:

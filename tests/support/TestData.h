@@ -7,6 +7,13 @@
 
 namespace kvelv::test {
 
+// `text` `times` over: names of many characters.
+inline std::string Repeat(const std::string& text, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 // `count` pseudo-random bytes: incompressible content.
 inline std::string RandomBytes(size_t count, uint32_t seed) {
   std::mt19937 generator(seed);

@@ -14,6 +14,7 @@
 #include "tests/support/ArchiveMaker.h"
 #include "tests/support/RunProcess.h"
 #include "tests/support/ScriptedPrompter.h"
+#include "tests/support/TestData.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 
@@ -24,11 +25,7 @@ using platform::win32::Widen;
 using test::RunKvelv;
 using test::TempDir;
 
-std::string Repeat(const std::string& text, size_t times) {
-  std::string out;
-  for (size_t i = 0; i < times; ++i) out += text;
-  return out;
-}
+using test::Repeat;
 
 test::ProcessResult Decrypt(const std::string& container, const std::string& folder) {
   return RunKvelv({"-decrypt", "-password=pw", "-file=" + container, "-to_folder=" + folder});

@@ -1,13 +1,15 @@
 // The names extracted files get, under Windows' rules and under POSIX ones, on any system: names
 // a file system cannot hold are mapped or shortened, and names that would meet in one file are
 // kept apart.
+#include "zip/TargetNames.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <vector>
 
-#include "zip/TargetNames.h"
+#include "tests/support/TestData.h"
 #include "zip/common/ZipText.h"
 
 namespace kvelv {
@@ -16,11 +18,7 @@ namespace {
 const NameRules kWindows{true, 255, true};
 const NameRules kPosix{false, 255, false};
 
-std::string Repeat(const std::string& text, size_t times) {
-  std::string out;
-  for (size_t i = 0; i < times; ++i) out += text;
-  return out;
-}
+using test::Repeat;
 
 TEST(TargetNamesTest, EachStoredNameMapsToOneTheSystemHolds) {
   struct Case {
