@@ -24,6 +24,11 @@ using test::FaultOptions;
 using test::ListTree;
 using test::TempDir;
 
+// `records` (local headers and data), then `directory` and a sound end record for `count` entries.
+std::string WithDirectory(const std::string& records, const std::string& directory, uint64_t count = 1) {
+  return records + directory + test::RawEnd(count, directory.size(), records.size());
+}
+
 class HostileContainerTest : public ::testing::Test {
  protected:
   // Decrypts a container of `zip`; checks the invariants and returns the exit code.
@@ -137,17 +142,12 @@ TEST_F(HostileContainerTest, OverlappingEntriesCannotMultiplyTheData) {
     h.name = "copy" + std::to_string(i) + ".bin";
     central += test::RawCentral(h);
   }
-  const uint64_t cdOffset = zip.size();
-  zip += central + test::RawEnd(kEntries, central.size(), cdOffset);
-  Run(zip, 8u << 20);
+  Run(WithDirectory(zip, central, kEntries), 8u << 20);
 
   // The same with the names matching: every entry is "shared.bin".
-  std::string same = test::RawLocal(local, data);
   std::string central2;
   for (int i = 0; i < kEntries; ++i) central2 += test::RawCentral(local);
-  const uint64_t cd2 = same.size();
-  same += central2 + test::RawEnd(kEntries, central2.size(), cd2);
-  Run(same, 8u << 20);
+  Run(WithDirectory(test::RawLocal(local, data), central2, kEntries), 8u << 20);
 }
 
 TEST_F(HostileContainerTest, StaircaseOfOverlappingStoredEntriesIsRefused) {
@@ -172,12 +172,9 @@ TEST_F(HostileContainerTest, StaircaseOfOverlappingStoredEntriesIsRefused) {
     locals[i] = test::RawLocal(central[i], "");
     tail = locals[i] + tail;
   }
-  std::string zip = tail;
   std::string directory;
   for (const test::RawHeader& h : central) directory += test::RawCentral(h);
-  const uint64_t cdOffset = zip.size();
-  zip += directory + test::RawEnd(kEntries, directory.size(), cdOffset);
-  Run(zip, 8u << 20);
+  Run(WithDirectory(tail, directory, kEntries), 8u << 20);
 }
 
 TEST_F(HostileContainerTest, EntryInflatingFarBeyondItsDeclaredSizeStops) {
@@ -202,14 +199,11 @@ TEST_F(HostileContainerTest, DirectoryAndHeadersPointingOutsideTheFileAreRefused
   // The local header offset beyond the end.
   test::RawHeader far = h;
   far.offset = 0x7FFFFFF0;
-  const std::string farCentral = test::RawCentral(far);
-  EXPECT_EQ(Run(local + farCentral + test::RawEnd(1, farCentral.size(), local.size())), 2);
+  EXPECT_EQ(Run(WithDirectory(local, test::RawCentral(far))), 2);
   // A data size running past the end.
   test::RawHeader longData = h;
   longData.csize = longData.usize = 0x7FFFFFF0;
-  const std::string longLocal = test::RawLocal(longData, content);
-  const std::string longCentral = test::RawCentral(longData);
-  EXPECT_EQ(Run(longLocal + longCentral + test::RawEnd(1, longCentral.size(), longLocal.size())), 2);
+  EXPECT_EQ(Run(WithDirectory(test::RawLocal(longData, content), test::RawCentral(longData))), 2);
 }
 
 TEST_F(HostileContainerTest, NameLengthsPastTheEndAreRefused) {
@@ -219,7 +213,7 @@ TEST_F(HostileContainerTest, NameLengthsPastTheEndAreRefused) {
   test::RawHeader lying = h;
   lying.nameLength = 0xFFFF;
   const std::string central = test::RawCentral(lying);
-  ExpectRefusedOrRecovered(local + central + test::RawEnd(1, central.size(), local.size()), "a.txt", content);
+  ExpectRefusedOrRecovered(WithDirectory(local, central), "a.txt", content);
   // The directory cut short inside the name, with no end record after it.
   EXPECT_EQ(Run(local + central.substr(0, central.size() - 2)), 2);
   // A local header whose name runs past the end of the file.
