@@ -8,9 +8,7 @@ namespace kvelv::platform {
 
 Folder::~Folder() { Close(); }
 
-Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
-  other.handle_ = -1;
-}
+Folder::Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) { other.handle_ = -1; }
 
 Folder& Folder::operator=(Folder&& other) noexcept {
   if (this != &other) {
