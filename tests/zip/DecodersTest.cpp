@@ -10,12 +10,12 @@
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
+#include "zip/ZipExceptions.h"
 #include "zip/codec/EntryDecoder.h"
 #include "zip/codec/Explode.h"
 #include "zip/codec/Inflater.h"
 #include "zip/codec/Unreduce.h"
 #include "zip/codec/Unshrink.h"
-#include "zip/ZipExceptions.h"
 
 namespace kvelv {
 namespace {

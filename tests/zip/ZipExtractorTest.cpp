@@ -12,9 +12,9 @@
 #include "tests/support/TestPaths.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZipTestSupport.h"
-#include "zip/common/DosDateTime.h"
 #include "zip/ZipExceptions.h"
 #include "zip/ZipReader.h"
+#include "zip/common/DosDateTime.h"
 
 namespace kvelv {
 namespace {
