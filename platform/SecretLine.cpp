@@ -16,4 +16,14 @@ bool KeepFirstLine(SecretBytes& text) {
   return feed != nullptr;
 }
 
+SecretBytes FirstLineOf(SecretBytes read, std::error_code& ec) {
+  KeepFirstLine(read);
+  if (read.Size() > kMaxSecretLine) {
+    ec = std::make_error_code(std::errc::value_too_large);
+    return {};
+  }
+  ec.clear();
+  return read;
+}
+
 }  // namespace kvelv::platform

@@ -26,5 +26,8 @@ SecretBytes ReadSecretLineFromStandardInput(std::error_code& ec);
 // return before it and without a UTF-8 byte-order mark at the start (an editor's). The rest is
 // wiped. True when a line feed was found.
 bool KeepFirstLine(SecretBytes& text);
+// The readers' result from all they read: its first line (KeepFirstLine), or empty with `ec`
+// value_too_large when that is longer than kMaxSecretLine; `ec` cleared otherwise.
+SecretBytes FirstLineOf(SecretBytes read, std::error_code& ec);
 
 }  // namespace kvelv::platform

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace kvelv::platform {
 
@@ -37,13 +38,7 @@ SecretBytes ReadLine(int fd, std::error_code& ec) {
     line.Resize(before + static_cast<size_t>(got));
     if (got == 0 || std::memchr(line.Data() + before, '\n', static_cast<size_t>(got)) != nullptr) break;
   }
-  KeepFirstLine(line);
-  if (line.Size() > kMaxSecretLine) {
-    ec = std::make_error_code(std::errc::value_too_large);
-    return {};
-  }
-  ec.clear();
-  return line;
+  return FirstLineOf(std::move(line), ec);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/SecretLine.h"
 
 #include <cstring>
+#include <utility>
 
 #include "platform/win32/WinApi.h"
 
@@ -34,13 +35,7 @@ SecretBytes ReadLine(HANDLE handle, std::error_code& ec) {
     line.Resize(before + got);
     if (got == 0 || std::memchr(line.Data() + before, '\n', got) != nullptr) break;
   }
-  KeepFirstLine(line);
-  if (line.Size() > kMaxSecretLine) {
-    ec = std::make_error_code(std::errc::value_too_large);
-    return {};
-  }
-  ec.clear();
-  return line;
+  return FirstLineOf(std::move(line), ec);
 }
 
 }  // namespace
