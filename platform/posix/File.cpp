@@ -194,22 +194,23 @@ int64_t File::ReadAt(int64_t position, void* buffer, int64_t count) const {
   return done;
 }
 
-int64_t File::Write(const void* buffer, int64_t count) {
-  if (handle_ < 0) {
-    lastError_ = Errno(EBADF);
-    return 0;
-  }
-  const char* in = static_cast<const char*>(buffer);
+namespace {
+
+// Writes all `count` bytes, at `position` or, when it is negative, at the file's position; the
+// bytes written. A write that makes no progress is a full disk.
+int64_t WriteAll(int fd, const char* in, int64_t count, int64_t position, std::error_code& error) {
   int64_t done = 0;
   while (done < count) {
-    ssize_t n = ::write(static_cast<int>(handle_), in + done, static_cast<size_t>(count - done));
+    const size_t size = static_cast<size_t>(count - done);
+    ssize_t n = position < 0 ? ::write(fd, in + done, size)
+                             : ::pwrite(fd, in + done, size, static_cast<off_t>(position + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      lastError_ = Errno(errno);
+      error = Errno(errno);
       break;
     }
     if (n == 0) {
-      lastError_ = Errno(ENOSPC);
+      error = Errno(ENOSPC);
       break;
     }
     done += n;
@@ -217,28 +218,22 @@ int64_t File::Write(const void* buffer, int64_t count) {
   return done;
 }
 
+}  // namespace
+
+int64_t File::Write(const void* buffer, int64_t count) {
+  if (handle_ < 0) {
+    lastError_ = Errno(EBADF);
+    return 0;
+  }
+  return WriteAll(static_cast<int>(handle_), static_cast<const char*>(buffer), count, -1, lastError_);
+}
+
 int64_t File::WriteAt(int64_t position, const void* buffer, int64_t count) {
   if (handle_ < 0 || position < 0) {
     lastError_ = Errno(handle_ < 0 ? EBADF : EINVAL);
     return 0;
   }
-  const char* in = static_cast<const char*>(buffer);
-  int64_t done = 0;
-  while (done < count) {
-    ssize_t n = ::pwrite(static_cast<int>(handle_), in + done, static_cast<size_t>(count - done),
-                         static_cast<off_t>(position + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = Errno(errno);
-      break;
-    }
-    if (n == 0) {
-      lastError_ = Errno(ENOSPC);
-      break;
-    }
-    done += n;
-  }
-  return done;
+  return WriteAll(static_cast<int>(handle_), static_cast<const char*>(buffer), count, position, lastError_);
 }
 
 bool File::Seek(int64_t position) {

@@ -145,22 +145,27 @@ int64_t File::ReadAt(int64_t position, void* buffer, int64_t count) const {
   return done;
 }
 
-int64_t File::Write(const void* buffer, int64_t count) {
-  if (handle_ == -1) {
-    lastError_ = Errno(EBADF);
-    return 0;
-  }
-  const char* in = static_cast<const char*>(buffer);
+namespace {
+
+// Writes all `count` bytes, at `position` or, when it is negative, at the file's position; the
+// bytes written. A write that makes no progress is a full disk.
+int64_t WriteAll(HANDLE handle, const char* in, int64_t count, int64_t position, std::error_code& error) {
   int64_t done = 0;
   while (done < count) {
+    OVERLAPPED where{};
+    if (position >= 0) {
+      const uint64_t at = static_cast<uint64_t>(position + done);
+      where.Offset = static_cast<DWORD>(at);
+      where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    }
     DWORD chunk = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
     DWORD written = 0;
-    if (!WriteFile(ToHandle(handle_), in + done, chunk, &written, nullptr)) {
-      lastError_ = ErrorFromWin32(GetLastError());
+    if (!WriteFile(handle, in + done, chunk, &written, position >= 0 ? &where : nullptr)) {
+      error = ErrorFromWin32(GetLastError());
       break;
     }
     if (written == 0) {
-      lastError_ = Errno(ENOSPC);
+      error = Errno(ENOSPC);
       break;
     }
     done += written;
@@ -168,31 +173,22 @@ int64_t File::Write(const void* buffer, int64_t count) {
   return done;
 }
 
+}  // namespace
+
+int64_t File::Write(const void* buffer, int64_t count) {
+  if (handle_ == -1) {
+    lastError_ = Errno(EBADF);
+    return 0;
+  }
+  return WriteAll(ToHandle(handle_), static_cast<const char*>(buffer), count, -1, lastError_);
+}
+
 int64_t File::WriteAt(int64_t position, const void* buffer, int64_t count) {
   if (handle_ == -1 || position < 0) {
     lastError_ = Errno(handle_ == -1 ? EBADF : EINVAL);
     return 0;
   }
-  const char* in = static_cast<const char*>(buffer);
-  int64_t done = 0;
-  while (done < count) {
-    const uint64_t at = static_cast<uint64_t>(position + done);
-    OVERLAPPED where{};
-    where.Offset = static_cast<DWORD>(at);
-    where.OffsetHigh = static_cast<DWORD>(at >> 32);
-    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
-    DWORD written = 0;
-    if (!WriteFile(ToHandle(handle_), in + done, chunk, &written, &where)) {
-      lastError_ = ErrorFromWin32(GetLastError());
-      break;
-    }
-    if (written == 0) {
-      lastError_ = Errno(ENOSPC);
-      break;
-    }
-    done += written;
-  }
-  return done;
+  return WriteAll(ToHandle(handle_), static_cast<const char*>(buffer), count, position, lastError_);
 }
 
 bool File::Seek(int64_t position) {
