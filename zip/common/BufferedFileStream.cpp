@@ -32,41 +32,7 @@ class WrittenFileBytes final : public ArchiveSource {
 BufferedFileStream::BufferedFileStream(size_t bufferSize)
     : buffer_(bufferSize == 0 ? 1 : bufferSize) {}
 
-BufferedFileStream::~BufferedFileStream() {
-  if (IsOpen()) Close();  // failures cannot be reported here; callers that care call Close()
-}
-
-bool BufferedFileStream::Open(const std::string& path, platform::OpenMode mode,
-                              std::error_code& ec) {
-  if (IsOpen()) Close();
-  file_ = platform::File::Open(path, mode, ec);
-  transform_.reset();
-  path_ = path;
-  position_ = 0;
-  bufferStart_ = 0;
-  bufferFill_ = 0;
-  writing_ = false;
-  failed_ = false;
-  lastError_.clear();
-  return file_.IsOpen();
-}
-
-void BufferedFileStream::Adopt(platform::File file, const std::string& path) {
-  if (IsOpen()) Close();
-  file_ = std::move(file);
-  transform_.reset();
-  path_ = path;
-  position_ = 0;
-  bufferStart_ = 0;
-  bufferFill_ = 0;
-  writing_ = false;
-  failed_ = false;
-  lastError_.clear();
-}
-
-void BufferedFileStream::OpenSource(std::shared_ptr<const ArchiveSource> source, const std::string& name) {
-  if (IsOpen()) Close();
-  source_ = std::move(source);
+void BufferedFileStream::Restart(const std::string& name) {
   transform_.reset();
   path_ = name;
   position_ = 0;
@@ -75,6 +41,30 @@ void BufferedFileStream::OpenSource(std::shared_ptr<const ArchiveSource> source,
   writing_ = false;
   failed_ = false;
   lastError_.clear();
+}
+
+BufferedFileStream::~BufferedFileStream() {
+  if (IsOpen()) Close();  // failures cannot be reported here; callers that care call Close()
+}
+
+bool BufferedFileStream::Open(const std::string& path, platform::OpenMode mode,
+                              std::error_code& ec) {
+  if (IsOpen()) Close();
+  file_ = platform::File::Open(path, mode, ec);
+  Restart(path);
+  return file_.IsOpen();
+}
+
+void BufferedFileStream::Adopt(platform::File file, const std::string& path) {
+  if (IsOpen()) Close();
+  file_ = std::move(file);
+  Restart(path);
+}
+
+void BufferedFileStream::OpenSource(std::shared_ptr<const ArchiveSource> source, const std::string& name) {
+  if (IsOpen()) Close();
+  source_ = std::move(source);
+  Restart(name);
 }
 
 std::shared_ptr<const ArchiveSource> BufferedFileStream::WrittenBytes() const {

@@ -89,6 +89,8 @@ class BufferedFileStream {
   const std::error_code& LastError() const { return lastError_; }
 
  private:
+  // The state of a stream just opened on `name`: at its start, nothing buffered, no transform.
+  void Restart(const std::string& name);
   bool FlushWrite();
   // Writes `count` bytes at position_ through the transform; false on failure.
   bool WriteRaw(const uint8_t* data, int64_t count, int64_t& done);
